@@ -1,0 +1,25 @@
+#pragma once
+// Where a station keeps its files: the station folder holds the settings, tables, profiles,
+// horizon, calibration configuration and (by default) the log; shipped read-only data
+// (catalogue, examples) lives in the data folder.
+
+#include <filesystem>
+#include <string>
+
+namespace noctarbel {
+
+struct StationPaths {
+  std::filesystem::path Home;  // the station folder
+  std::filesystem::path Data;  // shipped data: catalog/, examples/
+};
+
+// --home DIR when given, else $NOCTARBEL_HOME, else $XDG_CONFIG_HOME/noctarbel, else
+// ~/.config/noctarbel. The folder is not created here.
+std::filesystem::path ResolveStationFolder(const std::string& homeOption);
+// Next to the installed program (../share/noctarbel), else the source tree's data folder.
+std::filesystem::path FindDataFolder();
+// Creates the folder when missing; false with a reason when that fails or it is not a folder.
+bool EnsureFolder(const std::filesystem::path& folder, std::string* error);
+StationPaths MakeStationPaths(const std::string& homeOption);
+
+}  // namespace noctarbel

@@ -1,0 +1,98 @@
+#pragma once
+// The hub of a running station: the settings record, run-state, plan table, event log, the
+// tables and the operator's controls, with the runtime and the Ui port every handler uses.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/event_log.h"
+#include "app/filter_tables.h"
+#include "app/paths.h"
+#include "app/run_state.h"
+#include "app/runtime.h"
+#include "app/settings.h"
+#include "app/string_grid.h"
+#include "app/ui.h"
+#include "astro/horizon.h"
+
+namespace noctarbel {
+
+inline constexpr int kPlanColumns = 17;
+
+// Operations of subsystems wired up above this layer (devices, horizon). An empty hook does
+// nothing (or answers false).
+struct StationHooks {
+  std::function<bool()> AnyDeviceConnected;  // telescope, camera or focuser
+  std::function<bool()> CameraCoolerOn;      // a connected camera whose cooler is on
+  std::function<void()> DisconnectDevices;   // telescope, camera, focuser
+  std::function<void()> StopManualFocusSeries;
+};
+
+class Station {
+ public:
+  Station(Runtime& clock, Ui& ui, StationPaths paths);
+  Station(const Station&) = delete;
+  Station& operator=(const Station&) = delete;
+
+  Runtime& Clock;
+  Ui& UiPort;
+  StationPaths Paths;
+
+  SettingsRecord Settings;
+  RunState Run;
+
+  // The main window's controls and the settings dialog's.
+  Controls Main{"PilotForm1"};
+  Controls Setup{"SetupForm1"};
+
+  StringGrid Planer1{kPlanColumns, 2};
+  FilterTable Filters;
+  FocusTable Focus;
+  EventLog Log;
+  // The local horizon, loaded when the main window is first shown.
+  HorizonTable Horizon;
+
+  // The main window's timers (their handlers are set where their subsystems are wired up).
+  Timer Timer1;        // telescope status, 1000 ms
+  Timer StatusTimer;   // observatory status, 3000 ms
+  Timer CameraTimer1;  // camera temperature and cooler, 2000 ms
+  Timer ExposeTimer;   // repeated manual exposures, 200 ms
+  Timer FocusTimer;    // focuser display, 1000 ms
+  Timer WaitTimer;     // the executor's pauses, 1000 ms
+
+  StationHooks Hooks;
+
+  // The settings dialog saw a profile saved since it was last shown.
+  bool SetupProfileSaved = false;
+
+  // Windows in the order they were created at start-up.
+  std::vector<std::string> CreatedForms;
+  // Controls of a secondary window, created on first use.
+  Controls& Form(const std::string& name);
+
+  // A log line: time stamp (the simulated UT during a test run, else the local clock) and
+  // the message.
+  void LogTimed(const std::string& message);
+  void LogUntimed(const std::string& line);
+  // The main window's status bar.
+  void SetStatus(const std::string& text);
+  std::string Status() const;
+
+  std::filesystem::path SettingsFilePath() const;
+  // A file setting: relative names resolve against the station folder.
+  std::filesystem::path ResolveFile(const std::string& name) const;
+
+ private:
+  std::map<std::string, std::unique_ptr<Controls>> forms_;
+};
+
+// Writes the log to the image path (the main window's ImgPathEdit) or, when that is empty,
+// to the station folder. False, without a message, when the file cannot be written.
+bool SaveLogFile(Station& station);
+
+}  // namespace noctarbel

@@ -1,0 +1,50 @@
+#pragma once
+// Plan files: a header line, then one line per plan row with the 16 cells of columns 1..16,
+// each followed by ";". Lines end in CR LF. Readers take ";" and "\" as separators, skip
+// empty lines, accept LF-only files and Latin-1 bytes.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace noctarbel {
+
+class Station;
+class StringGrid;
+
+inline constexpr int kPlanFileColumns = 16;
+inline constexpr const char* kPlanFileFilter = "autopilot table|*.csv|text file|*.txt";
+// Limits that keep a wrong file (a picture, a log) from flooding the table.
+inline constexpr size_t kMaxPlanLineLength = 1 << 16;
+inline constexpr int kMaxPlanRows = 10000;
+
+using PlanRow = std::vector<std::string>;  // cells of columns 1..16
+
+struct PlanFileContent {
+  bool ok = false;
+  std::string error;  // one line, when not ok
+  std::vector<PlanRow> rows;
+};
+
+// Reads the rows of a plan file without touching any table.
+PlanFileContent ReadPlanFile(const std::filesystem::path& path);
+// Splits one line into the 16 cells.
+PlanRow SplitPlanLine(const std::string& line);
+
+// The header line and the lines of rows 1..n of the grid.
+std::string PlanFileText(const StringGrid& grid);
+// A cell that would not read back as it stands (";", "\" or a line break inside): the
+// position and text for a message, empty when every cell can be stored.
+std::string FindUnstorableCell(const StringGrid& grid);
+bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std::string* error);
+
+// Loads into the station's plan table with the overwrite/append questions; while a run is in
+// progress it only appends. False when nothing was loaded.
+bool LoadPlanTable(Station& station, const std::filesystem::path& path);
+bool SavePlanTable(Station& station, const std::filesystem::path& path);
+
+// The "Load table" and "Save table" buttons: file dialog, then load or save.
+void LoadButtonClick(Station& station);
+void SaveButtonClick(Station& station);
+
+}  // namespace noctarbel

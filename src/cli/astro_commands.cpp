@@ -1,0 +1,7 @@
+#include "cli/commands.h"
+
+namespace noctarbel::cli {
+
+void RegisterAstroCommands(CLI::App&, CliContext&) {}
+
+}  // namespace noctarbel::cli

@@ -1,0 +1,42 @@
+#pragma once
+// What every command of noctarbel-cli shares: the station folder option and a headless Ui.
+
+#include <iostream>
+#include <string>
+
+#include "app/paths.h"
+#include "app/ui.h"
+
+namespace noctarbel::cli {
+
+// Headless answers: messages go to stderr; questions get the fixed answer (default No) and
+// are reported, so a script sees what would have been asked.
+class CliUi : public Ui {
+ public:
+  void ShowMessage(const std::string& text) override { std::cerr << text << "\n"; }
+  bool Ask(const std::string& question) override {
+    std::cerr << question << (answer ? " -> Yes" : " -> No") << "\n";
+    return answer;
+  }
+  std::optional<std::string> ChooseFileToOpen(const FileDialogRequest&) override { return std::nullopt; }
+  std::optional<std::string> ChooseFileToSave(const FileDialogRequest&) override { return std::nullopt; }
+  std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
+  std::string ChooseDevice(const std::string&, const std::string&) override { return {}; }
+  std::string ClipboardText() override { return {}; }
+
+  bool answer = false;
+};
+
+struct CliContext {
+  std::string homeOption;  // --home DIR
+  int exitCode = 0;
+  CliUi ui;
+
+  StationPaths Paths() const { return MakeStationPaths(homeOption); }
+  // The station folder, created when missing; prints the reason and returns false on failure.
+  bool EnsureStationFolder();
+  // One clear line on stderr and the exit code.
+  void Fail(const std::string& message, int code = 1);
+};
+
+}  // namespace noctarbel::cli

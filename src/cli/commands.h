@@ -1,0 +1,18 @@
+#pragma once
+// The subcommands of noctarbel-cli, one registration function per subsystem.
+
+namespace CLI {
+class App;
+}
+
+namespace noctarbel::cli {
+
+struct CliContext;
+
+void RegisterSettingsCommands(CLI::App& app, CliContext& context);
+void RegisterPlanCommands(CLI::App& app, CliContext& context);
+void RegisterAstroCommands(CLI::App& app, CliContext& context);
+void RegisterImageCommands(CLI::App& app, CliContext& context);
+void RegisterDeviceCommands(CLI::App& app, CliContext& context);
+
+}  // namespace noctarbel::cli
