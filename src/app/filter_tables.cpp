@@ -9,7 +9,9 @@ namespace noctarbel {
 
 namespace {
 
-constexpr size_t kMaxTableLine = 4096;
+constexpr size_t kMaxTableLine = 1 << 16;
+// Names and numbers are short; a longer field is cut so that a saved line always reads back.
+constexpr size_t kMaxTableField = 1024;
 
 std::string DefaultFilterName(int n) { return "Filter " + std::to_string(n); }
 
@@ -30,6 +32,8 @@ void WriteGridHeader(StringGrid& grid, const char* nameTitle, const char* number
 }
 
 std::string CleanLine(const std::string& line) { return ToUtf8FromUtf8OrLatin1(RemoveControlCharacters(line)); }
+
+std::string Field(const std::string& line, int n) { return TruncateUtf8(LineField(line, n, ","), kMaxTableField); }
 
 }  // namespace
 
@@ -56,11 +60,12 @@ void LoadFilterTable(FilterTable& table, const std::filesystem::path& folder, bo
       LineReader reader(path, kMaxTableLine);
       std::string line;
       while (reader.IsOpen() && reader.LineNumber() < kFilterGridRows && reader.Next(line)) {
+        if (reader.LastLineOverlong()) continue;
         line = CleanLine(line);
-        std::string name = LineField(line, 1, ",");
+        std::string name = Field(line, 1);
         if (name.empty()) continue;
         table.FilterNames.push_back(name);
-        table.FilterOffsets.push_back(LineField(line, 2, ","));
+        table.FilterOffsets.push_back(Field(line, 2));
       }
     } else {
       std::vector<std::string> lines;
@@ -106,9 +111,10 @@ void LoadFocusTable(FocusTable& table, const std::filesystem::path& folder) {
     LineReader reader(path, kMaxTableLine);
     std::string line;
     while (reader.IsOpen() && reader.LineNumber() < kMaxFocusEntries && reader.Next(line)) {
+      if (reader.LastLineOverlong()) continue;
       line = CleanLine(line);
-      table.FocusNames.push_back(LineField(line, 1, ","));
-      table.FocusPositions.push_back(LineField(line, 2, ","));
+      table.FocusNames.push_back(Field(line, 1));
+      table.FocusPositions.push_back(Field(line, 2));
     }
   }
   table.Focustable.Batch([&] {

@@ -29,6 +29,8 @@ class IniFile {
   // Replaces the first occurrence or appends the key to the section (created when missing).
   void Set(std::string_view section, std::string_view key, std::string_view value);
   const std::vector<Section>& Sections() const { return sections_; }
+  // Lines before the first section (comments, usually).
+  const std::vector<Line>& Preamble() const { return preamble_; }
   // CR LF line ends.
   std::string Serialize() const;
 

@@ -79,11 +79,19 @@ std::vector<SettingKey> BuildKeys() {
       {"FITS", "Observername", "Observername", T::String, &S::Observername},
       {"FITS", "TelescopeDescription", "TelescopeDescription", T::String, &S::TelescopeDescription},
       {"Profile", "ProfileName", "ProfileName", T::String, &S::ProfileName},
+      {"Linux", "SerialPortPattern", "SerialPortPattern", T::String, &S::SerialPortPattern},
+      {"Linux", "ShutdownCommand", "ShutdownCommand", T::String, &S::ShutdownCommand},
   };
 }
 
-// Strings go into one ini line: line breaks and other control characters cannot be stored.
-std::string StorableString(const std::string& text) { return RemoveControlCharacters(text); }
+// Paths and names are short; longer text is cut so that a saved file always reads back.
+constexpr size_t kMaxSettingText = 4096;
+
+// Strings go into one ini line: line breaks and other control characters cannot be stored,
+// and blanks around a value are not read back.
+std::string StorableString(std::string_view text) {
+  return std::string(TrimBlanks(TruncateUtf8(RemoveControlCharacters(text), kMaxSettingText)));
+}
 
 }  // namespace
 
@@ -150,7 +158,7 @@ bool ParseSettingValue(SettingsRecord& s, const SettingKey& key, std::string_vie
       return true;
     }
     case T::String:
-      s.*std::get<std::string S::*>(key.field) = std::string(text);
+      s.*std::get<std::string S::*>(key.field) = StorableString(text);
       return true;
   }
   return false;
@@ -170,6 +178,9 @@ SettingsRecord LoadSettingsFile(const std::filesystem::path& path) {
 bool SaveSettingsFile(const std::filesystem::path& path, const SettingsRecord& settings, std::string* error) {
   IniFile existing = IniFile::Load(path);
   std::string out;
+  for (const auto& line : existing.Preamble()) {
+    out += (line.key.empty() ? line.value : line.key + "=" + line.value) + "\r\n";
+  }
   std::set<std::string> ownSections;
   std::vector<std::string> sectionOrder;
   for (const auto& key : SettingKeys()) {

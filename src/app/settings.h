@@ -85,6 +85,10 @@ struct SettingsRecord {
   std::string TelescopeDescription;
   // Profile
   std::string ProfileName = "default";
+  // Linux: how a serial port number becomes a device path ("{n}" is the number, "{n-1}" one
+  // less), and the command that powers the computer off at the end of a night.
+  std::string SerialPortPattern = "/dev/ttyUSB{n-1}";
+  std::string ShutdownCommand = "systemctl poweroff";
 };
 
 enum class SettingType {

@@ -87,6 +87,8 @@ const std::vector<Binding>& Bindings() {
       {"Observername", "ObserverEdit", Shown::Text},
       {"TelescopeDescription", "TelescopeNameEdit", Shown::Text},
       {"ProfileName", "ProfileNameEdit", Shown::Profile},
+      {"SerialPortPattern", "SerialPatternEdit", Shown::Text},
+      {"ShutdownCommand", "ShutdownCommandEdit", Shown::Text},
   };
   return bindings;
 }
@@ -350,6 +352,9 @@ void DeclareSetupFormControls(Controls& c) {
   spin("comportEdit2", obs, "COM-Port", 0, 99, 0);
   add("RestartLabel", ControlKind::Label, obs, "Program restart after changes on this page required!");
   add("NoAscomObservatoryLabel", ControlKind::Label, obs, "Hint: No ASCOM support for observatory control  ");
+  add("SerialPatternEdit", ControlKind::Edit, obs, "Serial device ({n} = COM-Port number)",
+      "Device path of a serial port, e.g. /dev/ttyUSB{n-1} or /dev/ttyS{n}");
+  add("ShutdownCommandEdit", ControlKind::Edit, obs, "Shutdown command", "Command that powers the computer off (plan command ZZ)");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -477,7 +482,8 @@ bool SaveSettings(Station& station) {
       "InvertRAguiding",          "InvertDECguiding", "InvertPiersideguiding", "OvercorrectionGuiding",
       "SyncRange",                "CameraRotation",   "SyncBinning",          "ConvRaw2Fits",
       "RootImagePath",            "WebmonitorPathname", "FilternamesFromFile", "SpectrumFilt",
-      "SpectrumMirror",           "Observername",     "TelescopeDescription", "ProfileName"};
+      "SpectrumMirror",           "Observername",     "TelescopeDescription", "ProfileName",
+      "SerialPortPattern",        "ShutdownCommand"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;

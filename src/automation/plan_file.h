@@ -15,7 +15,8 @@ class StringGrid;
 inline constexpr int kPlanFileColumns = 16;
 inline constexpr const char* kPlanFileFilter = "autopilot table|*.csv|text file|*.txt";
 // Limits that keep a wrong file (a picture, a log) from flooding the table.
-inline constexpr size_t kMaxPlanLineLength = 1 << 16;
+inline constexpr size_t kMaxPlanLineLength = 1 << 18;
+inline constexpr size_t kMaxPlanCellLength = 4096;
 inline constexpr int kMaxPlanRows = 10000;
 
 using PlanRow = std::vector<std::string>;  // cells of columns 1..16

@@ -140,6 +140,14 @@ std::string ToUtf8FromUtf8OrLatin1(std::string_view text) {
   return out;
 }
 
+std::string TruncateUtf8(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes) return std::string(text);
+  size_t end = maxBytes;
+  // Step back over continuation bytes to the start of the cut sequence.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 std::string RemoveControlCharacters(std::string_view text) {
   std::string out;
   out.reserve(text.size());

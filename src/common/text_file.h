@@ -44,6 +44,8 @@ class LineReader {
 bool IsValidUtf8(std::string_view text);
 // Text that is not valid UTF-8 is taken as Latin-1 and converted; valid UTF-8 stays as it is.
 std::string ToUtf8FromUtf8OrLatin1(std::string_view text);
+// At most maxBytes bytes, never cutting a UTF-8 sequence in two.
+std::string TruncateUtf8(std::string_view text, size_t maxBytes);
 // Removes NUL and other C0 control characters except the tab.
 std::string RemoveControlCharacters(std::string_view text);
 

@@ -1,0 +1,140 @@
+#include "automation/plan_file.h"
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "tests/station_fixture.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::ReadFile;
+using testing::WriteFile;
+
+const std::string kHeader = "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(\xC2\xB0);DEC(');DEC(\");exp.(s);"
+                            "bin/zoom;filter(1..n);number;filename;Pause(s);";
+
+class PlanFile : public testing::StationFixture {
+ protected:
+  void SetUp() override { PilotFormCreate(*station); }
+  StringGrid& grid() { return station->Planer1; }
+};
+
+TEST_F(PlanFile, AnEmptyTableSavesTheHeaderAndOneEmptyRow) {
+  ASSERT_TRUE(SavePlanTable(*station, dir / "plan.csv"));
+  EXPECT_EQ(ReadFile(dir / "plan.csv"), kHeader + "\r\n" + std::string(16, ';') + "\r\n");
+}
+
+TEST_F(PlanFile, LoadingFillsTheCellsAsTheyStand) {
+  WriteFile(dir / "plan.csv", kHeader + "\r\n22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n");
+  grid().SetRowCount(1);
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "plan.csv"));
+  EXPECT_TRUE(ui.questions.empty()) << "only the header row: no question";
+  EXPECT_EQ(grid().RowCount(), 2);
+  EXPECT_EQ(grid().Row(1), (std::vector<std::string>{"1", "22", "0", "0", "M 51", "13", "29", "52.7", "47", "11", "43",
+                                                      "300", "2", "123", "3", "", "60"}));
+}
+
+TEST_F(PlanFile, BackslashesSeparateAndEmptyLinesAreSkipped) {
+  WriteFile(dir / "plan.txt", "whatever the header says\n\n;;;a\\b;P1\n\n;;;last\n");
+  ui.answers = {true};
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "plan.txt"));
+  EXPECT_EQ(grid().RowCount(), 3);
+  EXPECT_EQ(grid().Cell(4, 1), "a");
+  EXPECT_EQ(grid().Cell(5, 1), "b");
+  EXPECT_EQ(grid().Cell(6, 1), "P1");
+  EXPECT_EQ(grid().Cell(4, 2), "last");
+  EXPECT_EQ(grid().Cell(0, 2), "2");
+}
+
+TEST_F(PlanFile, OverwriteOrAppendIsAsked) {
+  WriteFile(dir / "plan.csv", kHeader + "\r\n;;;first;\r\n");
+  grid().SetCell(4, 1, "typed");
+  ui.answers = {false};
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "plan.csv"));
+  EXPECT_EQ(ui.questions, (std::vector<std::string>{"Table overwrite (yes) or append (no)? "}));
+  EXPECT_EQ(grid().Cell(4, 1), "typed");
+  EXPECT_EQ(grid().Cell(4, 2), "first");
+  ui.answers = {true};
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "plan.csv"));
+  EXPECT_EQ(grid().RowCount(), 2);
+  EXPECT_EQ(grid().Cell(4, 1), "first");
+}
+
+TEST_F(PlanFile, DuringARunTheTableOnlyGrows) {
+  WriteFile(dir / "plan.csv", kHeader + "\r\n;;;added;\r\n");
+  grid().SetCell(4, 1, "running");
+  station->Run.PlanRunning = true;
+  ui.answers = {false};
+  EXPECT_FALSE(LoadPlanTable(*station, dir / "plan.csv"));
+  EXPECT_EQ(grid().RowCount(), 2);
+  ui.answers = {true};
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "plan.csv"));
+  EXPECT_EQ(ui.questions.back(), "Append table? ");
+  EXPECT_EQ(grid().Cell(4, 1), "running");
+  EXPECT_EQ(grid().Cell(4, 2), "added");
+}
+
+TEST_F(PlanFile, MissingFileChangesNothingAndSaysNothing) {
+  grid().SetCell(4, 1, "keep");
+  EXPECT_FALSE(LoadPlanTable(*station, dir / "nope.csv"));
+  EXPECT_EQ(grid().Cell(4, 1), "keep");
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_TRUE(ui.questions.empty());
+}
+
+TEST_F(PlanFile, Latin1FilesAndTheirDegreeSignAreRead) {
+  WriteFile(dir / "old.csv", "UT(h);DEC(\xB0);\r\n;;;Caf\xE9 Nebula;\r\n");
+  ui.answers = {true};
+  ASSERT_TRUE(LoadPlanTable(*station, dir / "old.csv"));
+  EXPECT_EQ(grid().Cell(4, 1), "Caf\xC3\xA9 Nebula");
+}
+
+TEST_F(PlanFile, SavedFilesLoadBackTheSame) {
+  grid().SetRowCount(4);
+  for (int row = 1; row <= 3; ++row) {
+    for (int col = 1; col <= 16; ++col) grid().SetCell(col, row, std::to_string(row * 100 + col));
+  }
+  grid().SetCell(4, 2, "NGC 7000 \xE2\x80\x9CNorth America\xE2\x80\x9D");
+  ASSERT_TRUE(SavePlanTable(*station, dir / "plan.csv"));
+  PlanFileContent content = ReadPlanFile(dir / "plan.csv");
+  ASSERT_TRUE(content.ok);
+  ASSERT_EQ(content.rows.size(), 3u);
+  for (int row = 1; row <= 3; ++row) {
+    EXPECT_EQ(content.rows[row - 1], PlanRow(grid().Row(row).begin() + 1, grid().Row(row).end()));
+  }
+}
+
+TEST_F(PlanFile, ACellThatWouldSplitIsNotSavedSilently) {
+  grid().SetCell(15, 1, "c:\\images");
+  EXPECT_FALSE(SavePlanTable(*station, dir / "plan.csv"));
+  EXPECT_NE(ui.LastMessage().find("row 1, column filename"), std::string::npos) << ui.LastMessage();
+  EXPECT_FALSE(std::filesystem::exists(dir / "plan.csv"));
+}
+
+TEST_F(PlanFile, BinaryAndHugeFilesAreRefusedWithAReason) {
+  WriteFile(dir / "picture.csv", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\n;;;x;\n");
+  grid().SetCell(4, 1, "keep");
+  EXPECT_FALSE(LoadPlanTable(*station, dir / "picture.csv"));
+  EXPECT_NE(ui.LastMessage().find("not a plan file"), std::string::npos);
+  WriteFile(dir / "huge.csv", "h\n" + std::string(300000, ';') + "\n");
+  EXPECT_FALSE(LoadPlanTable(*station, dir / "huge.csv"));
+  EXPECT_NE(ui.LastMessage().find("is longer than"), std::string::npos);
+  EXPECT_EQ(grid().Cell(4, 1), "keep");
+  EXPECT_TRUE(ui.questions.empty()) << "a refused file asks nothing";
+}
+
+TEST(SplitPlanLine, FieldsBeyondSixteenAreIgnoredAndMissingOnesEmpty) {
+  PlanRow cells = SplitPlanLine("1;2;3");
+  EXPECT_EQ(cells.size(), 16u);
+  EXPECT_EQ(cells[2], "3");
+  EXPECT_EQ(cells[3], "");
+  std::string many;
+  for (int i = 0; i < 10000; ++i) many += std::to_string(i) + ";";
+  cells = SplitPlanLine(many);
+  EXPECT_EQ(cells.size(), 16u);
+  EXPECT_EQ(cells[15], "15");
+}
+
+}  // namespace
+}  // namespace noctarbel
