@@ -85,6 +85,15 @@ void PilotFormShow(Station& station) {
   main.SetText("ProfilenameEdit", station.Settings.ProfileName);
 }
 
+void InstallMainWindowHandlers(Station& station) {
+  Station* s = &station;
+  station.SetHandler("PilotForm1", "PauseButton", [s] { PauseButtonClick(*s); });
+  station.SetHandler("PilotForm1", "PlayButton", [s] { PlayButtonClick(*s); });
+  station.SetHandler("PilotForm1", "StopBtn", [s] { StopBtnClick(*s); });
+  station.SetHandler("PilotForm1", "WebmonitorCheck", [s] { WebmonitorCheckClick(*s); });
+  station.SetHandler("PilotForm1", "ViewerControlCheck", [s] { ViewerControlCheckClick(*s); });
+}
+
 void PauseButtonClick(Station& station) {
   station.Run.PauseRequested = true;
   station.Main.SetEnabled("PauseButton", false);

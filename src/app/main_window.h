@@ -21,6 +21,9 @@ void PilotFormShow(Station& station);
 // After the settings dialog closes: the controls that mirror settings.
 void RefreshMirroredSettings(Station& station);
 
+// Registers the run controls' handlers (Pause, Play, Stop, Webmonitor, Extra Viewer).
+void InstallMainWindowHandlers(Station& station);
+
 void PauseButtonClick(Station& station);
 void PlayButtonClick(Station& station);
 void StopBtnClick(Station& station);

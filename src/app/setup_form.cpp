@@ -582,6 +582,23 @@ void LoadConfigBtnClick(Station& station) {
   station.Setup.SetText("ProfileNameEdit", name);
 }
 
+void InstallSetupFormButtonHandlers(Station& station) {
+  auto on = [&station](const char* control, void (*handler)(Station&)) {
+    Station* target = &station;
+    station.SetHandler("SetupForm1", control, [target, handler] { handler(*target); });
+  };
+  on("SaveConfigBtn", SaveConfigBtnClick);
+  on("LoadConfigBtn", LoadConfigBtnClick);
+  on("TelscopeSelectButton", TelscopeSelectButtonClick);
+  on("CameraChooserBtn", CameraChooserBtnClick);
+  on("focusChoose", FocusChooseClick);
+  on("FilterwheelChooser", FilterwheelChooserClick);
+  on("FilterradClearBtn", FilterradClearBtnClick);
+  on("HorizonfileButton", HorizonfileButtonClick);
+  on("imagepathButton", ImagepathButtonClick);
+  on("SaveFilterTableButton", SaveFilterTableButtonClick);
+}
+
 void TelscopeSelectButtonClick(Station& station) {
   std::string chosen = station.UiPort.ChooseDevice("Telescope", station.Setup.Text("TelescopeEdit"));
   station.Setup.SetText("TelescopeEdit", chosen);

@@ -46,6 +46,9 @@ void LoadConfigBtnClick(Station& station);
 // A profile name must be a plain file name in the station folder.
 bool IsValidProfileName(const std::string& name);
 
+// Registers the dialog's button handlers (profiles, choosers, file buttons).
+void InstallSetupFormButtonHandlers(Station& station);
+
 // Choosers and file buttons.
 void TelscopeSelectButtonClick(Station& station);
 void CameraChooserBtnClick(Station& station);

@@ -26,6 +26,23 @@ Controls& Station::Form(const std::string& name) {
   return *slot;
 }
 
+void Station::SetHandler(const std::string& form, const std::string& control, std::function<void()> handler) {
+  handlers_[form + "/" + control] = std::move(handler);
+}
+
+bool Station::HasHandler(const std::string& form, const std::string& control) const {
+  auto it = handlers_.find(form + "/" + control);
+  return it != handlers_.end() && it->second;
+}
+
+bool Station::Activate(const std::string& form, const std::string& control) {
+  auto it = handlers_.find(form + "/" + control);
+  if (it == handlers_.end() || !it->second) return false;
+  auto handler = it->second;  // a handler may replace itself while it runs
+  handler();
+  return true;
+}
+
 void Station::LogTimed(const std::string& message) {
   DateTime stamp = Run.TestMode ? Run.TestClock : Clock.LocalNow();
   Log.AppendTimed(stamp, message);

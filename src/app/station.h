@@ -70,6 +70,15 @@ class Station {
   // The settings dialog saw a profile saved since it was last shown.
   bool SetupProfileSaved = false;
 
+  // The operator's events: a button's click, a check box's click, an edit's or a list's change.
+  // Subsystems register their handlers by window and control name; the desktop program routes
+  // widget events here, and tests and the command line "click" the same way.
+  void SetHandler(const std::string& form, const std::string& control, std::function<void()> handler);
+  bool HasHandler(const std::string& form, const std::string& control) const;
+  // Runs the control's handler; false when it has none (the control is inert).
+  bool Activate(const std::string& form, const std::string& control);
+  bool Activate(const std::string& control) { return Activate("PilotForm1", control); }
+
   // Windows in the order they were created at start-up.
   std::vector<std::string> CreatedForms;
   // Controls of a secondary window, created on first use.
@@ -89,6 +98,7 @@ class Station {
 
  private:
   std::map<std::string, std::unique_ptr<Controls>> forms_;
+  std::map<std::string, std::function<void()>> handlers_;
 };
 
 // Writes the log to the image path (the main window's ImgPathEdit) or, when that is empty,

@@ -3,11 +3,25 @@
 #include <string>
 
 #include "app/station.h"
+#include "automation/plan_file.h"
 
 namespace noctarbel {
 
 void RenumberPlanRows(StringGrid& grid) {
   for (int row = 1; row < grid.RowCount(); ++row) grid.SetCell(0, row, std::to_string(row));
+}
+
+void InstallPlanTableHandlers(Station& station) {
+  auto on = [&station](const char* control, void (*handler)(Station&)) {
+    Station* target = &station;
+    station.SetHandler("PilotForm1", control, [target, handler] { handler(*target); });
+  };
+  on("AddRowBtn", AddRowBtnClick);
+  on("ClearBtn", ClearBtnClick);
+  on("Zeileloeschen1", Zeileloeschen1Click);
+  on("Zeileeinfuegen1", Zeileeinfuegen1Click);
+  on("LoadButton", LoadButtonClick);
+  on("SaveButton", SaveButtonClick);
 }
 
 void AddRowBtnClick(Station& station) { station.Planer1.SetRowCount(station.Planer1.RowCount() + 1); }

@@ -7,6 +7,8 @@ class Station;
 class StringGrid;
 
 void RenumberPlanRows(StringGrid& grid);
+// Registers the plan table's buttons and pop-up menu entries (and Load/Save table).
+void InstallPlanTableHandlers(Station& station);
 
 void AddRowBtnClick(Station& station);
 void ClearBtnClick(Station& station);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/main_window.h"
+#include "automation/station_setup.h"
 #include "tests/station_fixture.h"
 
 namespace noctarbel {
@@ -60,6 +61,20 @@ TEST_F(PlanTable, AddAndClear) {
   EXPECT_EQ(grid().RowCount(), 2);
   EXPECT_EQ(grid().Row(1), std::vector<std::string>(17));
   EXPECT_EQ(grid().Cell(1, 0), "UT(h)");
+}
+
+TEST_F(PlanTable, ControlsAreActivatedByName) {
+  InstallHandlers(*station);
+  Fill(2);
+  EXPECT_TRUE(station->Activate("AddRowBtn"));
+  EXPECT_EQ(grid().RowCount(), 4);
+  station->Main.SetEnabled("PauseButton", true);
+  EXPECT_TRUE(station->Activate("PauseButton"));
+  EXPECT_EQ(station->Main.Colour("ExecLight"), "yellow");
+  EXPECT_FALSE(station->Activate("ExecuteButton")) << "a control without a handler is inert";
+  station->Setup.SetText("ProfileNameEdit", "");
+  EXPECT_TRUE(station->Activate("SetupForm1", "SaveConfigBtn"));
+  EXPECT_EQ(ui.LastMessage(), "insert profile name first");
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+#include "automation/station_setup.h"
+
+#include "app/main_window.h"
+#include "app/setup_form.h"
+#include "app/station.h"
+#include "automation/plan_table.h"
+
+namespace noctarbel {
+
+void InstallHandlers(Station& station) {
+  InstallMainWindowHandlers(station);
+  InstallSetupFormButtonHandlers(station);
+  InstallPlanTableHandlers(station);
+}
+
+}  // namespace noctarbel
