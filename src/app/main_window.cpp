@@ -86,12 +86,11 @@ void PilotFormShow(Station& station) {
 }
 
 void InstallMainWindowHandlers(Station& station) {
-  Station* s = &station;
-  station.SetHandler("PilotForm1", "PauseButton", [s] { PauseButtonClick(*s); });
-  station.SetHandler("PilotForm1", "PlayButton", [s] { PlayButtonClick(*s); });
-  station.SetHandler("PilotForm1", "StopBtn", [s] { StopBtnClick(*s); });
-  station.SetHandler("PilotForm1", "WebmonitorCheck", [s] { WebmonitorCheckClick(*s); });
-  station.SetHandler("PilotForm1", "ViewerControlCheck", [s] { ViewerControlCheckClick(*s); });
+  station.SetHandler("PilotForm1", "PauseButton", PauseButtonClick);
+  station.SetHandler("PilotForm1", "PlayButton", PlayButtonClick);
+  station.SetHandler("PilotForm1", "StopBtn", StopBtnClick);
+  station.SetHandler("PilotForm1", "WebmonitorCheck", WebmonitorCheckClick);
+  station.SetHandler("PilotForm1", "ViewerControlCheck", ViewerControlCheckClick);
 }
 
 void PauseButtonClick(Station& station) {

@@ -225,10 +225,10 @@ void ApplyCameraMode(Station& station) {
 
 // Settings whose controls store them the moment they change, even if the dialog is cancelled.
 const std::vector<const char*>& AtOnceKeys() {
-  static const std::vector<const char*> keys = {"CameraReadTime", "CameraPauseTime", "CameraCoolerTemp",
-                                                "CameraTimeout",  "CameraPiersideRotate", "ParkMethod",
-                                                "CamCOMport",     "Standardfilter",  "Darkfilter",
-                                                "FilternamesFromFile", "DSLRautodark", "CameraMode"};
+  static const std::vector<const char*> keys = {"CameraReadTime",      "CameraPauseTime",      "CameraCoolerTemp",
+                                                "CameraTimeout",       "CameraPiersideRotate", "ParkMethod",
+                                                "CamCOMport",          "Standardfilter",       "Darkfilter",
+                                                "FilternamesFromFile", "DSLRautodark",         "CameraMode"};
   return keys;
 }
 
@@ -261,8 +261,8 @@ void DeclareSetupFormControls(Controls& c) {
     s.hint = hint;
     return s;
   };
-  auto spin = [&](const std::string& name, const std::string& parent, const std::string& caption, double lo,
-                  double hi, double value, double step = 1) -> ControlState& {
+  auto spin = [&](const std::string& name, const std::string& parent, const std::string& caption, double lo, double hi,
+                  double value, double step = 1) -> ControlState& {
     ControlState& s = add(name, ControlKind::SpinEdit, parent, caption);
     s.minimum = lo;
     s.maximum = hi;
@@ -354,7 +354,8 @@ void DeclareSetupFormControls(Controls& c) {
   add("NoAscomObservatoryLabel", ControlKind::Label, obs, "Hint: No ASCOM support for observatory control  ");
   add("SerialPatternEdit", ControlKind::Edit, obs, "Serial device ({n} = COM-Port number)",
       "Device path of a serial port, e.g. /dev/ttyUSB{n-1} or /dev/ttyS{n}");
-  add("ShutdownCommandEdit", ControlKind::Edit, obs, "Shutdown command", "Command that powers the computer off (plan command ZZ)");
+  add("ShutdownCommandEdit", ControlKind::Edit, obs, "Shutdown command",
+      "Command that powers the computer off (plan command ZZ)");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -476,14 +477,32 @@ bool ValidateSetupForm(Station& station) {
 }
 
 bool SaveSettings(Station& station) {
-  static const char* const kDirectKeys[] = {
-      "EnableObservatoryControl", "Comport1",         "TempComport1",         "Park1Pierside",
-      "Park2Pierside",            "HomePierside",     "TrackingRange",        "PulseGuideSpeed",
-      "InvertRAguiding",          "InvertDECguiding", "InvertPiersideguiding", "OvercorrectionGuiding",
-      "SyncRange",                "CameraRotation",   "SyncBinning",          "ConvRaw2Fits",
-      "RootImagePath",            "WebmonitorPathname", "FilternamesFromFile", "SpectrumFilt",
-      "SpectrumMirror",           "Observername",     "TelescopeDescription", "ProfileName",
-      "SerialPortPattern",        "ShutdownCommand"};
+  static const char* const kDirectKeys[] = {"EnableObservatoryControl",
+                                            "Comport1",
+                                            "TempComport1",
+                                            "Park1Pierside",
+                                            "Park2Pierside",
+                                            "HomePierside",
+                                            "TrackingRange",
+                                            "PulseGuideSpeed",
+                                            "InvertRAguiding",
+                                            "InvertDECguiding",
+                                            "InvertPiersideguiding",
+                                            "OvercorrectionGuiding",
+                                            "SyncRange",
+                                            "CameraRotation",
+                                            "SyncBinning",
+                                            "ConvRaw2Fits",
+                                            "RootImagePath",
+                                            "WebmonitorPathname",
+                                            "FilternamesFromFile",
+                                            "SpectrumFilt",
+                                            "SpectrumMirror",
+                                            "Observername",
+                                            "TelescopeDescription",
+                                            "ProfileName",
+                                            "SerialPortPattern",
+                                            "ShutdownCommand"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;
@@ -584,8 +603,7 @@ void LoadConfigBtnClick(Station& station) {
 
 void InstallSetupFormButtonHandlers(Station& station) {
   auto on = [&station](const char* control, void (*handler)(Station&)) {
-    Station* target = &station;
-    station.SetHandler("SetupForm1", control, [target, handler] { handler(*target); });
+    station.SetHandler("SetupForm1", control, handler);
   };
   on("SaveConfigBtn", SaveConfigBtnClick);
   on("LoadConfigBtn", LoadConfigBtnClick);

@@ -30,6 +30,10 @@ void Station::SetHandler(const std::string& form, const std::string& control, st
   handlers_[form + "/" + control] = std::move(handler);
 }
 
+void Station::SetHandler(const std::string& form, const std::string& control, void (*handler)(Station&)) {
+  SetHandler(form, control, [this, handler] { handler(*this); });
+}
+
 bool Station::HasHandler(const std::string& form, const std::string& control) const {
   auto it = handlers_.find(form + "/" + control);
   return it != handlers_.end() && it->second;

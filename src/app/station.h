@@ -74,6 +74,8 @@ class Station {
   // Subsystems register their handlers by window and control name; the desktop program routes
   // widget events here, and tests and the command line "click" the same way.
   void SetHandler(const std::string& form, const std::string& control, std::function<void()> handler);
+  // The common case: a handler function that takes the station.
+  void SetHandler(const std::string& form, const std::string& control, void (*handler)(Station&));
   bool HasHandler(const std::string& form, const std::string& control) const;
   // Runs the control's handler; false when it has none (the control is inert).
   bool Activate(const std::string& form, const std::string& control);

@@ -13,8 +13,7 @@ void RenumberPlanRows(StringGrid& grid) {
 
 void InstallPlanTableHandlers(Station& station) {
   auto on = [&station](const char* control, void (*handler)(Station&)) {
-    Station* target = &station;
-    station.SetHandler("PilotForm1", control, [target, handler] { handler(*target); });
+    station.SetHandler("PilotForm1", control, handler);
   };
   on("AddRowBtn", AddRowBtnClick);
   on("ClearBtn", ClearBtnClick);
