@@ -27,8 +27,8 @@ inline std::string ShellQuote(const std::string& text) {
 inline CliResult RunCli(const std::string& cliPath, const std::string& args, const TempDir& scratch) {
   auto out = scratch / "cli.out";
   auto err = scratch / "cli.err";
-  std::string command = ShellQuote(cliPath) + " " + args + " >" + ShellQuote(out.string()) + " 2>" +
-                        ShellQuote(err.string());
+  std::string command =
+      ShellQuote(cliPath) + " " + args + " >" + ShellQuote(out.string()) + " 2>" + ShellQuote(err.string());
   int status = std::system(command.c_str());
   CliResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

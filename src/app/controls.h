@@ -44,10 +44,10 @@ struct ControlState {
   bool enabled = true;
   bool visible = true;
   bool readOnly = false;
-  std::string colour;  // lamps and coloured edits: "red", "lime", "yellow", "silver", ...
+  std::string colour;              // lamps and coloured edits: "red", "lime", "yellow", "silver", ...
   std::vector<std::string> items;  // combo boxes and radio groups
-  int selection = -1;  // index into items, -1 for none
-  std::string parent;  // the group, page or window the control sits in
+  int selection = -1;              // index into items, -1 for none
+  std::string parent;              // the group, page or window the control sits in
 };
 
 class Controls {

@@ -9,9 +9,7 @@ void EventLog::Append(std::string line) {
   Notify(static_cast<long>(lines_.size()) - 1);
 }
 
-void EventLog::AppendTimed(DateTime stamp, const std::string& message) {
-  Append(FormatLogTimestamp(stamp) + message);
-}
+void EventLog::AppendTimed(DateTime stamp, const std::string& message) { Append(FormatLogTimestamp(stamp) + message); }
 
 void EventLog::ReplaceAll(std::vector<std::string> lines) {
   lines_ = std::move(lines);

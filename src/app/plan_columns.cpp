@@ -4,8 +4,8 @@ namespace noctarbel {
 
 const std::vector<std::string>& PlanColumnTitles() {
   static const std::vector<std::string> titles = {
-      "index",   "UT(h)",    "UT(m)",        "UT(s)",  "Object name", "RA(h)",   "RA(m)",   "RA(s)",   "DEC(°)",
-      "DEC(')",  "DEC(\")",  "exp.(s)",      "bin/zoom", "filter(1..n)", "number", "filename", "Pause(s)"};
+      "index",  "UT(h)",   "UT(m)",   "UT(s)",    "Object name",  "RA(h)",  "RA(m)",    "RA(s)",   "DEC(°)",
+      "DEC(')", "DEC(\")", "exp.(s)", "bin/zoom", "filter(1..n)", "number", "filename", "Pause(s)"};
   return titles;
 }
 

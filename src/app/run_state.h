@@ -12,11 +12,11 @@ struct RunState {
   bool TestMode = false;        // the executor simulates; no device moves
   DateTime TestClock = 0;       // simulated UT of a test run; 0 when not set
   int TestErrorCount = 0;
-  int FocusShift = 0;           // focuser steps set by the plan command "FS"
-  int BaseFocusPosition = -1;   // focus of the standard filter; -1 when not fixed
-  int RoofErrorState = 0;       // 1: closing the roof failed; 2: rain with the roof open, not parked
-  int WaitTicks = 0;            // remaining one-second ticks of WaitTimer
-  bool CameraErrorFlag = false; // an exposure timed out or its image could not be read
+  int FocusShift = 0;            // focuser steps set by the plan command "FS"
+  int BaseFocusPosition = -1;    // focus of the standard filter; -1 when not fixed
+  int RoofErrorState = 0;        // 1: closing the roof failed; 2: rain with the roof open, not parked
+  int WaitTicks = 0;             // remaining one-second ticks of WaitTimer
+  bool CameraErrorFlag = false;  // an exposure timed out or its image could not be read
   bool PierSideAvailable = true;
 };
 

@@ -61,7 +61,7 @@ void SaveFilterTableButtonClick(Station& station);
 
 // Converts and checks one setting given as text, as the dialog would (its validation message
 // or the control's range); on success stores it in the record. Returns the error message.
-std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup,
-                                             const std::string& key, const std::string& text);
+std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& key,
+                                             const std::string& text);
 
 }  // namespace noctarbel

@@ -44,8 +44,8 @@ PlanFileContent ReadPlanFile(const std::filesystem::path& path) {
       return content;
     }
     if (line.find('\0') != std::string::npos) {
-      content.error = path.string() + ": line " + std::to_string(reader.LineNumber()) +
-                      " holds binary data; not a plan file";
+      content.error =
+          path.string() + ": line " + std::to_string(reader.LineNumber()) + " holds binary data; not a plan file";
       return content;
     }
     if (header) {

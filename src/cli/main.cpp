@@ -27,8 +27,7 @@ void CliContext::Fail(const std::string& message, int code) {
 int main(int argc, char** argv) {
   using namespace noctarbel::cli;
   CliContext context;
-  CLI::App app{"Noctarbel: unattended controller for a small robotic observatory (command line)",
-               "noctarbel-cli"};
+  CLI::App app{"Noctarbel: unattended controller for a small robotic observatory (command line)", "noctarbel-cli"};
   app.set_version_flag("--version", "Noctarbel V. 1.212.1");
   app.add_option("--home", context.homeOption,
                  "Station folder (default: $NOCTARBEL_HOME, else $XDG_CONFIG_HOME/noctarbel)");

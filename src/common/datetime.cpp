@@ -83,13 +83,9 @@ CivilDateTime DecodeDateTime(DateTime value) {
   return out;
 }
 
-DateTime FromUnixSeconds(double seconds) {
-  return seconds / kSecondsPerDay - static_cast<double>(kEpochOffsetDays);
-}
+DateTime FromUnixSeconds(double seconds) { return seconds / kSecondsPerDay - static_cast<double>(kEpochOffsetDays); }
 
-double ToUnixSeconds(DateTime value) {
-  return (value + static_cast<double>(kEpochOffsetDays)) * kSecondsPerDay;
-}
+double ToUnixSeconds(DateTime value) { return (value + static_cast<double>(kEpochOffsetDays)) * kSecondsPerDay; }
 
 std::string FormatDate(DateTime value) {
   CivilDateTime c = DecodeDateTime(value);
@@ -126,8 +122,8 @@ std::optional<DateTime> ParseIsoDateTime(std::string_view text) {
   auto hour = ParseInt(text.substr(11, 2));
   auto minute = ParseInt(text.substr(14, 2));
   auto second = ParseFloat(text.substr(17));
-  if (!hour || !minute || !second || text[11] == ' ' || text[14] == ' ' || text[17] == ' ' || *hour < 0 ||
-      *hour > 23 || *minute < 0 || *minute > 59 || *second < 0 || *second >= 60) {
+  if (!hour || !minute || !second || text[11] == ' ' || text[14] == ' ' || text[17] == ' ' || *hour < 0 || *hour > 23 ||
+      *minute < 0 || *minute > 59 || *second < 0 || *second >= 60) {
     return std::nullopt;
   }
   return date + ((*hour * 60.0 + *minute) * 60.0 + *second) / kSecondsPerDay;

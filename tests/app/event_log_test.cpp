@@ -27,7 +27,8 @@ TEST_F(EventLogTest, SavedNextToTheStationWhenNoImagePathIsSet) {
   station->LogUntimed("---------- Autopilot Start ----------------");
   station->LogUntimed("Time: local system time");
   ASSERT_TRUE(SaveLogFile(*station));
-  EXPECT_EQ(ReadFile(dir / "logfile.txt"), "---------- Autopilot Start ----------------\r\nTime: local system time\r\n");
+  EXPECT_EQ(ReadFile(dir / "logfile.txt"),
+            "---------- Autopilot Start ----------------\r\nTime: local system time\r\n");
 }
 
 TEST_F(EventLogTest, ImagePathWithoutTrailingSlashStillGetsTheFile) {

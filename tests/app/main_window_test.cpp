@@ -37,8 +37,9 @@ TEST_F(MainWindow, StartUpCreatesTheWindowsInOrderWithTheRunStateAtRest) {
 }
 
 TEST_F(MainWindow, FirstShowingMirrorsSettingsAndStartsTheStatusTimer) {
-  WriteFile(station->SettingsFilePath(), "[Kamera]\r\nCameraCoolerTemp=-12\r\n[Teleskop]\r\nSyncRange=9\r\n"
-                                         "[Profile]\r\nProfileName=winter\r\n");
+  WriteFile(station->SettingsFilePath(),
+            "[Kamera]\r\nCameraCoolerTemp=-12\r\n[Teleskop]\r\nSyncRange=9\r\n"
+            "[Profile]\r\nProfileName=winter\r\n");
   WriteFile(dir / "focustable.txt", "park,1000\r\nwinter,1450\r\n");
   Restart();
   CreateForms(*station);

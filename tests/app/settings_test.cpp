@@ -74,8 +74,9 @@ TEST(SettingsFile, SaverWritesFileOrderAndItsNumberForms) {
     EXPECT_GT(at, last) << key.key;
     last = at;
   }
-  const std::string tail = "[Profile]\r\nProfileName=default\r\n[Linux]\r\nSerialPortPattern=/dev/ttyUSB{n-1}\r\n"
-                           "ShutdownCommand=systemctl poweroff\r\n";
+  const std::string tail =
+      "[Profile]\r\nProfileName=default\r\n[Linux]\r\nSerialPortPattern=/dev/ttyUSB{n-1}\r\n"
+      "ShutdownCommand=systemctl poweroff\r\n";
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 

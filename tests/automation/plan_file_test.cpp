@@ -11,8 +11,9 @@ namespace {
 using testing::ReadFile;
 using testing::WriteFile;
 
-const std::string kHeader = "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(\xC2\xB0);DEC(');DEC(\");exp.(s);"
-                            "bin/zoom;filter(1..n);number;filename;Pause(s);";
+const std::string kHeader =
+    "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(\xC2\xB0);DEC(');DEC(\");exp.(s);"
+    "bin/zoom;filter(1..n);number;filename;Pause(s);";
 
 class PlanFile : public testing::StationFixture {
  protected:
@@ -32,7 +33,7 @@ TEST_F(PlanFile, LoadingFillsTheCellsAsTheyStand) {
   EXPECT_TRUE(ui.questions.empty()) << "only the header row: no question";
   EXPECT_EQ(grid().RowCount(), 2);
   EXPECT_EQ(grid().Row(1), (std::vector<std::string>{"1", "22", "0", "0", "M 51", "13", "29", "52.7", "47", "11", "43",
-                                                      "300", "2", "123", "3", "", "60"}));
+                                                     "300", "2", "123", "3", "", "60"}));
 }
 
 TEST_F(PlanFile, BackslashesSeparateAndEmptyLinesAreSkipped) {

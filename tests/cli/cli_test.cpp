@@ -37,8 +37,7 @@ TEST_F(Cli, SettingsListGetAndSet) {
   EXPECT_NE(list.out.find("\nGEO.Glaenge=-8.24889\n"), std::string::npos);
   EXPECT_NE(list.out.find("\nProfile.ProfileName=default\n"), std::string::npos);
 
-  CliResult set = Run("settings --set Park1Az=12.5 --set AFexptime=0.1 --set Observername=" +
-                      ShellQuote("Anna Berg"));
+  CliResult set = Run("settings --set Park1Az=12.5 --set AFexptime=0.1 --set Observername=" + ShellQuote("Anna Berg"));
   ASSERT_EQ(set.exitCode, 0) << set.err;
   EXPECT_EQ(Run("settings --get park1az").out, "12.5\n");
   EXPECT_EQ(Run("settings --get AFexptime").out, "0.100000001490116\n");
@@ -73,11 +72,12 @@ TEST_F(Cli, PlanShowAndConvert) {
   ASSERT_EQ(table.exitCode, 0);
   EXPECT_NE(table.out.find("M 51"), std::string::npos);
 
-  CliResult convert = Run("plan convert " + ShellQuote((dir / "plan.csv").string()) + " " +
-                          ShellQuote((dir / "out.csv").string()));
+  CliResult convert =
+      Run("plan convert " + ShellQuote((dir / "plan.csv").string()) + " " + ShellQuote((dir / "out.csv").string()));
   ASSERT_EQ(convert.exitCode, 0) << convert.err;
   std::string out = ReadFile(dir / "out.csv");
-  EXPECT_EQ(out.substr(out.find("\r\n") + 2), "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n;;;;P1;;;;;;;;;;;;\r\n");
+  EXPECT_EQ(out.substr(out.find("\r\n") + 2),
+            "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n;;;;P1;;;;;;;;;;;;\r\n");
 }
 
 TEST_F(Cli, ErrorsAreOneLineAndNonZero) {
