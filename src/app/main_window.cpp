@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/astro_controls.h"
 #include "app/plan_columns.h"
 #include "app/setup_form.h"
 #include "app/station.h"
@@ -70,6 +71,7 @@ void RefreshMirroredSettings(Station& station) {
 }
 
 void PilotFormShow(Station& station) {
+  LoadHorizon(station);
   Controls& main = station.Main;
   main.SetValue("CoolerTempEdit", station.Settings.CameraCoolerTemp);
   main.SetItems("FocusComboBox", station.Focus.FocusNames);

@@ -47,6 +47,8 @@ double LocalMeanSiderealTime(double mjd, double longitudeWest) {
   const double gmst = 6.697374558 + 1.0027379093 * ut + (8640184.812866 + (0.093104 - 6.2e-6 * t) * t) * t / 3600;
   double f = Frac((gmst - longitudeWest / 15) / 24);
   if (f < 0) f += 1;
+  // -1e-17 + 1 is 1 in double precision; the result must stay below 24.
+  if (f >= 1) f = 0;
   return 24 * f;
 }
 
@@ -63,22 +65,23 @@ std::string TwoDigitText(int n) {
 }
 
 std::string SecondsText(double seconds) {
-  if (seconds < 0) return "**";
-  std::string text = FormatFixedSignificant(seconds, 6, 3);
-  return seconds < 10 ? "0" + text : text;
+  if (!(seconds >= 0)) return "**";
+  // Adding 0.0 turns -0.0 into 0.0, which would otherwise be written "-0.000".
+  std::string text = FormatFixedSignificant(seconds + 0.0, 6, 3);
+  // The leading zero goes by the written text: 9.9996 is written "10.000", not "010.000".
+  return text.find('.') == 1 ? "0" + text : text;
 }
 
 std::string IsoDateTimeText(int year, int month, int day, int hour, int minute, float seconds) {
-  return std::to_string(year) + "-" + TwoDigitText(month) + "-" + TwoDigitText(day) + "T" + TwoDigitText(hour) +
-         ":" + TwoDigitText(minute) + ":" + SecondsText(seconds);
+  return std::to_string(year) + "-" + TwoDigitText(month) + "-" + TwoDigitText(day) + "T" + TwoDigitText(hour) + ":" +
+         TwoDigitText(minute) + ":" + SecondsText(seconds);
 }
 
 std::string UtcTimestampText(DateTime utc) {
   CivilDateTime c = DecodeDateTime(utc);
   // Tenths are cut, not rounded, so 950 ms and more stay one digit and never need a carry.
-  return std::to_string(c.year) + "-" + TwoDigitText(c.month) + "-" + TwoDigitText(c.day) + "T" +
-         TwoDigitText(c.hour) + ":" + TwoDigitText(c.minute) + ":" + TwoDigitText(c.second) + "." +
-         std::to_string(c.millisecond / 100);
+  return std::to_string(c.year) + "-" + TwoDigitText(c.month) + "-" + TwoDigitText(c.day) + "T" + TwoDigitText(c.hour) +
+         ":" + TwoDigitText(c.minute) + ":" + TwoDigitText(c.second) + "." + std::to_string(c.millisecond / 100);
 }
 
 int ParseDateText(std::string_view text, int& day, int& month, int& year) {

@@ -1,0 +1,162 @@
+// The astronomy commands of noctarbel-cli, run as a script would.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "astro/time.h"
+#include "astro/transforms.h"
+#include "common/datetime.h"
+#include "tests/cli_runner.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::CliResult;
+using testing::ShellQuote;
+using testing::TempDir;
+using testing::WriteFile;
+
+class AstroCli : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(home()); }
+  std::filesystem::path home() const { return dir / "station"; }
+  CliResult Run(const std::string& args) {
+    return testing::RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(home().string()) + " " + args, scratch);
+  }
+  nlohmann::json Json(const std::string& args) {
+    CliResult r = Run(args);
+    EXPECT_EQ(r.exitCode, 0) << args << ": " << r.err;
+    return nlohmann::json::parse(r.out);
+  }
+  // One line on stderr and the exit code.
+  void ExpectError(const std::string& args, int exitCode, const std::string& message) {
+    CliResult r = Run(args);
+    EXPECT_EQ(r.exitCode, exitCode) << args;
+    EXPECT_EQ(r.err, "noctarbel-cli: " + message + "\n") << args;
+    EXPECT_EQ(r.out, "") << args;
+  }
+  TempDir dir;
+  TempDir scratch;
+};
+
+TEST_F(AstroCli, LookupPrintsTheCataloguePosition) {
+  CliResult r = Run("lookup M51");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "M51 (NGC5194): RA 13 h 29.9 m, Dec +47° 12′ (RA 13.498333 h, Dec +47.20000°)\n");
+  nlohmann::json j = Json("lookup " + ShellQuote("NGC 1976") + " --json");
+  EXPECT_NEAR(j["ra_hours"].get<double>(), 5 + 35.3 / 60, 1e-12);
+  EXPECT_NEAR(j["dec_deg"].get<double>(), -(5 + 23 / 60.0), 1e-12);
+  EXPECT_EQ(j["ra"], "5 h 35.3 m");
+  EXPECT_EQ(j["dec"], "-05° 23′");
+  EXPECT_EQ(j["name"], "NGC1976");
+  j = Json("lookup m40 --json");
+  EXPECT_EQ(j["ra"], "12 h 22.4 m");
+  EXPECT_EQ(j["dec"], "+58° 05′");
+  ExpectError("lookup M111", 1, "Object not found");
+  ExpectError("lookup Vega --json", 1, "Object not found");
+}
+
+TEST_F(AstroCli, SiderealTime) {
+  nlohmann::json j = Json(ShellQuote("lst") + " --at " + ShellQuote("2000-01-01 12:00:00") + " --longitude 0 --json");
+  EXPECT_NEAR(j["lst_hours"].get<double>(), 18.697374557, 1e-9);
+  // Without --longitude: the station's Glaenge (the default site here).
+  j = Json("lst --at 2000-01-01T12:00:00 --json");
+  EXPECT_NEAR(j["lst_hours"].get<double>(), 19.247300557, 1e-9);
+  WriteFile(home() / "noctarbel.ini", "[GEO]\r\nGlaenge=90\r\n");
+  j = Json("lst --at 2000-01-01T12:00:00 --json");
+  EXPECT_NEAR(j["lst_hours"].get<double>(), 12.697374557, 1e-9);
+  CliResult r = Run("lst --at 2000-01-01T12:00:00 --longitude 0");
+  EXPECT_EQ(r.out, "LST 18.697375 h (18:41:50.5) at 2000-01-01 12:00:00 UT, longitude 0° (west positive)\n");
+  // Now: a value in range.
+  j = Json("lst --json");
+  EXPECT_GE(j["lst_hours"].get<double>(), 0);
+  EXPECT_LT(j["lst_hours"].get<double>(), 24);
+  ExpectError("lst --at tomorrow", 2, "--at needs a UT time \"YYYY-MM-DD HH:MM:SS\" (or with \"T\"), got \"tomorrow\"");
+  ExpectError("lst --longitude 8,5", 2, "--longitude needs a number from -180 to 180, got \"8,5\"");
+}
+
+TEST_F(AstroCli, AltAzAgainstTheStationsHorizon) {
+  // M51 in the evening of 2024-03-05 at the default site (49.9 N, 8.2 E): high in the east.
+  const std::string at = " --at " + ShellQuote("2024-03-05 22:00:00");
+  nlohmann::json j = Json("altaz --ra 13.498333 --dec 47.2" + at + " --json");
+  const DateTime instant = EncodeDateTime(2024, 3, 5, 22, 0, 0);
+  const EquatorialPosition ofDate = J2000ToDate(13.498333, 47.2, JulianCenturiesSince2000(instant));
+  const HorizontalPosition expected =
+      EquatorialToHorizontal(ofDate.Ra * 15, ofDate.Dec, instant, SiteLocation{49.91806, -8.24889});
+  EXPECT_NEAR(j["az_deg"].get<double>(), expected.Azimuth, 1e-9);
+  EXPECT_NEAR(j["alt_deg"].get<double>(), expected.Altitude, 1e-9);
+  EXPECT_NEAR(j["airmass"].get<double>(), Airmass(expected.Altitude), 1e-6);
+  EXPECT_EQ(j["horizon_deg"], 0.0) << "no horizon file: no horizon";
+  EXPECT_EQ(j["visible"], true);
+
+  // A horizon wall of 60 degrees all round hides it.
+  std::string wall;
+  for (int az = 0; az < 360; az += 10) wall += std::to_string(az) + " 60\n";
+  WriteFile(home() / "horizon.txt", wall);
+  j = Json("altaz --ra 13.498333 --dec 47.2" + at + " --json");
+  EXPECT_DOUBLE_EQ(j["horizon_deg"].get<double>(), 60);
+  EXPECT_EQ(j["visible"], false);
+  CliResult r = Run("altaz --ra 13.498333 --dec 47.2" + at);
+  EXPECT_NE(r.out.find("below the horizon"), std::string::npos) << r.out;
+
+  // Below 1 degree of altitude there is no airmass.
+  j = Json("altaz --ra 1 --dec -80" + at + " --json");
+  EXPECT_TRUE(j["airmass"].is_null());
+  EXPECT_EQ(j["visible"], false);
+
+  ExpectError("altaz --ra 24 --dec 10", 2, "--ra needs a number from 0 to 24 (exclusive), got \"24\"");
+  ExpectError("altaz --ra 1 --dec 91", 2, "--dec needs a number from -90 to 90, got \"91\"");
+  EXPECT_NE(Run("altaz --ra 1").exitCode, 0);
+}
+
+TEST_F(AstroCli, PrecessBothWays) {
+  const std::string at = " --at " + ShellQuote("2024-03-05 22:00:00");
+  const double t = JulianCenturiesSince2000(EncodeDateTime(2024, 3, 5, 22, 0, 0));
+  nlohmann::json j = Json("precess --ra 13.498333 --dec 47.2" + at + " --json");
+  const EquatorialPosition ofDate = J2000ToDate(13.498333, 47.2, t);
+  EXPECT_NEAR(j["ra_hours"].get<double>(), ofDate.Ra, 1e-12);
+  EXPECT_NEAR(j["dec_deg"].get<double>(), ofDate.Dec, 1e-12);
+  // 24 years of precession: about 0.27 minutes of time in RA here.
+  EXPECT_NEAR(j["ra_hours"].get<double>(), 13.498333 + 0.0174, 0.002);
+  j = Json("precess --ra 13.5157 --dec 47.0712 --to-j2000" + at + " --json");
+  const EquatorialPosition j2000 = DateToJ2000(13.5157, 47.0712, t);
+  EXPECT_NEAR(j["ra_hours"].get<double>(), j2000.Ra, 1e-12);
+  EXPECT_NEAR(j["dec_deg"].get<double>(), j2000.Dec, 1e-12);
+  EXPECT_EQ(j["to"], "J2000");
+  CliResult r = Run("precess --ra 6 --dec -0.5 --at 2000-01-01T00:00:00");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, 13), "Of date: RA 6") << r.out;
+  EXPECT_NE(r.out.find("(-00° "), std::string::npos) << r.out;
+}
+
+TEST_F(AstroCli, HorizonTableAndAltitude) {
+  WriteFile(home() / "noctarbel.ini", "[GEO]\r\nHorizontdatei=scan.txt\r\n");
+  WriteFile(home() / "scan.txt", "0 10\n10 20\n20 10\n");
+  CliResult r = Run("horizon --az 5");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "15\n");
+  nlohmann::json j = Json("horizon --json");
+  ASSERT_EQ(j["points"].size(), 3u);
+  EXPECT_EQ(j["points"][0]["az_deg"], 20.0) << "table order: the last line first";
+  EXPECT_EQ(j["ignored"], 0);
+  j = Json("horizon --az -355 --json");
+  EXPECT_DOUBLE_EQ(j["horizon_deg"].get<double>(), 15);
+
+  // An empty setting: the flat default table.
+  WriteFile(home() / "noctarbel.ini", "[GEO]\r\nHorizontdatei=\r\n");
+  j = Json("horizon --json");
+  EXPECT_EQ(j["points"].size(), 36u);
+  EXPECT_TRUE(j["file"].is_null());
+
+  // A missing file: a note on stderr, no horizon, success.
+  WriteFile(home() / "noctarbel.ini", "[GEO]\r\nHorizontdatei=gone.txt\r\n");
+  r = Run("horizon --az 100");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out, "0\n");
+  EXPECT_NE(r.err.find("gone.txt cannot be opened"), std::string::npos) << r.err;
+  ExpectError("horizon --az north", 2, "--az needs a number from -360 to 360, got \"north\"");
+}
+
+}  // namespace
+}  // namespace noctarbel

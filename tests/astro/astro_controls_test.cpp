@@ -1,0 +1,216 @@
+// The main window's astronomy controls on a station with the virtual clock.
+
+#include "app/astro_controls.h"
+
+#include <gtest/gtest.h>
+
+#include "app/main_window.h"
+#include "app/plan_columns.h"
+#include "astro/time.h"
+#include "tests/astro/catalogue_fixture.h"
+#include "tests/station_fixture.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::WriteFile;
+
+class AstroControls : public testing::StationFixture {
+ protected:
+  Controls& main() { return station->Main; }
+  StringGrid& plan() { return station->Planer1; }
+  std::vector<int> SpinFields() {
+    std::vector<int> values;
+    for (const char* name : {"RAHourEdit", "RAminEdit", "RAsecEdit", "DECdegEdit", "DECminEdit", "DECsecEdit"}) {
+      values.push_back(main().IntValue(name));
+    }
+    return values;
+  }
+  std::vector<std::string> CoordinateCells(int row = 1) {
+    std::vector<std::string> cells;
+    for (int col = kColRaHour; col <= kColDecSecond; ++col) cells.push_back(plan().Cell(col, row));
+    return cells;
+  }
+};
+
+TEST_F(AstroControls, HorizonFromTheSetting) {
+  station->Settings.Horizontdatei = "";
+  LoadHorizon(*station);
+  EXPECT_EQ(station->Horizon.Count, 36);
+
+  // A relative name resolves against the station folder.
+  WriteFile(dir / "myhorizon.txt", "0 10\n10 20\n20 10\n");
+  station->Settings.Horizontdatei = "myhorizon.txt";
+  LoadHorizon(*station);
+  ASSERT_EQ(station->Horizon.Count, 3);
+  EXPECT_DOUBLE_EQ(HorizonAltitude(station->Horizon, 5), 15);
+
+  station->Settings.Horizontdatei = (dir / "myhorizon.txt").string();
+  LoadHorizon(*station);
+  EXPECT_EQ(station->Horizon.Count, 3);
+
+  station->Settings.Horizontdatei = "missing.txt";
+  LoadHorizon(*station);
+  EXPECT_EQ(station->Horizon.Count, 0);
+  EXPECT_EQ(station->Log.Size(), 0u);
+}
+
+TEST_F(AstroControls, HorizonBeyond200PointsIsLogged) {
+  std::string content;
+  for (int i = 0; i < 230; ++i) content += std::to_string(i * 1.5) + " 5\n";
+  WriteFile(dir / "horizon.txt", content);
+  station->Settings.Horizontdatei = "horizon.txt";
+  LoadHorizon(*station);
+  EXPECT_EQ(station->Horizon.Count, 200);
+  ASSERT_EQ(station->Log.Size(), 1u);
+  const std::string& line = station->Log.Last();
+  EXPECT_NE(line.find("more than 200 points"), std::string::npos) << line;
+  EXPECT_NE(line.find("30 were ignored"), std::string::npos) << line;
+}
+
+TEST_F(AstroControls, MainWindowLoadsTheHorizonWhenShown) {
+  WriteFile(station->SettingsFilePath(), "[GEO]\r\nHorizontdatei=scan.txt\r\n");
+  WriteFile(dir / "scan.txt", "100 10\n110 30\n");
+  Restart();
+  CreateForms(*station);
+  PilotFormShow(*station);
+  EXPECT_EQ(station->Horizon.Count, 2);
+  EXPECT_DOUBLE_EQ(HorizonAltitude(station->Horizon, 105), 20);
+}
+
+TEST_F(AstroControls, FindFillsTheSpinFields) {
+  main().SetText("CatEdit", "M51");
+  KatalogButtonClick(*station);
+  EXPECT_EQ(SpinFields(), (std::vector<int>{13, 29, 54, 47, 12, 0}));
+  EXPECT_EQ(main().SelectedItem("NSbox"), "N");
+
+  main().SetText("CatEdit", "NGC1976");
+  KatalogButtonClick(*station);
+  EXPECT_EQ(SpinFields(), (std::vector<int>{5, 35, 18, -5, 23, 0}));
+  EXPECT_EQ(main().SelectedItem("NSbox"), "S");
+  EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -(5 + 23 / 60.0));
+
+  // Unknown names and names with blanks around them change nothing, without a message.
+  for (const char* name : {"M111", " M51", "Ngc224", "IC1064", ""}) {
+    main().SetText("CatEdit", name);
+    KatalogButtonClick(*station);
+    EXPECT_EQ(SpinFields(), (std::vector<int>{5, 35, 18, -5, 23, 0})) << name;
+  }
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(AstroControls, DeclinationJustSouthOfTheEquatorKeepsItsSign) {
+  testing::TempDir data;
+  testing::WriteCatalogue(data / "catalog", {testing::CatalogueRecord("NGC    3", "00", "07.3", "-00", "30")}, {{3, 1}},
+                          {});
+  station->Paths.Data = data.Path();
+  main().SetText("CatEdit", "ngc3");
+  KatalogButtonClick(*station);
+  EXPECT_EQ(SpinFields(), (std::vector<int>{0, 7, 18, 0, 30, 0}));
+  EXPECT_EQ(main().SelectedItem("NSbox"), "S");
+  // Goto's reading of the fields and the plan's reading of the cells agree.
+  EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -0.5);
+  plan().SetCell(kColObject, 1, "NGC3");
+  ObjektBtnClick(*station);
+  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"0", "7", "18", "-0", "30", "0"}));
+}
+
+TEST_F(AstroControls, InsertRaDecFillsThePlanRow) {
+  plan().SetRowCount(3);
+  plan().SetCell(kColObject, 2, "  m25 ");
+  plan().SetCell(kColExposure, 2, "300");
+  plan().SetCurrent(kColObject, 2);
+  ObjektBtnClick(*station);
+  EXPECT_EQ(CoordinateCells(2), (std::vector<std::string>{"18", "31", "48", "-19", "7", "0"}));
+  EXPECT_EQ(plan().Cell(kColFilename, 2), "M25");
+  EXPECT_EQ(plan().Cell(kColExposure, 2), "300");
+  EXPECT_EQ(CoordinateCells(1), (std::vector<std::string>(6, "")));
+  EXPECT_TRUE(ui.messages.empty());
+
+  plan().SetCell(kColObject, 2, "ngc 224");
+  ObjektBtnClick(*station);
+  EXPECT_EQ(plan().Cell(kColFilename, 2), "NGC224");
+  EXPECT_EQ(CoordinateCells(2), (std::vector<std::string>{"0", "42", "42", "41", "16", "0"}));
+
+  plan().SetCell(kColObject, 2, "Vega");
+  ObjektBtnClick(*station);
+  EXPECT_EQ(ui.LastMessage(), "Object not found");
+  EXPECT_EQ(plan().Cell(kColFilename, 2), "NGC224") << "nothing changes on failure";
+}
+
+TEST_F(AstroControls, MissingCatalogueFileIsReportedByName) {
+  testing::TempDir data;
+  station->Paths.Data = data.Path();
+  plan().SetCell(kColObject, 1, "M51");
+  ObjektBtnClick(*station);
+  EXPECT_EQ(ui.LastMessage(), "Catalogue file not found: " + (data.Path() / "catalog" / "ngc.idx").string());
+  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>(6, "")));
+
+  main().SetText("CatEdit", "M51");
+  KatalogButtonClick(*station);
+  EXPECT_EQ(ui.messages.size(), 2u);
+  EXPECT_EQ(SpinFields(), (std::vector<int>(6, 0)));
+  // M40 needs no file.
+  main().SetText("CatEdit", "M40");
+  KatalogButtonClick(*station);
+  EXPECT_EQ(SpinFields(), (std::vector<int>{12, 22, 24, 58, 5, 0}));
+}
+
+TEST_F(AstroControls, PasteFillsOrEmptiesTheCoordinateCells) {
+  plan().SetCell(kColObject, 1, "M42");
+  ui.clipboard = "05:35:17.30 -05:23:28.0";
+  PasteposBtnClick(*station);
+  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"05", "35", "17.30", "-05", "23", "28.0"}));
+  EXPECT_TRUE(ui.messages.empty());
+
+  ui.clipboard = "5 35 17 -5 23 28";
+  PasteposBtnClick(*station);
+  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>(6, "")));
+  EXPECT_EQ(ui.LastMessage(), "Coordinates could not be converted: 5 35 17 -5 23 28");
+  EXPECT_EQ(plan().Cell(kColObject, 1), "M42") << "other cells are not touched";
+
+  ui.clipboard = std::string(300, 'x') + "\xff\xfe";
+  PasteposBtnClick(*station);
+  EXPECT_EQ(ui.LastMessage(), "Coordinates could not be converted: " + std::string(127, 'x'));
+}
+
+TEST_F(AstroControls, SignBoxAndDegreeFieldFollowEachOther) {
+  main().SetValue("DECdegEdit", 12);
+  main().SetSelection("NSbox", 1);  // "S"
+  NSboxChange(*station);
+  EXPECT_EQ(main().IntValue("DECdegEdit"), -12);
+  main().SetSelection("NSbox", 0);  // "N"
+  NSboxChange(*station);
+  EXPECT_EQ(main().IntValue("DECdegEdit"), 12);
+
+  main().SetValue("DECdegEdit", -3);
+  DECdegEditChange(*station);
+  EXPECT_EQ(main().SelectedItem("NSbox"), "S");
+  main().SetValue("DECdegEdit", 0);
+  DECdegEditChange(*station);
+  EXPECT_EQ(main().SelectedItem("NSbox"), "S") << "0 leaves the box alone";
+  NSboxChange(*station);
+  EXPECT_EQ(main().IntValue("DECdegEdit"), 0);
+  main().SetValue("DECminEdit", 30);
+  EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -0.5) << "0 degrees with S is south";
+  main().SetValue("DECdegEdit", 7);
+  DECdegEditChange(*station);
+  EXPECT_EQ(main().SelectedItem("NSbox"), "N");
+}
+
+TEST_F(AstroControls, SiderealTimeAndHorizontalFrameUseTheStationsClockAndSite) {
+  station->Settings.Glaenge = -8.24889;
+  station->Settings.Gbreite = 49.91806;
+  const DateTime now = clock->UtcNow();
+  EXPECT_DOUBLE_EQ(StationSiderealTime(*station), SiteSiderealTime(now, -8.24889));
+  EXPECT_DOUBLE_EQ(StationSiderealTime(*station, -1), SiteSiderealTime(now, -8.24889));
+  const DateTime planned = EncodeDateTime(2026, 12, 7, 1, 30, 0);
+  EXPECT_DOUBLE_EQ(StationSiderealTime(*station, planned), SiteSiderealTime(planned, -8.24889));
+  const HorizontalPosition h = StationEquatorialToHorizontal(*station, 200, 30);
+  const HorizontalPosition expected = EquatorialToHorizontal(200, 30, now, SiteLocation{49.91806, -8.24889});
+  EXPECT_DOUBLE_EQ(h.Azimuth, expected.Azimuth);
+  EXPECT_DOUBLE_EQ(h.Altitude, expected.Altitude);
+}
+
+}  // namespace
+}  // namespace noctarbel
