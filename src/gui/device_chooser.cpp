@@ -1,0 +1,47 @@
+#include "gui/device_chooser.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+namespace noctarbel::gui {
+
+std::vector<std::string> ChooserIdentifiers(const std::string& deviceType) {
+  if (deviceType == "Telescope") return {"sim:telescope"};
+  if (deviceType == "Camera") return {"sim:camera"};
+  if (deviceType == "Focuser") return {"sim:focuser"};
+  if (deviceType == "Filterwheel") return {"sim:filterwheel"};
+  return {};
+}
+
+DeviceChooserDialog::DeviceChooserDialog(const std::string& deviceType, const std::string& preselected, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName(QStringLiteral("DeviceChooser"));
+  setWindowTitle(QStringLiteral("%1 chooser").arg(QString::fromStdString(deviceType)));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("Select the %1 driver:").arg(QString::fromStdString(deviceType))));
+  list_ = new QListWidget(this);
+  list_->setObjectName(QStringLiteral("DeviceList"));
+  for (const auto& id : ChooserIdentifiers(deviceType)) list_->addItem(QString::fromStdString(id));
+  layout->addWidget(list_);
+  edit_ = new QLineEdit(QString::fromStdString(preselected), this);
+  edit_->setObjectName(QStringLiteral("DeviceIdentifierEdit"));
+  edit_->setPlaceholderText(QStringLiteral("identifier, e.g. indi://host:7624/Device"));
+  layout->addWidget(edit_);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  layout->addWidget(buttons);
+
+  const auto matches = list_->findItems(QString::fromStdString(preselected), Qt::MatchExactly);
+  if (!matches.isEmpty()) list_->setCurrentItem(matches.first());
+  connect(list_, &QListWidget::currentTextChanged, edit_, &QLineEdit::setText);
+  connect(list_, &QListWidget::itemDoubleClicked, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  resize(360, 260);
+}
+
+std::string DeviceChooserDialog::Chosen() const { return edit_->text().trimmed().toStdString(); }
+
+}  // namespace noctarbel::gui

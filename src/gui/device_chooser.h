@@ -1,0 +1,30 @@
+#pragma once
+// The device chooser: a list of the drivers known for one device type. The operator may also
+// type an identifier that is not listed (a network device, for example).
+
+#include <QDialog>
+#include <string>
+#include <vector>
+
+class QLineEdit;
+class QListWidget;
+
+namespace noctarbel::gui {
+
+// The identifiers offered for a device type ("Telescope", "Camera", "Focuser", "Filterwheel").
+std::vector<std::string> ChooserIdentifiers(const std::string& deviceType);
+
+class DeviceChooserDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  DeviceChooserDialog(const std::string& deviceType, const std::string& preselected, QWidget* parent = nullptr);
+  // The identifier in the edit, trimmed; empty when none.
+  std::string Chosen() const;
+
+ private:
+  QListWidget* list_;
+  QLineEdit* edit_;
+};
+
+}  // namespace noctarbel::gui

@@ -1,0 +1,55 @@
+#include "gui/gui_station.h"
+
+#include "app/main_window.h"
+#include "gui/pilot_form.h"
+#include "gui/setup_dialog.h"
+#include "gui/shell_forms.h"
+
+namespace noctarbel::gui {
+
+GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
+    : station_(std::make_unique<Station>(runtime, ui, std::move(paths))) {
+  CreateForms(*station_);
+  for (const auto& name : FormCreationOrder()) {
+    if (name == "PilotForm1") {
+      main_ = std::make_unique<TPilotForm1>(*station_);
+      windows_.push_back(main_.get());
+      continue;
+    }
+    QWidget* window = nullptr;
+    if (name == "SetupForm1") {
+      auto setup = std::make_unique<TSetupForm1>(*station_, main_.get());
+      setup_ = setup.get();
+      main_->SetSetupForm(setup_);
+      window = setup.release();  // a child of the main window, which deletes it
+    } else if (name == "TestForm1") {
+      window = new TTestForm1(main_.get());
+    } else {
+      auto shell = std::make_unique<ShellForm>(QString::fromStdString(name), ShellCaption(name), nullptr);
+      window = shell.get();
+      secondary_.push_back(std::move(shell));
+    }
+    window->hide();
+    windows_.push_back(window);
+  }
+}
+
+GuiStation::~GuiStation() {
+  // Windows go before the station whose stores and grids they mirror.
+  secondary_.clear();
+  main_.reset();
+}
+
+QWidget* GuiStation::Window(const std::string& name) const {
+  for (QWidget* window : windows_) {
+    if (window->objectName().toStdString() == name) return window;
+  }
+  return nullptr;
+}
+
+void GuiStation::Show() {
+  main_->show();
+  PilotFormShow(*station_);
+}
+
+}  // namespace noctarbel::gui

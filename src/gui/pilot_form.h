@@ -1,0 +1,61 @@
+#pragma once
+// The main window PilotForm1: header, device groups, the autopilot with its plan table, the
+// log and help memos, the exit button and the status bar. Layout and routing only: every
+// handler is the core's.
+
+#include <QMainWindow>
+
+class QMenu;
+
+namespace noctarbel {
+class Station;
+}
+
+namespace noctarbel::gui {
+
+class ControlBinder;
+class FormBuilder;
+class LogMemoView;
+class StringGridView;
+class TSetupForm1;
+
+class TPilotForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  TPilotForm1(Station& station, QWidget* parent = nullptr);
+
+  ControlBinder& Binder() { return *binder_; }
+  StringGridView* PlanGrid() const { return planGrid_; }
+  LogMemoView* LogMemo() const { return logMemo_; }
+  // The settings dialog the Setup button shows.
+  void SetSetupForm(TSetupForm1* setup) { setupForm_ = setup; }
+
+ signals:
+  // The window closed for good: Exit or the close query went through.
+  void Closed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QWidget* MakeHeader(QWidget* parent);
+  QWidget* MakeDeviceGroups(QWidget* parent);
+  QWidget* MakeAutopilot(QWidget* parent);
+  QWidget* MakeMemos(QWidget* parent);
+  void ConnectHandlers();
+  void ShowPlanMenu(const QPoint& position);
+  void SetupButtonClick();
+  void ExitButtonClicked();
+
+  Station& station_;
+  ControlBinder* binder_;
+  FormBuilder* builder_ = nullptr;
+  StringGridView* planGrid_ = nullptr;
+  LogMemoView* logMemo_ = nullptr;
+  QMenu* planMenu_ = nullptr;
+  TSetupForm1* setupForm_ = nullptr;
+  bool exitDone_ = false;  // Exit went through: closing needs no further question
+};
+
+}  // namespace noctarbel::gui

@@ -1,0 +1,416 @@
+// The main window: start-up, defaults, run controls, exit, the plan grid and the log memo,
+// each driven through its widgets.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTimer>
+
+#include "app/main_window.h"
+#include "app/plan_columns.h"
+#include "automation/plan_file.h"
+#include "gui/control_binding.h"
+#include "gui/lamp_widget.h"
+#include "gui/log_memo.h"
+#include "gui/string_grid_view.h"
+#include "gui/window_export.h"
+#include "gui_fixture.h"
+
+namespace noctarbel::gui {
+
+using testing::Click;
+using testing::Find;
+using testing::GuiFixture;
+using testing::Type;
+using testing::TypeIntoCell;
+
+namespace {
+
+QString Colour(QObject* window, const char* lamp) { return Find<LampWidget>(window, lamp)->Colour(); }
+
+QString Shown(StringGridView* view, int row, int col) {
+  return view->model()->data(view->model()->index(row - 1, col)).toString();
+}
+
+QAction* MenuAction(QObject* window, const char* name) { return Find<QAction>(window, name); }
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void StartsTheNineWindowsInOrderWithOnlyTheMainWindowShown() {
+    GuiFixture f;
+    f.Start();
+    QCOMPARE(f.Core().CreatedForms, FormCreationOrder());
+    QStringList names;
+    for (QWidget* window : f.gui->Windows()) names << window->objectName();
+    QCOMPARE(names, QStringList({"PilotForm1", "SetupForm1", "TestForm1", "ImgShowform", "CalibrateForm1",
+                                 "AutofocusForm", "HorizonForm", "GuidingtestForm", "CameraInfo"}));
+    QVERIFY(f.Main().isVisible());
+    for (QWidget* window : f.gui->Windows()) {
+      if (window != &f.Main()) QVERIFY2(!window->isVisible(), qPrintable(window->objectName()));
+    }
+    QCOMPARE(f.gui->Window("SetupForm1")->windowTitle(), QStringLiteral("Noctarbel Setup"));
+    QCOMPARE(f.gui->Window("TestForm1")->windowTitle(), QStringLiteral("Testablauf"));
+    QCOMPARE(f.gui->Window("ImgShowform")->windowTitle(), QStringLiteral("Image viewer"));
+    QCOMPARE(f.gui->Window("CameraInfo")->windowTitle(), QStringLiteral("Camera Info"));
+    // FormShow ran: the observatory status timer is on.
+    QVERIFY(f.Core().StatusTimer.Enabled());
+  }
+
+  void EveryDeclaredControlHasItsWidget() {
+    GuiFixture f;
+    f.Start();
+    for (const auto& name : f.Core().Main.Names()) {
+      QObject* found = f.Main().findChild<QObject*>(QString::fromStdString(name));
+      QVERIFY2(found, name.c_str());
+      QVERIFY2(!found->objectName().isEmpty(), name.c_str());
+    }
+  }
+
+  void ShowsTheStartValues() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    QCOMPARE(Find<QLabel>(w, "Versionheader")->text(), QStringLiteral("Noctarbel V. 1.212.1"));
+    auto* binning = Find<QSpinBox>(w, "BinningEdit1");
+    QCOMPARE(binning->value(), 2);
+    QCOMPARE(binning->minimum(), 1);
+    QCOMPARE(binning->maximum(), 4);
+    auto* zoom = Find<QSpinBox>(w, "ZoomEdit1");
+    QCOMPARE(zoom->value(), 1);
+    QCOMPARE(zoom->maximum(), 5);
+    auto* syRange = Find<QSpinBox>(w, "SYrangeEdit");
+    QCOMPARE(syRange->value(), 5);
+    QCOMPARE(syRange->minimum(), 3);
+    QCOMPARE(syRange->maximum(), 30);
+    for (const char* name : {"ExecuteButton", "PauseButton", "PlayButton", "StopBtn"}) {
+      QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
+    }
+    QVERIFY(!Find<QCheckBox>(w, "WebmonitorCheck")->isEnabled());
+    QVERIFY(Find<QCheckBox>(w, "HotpixelCheckbox")->isChecked());
+    QCOMPARE(Find<QLineEdit>(w, "ExposeSecEdit")->text(), QStringLiteral("1"));
+    QCOMPARE(Find<QLineEdit>(w, "DachStatusEdit")->text(), QStringLiteral("?"));
+    auto* profile = Find<QLineEdit>(w, "ProfilenameEdit");
+    QCOMPARE(profile->text(), QStringLiteral("default"));
+    QVERIFY(profile->isReadOnly());
+    QCOMPARE(profile->toolTip(), QStringLiteral("Name of active profile"));
+    QCOMPARE(Find<QPushButton>(w, "PauseButton")->toolTip(), QStringLiteral("Execution pause"));
+    QCOMPARE(Find<QCheckBox>(w, "DachzuCheckBox")->toolTip(), QStringLiteral("Close roof at end, error or stop"));
+    QCOMPARE(Find<QPushButton>(w, "ExitButton")->text(), QStringLiteral("Disconnect all and exit"));
+    QCOMPARE(Colour(w, "ExecLight"), QStringLiteral("silver"));
+    // Observatory control is off by default: its group is disabled and its lamp grey.
+    QVERIFY(!Find<QGroupBox>(w, "DomeGroupBox")->isEnabled());
+    QVERIFY(!Find<QCheckBox>(w, "DachzuCheckBox")->isEnabled());
+    QCOMPARE(Colour(w, "LED2"), QStringLiteral("grey"));
+    auto* help = Find<QPlainTextEdit>(w, "HelpMemo");
+    QVERIFY(help->isReadOnly());
+    QVERIFY(help->toPlainText().startsWith(QStringLiteral("***** Autopilot Help *****\n")));
+    QVERIFY(help->toPlainText().contains(QStringLiteral("  CC: switch on camera cooler")));
+
+    StringGridView* plan = f.Main().PlanGrid();
+    QCOMPARE(plan->model()->columnCount(), 17);
+    QCOMPARE(plan->model()->rowCount(), 1);
+    for (int col = 0; col < 17; ++col) {
+      QCOMPARE(plan->model()->headerData(col, Qt::Horizontal).toString(),
+               QString::fromStdString(PlanColumnTitles()[static_cast<size_t>(col)]));
+    }
+    QCOMPARE(MenuAction(w, "Zeileloeschen1")->text(), QStringLiteral("Delete line"));
+    QCOMPARE(MenuAction(w, "Zeileeinfuegen1")->text(), QStringLiteral("Insert line before this line"));
+  }
+
+  void PauseThenPlayTurnsTheLampYellowThenLime() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    // A run has started: the run controls are enabled and the lamp is lime.
+    f.Core().Main.SetEnabled("PauseButton", true);
+    f.Core().Main.SetEnabled("StopBtn", true);
+    f.Core().Main.SetColour("ExecLight", "lime");
+    Click(w, "PauseButton");
+    QCOMPARE(Colour(w, "ExecLight"), QStringLiteral("yellow"));
+    QVERIFY(f.Core().Run.PauseRequested);
+    QVERIFY(!Find<QPushButton>(w, "PauseButton")->isEnabled());
+    QVERIFY(Find<QPushButton>(w, "PlayButton")->isEnabled());
+    Click(w, "PlayButton");
+    QCOMPARE(Colour(w, "ExecLight"), QStringLiteral("lime"));
+    QVERIFY(!f.Core().Run.PauseRequested);
+    QVERIFY(Find<QPushButton>(w, "PauseButton")->isEnabled());
+    Click(w, "StopBtn");
+    QVERIFY(f.Core().Run.AbortRequested);
+    QVERIFY(!Find<QPushButton>(w, "StopBtn")->isEnabled());
+  }
+
+  void ExitWithNoDeviceClosesWithoutAQuestion() {
+    GuiFixture f;
+    f.Start();
+    QSignalSpy closed(&f.Main(), &TPilotForm1::Closed);
+    Click(&f.Main(), "ExitButton");
+    QVERIFY(!f.Main().isVisible());
+    QCOMPARE(closed.count(), 1);
+    QVERIFY(f.ui.questions.empty());
+    QVERIFY(f.ui.messages.empty());
+    QVERIFY(f.Core().Run.AbortRequested);
+  }
+
+  void ClosingWithADeviceAsksAndStaysOpenOnNo() {
+    GuiFixture f;
+    f.Start();
+    bool connected = true;
+    bool disconnected = false;
+    f.Core().Hooks.AnyDeviceConnected = [&] { return connected; };
+    f.Core().Hooks.DisconnectDevices = [&] {
+      disconnected = true;
+      connected = false;
+    };
+    f.ui.answers = {false};
+    QVERIFY(!f.Main().close());
+    QVERIFY(f.Main().isVisible());
+    QCOMPARE(f.ui.questions, std::vector<std::string>{"Disconnect all devices?"});
+    QVERIFY(!disconnected);
+
+    f.ui.answers = {true};
+    QVERIFY(f.Main().close());
+    QVERIFY(!f.Main().isVisible());
+    QVERIFY(disconnected);
+    QVERIFY(f.Core().Run.AbortRequested);
+  }
+
+  void ExitRefusedWhileTheCoolerIsOnKeepsTheWindow() {
+    GuiFixture f;
+    f.Start();
+    f.Core().Hooks.CameraCoolerOn = [] { return true; };
+    Click(&f.Main(), "ExitButton");
+    QVERIFY(f.Main().isVisible());
+    QCOMPARE(f.ui.LastMessage(), std::string("Camera warm up (or cooler off) required"));
+    QVERIFY(Find<QPushButton>(&f.Main(), "ExitButton")->isEnabled());
+  }
+
+  void ExtraViewerEnablesTheWebmonitorBox() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    auto* webmonitor = Find<QCheckBox>(w, "WebmonitorCheck");
+    Click(w, "ViewerControlCheck");
+    QVERIFY(webmonitor->isEnabled());
+    f.Core().Main.SetChecked("ViewerControlCheck", false);  // also when the program unticks it
+    QVERIFY(!webmonitor->isEnabled());
+  }
+
+  void WebmonitorWritesItsTestFileOrComplains() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    std::filesystem::create_directories(f.Home() / "web");
+    f.Core().Settings.WebmonitorPathname = (f.Home() / "web" / "monitor.jpg").string();
+    Click(w, "ViewerControlCheck");
+    Click(w, "WebmonitorCheck");
+    QVERIFY(std::filesystem::exists(f.Home() / "web" / "test.txt"));
+    QVERIFY(f.ui.messages.empty());
+
+    Click(w, "WebmonitorCheck");        // unticking does nothing
+    f.WriteHomeFile("plainfile", "x");  // a file where the folder should be
+    f.Core().Settings.WebmonitorPathname = (f.Home() / "plainfile" / "monitor.jpg").string();
+    Click(w, "WebmonitorCheck");
+    QCOMPARE(f.ui.LastMessage(), std::string("webpath not found"));
+  }
+
+  void ControlsMirrorTheStoreBothWays() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    Controls& store = f.Core().Main;
+
+    store.SetText("RAEdit1", "12h 30m 00s");
+    QCOMPARE(Find<QLineEdit>(w, "RAEdit1")->text(), QStringLiteral("12h 30m 00s"));
+    store.SetColour("led1", "lime");
+    QCOMPARE(Colour(w, "led1"), QStringLiteral("lime"));
+    store.SetEnabled("ExposeButton", true);
+    QVERIFY(Find<QPushButton>(w, "ExposeButton")->isEnabled());
+    store.SetCaption("BtnConnect", "Disconnect");
+    QCOMPARE(Find<QPushButton>(w, "BtnConnect")->text(), QStringLiteral("Disconnect"));
+    store.SetVisible("SimulationLabel", true);
+    QVERIFY(Find<QLabel>(w, "SimulationLabel")->isVisible());
+    store.SetValue("ZoomEdit1", 9);  // kept in range, as the widget does
+    QCOMPARE(Find<QSpinBox>(w, "ZoomEdit1")->value(), 5);
+    store.SetItems("FocusComboBox", {"park", "M42 focus"});
+    auto* focusList = Find<QComboBox>(w, "FocusComboBox");
+    QCOMPARE(focusList->count(), 2);
+    store.SetHint("CCDConnectBtn", "connect the camera");
+    QCOMPARE(Find<QPushButton>(w, "CCDConnectBtn")->toolTip(), QStringLiteral("connect the camera"));
+    f.Core().SetStatus("Slewing to M 51");
+    QCOMPARE(Find<QStatusBar>(w, "StatusBar1")->findChild<QLabel*>()->text(), QStringLiteral("Slewing to M 51"));
+
+    Type(w, "ExposeSecEdit", "2.5");
+    QCOMPARE(store.Text("ExposeSecEdit"), std::string("2.5"));
+    Find<QSpinBox>(w, "ZoomEdit1")->stepDown();
+    QCOMPARE(store.IntValue("ZoomEdit1"), 4);
+    focusList->setCurrentIndex(1);
+    QCOMPARE(store.SelectedItem("FocusComboBox"), std::string("M42 focus"));
+    Click(w, "Markercheckbox");
+    QVERIFY(store.Checked("Markercheckbox"));
+    // Clicking a control whose work comes later does nothing.
+    Click(w, "BtnConnect");
+  }
+
+  void PlanGridInsertAndDeleteRenumberTheRows() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    StringGridView* plan = f.Main().PlanGrid();
+    Click(w, "AddRowBtn");
+    Click(w, "AddRowBtn");
+    QCOMPARE(plan->model()->rowCount(), 3);
+    TypeIntoCell(plan, 1, kColObject, "M 51");
+    TypeIntoCell(plan, 2, kColObject, "M 42");
+    TypeIntoCell(plan, 3, kColObject, "M 31");
+    QCOMPARE(f.Core().Planer1.Cell(kColObject, 2), std::string("M 42"));
+
+    // The pop-up menu acts on the row it was opened on.
+    QRect first = plan->visualRect(plan->model()->index(0, kColObject));
+    emit plan->customContextMenuRequested(first.center());
+    QCOMPARE(f.Core().Planer1.CurrentRow(), 1);
+    MenuAction(w, "Zeileeinfuegen1")->trigger();
+    QCOMPARE(plan->model()->rowCount(), 4);
+    QCOMPARE(Shown(plan, 1, kColObject), QString());
+    QCOMPARE(Shown(plan, 2, kColObject), QStringLiteral("M 51"));
+    QCOMPARE(Shown(plan, 4, kColObject), QStringLiteral("M 31"));
+    for (int row = 1; row <= 4; ++row) QCOMPARE(Shown(plan, row, kColIndex), QString::number(row));
+
+    plan->setCurrentIndex(plan->model()->index(2, kColObject));  // "M 42" in row 3
+    MenuAction(w, "Zeileloeschen1")->trigger();
+    QCOMPARE(plan->model()->rowCount(), 3);
+    QCOMPARE(Shown(plan, 3, kColObject), QStringLiteral("M 31"));
+    for (int row = 1; row <= 3; ++row) QCOMPARE(Shown(plan, row, kColIndex), QString::number(row));
+
+    Click(w, "ClearBtn");
+    QCOMPARE(plan->model()->rowCount(), 1);
+    QCOMPARE(Shown(plan, 1, kColObject), QString());
+    QCOMPARE(plan->model()->headerData(kColObject, Qt::Horizontal).toString(), QStringLiteral("Object name"));
+    MenuAction(w, "Zeileloeschen1")->trigger();  // the only row is only cleared
+    QCOMPARE(plan->model()->rowCount(), 1);
+  }
+
+  void PlanFilesLoadAndSaveThroughTheButtons() {
+    GuiFixture f;
+    f.Start();
+    QObject* w = &f.Main();
+    const auto plan = f.Home() / "night.csv";
+    f.WriteHomeFile("night.csv",
+                    std::string(";;;;;;;;;;;;;;;;\r\n") + "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n");
+    f.ui.files = {plan.string()};
+    f.ui.answers = {true};  // overwrite the table
+    Click(w, "LoadButton");
+    QCOMPARE(f.ui.fileRequests.back().filter, std::string("autopilot table|*.csv|text file|*.txt"));
+    QCOMPARE(f.ui.questions.back(), std::string("Table overwrite (yes) or append (no)? "));
+    StringGridView* view = f.Main().PlanGrid();
+    QCOMPARE(view->model()->rowCount(), 1);
+    QCOMPARE(Shown(view, 1, kColObject), QStringLiteral("M 51"));
+    QCOMPARE(Shown(view, 1, kColPause), QStringLiteral("60"));
+
+    const auto saved = f.Home() / "saved.csv";
+    f.ui.files = {saved.string()};
+    Click(w, "SaveButton");
+    QCOMPARE(f.ui.fileRequests.back().defaultExtension, std::string("*.csv"));
+    QVERIFY(f.ui.fileRequests.back().confirmOverwrite);
+    QVERIFY(f.ReadHomeFile("saved.csv").find("22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n") !=
+            std::string::npos);
+  }
+
+  void LogMemoShowsTheLogAndHandsTypingBack() {
+    GuiFixture f;
+    f.Start();
+    EventLog& log = f.Core().Log;
+    LogMemoView* memo = f.Main().LogMemo();
+    QCOMPARE(memo->objectName(), QStringLiteral("LogMemo"));
+    QVERIFY(!memo->isReadOnly());
+    log.Append("---------- Autopilot Start ----------------");
+    f.Core().LogTimed(": Start sequence");
+    QStringList shown = memo->toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown[0], QStringLiteral("---------- Autopilot Start ----------------"));
+    QVERIFY(shown[1].endsWith(QStringLiteral(": Start sequence")));
+
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Return);
+    QTest::keyClicks(memo, "clouds at 23:10");
+    log.Append(": a line from the run meanwhile");
+    memo->CommitEdits();
+    QCOMPARE(log.Size(), size_t{4});
+    QCOMPARE(log.Lines()[2], std::string("clouds at 23:10"));
+    QCOMPARE(log.Lines()[3], std::string(": a line from the run meanwhile"));
+
+    log.ReplaceAll({"only line"});
+    QCOMPARE(memo->toPlainText(), QStringLiteral("only line"));
+  }
+
+  void LogMemoKeepsUpWithALongNight() {
+    GuiFixture f;
+    f.Start();
+    EventLog& log = f.Core().Log;
+    for (int i = 0; i < 100000; ++i) log.Append(": step " + std::to_string(i));
+    QCOMPARE(f.Main().LogMemo()->blockCount(), 100000);
+    QCOMPARE(f.Main().LogMemo()->document()->lastBlock().text(), QStringLiteral(": step 99999"));
+  }
+
+  void SetupButtonShowsTheDialogAndMirrorsItsSettings() {
+    GuiFixture f;
+    f.Start();
+    QTimer::singleShot(0, [&] {
+      QVERIFY(f.Setup().isVisible());
+      QVERIFY(f.Setup().isModal());
+      Find<QSpinBox>(&f.Setup(), "CoolerTempEdit")->setValue(-12);  // taken over at once
+      Find<QSpinBox>(&f.Setup(), "SYrangeEdit0")->setValue(9);      // only with OK
+      Click(&f.Setup(), "CancelButton");
+    });
+    Click(&f.Main(), "SetupButton");
+    QVERIFY(!f.Setup().isVisible());
+    QCOMPARE(f.Core().Settings.CameraCoolerTemp, -12);
+    QCOMPARE(Find<QSpinBox>(&f.Main(), "CoolerTempEdit")->value(), -12);
+    QCOMPARE(Find<QSpinBox>(&f.Main(), "SYrangeEdit")->value(), 5);
+  }
+
+  void ListsAndRendersEveryWindow() {
+    GuiFixture f;
+    f.Start();
+    const QStringList main = ListControls(&f.Main());
+    QCOMPARE(main.first(), QStringLiteral("PilotForm1/PilotForm1 TPilotForm1"));
+    QVERIFY(main.contains(QStringLiteral("PilotForm1/Planer1 StringGridView")));
+    QVERIFY(main.contains(QStringLiteral("PilotForm1/Zeileeinfuegen1 QAction")));
+    QVERIFY(main.contains(QStringLiteral("PilotForm1/ExecLight LampWidget")));
+    QVERIFY(!main.contains(QStringLiteral("PilotForm1/OKButton QPushButton")));  // the dialog's own
+    const QStringList setup = ListControls(&f.Setup());
+    QVERIFY(setup.contains(QStringLiteral("SetupForm1/Filtertable StringGridView")));
+    QVERIFY(setup.contains(QStringLiteral("SetupForm1/OKButton QPushButton")));
+    QCOMPARE(main.size() - 1, static_cast<qsizetype>(f.Core().Main.Names().size()));
+
+    QTemporaryDir shots;
+    QString error;
+    QVERIFY(RenderWindow(f.gui->Window("SetupForm1"), shots.path(), {}, &error));
+    QVERIFY(RenderWindow(&f.Main(), shots.path(), QSize(1366, 700), &error));
+    QVERIFY(!f.Setup().isVisible());  // rendered, not shown
+    QImage picture(shots.filePath(QStringLiteral("PilotForm1.png")));
+    QCOMPARE(picture.size(), QSize(1366, 700));
+    QVERIFY(!QImage(shots.filePath(QStringLiteral("SetupForm1.png"))).isNull());
+    QVERIFY(!RenderWindow(&f.Main(), shots.filePath(QStringLiteral("missing/folder")), {}, &error));
+    QVERIFY(error.contains(QStringLiteral("PilotForm1.png")));
+  }
+};
+
+}  // namespace noctarbel::gui
+
+QTEST_MAIN(noctarbel::gui::MainWindowTest)
+#include "main_window_test.moc"
