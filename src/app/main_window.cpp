@@ -138,7 +138,11 @@ bool ExitButtonClick(Station& station) {
 }
 
 bool FormCloseQuery(Station& station) {
-  if (!Call(station.Hooks.AnyDeviceConnected)) return true;
+  if (!Call(station.Hooks.AnyDeviceConnected)) {
+    // The program ends: a run still waiting somewhere must stop at its next check.
+    station.Run.AbortRequested = true;
+    return true;
+  }
   if (!station.UiPort.Ask("Disconnect all devices?")) return false;
   return ExitButtonClick(station);
 }

@@ -59,9 +59,20 @@ void StringGrid::RemoveRow(int row) {
 }
 
 void StringGrid::SetCurrent(int col, int row) {
+  if (col == currentCol_ && row == currentRow_) return;
   currentCol_ = col;
   currentRow_ = row;
+  auto listeners = currentListeners_;
+  for (auto& [token, listener] : listeners) listener();
 }
+
+int StringGrid::SubscribeCurrent(std::function<void()> listener) {
+  int token = nextToken_++;
+  currentListeners_.emplace(token, std::move(listener));
+  return token;
+}
+
+void StringGrid::UnsubscribeCurrent(int token) { currentListeners_.erase(token); }
 
 int StringGrid::Subscribe(Listener listener) {
   int token = nextToken_++;

@@ -41,6 +41,10 @@ class StringGrid {
   int Subscribe(Listener listener);
   void Unsubscribe(int token);
 
+  // Observers of the current cell (the executor selects the row that runs).
+  int SubscribeCurrent(std::function<void()> listener);
+  void UnsubscribeCurrent(int token);
+
   // Runs `change` and tells the observers once, as a change of the whole grid.
   void Batch(const std::function<void()>& change);
 
@@ -52,6 +56,7 @@ class StringGrid {
   int currentRow_ = 1;
   int currentCol_ = 1;
   std::map<int, Listener> listeners_;
+  std::map<int, std::function<void()>> currentListeners_;
   int nextToken_ = 1;
   int batchDepth_ = 0;
 };

@@ -34,6 +34,10 @@ class Ui {
   virtual std::string ClipboardText() = 0;
   // The hourglass cursor during long operations.
   virtual void SetBusy(bool /*busy*/) {}
+  // Shows or hides one of the secondary windows ("HorizonForm", "ImgShowform", ...); a modal
+  // showing returns when the window closes. Headless, windows exist only as their controls.
+  virtual void ShowForm(const std::string& /*form*/, bool /*modal*/) {}
+  virtual void HideForm(const std::string& /*form*/) {}
 };
 
 // Answers from queues filled by a test; records every message and question.
@@ -47,6 +51,8 @@ class ScriptedUi : public Ui {
   std::string ChooseDevice(const std::string& deviceType, const std::string& preselected) override;
   std::string ClipboardText() override { return clipboard; }
   void SetBusy(bool busy) override { busy_ = busy; }
+  void ShowForm(const std::string& form, bool /*modal*/) override { shownForms.push_back(form); }
+  void HideForm(const std::string& form) override { hiddenForms.push_back(form); }
 
   bool Busy() const { return busy_; }
   std::string LastMessage() const { return messages.empty() ? std::string() : messages.back(); }
@@ -62,6 +68,8 @@ class ScriptedUi : public Ui {
   std::vector<std::string> questions;
   std::vector<FileDialogRequest> fileRequests;
   std::vector<std::string> deviceRequests;  // device types asked for
+  std::vector<std::string> shownForms;
+  std::vector<std::string> hiddenForms;
 
  private:
   bool busy_ = false;

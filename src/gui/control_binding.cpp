@@ -207,9 +207,16 @@ bool ControlBinder::Bound(const std::string& name) const { return Widget(name) |
 
 void ControlBinder::Clicked(const std::string& name) {
   auto it = clickHandlers_.find(name);
-  if (it == clickHandlers_.end() || !it->second) return;  // a control whose work comes later
-  auto handler = it->second;                              // the handler may replace itself
+  if (it == clickHandlers_.end() || !it->second) {
+    if (activator_) activator_(name);  // a control without a core handler stays inert
+    return;
+  }
+  auto handler = it->second;  // the handler may replace itself
   handler();
+}
+
+void ControlBinder::Edited(const std::string& name) {
+  if (activator_ && !clickHandlers_.count(name)) activator_(name);
 }
 
 void ControlBinder::ConnectWidget(const std::string& name, QWidget* widget) {
@@ -217,9 +224,12 @@ void ControlBinder::ConnectWidget(const std::string& name, QWidget* widget) {
     connect(edit, &QLineEdit::textChanged, this, [this, name](const QString& text) {
       if (!applying_) store_.SetText(name, text.toStdString());
     });
+    connect(edit, &QLineEdit::textEdited, this, [this, name] { Edited(name); });
   } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
     connect(spin, &QSpinBox::valueChanged, this, [this, name](int value) {
-      if (!applying_) store_.SetValue(name, value);
+      if (applying_) return;
+      store_.SetValue(name, value);
+      Edited(name);
     });
   } else if (auto* check = qobject_cast<QCheckBox*>(widget)) {
     connect(check, &QCheckBox::toggled, this, [this, name](bool checked) {
@@ -230,7 +240,9 @@ void ControlBinder::ConnectWidget(const std::string& name, QWidget* widget) {
     connect(button, &QPushButton::clicked, this, [this, name] { Clicked(name); });
   } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
     connect(combo, &QComboBox::currentIndexChanged, this, [this, name](int index) {
-      if (!applying_) store_.SetSelection(name, index);
+      if (applying_) return;
+      store_.SetSelection(name, index);
+      Edited(name);
     });
   } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
     connect(memo, &QPlainTextEdit::textChanged, this, [this, name, memo] {

@@ -42,6 +42,9 @@ class ControlBinder : public QObject {
   void OnClick(const std::string& name, std::function<void()> handler);
   // The control's text, value, checked state or selection changed, from either side.
   void OnChange(const std::string& name, std::function<void()> handler);
+  // Where the operator's clicks and edits go when the window names no handler of its own:
+  // the core's handler registered for the control (Station::Activate).
+  void SetActivator(std::function<void(const std::string& name)> activator) { activator_ = std::move(activator); }
 
   QWidget* Widget(const std::string& name) const;
   bool Bound(const std::string& name) const;
@@ -52,6 +55,8 @@ class ControlBinder : public QObject {
   void ApplyAll(const std::string& name);
   void RebuildRadioButtons(const std::string& name);
   void Clicked(const std::string& name);
+  // The operator changed an edit, spin edit or list.
+  void Edited(const std::string& name);
   void ConnectWidget(const std::string& name, QWidget* widget);
 
   Controls& store_;
@@ -63,6 +68,7 @@ class ControlBinder : public QObject {
   std::map<std::string, QPointer<QButtonGroup>> radioGroups_;
   std::map<std::string, std::function<void()>> clickHandlers_;
   std::map<std::string, std::function<void()>> changeHandlers_;
+  std::function<void(const std::string&)> activator_;
 };
 
 }  // namespace noctarbel::gui

@@ -1,6 +1,7 @@
 #include "gui/gui_station.h"
 
 #include "app/main_window.h"
+#include "automation/station_setup.h"
 #include "gui/pilot_form.h"
 #include "gui/setup_dialog.h"
 #include "gui/shell_forms.h"
@@ -9,6 +10,7 @@ namespace noctarbel::gui {
 
 GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
     : station_(std::make_unique<Station>(runtime, ui, std::move(paths))) {
+  InstallHandlers(*station_);
   CreateForms(*station_);
   for (const auto& name : FormCreationOrder()) {
     if (name == "PilotForm1") {
@@ -23,9 +25,9 @@ GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
       main_->SetSetupForm(setup_);
       window = setup.release();  // a child of the main window, which deletes it
     } else if (name == "TestForm1") {
-      window = new TTestForm1(main_.get());
+      window = new TTestForm1(*station_, main_.get());
     } else {
-      auto shell = std::make_unique<ShellForm>(QString::fromStdString(name), ShellCaption(name), nullptr);
+      auto shell = std::make_unique<ShellForm>(*station_, QString::fromStdString(name), ShellCaption(name), nullptr);
       window = shell.get();
       secondary_.push_back(std::move(shell));
     }

@@ -229,20 +229,12 @@ QWidget* TPilotForm1::MakeMemos(QWidget* parent) {
 void TPilotForm1::ConnectHandlers() {
   ControlBinder& b = *binder_;
   Station& s = station_;
-  b.OnClick("PauseButton", [&s] { PauseButtonClick(s); });
-  b.OnClick("PlayButton", [&s] { PlayButtonClick(s); });
-  b.OnClick("StopBtn", [&s] { StopBtnClick(s); });
+  // Every other control goes to the handler its subsystem registered with the station.
+  b.SetActivator([&s](const std::string& name) { s.Activate("PilotForm1", name); });
   b.OnClick("ExitButton", [this] { ExitButtonClicked(); });
-  b.OnClick("WebmonitorCheck", [&s] { WebmonitorCheckClick(s); });
+  b.OnClick("SetupButton", [this] { SetupButtonClick(); });
   // Whoever ticks "Extra Viewer", the web monitor box follows it.
   b.OnChange("ViewerControlCheck", [&s] { ViewerControlCheckClick(s); });
-  b.OnClick("SetupButton", [this] { SetupButtonClick(); });
-  b.OnClick("AddRowBtn", [&s] { AddRowBtnClick(s); });
-  b.OnClick("ClearBtn", [&s] { ClearBtnClick(s); });
-  b.OnClick("LoadButton", [&s] { LoadButtonClick(s); });
-  b.OnClick("SaveButton", [&s] { SaveButtonClick(s); });
-  b.OnClick("Zeileloeschen1", [&s] { Zeileloeschen1Click(s); });
-  b.OnClick("Zeileeinfuegen1", [&s] { Zeileeinfuegen1Click(s); });
 }
 
 void TPilotForm1::ShowPlanMenu(const QPoint& position) {
@@ -270,8 +262,6 @@ void TPilotForm1::closeEvent(QCloseEvent* event) {
   logMemo_->CommitEdits();
   if (exitDone_ || FormCloseQuery(station_)) {
     exitDone_ = true;
-    // The program ends: a run still waiting somewhere must stop at its next check.
-    station_.Run.AbortRequested = true;
     event->accept();
     emit Closed();
   } else {

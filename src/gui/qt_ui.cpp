@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
@@ -91,6 +92,36 @@ void QtUi::SetBusy(bool busy) {
     QApplication::restoreOverrideCursor();
     --busyDepth_;
   }
+}
+
+}  // namespace noctarbel::gui
+
+namespace noctarbel::gui {
+
+namespace {
+QWidget* FindWindow(const std::string& form) {
+  const QString name = QString::fromStdString(form);
+  for (QWidget* widget : QApplication::allWidgets()) {
+    if (widget->isWindow() && widget->objectName() == name) return widget;
+  }
+  return nullptr;
+}
+}  // namespace
+
+void QtUi::ShowForm(const std::string& form, bool modal) {
+  QWidget* window = FindWindow(form);
+  if (!window) return;
+  if (auto* dialog = qobject_cast<QDialog*>(window); dialog && modal) {
+    dialog->exec();
+    return;
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void QtUi::HideForm(const std::string& form) {
+  if (QWidget* window = FindWindow(form)) window->hide();
 }
 
 }  // namespace noctarbel::gui

@@ -28,6 +28,8 @@ class QtUi : public Ui {
   std::string ChooseDevice(const std::string& deviceType, const std::string& preselected) override;
   std::string ClipboardText() override;
   void SetBusy(bool busy) override;
+  void ShowForm(const std::string& form, bool modal) override;
+  void HideForm(const std::string& form) override;
 
  private:
   std::optional<std::string> RunFileDialog(const FileDialogRequest& request, bool save);

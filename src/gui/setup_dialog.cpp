@@ -197,16 +197,7 @@ void TSetupForm1::ConnectHandlers() {
   Station& s = station_;
   b.OnClick("OKButton", [this] { OKButtonClick(); });
   b.OnClick("CancelButton", [this] { reject(); });
-  b.OnClick("SaveConfigBtn", [&s] { SaveConfigBtnClick(s); });
-  b.OnClick("LoadConfigBtn", [&s] { LoadConfigBtnClick(s); });
-  b.OnClick("TelscopeSelectButton", [&s] { TelscopeSelectButtonClick(s); });
-  b.OnClick("CameraChooserBtn", [&s] { CameraChooserBtnClick(s); });
-  b.OnClick("focusChoose", [&s] { FocusChooseClick(s); });
-  b.OnClick("FilterwheelChooser", [&s] { FilterwheelChooserClick(s); });
-  b.OnClick("FilterradClearBtn", [&s] { FilterradClearBtnClick(s); });
-  b.OnClick("HorizonfileButton", [&s] { HorizonfileButtonClick(s); });
-  b.OnClick("imagepathButton", [&s] { ImagepathButtonClick(s); });
-  b.OnClick("SaveFilterTableButton", [&s] { SaveFilterTableButtonClick(s); });
+  b.SetActivator([&s](const std::string& name) { s.Activate("SetupForm1", name); });
 }
 
 void TSetupForm1::OKButtonClick() {

@@ -1,6 +1,13 @@
 #include "gui/shell_forms.h"
 
+#include <QKeyEvent>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <map>
+
+#include "app/station.h"
+#include "gui/control_binding.h"
+#include "gui/form_layout.h"
 
 namespace noctarbel::gui {
 
@@ -14,16 +21,41 @@ QString ShellCaption(const std::string& formName) {
   return it == captions.end() ? QString() : QString::fromUtf8(it->second);
 }
 
-ShellForm::ShellForm(const QString& name, const QString& caption, QWidget* parent) : QWidget(parent, Qt::Window) {
+void BuildFormFromStore(QWidget* window, Station& station, const std::string& formName) {
+  auto* binder = new ControlBinder(station.Form(formName), window);
+  binder->SetActivator([&station, formName](const std::string& name) { station.Activate(formName, name); });
+  auto* layout = new QVBoxLayout(window);
+  FormBuilder builder(*binder);
+  builder.SetContainerLayout("", layout, window);
+  builder.PlaceRemaining();
+  layout->addStretch(1);
+}
+
+bool RouteSpaceKey(Station& station, const std::string& formName) {
+  return station.Activate(formName, "SpaceKey");
+}
+
+ShellForm::ShellForm(Station& station, const QString& name, const QString& caption, QWidget* parent)
+    : QWidget(parent, Qt::Window), station_(station) {
   setObjectName(name);
   setWindowTitle(caption);
   resize(480, 320);
+  BuildFormFromStore(this, station, name.toStdString());
 }
 
-TTestForm1::TTestForm1(QWidget* parent) : QDialog(parent) {
+void ShellForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space && RouteSpaceKey(station_, objectName().toStdString())) {
+    event->accept();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+TTestForm1::TTestForm1(Station& station, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("TestForm1"));
   setWindowTitle(ShellCaption("TestForm1"));
   resize(420, 240);
+  BuildFormFromStore(this, station, "TestForm1");
 }
 
 }  // namespace noctarbel::gui

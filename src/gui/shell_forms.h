@@ -1,18 +1,37 @@
 #pragma once
-// Secondary windows whose content comes with their own subsystems: for now a window with its
-// caption, created hidden at start-up like the rest.
+// The secondary windows. Each shows the controls its subsystem declared in the window's store
+// (station.Form(name)), laid out one per line, and routes the operator's clicks, edits and the
+// space bar to the handlers the subsystem registered. A window whose subsystem has declared
+// nothing yet shows only its caption.
 
 #include <QDialog>
 #include <QWidget>
 
+namespace noctarbel {
+class Station;
+}
+
 namespace noctarbel::gui {
 
-// A plain window: name and caption.
+class ControlBinder;
+
+// Builds the window's content from its store; shared by plain windows and dialogs.
+void BuildFormFromStore(QWidget* window, Station& station, const std::string& formName);
+// The space bar goes to the window's "SpaceKey" handler, when the subsystem registered one.
+bool RouteSpaceKey(Station& station, const std::string& formName);
+
+// A plain window.
 class ShellForm : public QWidget {
   Q_OBJECT
 
  public:
-  ShellForm(const QString& name, const QString& caption, QWidget* parent);
+  ShellForm(Station& station, const QString& name, const QString& caption, QWidget* parent);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  Station& station_;
 };
 
 // The test-run start dialog.
@@ -20,7 +39,7 @@ class TTestForm1 : public QDialog {
   Q_OBJECT
 
  public:
-  explicit TTestForm1(QWidget* parent);
+  TTestForm1(Station& station, QWidget* parent);
 };
 
 // The caption of a secondary window by its name; empty when unknown.

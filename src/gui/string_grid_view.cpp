@@ -8,9 +8,13 @@ namespace noctarbel::gui {
 
 StringGridModel::StringGridModel(StringGrid& grid, QObject* parent) : QAbstractTableModel(parent), grid_(grid) {
   token_ = grid_.Subscribe([this](int col, int row) { GridChanged(col, row); });
+  currentToken_ = grid_.SubscribeCurrent([this] { emit CurrentMoved(); });
 }
 
-StringGridModel::~StringGridModel() { grid_.Unsubscribe(token_); }
+StringGridModel::~StringGridModel() {
+  grid_.Unsubscribe(token_);
+  grid_.UnsubscribeCurrent(currentToken_);
+}
 
 int StringGridModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : std::max(grid_.RowCount() - 1, 0);
@@ -77,6 +81,7 @@ StringGridView::StringGridView(StringGrid& grid, QWidget* parent) : QTableView(p
     if (current.isValid()) model_->Grid().SetCurrent(current.column(), current.row() + 1);
   });
   connect(model_, &StringGridModel::GridReset, this, &StringGridView::ShowCurrentCell);
+  connect(model_, &StringGridModel::CurrentMoved, this, &StringGridView::ShowCurrentCell);
   ShowCurrentCell();
 }
 

@@ -29,12 +29,15 @@ class StringGridModel : public QAbstractTableModel {
  signals:
   // The grid changed shape or many cells at once.
   void GridReset();
+  // The grid's current cell moved (the core selected another cell).
+  void CurrentMoved();
 
  private:
   void GridChanged(int col, int row);
 
   StringGrid& grid_;
   int token_ = 0;
+  int currentToken_ = 0;
 };
 
 class StringGridView : public QTableView {

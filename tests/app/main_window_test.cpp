@@ -76,6 +76,7 @@ TEST_F(MainWindow, PauseAndPlaySwitchTheLamp) {
 TEST_F(MainWindow, ClosingWithoutDevicesAsksNothing) {
   EXPECT_TRUE(FormCloseQuery(*station));
   EXPECT_TRUE(ui.questions.empty());
+  EXPECT_TRUE(station->Run.AbortRequested) << "a test run waiting somewhere stops";
 }
 
 TEST_F(MainWindow, ExitDuringARunAnsweredNoLeavesTheRunGoing) {

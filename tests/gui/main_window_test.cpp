@@ -408,6 +408,43 @@ class MainWindowTest : public QObject {
     QVERIFY(!RenderWindow(&f.Main(), shots.filePath(QStringLiteral("missing/folder")), {}, &error));
     QVERIFY(error.contains(QStringLiteral("PilotForm1.png")));
   }
+
+  void ControlsWithoutAWindowHandlerReachTheCoresHandler() {
+    GuiFixture f;
+    f.Start();
+    int clicks = 0;
+    int edits = 0;
+    f.Core().SetHandler("PilotForm1", "BtnGoto", [&] { ++clicks; });
+    f.Core().SetHandler("PilotForm1", "CatEdit", [&] { ++edits; });
+    Click(&f.Main(), "BtnGoto");
+    Type(&f.Main(), "CatEdit", "M51");
+    QCOMPARE(clicks, 1);
+    QVERIFY(edits >= 1);
+    int before = edits;
+    f.Core().Main.SetText("CatEdit", "M42");  // a change made by the program is not an operator's edit
+    QCOMPARE(edits, before);
+  }
+
+  void SecondaryWindowsShowTheirStoreAndTakeTheSpaceBar() {
+    GuiFixture f;
+    f.Start();
+    int spaces = 0;
+    f.Core().SetHandler("HorizonForm", "SpaceKey", [&] { ++spaces; });
+    QWidget* horizon = f.gui->Window("HorizonForm");
+    QVERIFY(horizon);
+    QTest::keyClick(horizon, Qt::Key_Space);
+    QCOMPARE(spaces, 1);
+  }
+
+  void PlanGridFollowsTheRowTheCoreSelects() {
+    GuiFixture f;
+    f.Start();
+    f.Core().Planer1.SetRowCount(4);
+    f.Core().Planer1.SetCurrent(4, 3);
+    QModelIndex current = f.Main().PlanGrid()->currentIndex();
+    QCOMPARE(current.row(), 2);
+    QCOMPARE(current.column(), 4);
+  }
 };
 
 }  // namespace noctarbel::gui
