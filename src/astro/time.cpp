@@ -129,6 +129,7 @@ int ParseTimeText(std::string_view text, int& hour, int& minute, float& seconds)
   }
   auto s = ParseFloat(rest);
   if (!s) return -1;
+  if (std::fabs(*s) > 1e6) return -1;  // no second count of a time of day; keeps the float defined
   seconds = static_cast<float>(*s);
   return 0;
 }

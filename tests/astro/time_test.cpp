@@ -142,6 +142,7 @@ TEST(HeaderTexts, ParseTimeTextForms) {
   EXPECT_FLOAT_EQ(seconds, 9.5f);
   EXPECT_EQ(ParseTimeText("21:07x09", hour, minute, seconds), -1);
   EXPECT_EQ(ParseTimeText("21:07:", hour, minute, seconds), -1);
+  EXPECT_EQ(ParseTimeText("21:07:1e300", hour, minute, seconds), -1) << "no overflow into a float";
   EXPECT_EQ(ParseTimeText("2107", hour, minute, seconds), -1);
   EXPECT_EQ(ParseTimeText("ab:cd", hour, minute, seconds), -1);
 }

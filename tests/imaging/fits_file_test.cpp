@@ -1,0 +1,245 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "imaging/image_buffer.h"
+#include "tests/imaging/fits_test_files.h"
+#include "tests/test_support.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::BasicCards;
+using testing::BigEndian16;
+using testing::BigEndian32;
+using testing::FitsCard;
+using testing::FitsHeaderBytes;
+
+class FitsFileTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::string& bytes) {
+    auto path = dir_ / name;
+    testing::WriteFile(path, bytes);
+    return path.string();
+  }
+  std::string Path(const std::string& name) { return (dir_ / name).string(); }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(FitsFileTest, SavedFilesArePaddedAndLoadBack) {
+  const PixelType types[] = {PixelType::Bits8, PixelType::Bits16, PixelType::Bits32};
+  for (PixelType type : types) {
+    Timgbuffer image;
+    image.SetSize(37, 11, type);
+    for (int y = 1; y <= 11; ++y) {
+      for (int x = 1; x <= 37; ++x)
+        image.SetPixel(x, y, (x * 97 + y * 1013) % (type == PixelType::Bits8 ? 256 : 70000));
+    }
+    ASSERT_TRUE(image.SaveFits(Path("p.fit")));
+    const auto size = std::filesystem::file_size(Path("p.fit"));
+    EXPECT_EQ(size % 2880, 0u);
+    EXPECT_EQ(size, 2880u + (37u * 11u * ElementSize(type) + 2879) / 2880 * 2880);
+    Timgbuffer loaded;
+    ASSERT_TRUE(loaded.LoadFits(Path("p.fit"))) << loaded.LastError();
+    EXPECT_EQ(loaded.Type(), type);
+    EXPECT_EQ(loaded.DataOffset(), 2880);
+    for (int y = 1; y <= 11; ++y) {
+      for (int x = 1; x <= 37; ++x) ASSERT_EQ(loaded.GetPixel(x, y), image.GetPixel(x, y)) << x << "," << y;
+    }
+  }
+}
+
+TEST_F(FitsFileTest, EndInCard36KeepsTheHeaderInOneBlock) {
+  std::vector<std::string> cards = BasicCards(16, 2, 1);
+  while (cards.size() < 35) cards.push_back(FitsCard("COMMENT"));
+  std::string file = FitsHeaderBytes(cards) + BigEndian16({7, -3});  // unpadded data
+  ASSERT_EQ(file.size(), 2884u);
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("a.fit", file))) << image.LastError();
+  EXPECT_EQ(image.CardCount(), 36);
+  EXPECT_EQ(image.DataOffset(), 2880);
+  EXPECT_EQ(image.GetPixel(1, 1), 10);  // raised by 3: the minimum was -3
+  EXPECT_EQ(image.Bzero, 3);
+}
+
+TEST_F(FitsFileTest, UnsignedWordsWithBzero32768RoundTrip) {
+  std::vector<std::string> cards = BasicCards(16, 3, 1);
+  cards.push_back(FitsCard("BZERO", "32768"));
+  std::string data = BigEndian16({-32768, 0, 32767});
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("u.fit", FitsHeaderBytes(cards) + data)));
+  EXPECT_EQ(image.GetPixel(1, 1), 0);
+  EXPECT_EQ(image.GetPixel(2, 1), 32768);
+  EXPECT_EQ(image.GetPixel(3, 1), 65535);
+  EXPECT_EQ(image.Bzero, 0);
+  EXPECT_TRUE(image.Unsigned);
+  EXPECT_EQ(image.Minimum, 0);
+  EXPECT_EQ(image.Maximum, 65535);
+  ASSERT_TRUE(image.SaveFits(Path("u2.fit")));
+  const std::string saved = testing::ReadFile(Path("u2.fit"));
+  EXPECT_EQ(saved.substr(2880, 6), data);
+  EXPECT_NE(saved.find("BZERO   =                32768"), std::string::npos);
+  EXPECT_NE(saved.find("BITPIX  =                   16"), std::string::npos);
+}
+
+TEST_F(FitsFileTest, NegativeWordsAreRaisedByTheMinimum) {
+  std::vector<std::string> cards = BasicCards(16, 3, 1);
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("n.fit", FitsHeaderBytes(cards) + BigEndian16({-100, 0, 500}))));
+  EXPECT_EQ(image.GetPixel(1, 1), 0);
+  EXPECT_EQ(image.GetPixel(3, 1), 600);
+  EXPECT_EQ(image.Bzero, 100);
+  EXPECT_TRUE(image.Unsigned);
+  // Non-negative signed words stay as they are, without the unsigned mark.
+  ASSERT_TRUE(image.LoadFits(Write("p.fit", FitsHeaderBytes(cards) + BigEndian16({1, 2, 30000}))));
+  EXPECT_EQ(image.GetPixel(3, 1), 30000);
+  EXPECT_FALSE(image.Unsigned);
+  EXPECT_EQ(image.Bzero, 0);
+}
+
+TEST_F(FitsFileTest, NegativeLongsAreRaisedAndSavedWithoutAnOffset) {
+  std::vector<std::string> cards = BasicCards(32, 2, 1);
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("l.fit", FitsHeaderBytes(cards) + BigEndian32({-70000, 5}))));
+  EXPECT_EQ(image.GetPixel(1, 1), 0);
+  EXPECT_EQ(image.GetPixel(2, 1), 70005);
+  EXPECT_EQ(image.Bzero, 70000);
+  ASSERT_TRUE(image.SaveFits(Path("l2.fit")));
+  Timgbuffer again;
+  ASSERT_TRUE(again.LoadFits(Path("l2.fit")));
+  EXPECT_EQ(again.GetPixel(2, 1), 70005);  // not raised a second time
+}
+
+TEST_F(FitsFileTest, FloatDataBecomeRoundedLongs) {
+  std::vector<std::string> cards = BasicCards(-32, 4, 1);
+  cards.push_back(FitsCard("BZERO", "10"));
+  Timgbuffer image;
+  ASSERT_TRUE(
+      image.LoadFits(Write("f.fit", FitsHeaderBytes(cards) + testing::BigEndianFloat({1.5f, 2.5f, -0.4f, 100.7f}))));
+  EXPECT_EQ(image.Type(), PixelType::Bits32);
+  EXPECT_EQ(image.GetPixel(1, 1), 12);
+  EXPECT_EQ(image.GetPixel(2, 1), 12);
+  EXPECT_EQ(image.GetPixel(3, 1), 10);
+  EXPECT_EQ(image.GetPixel(4, 1), 111);
+  EXPECT_EQ(image.Bzero, 0);
+}
+
+TEST_F(FitsFileTest, ScaledWordsFollowTheLoaderRules) {
+  std::vector<std::string> cards = BasicCards(16, 3, 1);
+  cards.push_back(FitsCard("BSCALE", "2.5"));
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("s.fit", FitsHeaderBytes(cards) + BigEndian16({3, 20000, -4}))));
+  // round(v * 2.5): 7.5 -> 8, capped at 32767, -10; then raised by 10.
+  EXPECT_EQ(image.GetPixel(1, 1), 18);
+  EXPECT_EQ(image.GetPixel(2, 1), 32777);
+  EXPECT_EQ(image.GetPixel(3, 1), 0);
+  ASSERT_TRUE(image.SaveFits(Path("s2.fit")));
+  EXPECT_NE(testing::ReadFile(Path("s2.fit")).find("BSCALE  =                    1 "), std::string::npos);
+}
+
+TEST_F(FitsFileTest, ColourImagesLoadWithoutPixels) {
+  std::vector<std::string> cards = {FitsCard("SIMPLE", "T"),         FitsCard("BITPIX", "8"), FitsCard("NAXIS", "3"),
+                                    FitsCard("NAXIS1", "4"),         FitsCard("NAXIS2", "2"), FitsCard("NAXIS3", "3"),
+                                    FitsCard("CSPACE", "'RGB     '")};
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("c.fit", FitsHeaderBytes(cards) + std::string(24, 'x'))));
+  EXPECT_EQ(image.Planes, 3);
+  EXPECT_EQ(image.Width(), 0);
+  EXPECT_FALSE(image.HasPixels());
+}
+
+TEST_F(FitsFileTest, DecodesFilterDateExposureAndBinning) {
+  auto load = [&](std::vector<std::string> extra) {
+    std::vector<std::string> cards = BasicCards(8, 1, 1);
+    cards.insert(cards.end(), extra.begin(), extra.end());
+    Timgbuffer image;
+    EXPECT_TRUE(image.LoadFits(Write("d.fit", FitsHeaderBytes(cards) + std::string(1, '\x05'))));
+    return image;
+  };
+  Timgbuffer a = load({FitsCard("FILTER", "'red     '"), FitsCard("DATE-OBS", "'2021-03-04T21:05:09.5'"),
+                       FitsCard("EXP_TIME", "12.5 / seconds"), FitsCard("XBINNING", "2"), FitsCard("AIRMASS", "'1.25'"),
+                       FitsCard("INSTRUME", "'Cam one'")});
+  EXPECT_EQ(a.FilterCode, 4);
+  EXPECT_EQ(a.Filter, "red");
+  EXPECT_EQ(a.ObservationDate, "2021-03-04T21:05:09.500");
+  EXPECT_NEAR(a.JulianDay, 2459278.3785822, 1e-6);
+  EXPECT_EQ(a.Exposure, 12.5);
+  EXPECT_EQ(a.XBinning, 2);
+  EXPECT_EQ(a.Airmass, 1.25);
+  EXPECT_EQ(a.Instrument, "Cam one");
+  EXPECT_EQ(a.CameraKind, "CCD");
+
+  Timgbuffer b = load({FitsCard("FILTER", "'TG'"), FitsCard("DATE", "'04/03/20'"), FitsCard("TIME", "'22:10:00'")});
+  EXPECT_EQ(b.FilterCode, 7);
+  EXPECT_EQ(b.CameraKind, "DSLR");
+  EXPECT_EQ(b.ObservationDate, "2020-03-04T22:10:00.000");
+
+  Timgbuffer c = load({FitsCard("TIMESTMP", "'05/06/2019 01:02:03'")});
+  EXPECT_EQ(c.ObservationDate, "2019-06-05T01:02:03.000");
+  Timgbuffer d = load({FitsCard("FILTER", "'Halpha'")});
+  EXPECT_EQ(d.FilterCode, -1);
+  EXPECT_EQ(d.ObservationDate, "date?");
+  EXPECT_EQ(d.JulianDay, 0);
+  Timgbuffer e = load({FitsCard("DATE-OBS", "'2021-03-04'"), FitsCard("TIME-OBS", "'01:30:00'"),
+                       FitsCard("DATE", "'2030-01-01T00:00:00'")});
+  EXPECT_EQ(e.ObservationDate, "2021-03-04T01:30:00.000");
+}
+
+TEST_F(FitsFileTest, BadFilesAreRefusedWithAReason) {
+  std::string pixels(2880, '\0');
+  auto bad = [&](const std::string& bytes) {
+    Timgbuffer image;
+    bool ok = image.LoadFits(Write("bad.fit", bytes));
+    EXPECT_FALSE(image.LastError().empty());
+    EXPECT_EQ(image.LastError().find('\n'), std::string::npos);
+    EXPECT_FALSE(image.HasPixels());
+    return ok;
+  };
+  EXPECT_FALSE(bad(""));
+  EXPECT_FALSE(bad("this is a text file, not an image\n"));
+  EXPECT_FALSE(bad(std::string(2880, 'A')));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 100, 100)) + std::string(100, '\0')));  // data cut short
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 100, 100)).substr(0, 2000)));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 20000, 5001)) + pixels));  // over 100,000,000 pixels
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, -4, 10)) + pixels));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 0, 10)) + pixels));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 1, 1)).replace(3 * 80 + 10, 20, "99999999999999999999") + pixels));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(64, 2, 2)) + pixels));
+  EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(12, 2, 2)) + pixels));
+  std::vector<std::string> noEnd = BasicCards(16, 2, 2);
+  while (noEnd.size() < 41 * 36) noEnd.push_back(FitsCard("COMMENT"));
+  EXPECT_FALSE(bad(FitsHeaderBytes(noEnd, false) + pixels));
+  Timgbuffer image;
+  EXPECT_FALSE(image.LoadFits(Path("missing.fit")));
+  EXPECT_NE(image.LastError().find("cannot open"), std::string::npos);
+  EXPECT_FALSE(image.LoadFits(dir_.Path().string()));
+}
+
+TEST_F(FitsFileTest, DoubleDataAreConvertedLikeFloats) {
+  std::vector<std::string> cards = BasicCards(-64, 2, 1);
+  std::string data;
+  for (double v : {41.5, -2.25}) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    for (int shift = 56; shift >= 0; shift -= 8) data.push_back(static_cast<char>((bits >> shift) & 0xFF));
+  }
+  Timgbuffer image;
+  ASSERT_TRUE(image.LoadFits(Write("d.fit", FitsHeaderBytes(cards) + data))) << image.LastError();
+  EXPECT_EQ(image.Type(), PixelType::Bits32);
+  EXPECT_EQ(image.GetPixel(1, 1), 44);  // 42 raised by the minimum -2
+  EXPECT_EQ(image.GetPixel(2, 1), 0);
+}
+
+TEST_F(FitsFileTest, SaveFailsCleanlyInAMissingFolder) {
+  Timgbuffer image;
+  image.SetSize(2, 2, PixelType::Bits16);
+  EXPECT_FALSE(image.SaveFits(Path("no/such/folder/x.fit")));
+  EXPECT_NE(image.LastError().find("cannot create"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace noctarbel
