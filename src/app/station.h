@@ -19,6 +19,7 @@
 #include "app/string_grid.h"
 #include "app/ui.h"
 #include "astro/horizon.h"
+#include "devices/device_slots.h"
 
 namespace noctarbel {
 
@@ -56,6 +57,8 @@ class Station {
   EventLog Log;
   // The local horizon, loaded when the main window is first shown.
   HorizonTable Horizon;
+  // Telescope, camera, focuser and filter wheel, the observatory lines and the simulators.
+  DeviceSlots Devices;
 
   // The main window's timers (their handlers are set where their subsystems are wired up).
   Timer Timer1;        // telescope status, 1000 ms

@@ -4,6 +4,7 @@
 #include "app/setup_form.h"
 #include "app/station.h"
 #include "automation/plan_table.h"
+#include "devices/device_handlers.h"
 
 namespace noctarbel {
 
@@ -11,6 +12,7 @@ void InstallHandlers(Station& station) {
   InstallMainWindowHandlers(station);
   InstallSetupFormButtonHandlers(station);
   InstallPlanTableHandlers(station);
+  InstallDeviceHandlers(station);
 }
 
 }  // namespace noctarbel

@@ -8,15 +8,16 @@
 
 namespace noctarbel::gui {
 
-std::vector<std::string> ChooserIdentifiers(const std::string& deviceType) {
-  if (deviceType == "Telescope") return {"sim:telescope"};
-  if (deviceType == "Camera") return {"sim:camera"};
-  if (deviceType == "Focuser") return {"sim:focuser"};
-  if (deviceType == "Filterwheel") return {"sim:filterwheel"};
-  return {};
+std::vector<std::string> ChooserIdentifiers(const DeviceRegistry& registry, const std::string& deviceType) {
+  std::vector<std::string> identifiers;
+  if (auto type = DeviceTypeFromName(deviceType)) {
+    for (const auto& choice : registry.Choices(*type)) identifiers.push_back(choice.Identifier);
+  }
+  return identifiers;
 }
 
-DeviceChooserDialog::DeviceChooserDialog(const std::string& deviceType, const std::string& preselected, QWidget* parent)
+DeviceChooserDialog::DeviceChooserDialog(const std::string& deviceType, const std::string& preselected,
+                                         const std::vector<std::string>& identifiers, QWidget* parent)
     : QDialog(parent) {
   setObjectName(QStringLiteral("DeviceChooser"));
   setWindowTitle(QStringLiteral("%1 chooser").arg(QString::fromStdString(deviceType)));
@@ -24,7 +25,7 @@ DeviceChooserDialog::DeviceChooserDialog(const std::string& deviceType, const st
   layout->addWidget(new QLabel(QStringLiteral("Select the %1 driver:").arg(QString::fromStdString(deviceType))));
   list_ = new QListWidget(this);
   list_->setObjectName(QStringLiteral("DeviceList"));
-  for (const auto& id : ChooserIdentifiers(deviceType)) list_->addItem(QString::fromStdString(id));
+  for (const auto& id : identifiers) list_->addItem(QString::fromStdString(id));
   layout->addWidget(list_);
   edit_ = new QLineEdit(QString::fromStdString(preselected), this);
   edit_->setObjectName(QStringLiteral("DeviceIdentifierEdit"));

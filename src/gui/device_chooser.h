@@ -6,19 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "devices/device_registry.h"
+
 class QLineEdit;
 class QListWidget;
 
 namespace noctarbel::gui {
 
-// The identifiers offered for a device type ("Telescope", "Camera", "Focuser", "Filterwheel").
-std::vector<std::string> ChooserIdentifiers(const std::string& deviceType);
+// The identifiers a registry offers for a device type ("Telescope", "Camera", "Focuser",
+// "Filterwheel"): the built-in simulators and whatever network backends were added.
+std::vector<std::string> ChooserIdentifiers(const DeviceRegistry& registry, const std::string& deviceType);
 
 class DeviceChooserDialog : public QDialog {
   Q_OBJECT
 
  public:
-  DeviceChooserDialog(const std::string& deviceType, const std::string& preselected, QWidget* parent = nullptr);
+  DeviceChooserDialog(const std::string& deviceType, const std::string& preselected,
+                      const std::vector<std::string>& identifiers, QWidget* parent = nullptr);
   // The identifier in the edit, trimmed; empty when none.
   std::string Chosen() const;
 

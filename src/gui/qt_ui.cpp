@@ -77,7 +77,9 @@ std::optional<std::string> QtUi::ChooseFolder(const std::string& startFolder) {
 }
 
 std::string QtUi::ChooseDevice(const std::string& deviceType, const std::string& preselected) {
-  DeviceChooserDialog dialog(deviceType, preselected, parent_);
+  std::vector<std::string> identifiers;
+  if (registry_) identifiers = ChooserIdentifiers(*registry_, deviceType);
+  DeviceChooserDialog dialog(deviceType, preselected, identifiers, parent_);
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.Chosen();
 }

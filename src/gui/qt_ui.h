@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "app/ui.h"
+#include "devices/device_registry.h"
 
 namespace noctarbel::gui {
 
@@ -19,6 +20,8 @@ class QtUi : public Ui {
  public:
   // Dialogs are centred on this window (the main window once it exists).
   void SetParentWidget(QWidget* parent) { parent_ = parent; }
+  // Where the device chooser finds the drivers it offers (the station's registry).
+  void SetDeviceRegistry(const DeviceRegistry* registry) { registry_ = registry; }
 
   void ShowMessage(const std::string& text) override;
   bool Ask(const std::string& question) override;
@@ -35,6 +38,7 @@ class QtUi : public Ui {
   std::optional<std::string> RunFileDialog(const FileDialogRequest& request, bool save);
 
   QPointer<QWidget> parent_;
+  const DeviceRegistry* registry_ = nullptr;
   int busyDepth_ = 0;
 };
 

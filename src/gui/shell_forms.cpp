@@ -32,7 +32,7 @@ void BuildFormFromStore(QWidget* window, Station& station, const std::string& fo
 }
 
 bool RouteSpaceKey(Station& station, const std::string& formName) {
-  return station.Activate(formName, "SpaceKey");
+  return station.Activate(formName, "FormKeyDown");
 }
 
 ShellForm::ShellForm(Station& station, const QString& name, const QString& caption, QWidget* parent)

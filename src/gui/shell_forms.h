@@ -17,7 +17,7 @@ class ControlBinder;
 
 // Builds the window's content from its store; shared by plain windows and dialogs.
 void BuildFormFromStore(QWidget* window, Station& station, const std::string& formName);
-// The space bar goes to the window's "SpaceKey" handler, when the subsystem registered one.
+// The space bar goes to the window's "FormKeyDown" handler, when the subsystem registered one.
 bool RouteSpaceKey(Station& station, const std::string& formName);
 
 // A plain window.

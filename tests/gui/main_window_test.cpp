@@ -429,7 +429,7 @@ class MainWindowTest : public QObject {
     GuiFixture f;
     f.Start();
     int spaces = 0;
-    f.Core().SetHandler("HorizonForm", "SpaceKey", [&] { ++spaces; });
+    f.Core().SetHandler("HorizonForm", "FormKeyDown", [&] { ++spaces; });
     QWidget* horizon = f.gui->Window("HorizonForm");
     QVERIFY(horizon);
     QTest::keyClick(horizon, Qt::Key_Space);

@@ -115,18 +115,19 @@ class QtRuntimeTest : public QObject {
   }
 
   void ChooserOffersTheSimulatorsAndTypedIdentifiers() {
-    QCOMPARE(ChooserIdentifiers("Telescope"), std::vector<std::string>{"sim:telescope"});
-    QCOMPARE(ChooserIdentifiers("Camera"), std::vector<std::string>{"sim:camera"});
-    QCOMPARE(ChooserIdentifiers("Focuser"), std::vector<std::string>{"sim:focuser"});
-    QCOMPARE(ChooserIdentifiers("Filterwheel"), std::vector<std::string>{"sim:filterwheel"});
+    const DeviceRegistry registry = MakeDefaultDeviceRegistry();
+    QCOMPARE(ChooserIdentifiers(registry, "Telescope"), std::vector<std::string>{"sim:telescope"});
+    QCOMPARE(ChooserIdentifiers(registry, "Camera"), std::vector<std::string>{"sim:camera"});
+    QCOMPARE(ChooserIdentifiers(registry, "Focuser"), std::vector<std::string>{"sim:focuser"});
+    QCOMPARE(ChooserIdentifiers(registry, "Filterwheel"), std::vector<std::string>{"sim:filterwheel"});
 
-    DeviceChooserDialog preselected("Focuser", "sim:focuser", nullptr);
+    DeviceChooserDialog preselected("Focuser", "sim:focuser", ChooserIdentifiers(registry, "Focuser"), nullptr);
     auto* list = preselected.findChild<QListWidget*>(QStringLiteral("DeviceList"));
     QVERIFY(list);
     QCOMPARE(list->currentItem()->text(), QStringLiteral("sim:focuser"));
     QCOMPARE(preselected.Chosen(), std::string("sim:focuser"));
 
-    DeviceChooserDialog empty("Camera", "", nullptr);
+    DeviceChooserDialog empty("Camera", "", ChooserIdentifiers(registry, "Camera"), nullptr);
     QCOMPARE(empty.Chosen(), std::string());
     empty.findChild<QListWidget*>(QStringLiteral("DeviceList"))->setCurrentRow(0);
     QCOMPARE(empty.Chosen(), std::string("sim:camera"));

@@ -1,0 +1,23 @@
+#pragma once
+// Wires the devices up: the handlers of the main window's telescope, observatory and focus
+// controls, "Connect all", the horizon window, the device timers and the station's device
+// hooks.
+
+namespace noctarbel {
+
+class Station;
+
+void InstallDeviceHandlers(Station& station);
+
+// "Connect all": the telescope, the observatory, the camera and the focuser, each when it is
+// chosen and not yet connected, in this order; then the button disables itself. The camera
+// is connected through the handler of the main window's camera "Connect" button
+// (CCDConnectBtn), which the camera part registers.
+void ConnectAllBtnClick(Station& station);
+
+// Exit's disconnect: telescope, camera (through CamDisconnectButton's handler when there is
+// one), focuser.
+void DisconnectDevices(Station& station);
+bool AnyDeviceConnected(Station& station);
+
+}  // namespace noctarbel

@@ -1,0 +1,51 @@
+#pragma once
+// A started station (handlers installed, windows created) on the virtual clock, with the
+// simulators chosen, and helpers to reach the simulated world.
+
+#include <cmath>
+
+#include "app/astro_controls.h"
+#include "app/main_window.h"
+#include "automation/station_setup.h"
+#include "devices/device_support.h"
+#include "devices/sim/sim_world.h"
+#include "devices/telescope_control.h"
+#include "tests/station_fixture.h"
+
+namespace noctarbel::testing {
+
+class DeviceFixture : public StationFixture {
+ protected:
+  DeviceFixture() {
+    InstallHandlers(*station);
+    CreateForms(*station);
+    Settings().TelescopeObject = "sim:telescope";
+    Settings().FocuserObject = "sim:focuser";
+    Settings().FilterwheelObject = "sim:filterwheel";
+  }
+
+  SettingsRecord& Settings() { return station->Settings; }
+  Controls& Main() { return station->Main; }
+  SimWorld& World() { return station->Devices.World; }
+  MountModel& Mount() { return station->Devices.World.Mount; }
+  std::shared_ptr<ITelescope> Scope() { return station->Devices.Telescope; }
+
+  // Connects the simulated telescope; the world then has the station's clock and site.
+  void ConnectScope() { ASSERT_TRUE(ConnectTelescope(*station)); }
+
+  // Points the mount at an altitude and azimuth at once, tracking off.
+  void PlaceMount(double azimuth, double altitude) { Mount().PlaceAtAltAz(azimuth, altitude); }
+
+  double SecondsNow() { return clock->NowMs() / 1000.0; }
+
+  // The J2000 position that stands at the altitude and azimuth now.
+  EquatorialPosition PositionAt(double azimuth, double altitude) {
+    EquatorialPosition eq = StationHorizontalToEquatorial(*station, azimuth, altitude);
+    eq.Ra /= 15.0;
+    return eq;
+  }
+};
+
+inline double AzimuthGap(double a, double b) { return std::abs(AzimuthDifference(a, b)); }
+
+}  // namespace noctarbel::testing

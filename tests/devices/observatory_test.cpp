@@ -1,0 +1,404 @@
+// The observatory: protocol decoding, the simulator mode, and the roof and sensor sequences
+// through the emulator on real pseudo-terminals. The station runs on the virtual clock; the
+// emulator's roof follows that clock through a mirror the station's timers keep current,
+// so a 16-second motor time-out costs no real time.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "devices/observatory.h"
+#include "devices/serial_port.h"
+#include "roof_emulator.h"
+#include "tests/devices/device_fixture.h"
+
+namespace noctarbel::testing {
+namespace {
+
+using roofsim::PtyEmulator;
+using roofsim::RoofConfig;
+using roofsim::RoofFault;
+
+TEST(ControllerProtocol, StatusBytesGiveRoofAndRainStates) {
+  EXPECT_EQ(RoofStateFromStatus(0x01), kRoofOpen);
+  EXPECT_EQ(RoofStateFromStatus(0x02), kRoofClosed);
+  EXPECT_EQ(RoofStateFromStatus(0x03), kRoofUnknown);
+  EXPECT_EQ(RoofStateFromStatus(0x00), kRoofUnknown);
+  EXPECT_EQ(RoofStateFromStatus(0x05), kRoofOpen);
+  EXPECT_EQ(RainStateFromStatus(0x05), kRainWet);
+  EXPECT_EQ(RainStateFromStatus(0x01), kRainDry);
+  // A byte with bits the controller never sets is noise: neither "open" nor "dry".
+  EXPECT_EQ(RoofStateFromStatus(0xF9), kRoofUnknown);
+  EXPECT_EQ(RainStateFromStatus(0xA1), kRainUnknown);
+}
+
+TEST(SensorLines, BothValuesAreNeededAndMustBePlausible) {
+  auto reading = ParseSensorLine("Temperatur:12.30 Feuchte:65.40");
+  ASSERT_TRUE(reading);
+  EXPECT_DOUBLE_EQ(reading->Temperature, 12.3);
+  EXPECT_DOUBLE_EQ(reading->Humidity, 65.4);
+  EXPECT_TRUE(ParseSensorLine("Feuchte:-5.0 Temperatur:-12.3") == std::nullopt);  // humidity below 0
+  EXPECT_TRUE(ParseSensorLine("Temperatur:-5.00Feuchte:99.99"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:12.30"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:1x.30 Feuchte:65.40"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:999.9 Feuchte:65.40"));
+  EXPECT_EQ(roofsim::SensorLine(-12.345, 100), "Temperatur:-12.3 Feuchte:100.0\r\n");
+}
+
+TEST(SerialPortPaths, PortNumbersMapThroughThePattern) {
+  EXPECT_EQ(SerialDevicePath("/dev/ttyUSB{n-1}", 1), "/dev/ttyUSB0");
+  EXPECT_EQ(SerialDevicePath("/dev/ttyS{n}", 3), "/dev/ttyS3");
+  EXPECT_EQ(SerialDevicePath("/tmp/roof", 7), "/tmp/roof");
+}
+
+TEST(SerialPortPaths, APortThatIsNotASerialLineFails) {
+  TempDir dir;
+  WriteFile(dir / "plain", "x");
+  SerialPort port;
+  EXPECT_THROW(port.Open((dir / "plain").string(), SerialSettings{}), SerialError);
+  EXPECT_THROW(port.Open((dir / "missing").string(), SerialSettings{}), SerialError);
+  EXPECT_FALSE(port.IsOpen());
+}
+
+class ObservatoryTest : public DeviceFixture {
+ protected:
+  ObservatoryTest() {
+    Settings().EnableObservatoryControl = true;
+    mirror_ = clock->AddTimer(50, [this] { virtualSeconds_ = clock->NowMs() / 1000.0; });
+    clock->SetTimerEnabled(mirror_, true);
+  }
+  ~ObservatoryTest() override {
+    roof_.reset();
+    sensor_.reset();
+    clock->RemoveTimer(mirror_);
+  }
+
+  PtyEmulator& StartRoof(RoofConfig config) {
+    roof_ = PtyEmulator::Roof(config, [this] { return virtualSeconds_.load(); });
+    station->Devices.Observatory.ControllerPathOverride = roof_->Path();
+    return *roof_;
+  }
+
+  PtyEmulator& StartSensor() {
+    roofsim::SensorConfig config;
+    config.IntervalSeconds = 0.05;
+    sensor_ = PtyEmulator::Sensor(config);
+    Settings().TempComport1 = 2;
+    station->Devices.Observatory.SensorPathOverride = sensor_->Path();
+    return *sensor_;
+  }
+
+  void StatusTick() { StatusTimerTimer(*station); }
+
+  std::atomic<double> virtualSeconds_{0};
+  Runtime::TimerId mirror_ = 0;
+  std::unique_ptr<PtyEmulator> roof_;
+  std::unique_ptr<PtyEmulator> sensor_;
+};
+
+TEST_F(ObservatoryTest, ConnectingShowsTheLampAndStartsTheStatusTimer) {
+  StartRoof(RoofConfig{});
+  station->Activate("IOConnectButton");
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+  EXPECT_FALSE(Main().Enabled("IOConnectButton"));
+  EXPECT_FALSE(Main().Enabled("SimulationButton"));
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "red");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_EQ(Main().Colour("RegensensorEdit"), "lime");
+}
+
+TEST_F(ObservatoryTest, AControllerThatDoesNotAnswerIsAnIOError) {
+  RoofConfig config;
+  config.Fault = RoofFault::NoReply;
+  PtyEmulator& roof = StartRoof(config);
+  station->Activate("IOConnectButton");
+  EXPECT_EQ(ui.LastMessage(), "Observatory I/O error");
+  EXPECT_EQ(Main().Colour("LED2"), "red");
+  EXPECT_EQ(roof.RoofQueries(), 5);
+  EXPECT_EQ(GetRoofState(*station), kRoofUnknown);
+  EXPECT_EQ(GetRainState(*station), kRainUnknown);
+}
+
+TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
+  PtyEmulator& roof = StartRoof(RoofConfig{});
+  // Pulled 50 ms after the port opened, before "set output 0x00".
+  Runtime::TimerId pull = clock->AddTimer(50, [&] {
+    clock->SetTimerEnabled(pull, false);
+    roof.Hangup();
+  });
+  clock->SetTimerEnabled(pull, true);
+  EXPECT_FALSE(ConnectObservatory(*station));
+  EXPECT_FALSE(station->Devices.Observatory.ControllerLine.IsOpen());
+  EXPECT_EQ(roof.RoofPulses(), 0);
+  clock->RemoveTimer(pull);
+}
+
+TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
+  RoofConfig config;
+  config.StartOpen = true;
+  PtyEmulator& roof = StartRoof(config);
+  ASSERT_TRUE(ConnectObservatory(*station));
+  EXPECT_EQ(GetRoofState(*station), kRoofOpen);
+  roof.Hangup();
+  EXPECT_EQ(GetRoofState(*station), kRoofUnknown);
+  EXPECT_EQ(GetRainState(*station), kRainUnknown);
+  StatusTick();
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "?");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "?");
+  EXPECT_FALSE(PulseRoofMotor(*station));
+}
+
+TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.Fault = RoofFault::BothSwitches;  // the controller answers 0x03
+  StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(ConnectObservatory(*station));
+  Main().SetEnabled("DachAufButton", true);
+  Main().SetEnabled("DachZuButton", false);
+  Main().SetEnabled("BtnGoto", true);
+  StatusTick();
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "?");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "yellow");
+  EXPECT_TRUE(Main().Enabled("DachAufButton"));
+  EXPECT_FALSE(Main().Enabled("DachZuButton"));
+  EXPECT_TRUE(Main().Enabled("BtnGoto"));
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_FALSE(station->Run.AbortRequested);
+  EXPECT_EQ(Mount().SlewsStarted(), 0);
+}
+
+TEST_F(ObservatoryTest, RainWithTheRoofOpenStartsTheEmergencyOnTheNextTick) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.TravelSeconds = 5;
+  config.RainAtSeconds = 5;  // the controller answers 0x05 from then on
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_TRUE(Main().Enabled("DachZuButton"));
+  EXPECT_FALSE(station->Run.AbortRequested);
+
+  clock->Sleep(3000);
+  EXPECT_TRUE(station->Run.AbortRequested);
+  EXPECT_EQ(station->Run.RoofErrorState, 0);
+  EXPECT_EQ(roof.RoofStatus(), 0x06);  // closed, still raining
+  const auto& lines = station->Log.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find(": Emergency! Going to park position"), std::string::npos);
+  EXPECT_NE(lines.back().find(":  roof is closed!"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt"));
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+}
+
+TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.Rain = true;
+  PtyEmulator& roof = StartRoof(config);
+  Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out
+  ConnectScope();
+  PlaceMount(180, 60);
+  ASSERT_TRUE(ConnectObservatory(*station));
+  StatusTick();
+  EXPECT_EQ(station->Run.RoofErrorState, 2);
+  EXPECT_EQ(roof.RoofPulses(), 0);
+  EXPECT_EQ(station->Status(), "ALARM 2");
+}
+
+TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
+  RoofConfig config;
+  config.Fault = RoofFault::StuckMotor;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(ConnectObservatory(*station));
+  const int queriesBefore = roof.RoofQueries();
+  const double start = SecondsNow();
+  EXPECT_FALSE(OpenRoof(*station, false));
+  EXPECT_EQ(roof.RoofPulses(), 1);
+  EXPECT_EQ(station->Status(), "Open error!");
+  // Rain check, state before the pulse, 16 polls, rain check at the end.
+  EXPECT_EQ(roof.RoofQueries() - queriesBefore, 19);
+  EXPECT_GE(SecondsNow() - start, 16.5);
+}
+
+TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
+  RoofConfig config;
+  config.TravelSeconds = 5;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(ConnectObservatory(*station));
+  EXPECT_TRUE(OpenRoof(*station, false));
+  EXPECT_EQ(station->Status(), "Roof is open");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+
+  station->Run.RoofErrorState = 1;
+  Scope()->SetTracking(true);
+  EXPECT_TRUE(CloseRoof(*station, false));
+  EXPECT_EQ(station->Status(), "Roof was closed");
+  EXPECT_EQ(station->Run.RoofErrorState, 0);
+  EXPECT_EQ(roof.RoofStatus(), 0x02);
+  EXPECT_EQ(roof.RoofPulses(), 2);
+  EXPECT_FALSE(Scope()->Tracking());
+  // Already closed: nothing happens.
+  EXPECT_TRUE(CloseRoof(*station, false));
+  EXPECT_EQ(roof.RoofPulses(), 2);
+}
+
+TEST_F(ObservatoryTest, TheRoofDoesNotMoveWhenTheParkFails) {
+  PtyEmulator& roof = StartRoof(RoofConfig{});
+  Mount().Config.SlewRateDegPerSec = 0.5;
+  ConnectScope();
+  PlaceMount(180, 60);
+  ASSERT_TRUE(ConnectObservatory(*station));
+  EXPECT_FALSE(OpenRoof(*station, false));
+  EXPECT_EQ(station->Status(), "Open error!");
+  EXPECT_EQ(roof.RoofPulses(), 0);
+}
+
+TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
+  RoofConfig config;
+  config.StartOpen = true;
+  PtyEmulator& roof = StartRoof(config);
+  station->Activate("IOConnectButton");
+  station->Activate("DachZuButton");
+  EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
+  EXPECT_EQ(station->Status(), "Error closing roof");
+
+  // Open with the telescope disconnected: no park check, the question, then nothing moves.
+  ui.answers = {true};
+  roof.SetFault(RoofFault::None);
+  EXPECT_TRUE(ui.questions.empty());
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.questions.back(), "Telescope park position OK?");
+  EXPECT_EQ(ui.LastMessage(), "Open error!");
+  EXPECT_EQ(roof.RoofPulses(), 0);
+}
+
+TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
+  RoofConfig config;
+  config.TravelSeconds = 3;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  // Open: the park position check passes (the mount stands at park position 1), then two
+  // questions, then the mount goes to park position 1 and the roof opens.
+  ui.answers = {true, true};
+  station->Activate("DachAufButton");
+  ASSERT_EQ(ui.questions.size(), 2u);
+  EXPECT_EQ(ui.questions[0], "Telescope park position OK?");
+  EXPECT_EQ(ui.questions[1], "Park telescope and open roof?");
+  EXPECT_EQ(station->Status(), "Roof is opened");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+
+  ui.answers = {false};
+  station->Activate("DachZuButton");
+  EXPECT_EQ(ui.questions.back(), "Park telescope and close roof?");
+  EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+}
+
+TEST_F(ObservatoryTest, TheOpenButtonChecksTheParkPositionFirst) {
+  StartRoof(RoofConfig{});
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  PlaceMount(180, 60);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
+  EXPECT_TRUE(ui.questions.empty());
+
+  Settings().Park1Pierside = 1;
+  PlaceMount(0, 0);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
+  EXPECT_TRUE(ui.questions.empty());
+}
+
+TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
+  PtyEmulator& sensor = StartSensor();
+  StartRoof(RoofConfig{});
+  station->Activate("IOConnectButton");
+  EXPECT_TRUE(ui.messages.empty());
+  StatusTick();
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "65.4");
+
+  sensor.SetSensorText("Temperatur:##.## Feuchte:65.40");
+  double temperature = 0;
+  double humidity = 0;
+  ReadSensor(*station, temperature, humidity);  // may still get a line sent before the change
+  EXPECT_FALSE(ReadSensor(*station, temperature, humidity));
+  clock->Sleep(30000);
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");  // kept for about a minute
+  clock->Sleep(33000);
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "?");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "?");
+
+  sensor.SetSensorText("");
+  sensor.SetSensorValues(-3.4, 91);
+  StatusTick();
+  StatusTick();
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "-3.4");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "91.0");
+}
+
+TEST_F(ObservatoryTest, ASensorPortThatCannotBeOpenedIsReported) {
+  StartRoof(RoofConfig{});
+  Settings().TempComport1 = 2;
+  station->Devices.Observatory.SensorPathOverride = (dir / "no-such-port").string();
+  station->Activate("IOConnectButton");
+  EXPECT_EQ(ui.LastMessage(), "Error at temperature/humidity sensor 1");
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+}
+
+class ObservatorySimulatorTest : public DeviceFixture {};
+
+TEST_F(ObservatorySimulatorTest, TheSimulatorOpensAndClosesWithoutDialogs) {
+  Settings().EnableObservatoryControl = true;
+  station->Activate("SimulationButton");
+  EXPECT_TRUE(station->Devices.SimulationMode);
+  EXPECT_TRUE(Main().Visible("SimulationLabel"));
+  EXPECT_FALSE(Main().Enabled("SimulationButton"));
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+
+  station->Activate("DachAufButton");
+  EXPECT_TRUE(ui.questions.empty());
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "lime");
+
+  station->Activate("DachZuButton");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+}
+
+TEST_F(ObservatorySimulatorTest, WithoutObservatoryControlTheRoofCountsAsOpenAndDry) {
+  ConnectScope();
+  Main().SetEnabled("BtnGoto", false);
+  Main().SetEnabled("HomeButton", false);
+  StatusTimerTimer(*station);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "grey");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_EQ(Main().Colour("RegensensorEdit"), "grey");
+  EXPECT_TRUE(Main().Enabled("BtnGoto"));
+  EXPECT_TRUE(Main().Enabled("HomeButton"));
+  EXPECT_TRUE(Main().Enabled("DachZuButton"));
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+  EXPECT_TRUE(OpenRoof(*station, false));
+  EXPECT_TRUE(CloseRoof(*station, false));
+}
+
+}  // namespace
+}  // namespace noctarbel::testing
