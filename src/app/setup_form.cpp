@@ -386,11 +386,11 @@ void DeclareSetupFormControls(Controls& c) {
   add("Filtertable", ControlKind::Grid, fw, "Filter table");
   add("SaveFilterTableButton", ControlKind::Button, fw, "Save filter table");
   // Spectrum (the page is hidden; its keys are still loaded and saved).
-  const std::string spec = "PageSpectrum";
-  add(spec, ControlKind::Page, "PageControl1", "Spectrum").visible = false;
-  add("SpectrumRAEdit", ControlKind::Edit, spec, "RA-Verschiebung in '");
-  spin("SpectrumFilterEdit", spec, "Filter no.", 0, 9, 0);
-  radio("SpectrumMirrorGroup", spec, "Bild spiegeln",
+  const std::string spectrum = "PageSpectrum";
+  add(spectrum, ControlKind::Page, "PageControl1", "Spectrum").visible = false;
+  add("SpectrumRAEdit", ControlKind::Edit, spectrum, "RA-Verschiebung in '");
+  spin("SpectrumFilterEdit", spectrum, "Filter no.", 0, 9, 0);
+  radio("SpectrumMirrorGroup", spectrum, "Bild spiegeln",
         {"nicht spiegeln", "bei Pierside=0 spiegeln", "bei Pierside=1 spiegeln", "immer spiegeln"});
   // Below the pages.
   add("OKButton", ControlKind::Button, "", "OK");
