@@ -110,6 +110,17 @@ std::int64_t RoundHalfEven(double value) {
   return static_cast<std::int64_t>(std::nearbyint(value));
 }
 
+std::int64_t DivideRoundHalfEven(std::int64_t numerator, std::int64_t divisor) {
+  std::int64_t q = numerator / divisor;
+  std::int64_t rest = numerator % divisor;
+  if (rest < 0) {
+    --q;
+    rest += divisor;
+  }
+  if (2 * rest > divisor || (2 * rest == divisor && (q & 1) != 0)) ++q;
+  return q;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
   size_t begin = 0;
   size_t end = text.size();

@@ -30,6 +30,8 @@ std::string FormatShortest(double value);
 
 // Round to the nearest integer, halves to the even neighbour.
 std::int64_t RoundHalfEven(double value);
+// numerator / divisor rounded the same way, in exact integer arithmetic (divisor > 0).
+std::int64_t DivideRoundHalfEven(std::int64_t numerator, std::int64_t divisor);
 
 std::string_view TrimBlanks(std::string_view text);
 std::string ToUpperAscii(std::string_view text);

@@ -13,18 +13,6 @@ namespace noctarbel {
 
 namespace {
 
-// Whole-number division rounded to nearest, halves to even (divisor > 0).
-std::int64_t DivideRounded(std::int64_t numerator, std::int64_t divisor) {
-  std::int64_t q = numerator / divisor;
-  std::int64_t rest = numerator % divisor;
-  if (rest < 0) {
-    --q;
-    rest += divisor;
-  }
-  if (2 * rest > divisor || (2 * rest == divisor && (q & 1) != 0)) ++q;
-  return q;
-}
-
 std::int64_t FloorDivide(std::int64_t numerator, std::int64_t divisor) {
   std::int64_t q = numerator / divisor;
   if ((numerator % divisor) < 0) --q;
@@ -220,7 +208,7 @@ void ScanCrossMeans(const Timgbuffer& image, Rows& rows, ScanState& state) {
       const std::int64_t centre = static_cast<std::int64_t>(r[x]) - bias;
       const std::int64_t cross = static_cast<std::int64_t>(columns[x]) + r[x - 2] + r[x - 1] + r[x + 1] + r[x + 2] -
                                  static_cast<std::int64_t>(r[x]) - 8 * bias;
-      if (centre < 5 * DivideRounded(cross, 8)) {
+      if (centre < 5 * DivideRoundHalfEven(cross, 8)) {
         state.best = m;
         state.bestX = x;
         state.bestY = y;
@@ -262,7 +250,7 @@ StarSearchResult FindBrightestStar(const Timgbuffer& image) {
       if (dx != 0 || dy != 0) ringSum += image.GetPixel(result.X + dx, result.Y + dy);
     }
   }
-  const std::int64_t ring = DivideRounded(ringSum, 8);
+  const std::int64_t ring = DivideRoundHalfEven(ringSum, 8);
   const int centre = image.GetPixel(result.X, result.Y);
   result.Peak = ring - result.Background > 500 ? centre : result.Background;
   // Without a candidate there is nothing to report, whatever the numbers say.
@@ -321,7 +309,7 @@ double HalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R) {
   if (R < 1 || R > kMaxHfdRadius) return -1;
   // Twice the mean of the outer ring (its sum over 4R, not 8R pixels) counts as background.
   const int b =
-      static_cast<int>(std::clamp<std::int64_t>(DivideRounded(RingSumExact(image, cx, cy, R, 0), 4 * std::int64_t{R}),
+      static_cast<int>(std::clamp<std::int64_t>(DivideRoundHalfEven(RingSumExact(image, cx, cy, R, 0), 4 * std::int64_t{R}),
                                                 std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
   std::vector<std::int64_t> cumulative(static_cast<size_t>(R) + 1);
   cumulative[0] = RingSumExact(image, cx, cy, 0, b);

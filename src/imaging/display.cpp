@@ -16,18 +16,6 @@ namespace noctarbel {
 
 namespace {
 
-// round(numerator / divisor), halves to even; divisor > 0.
-std::int64_t DivideRounded(std::int64_t numerator, std::int64_t divisor) {
-  std::int64_t q = numerator / divisor;
-  std::int64_t rest = numerator % divisor;
-  if (rest < 0) {
-    --q;
-    rest += divisor;
-  }
-  if (2 * rest > divisor || (2 * rest == divisor && (q & 1) != 0)) ++q;
-  return q;
-}
-
 int BinOf(std::int64_t p, double scale) {
   double bin = std::floor(static_cast<double>(p) * scale);
   return static_cast<int>(std::clamp(bin, 0.0, 255.0));
@@ -207,7 +195,7 @@ struct IndexRule {
 
   int operator()(std::int64_t p) const {
     if (p <= lo) return 0;
-    if (g == 1.0) return static_cast<int>(std::min<std::int64_t>(DivideRounded((p - lo) * highest, span), highest));
+    if (g == 1.0) return static_cast<int>(std::min<std::int64_t>(DivideRoundHalfEven((p - lo) * highest, span), highest));
     const double value = std::pow(static_cast<double>(p - lo), g) * highest / spanPower;
     if (!(value < highest)) return highest;
     return static_cast<int>(std::min<std::int64_t>(RoundHalfEven(value), highest));

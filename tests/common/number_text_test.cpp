@@ -64,6 +64,12 @@ TEST(NumberText, RoundsHalfToEven) {
   EXPECT_EQ(RoundHalfEven(-2.5), -2);
   EXPECT_EQ(RoundHalfEven(127.5), 128);
   EXPECT_EQ(RoundHalfEven(2.4999), 2);
+  EXPECT_EQ(DivideRoundHalfEven(5, 2), 2);
+  EXPECT_EQ(DivideRoundHalfEven(7, 2), 4);
+  EXPECT_EQ(DivideRoundHalfEven(-5, 2), -2);
+  EXPECT_EQ(DivideRoundHalfEven(-7, 2), -4);
+  EXPECT_EQ(DivideRoundHalfEven(17, 8), 2);
+  EXPECT_EQ(DivideRoundHalfEven(-17, 8), -2);
 }
 
 }  // namespace
