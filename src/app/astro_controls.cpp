@@ -79,6 +79,14 @@ void LoadHorizon(Station& station) {
 
 std::filesystem::path CatalogueFolder(const Station& station) { return station.Paths.Data / "catalog"; }
 
+void InstallAstroHandlers(Station& station) {
+  station.SetHandler("PilotForm1", "KatalogButton", KatalogButtonClick);
+  station.SetHandler("PilotForm1", "ObjektBtn", ObjektBtnClick);
+  station.SetHandler("PilotForm1", "PasteposBtn", PasteposBtnClick);
+  station.SetHandler("PilotForm1", "NSbox", NSboxChange);
+  station.SetHandler("PilotForm1", "DECdegEdit", DECdegEditChange);
+}
+
 void KatalogButtonClick(Station& station) {
   Controls& main = station.Main;
   auto name = ParseObjectName(main.Text("CatEdit"));

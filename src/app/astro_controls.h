@@ -27,6 +27,8 @@ HorizonLoadReport LoadHorizonSetting(const std::string& setting, const std::file
                                      HorizonTable& table);
 // Into station.Horizon; logs a line when points beyond the first 200 were ignored.
 void LoadHorizon(Station& station);
+// Registers Find, insert RA/DEC, Paste and the declination sign rules with the main window.
+void InstallAstroHandlers(Station& station);
 
 // The folder of the shipped catalogue files.
 std::filesystem::path CatalogueFolder(const Station& station);

@@ -1,5 +1,6 @@
 #include "automation/station_setup.h"
 
+#include "app/astro_controls.h"
 #include "app/main_window.h"
 #include "app/setup_form.h"
 #include "app/station.h"
@@ -10,6 +11,7 @@ namespace noctarbel {
 
 void InstallHandlers(Station& station) {
   InstallMainWindowHandlers(station);
+  InstallAstroHandlers(station);
   InstallSetupFormButtonHandlers(station);
   InstallPlanTableHandlers(station);
   InstallDeviceHandlers(station);

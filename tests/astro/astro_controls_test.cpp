@@ -1,6 +1,7 @@
 // The main window's astronomy controls on a station with the virtual clock.
 
 #include "app/astro_controls.h"
+#include "automation/station_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,22 @@ TEST_F(AstroControls, MainWindowLoadsTheHorizonWhenShown) {
   PilotFormShow(*station);
   EXPECT_EQ(station->Horizon.Count, 2);
   EXPECT_DOUBLE_EQ(HorizonAltitude(station->Horizon, 105), 20);
+}
+
+TEST_F(AstroControls, TheMainWindowsButtonsReachTheHandlers) {
+  InstallHandlers(*station);
+  main().SetText("CatEdit", "M51");
+  EXPECT_TRUE(station->Activate("KatalogButton"));
+  EXPECT_EQ(SpinFields(), (std::vector<int>{13, 29, 54, 47, 12, 0}));
+  main().SetSelection("NSbox", 1);
+  EXPECT_TRUE(station->Activate("NSbox"));
+  EXPECT_EQ(main().IntValue("DECdegEdit"), -47);
+  plan().SetCurrent(4, 1);
+  ui.clipboard = "05:35:17.30 -05:23:28.0";
+  EXPECT_TRUE(station->Activate("PasteposBtn"));
+  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"05", "35", "17.30", "-05", "23", "28.0"}));
+  EXPECT_TRUE(station->HasHandler("PilotForm1", "ObjektBtn"));
+  EXPECT_TRUE(station->HasHandler("PilotForm1", "DECdegEdit"));
 }
 
 TEST_F(AstroControls, FindFillsTheSpinFields) {
