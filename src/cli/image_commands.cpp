@@ -1,6 +1,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -18,6 +19,23 @@
 namespace noctarbel::cli {
 
 namespace {
+
+// A result as JSON, or as "key: value" lines for a person (numbers with `formatNumber`).
+void PrintResult(const nlohmann::ordered_json& result, bool asJson,
+                 const std::function<std::string(double)>& formatNumber) {
+  if (asJson) {
+    std::cout << result.dump(2) << "\n";
+    return;
+  }
+  for (const auto& [key, value] : result.items()) {
+    std::string text = value.is_null()           ? "-"
+                       : value.is_boolean()      ? (value.get<bool>() ? "yes" : "no")
+                       : value.is_string()       ? value.get<std::string>()
+                       : value.is_number_float() ? formatNumber(value.get<double>())
+                                                 : value.dump();
+    std::cout << key << ": " << text << "\n";
+  }
+}
 
 struct ImageOptions {
   std::string file;
@@ -81,16 +99,7 @@ void RunStats(CliContext& context, const ImageOptions& options) {
   stats["filter"] = image.Filter;
   stats["filter_code"] = image.FilterCode;
   stats["camera_kind"] = image.CameraKind;
-  if (options.json) {
-    std::cout << stats.dump(2) << "\n";
-    return;
-  }
-  for (const auto& [key, value] : stats.items()) {
-    std::string text = value.is_string()         ? value.get<std::string>()
-                       : value.is_number_float() ? FormatShortest(value.get<double>())
-                                                 : value.dump();
-    std::cout << key << ": " << text << "\n";
-  }
+  PrintResult(stats, options.json, [](double v) { return FormatShortest(v); });
 }
 
 void RunCopy(CliContext& context, const ImageOptions& options) {
@@ -130,17 +139,7 @@ void RunMeasure(CliContext& context, const ImageOptions& options) {
     result["centroid_y"] = row;
     result["hfd"] = HalfFluxDiameter(image, column, row, r);
   }
-  if (options.json) {
-    std::cout << result.dump(2) << "\n";
-    return;
-  }
-  for (const auto& [key, value] : result.items()) {
-    std::string text = value.is_null()           ? "-"
-                       : value.is_boolean()      ? (value.get<bool>() ? "yes" : "no")
-                       : value.is_number_float() ? FormatFixed(value.get<double>(), 2)
-                                                 : value.dump();
-    std::cout << key << ": " << text << "\n";
-  }
+  PrintResult(result, options.json, [](double v) { return FormatFixed(v, 2); });
 }
 
 void RunRender(CliContext& context, const ImageOptions& options) {
