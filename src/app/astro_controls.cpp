@@ -152,21 +152,19 @@ double MainWindowDeclination(const Station& station) {
                                main.SelectedItem("NSbox") == "S");
 }
 
-DateTime ResolveUtc(Station& station, DateTime utc) { return utc > 0 ? utc : station.Clock.UtcNow(); }
+DateTime ResolveUtc(StationCore& station, DateTime utc) { return utc > 0 ? utc : station.Clock.UtcNow(); }
 
-SiteLocation StationSite(const Station& station) {
-  return SiteLocation{station.Settings.Gbreite, station.Settings.Glaenge};
-}
+SiteLocation StationSite(const StationCore& station) { return station.Site(); }
 
-double StationSiderealTime(Station& station, DateTime utc) {
+double StationSiderealTime(StationCore& station, DateTime utc) {
   return SiteSiderealTime(ResolveUtc(station, utc), station.Settings.Glaenge);
 }
 
-HorizontalPosition StationEquatorialToHorizontal(Station& station, double raDeg, double decDeg, DateTime utc) {
+HorizontalPosition StationEquatorialToHorizontal(StationCore& station, double raDeg, double decDeg, DateTime utc) {
   return EquatorialToHorizontal(raDeg, decDeg, ResolveUtc(station, utc), StationSite(station));
 }
 
-EquatorialPosition StationHorizontalToEquatorial(Station& station, double azimuthDeg, double altitudeDeg,
+EquatorialPosition StationHorizontalToEquatorial(StationCore& station, double azimuthDeg, double altitudeDeg,
                                                  DateTime utc) {
   return HorizontalToEquatorial(azimuthDeg, altitudeDeg, ResolveUtc(station, utc), StationSite(station));
 }

@@ -12,6 +12,7 @@
 namespace noctarbel {
 
 class Station;
+class StationCore;
 
 struct HorizonLoadReport {
   std::filesystem::path File;  // empty when the setting is empty (default table)
@@ -43,11 +44,11 @@ void DECdegEditChange(Station& station);
 double MainWindowDeclination(const Station& station);
 
 // A date-time value <= 0 means now (the station's UTC clock).
-DateTime ResolveUtc(Station& station, DateTime utc);
-SiteLocation StationSite(const Station& station);
-double StationSiderealTime(Station& station, DateTime utc = 0);
-HorizontalPosition StationEquatorialToHorizontal(Station& station, double raDeg, double decDeg, DateTime utc = 0);
-EquatorialPosition StationHorizontalToEquatorial(Station& station, double azimuthDeg, double altitudeDeg,
+DateTime ResolveUtc(StationCore& station, DateTime utc);
+SiteLocation StationSite(const StationCore& station);
+double StationSiderealTime(StationCore& station, DateTime utc = 0);
+HorizontalPosition StationEquatorialToHorizontal(StationCore& station, double raDeg, double decDeg, DateTime utc = 0);
+EquatorialPosition StationHorizontalToEquatorial(StationCore& station, double azimuthDeg, double altitudeDeg,
                                                  DateTime utc = 0);
 
 }  // namespace noctarbel

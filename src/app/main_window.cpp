@@ -20,9 +20,9 @@ void SetRunLamp(Station& station, const char* colour) { station.Main.SetColour("
 }  // namespace
 
 const std::vector<std::string>& FormCreationOrder() {
-  static const std::vector<std::string> order = {"PilotForm1",     "SetupForm1",    "TestForm1",
-                                                 "ImgShowform",    "CalibrateForm1", "AutofocusForm",
-                                                 "HorizonForm",    "GuidingtestForm", "CameraInfo"};
+  static const std::vector<std::string> order = {"PilotForm1",  "SetupForm1",      "TestForm1",
+                                                 "ImgShowform", "CalibrateForm1",  "AutofocusForm",
+                                                 "HorizonForm", "GuidingtestForm", "CameraInfo"};
   return order;
 }
 
@@ -49,7 +49,7 @@ void PilotFormCreate(Station& station) {
   station.Main.SetColour("LED2", "red");
   station.Main.SetText("DachStatusEdit", "?");
   station.Main.SetText("RegensensorEdit", "?");
-  run.RoofErrorState = 0;
+  run.RoofErrorState = RoofAlarm::None;
   station.Main.SetText("ExposeSecEdit", "1");
   run.TestMode = false;
   run.TestErrorCount = 0;

@@ -6,9 +6,8 @@
 namespace noctarbel {
 
 Station::Station(Runtime& clock, Ui& ui, StationPaths paths)
-    : Clock(clock),
+    : StationCore(clock, std::move(paths)),
       UiPort(ui),
-      Paths(std::move(paths)),
       Timer1(clock, 1000),
       StatusTimer(clock, 3000),
       CameraTimer1(clock, 2000),
@@ -18,6 +17,16 @@ Station::Station(Runtime& clock, Ui& ui, StationPaths paths)
   DeclareMainWindowControls(Main);
   DeclareSetupFormControls(Setup);
   InstallSetupFormHandlers(*this);
+  OnStatus = [this](const std::string& text) { Main.SetText("StatusBar1", text); };
+  // The core writes the log into the folder the image path names.
+  mainListener_ = Main.Subscribe([this](const std::string& name, ControlProperty what) {
+    if (name == "ImgPathEdit" && what == ControlProperty::Text) ImagePath = Main.Text("ImgPathEdit");
+  });
+}
+
+Station::~Station() {
+  Main.Unsubscribe(mainListener_);
+  OnStatus = nullptr;
 }
 
 Controls& Station::Form(const std::string& name) {
@@ -45,31 +54,6 @@ bool Station::Activate(const std::string& form, const std::string& control) {
   auto handler = it->second;  // a handler may replace itself while it runs
   handler();
   return true;
-}
-
-void Station::LogTimed(const std::string& message) {
-  DateTime stamp = Run.TestMode ? Run.TestClock : Clock.LocalNow();
-  Log.AppendTimed(stamp, message);
-}
-
-void Station::LogUntimed(const std::string& line) { Log.Append(line); }
-
-void Station::SetStatus(const std::string& text) { Main.SetText("StatusBar1", text); }
-
-std::string Station::Status() const { return Main.Text("StatusBar1"); }
-
-std::filesystem::path Station::SettingsFilePath() const { return Paths.Home / kSettingsFileName; }
-
-std::filesystem::path Station::ResolveFile(const std::string& name) const {
-  std::filesystem::path p(name);
-  if (p.is_absolute()) return p;
-  return Paths.Home / p;
-}
-
-bool SaveLogFile(Station& station) {
-  std::string imagePath = station.Main.Text("ImgPathEdit");
-  std::filesystem::path folder = imagePath.empty() ? station.Paths.Home : std::filesystem::path(imagePath);
-  return station.Log.SaveTo(folder);
 }
 
 }  // namespace noctarbel

@@ -1,6 +1,6 @@
 #pragma once
-// The hub of a running station: the settings record, run-state, plan table, event log, the
-// tables and the operator's controls, with the runtime and the Ui port every handler uses.
+// The hub of a running station with its windows: the core, the plan table and the operator's
+// controls, with the Ui port every handler uses.
 
 #include <filesystem>
 #include <functional>
@@ -10,16 +10,9 @@
 #include <vector>
 
 #include "app/controls.h"
-#include "app/event_log.h"
-#include "app/filter_tables.h"
-#include "app/paths.h"
-#include "app/run_state.h"
-#include "app/runtime.h"
-#include "app/settings.h"
+#include "app/station_core.h"
 #include "app/string_grid.h"
 #include "app/ui.h"
-#include "astro/horizon.h"
-#include "devices/device_slots.h"
 
 namespace noctarbel {
 
@@ -32,33 +25,25 @@ struct StationHooks {
   std::function<bool()> CameraCoolerOn;      // a connected camera whose cooler is on
   std::function<void()> DisconnectDevices;   // telescope, camera, focuser
   std::function<void()> StopManualFocusSeries;
+  // The camera window part's connect and disconnect (with their control changes).
+  std::function<void()> ConnectCamera;
+  std::function<void()> DisconnectCamera;
 };
 
-class Station {
+// The station with its operator's window: the core (settings, run-state, log, devices and
+// their operations) plus the windows' controls, the plan table, the timers and the handlers.
+class Station : public StationCore {
  public:
   Station(Runtime& clock, Ui& ui, StationPaths paths);
-  Station(const Station&) = delete;
-  Station& operator=(const Station&) = delete;
+  ~Station() override;
 
-  Runtime& Clock;
   Ui& UiPort;
-  StationPaths Paths;
-
-  SettingsRecord Settings;
-  RunState Run;
 
   // The main window's controls and the settings dialog's.
   Controls Main{"PilotForm1"};
   Controls Setup{"SetupForm1"};
 
   StringGrid Planer1{kPlanColumns, 2};
-  FilterTable Filters;
-  FocusTable Focus;
-  EventLog Log;
-  // The local horizon, loaded when the main window is first shown.
-  HorizonTable Horizon;
-  // Telescope, camera, focuser and filter wheel, the observatory lines and the simulators.
-  DeviceSlots Devices;
 
   // The main window's timers (their handlers are set where their subsystems are wired up).
   Timer Timer1;        // telescope status, 1000 ms
@@ -75,7 +60,8 @@ class Station {
 
   // The operator's events: a button's click, a check box's click, an edit's or a list's change.
   // Subsystems register their handlers by window and control name; the desktop program routes
-  // widget events here, and tests and the command line "click" the same way.
+  // widget events here, and tests "click" the same way. Work is done by the operations, never
+  // by clicking another subsystem's control.
   void SetHandler(const std::string& form, const std::string& control, std::function<void()> handler);
   // The common case: a handler function that takes the station.
   void SetHandler(const std::string& form, const std::string& control, void (*handler)(Station&));
@@ -89,25 +75,14 @@ class Station {
   // Controls of a secondary window, created on first use.
   Controls& Form(const std::string& name);
 
-  // A log line: time stamp (the simulated UT during a test run, else the local clock) and
-  // the message.
-  void LogTimed(const std::string& message);
-  void LogUntimed(const std::string& line);
-  // The main window's status bar.
-  void SetStatus(const std::string& text);
-  std::string Status() const;
-
-  std::filesystem::path SettingsFilePath() const;
-  // A file setting: relative names resolve against the station folder.
-  std::filesystem::path ResolveFile(const std::string& name) const;
-
  private:
   std::map<std::string, std::unique_ptr<Controls>> forms_;
   std::map<std::string, std::function<void()>> handlers_;
+  int mainListener_ = 0;
 };
 
 // Writes the log to the image path (the main window's ImgPathEdit) or, when that is empty,
 // to the station folder. False, without a message, when the file cannot be written.
-bool SaveLogFile(Station& station);
+inline bool SaveLogFile(Station& station) { return station.SaveLogFile(); }
 
 }  // namespace noctarbel

@@ -1,18 +1,23 @@
+// noctarbel-cli "devices" and "roof": the drivers that can be chosen, and the observatory
+// as an independent safety net (cron, a rain script) that needs no window. The roof command
+// builds only the station's core and calls the observatory's and the mount's operations.
+
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+#include <atomic>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
 #include "app/event_runtime.h"
-#include "app/setup_form.h"
-#include "app/station.h"
-#include "automation/station_setup.h"
+#include "app/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "devices/device_registry.h"
-#include "devices/observatory.h"
-#include "devices/telescope_control.h"
 
 namespace noctarbel::cli {
 
@@ -26,15 +31,25 @@ struct RoofOptions {
   std::string action;
   std::string port;
   bool json = false;
+  bool allowSimulatedTelescope = false;
 };
 
-void RunDevices(const DevicesOptions& options) {
-  const DeviceRegistry registry = MakeDefaultDeviceRegistry();
+// A station core with the settings of the station folder (defaults when it has none).
+std::unique_ptr<StationCore> LoadCore(CliContext& context, Runtime& runtime) {
+  auto core = std::make_unique<StationCore>(runtime, context.Paths());
+  core->Settings = LoadSettingsFile(core->SettingsFilePath());
+  return core;
+}
+
+void RunDevices(CliContext& context, const DevicesOptions& options) {
+  auto runtime = EventRuntime::WithRealClock();
+  auto core = LoadCore(context, *runtime);
+  const DeviceContext devices = core->MakeDeviceContext();
   if (options.json) {
     nlohmann::ordered_json out = nlohmann::ordered_json::object();
     for (DeviceType type : AllDeviceTypes()) {
       nlohmann::ordered_json list = nlohmann::ordered_json::array();
-      for (const auto& choice : registry.Choices(type)) {
+      for (const auto& choice : core->Devices.Registry.Choices(type, devices)) {
         list.push_back({{"id", choice.Identifier}, {"description", choice.Description}});
       }
       out[DeviceTypeName(type)] = list;
@@ -44,77 +59,283 @@ void RunDevices(const DevicesOptions& options) {
   }
   for (DeviceType type : AllDeviceTypes()) {
     std::cout << DeviceTypeName(type) << ":\n";
-    for (const auto& choice : registry.Choices(type)) {
+    for (const auto& choice : core->Devices.Registry.Choices(type, devices)) {
       std::cout << "  " << choice.Identifier << "  " << choice.Description << "\n";
     }
   }
 }
 
-const char* RoofText(int roof) {
-  if (roof == kRoofOpen) return "open";
-  if (roof == kRoofClosed) return "closed";
+// ---- signals: the first one ends the command at its next wait (a motor pulse always ends
+// with the output switched off first); a second one ends the program at once, switching
+// the output off on the way out.
+
+std::atomic<int> gSignal{0};
+std::atomic<int> gControllerFd{-1};
+
+extern "C" void OnSignal(int number) {
+  if (gSignal.exchange(number) == 0) return;
+  const int fd = gControllerFd.load();
+  if (fd >= 0) {
+    const unsigned char setOutput = 0x10;
+    const unsigned char off = 0x00;
+    if (::write(fd, &setOutput, 1) == 1) {
+      const timespec gap{0, 50'000'000};
+      ::nanosleep(&gap, nullptr);
+      [[maybe_unused]] auto written = ::write(fd, &off, 1);
+    }
+  }
+  ::_exit(128 + number);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+}
+
+const char* SignalName(int number) {
+  switch (number) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+  }
+  return "a signal";
+}
+
+// ---- texts
+
+std::string RoofText(RoofState roof) {
+  switch (roof) {
+    case RoofState::Open:
+      return "open";
+    case RoofState::Closed:
+      return "closed";
+    case RoofState::Undetermined:
+      break;
+  }
   return "undetermined";
 }
 
-const char* RainText(int rain) {
-  if (rain == kRainWet) return "wet";
-  if (rain == kRainDry) return "dry";
-  return "sensor fault";
+std::string RainText(RainState rain) {
+  switch (rain) {
+    case RainState::Wet:
+      return "wet";
+    case RainState::Dry:
+      return "dry";
+    case RainState::Unknown:
+      break;
+  }
+  return "unknown";
 }
 
-void PrintStates(int roof, int rain, bool json) {
-  if (json) {
-    nlohmann::ordered_json out = {{"roof", roof}, {"rain", rain}};
-    std::cout << out.dump() << "\n";
-  } else {
-    std::cout << "roof: " << RoofText(roof) << "\nrain: " << RainText(rain) << "\n";
-  }
+// A pseudo-terminal (the roof emulator) rather than a line to real hardware.
+bool IsPseudoTerminal(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(path, ec);
+  if (ec) return false;
+  const std::string text = real.string();
+  return text.rfind("/dev/pts/", 0) == 0 || text == "/dev/ptmx";
 }
 
-void RunRoof(CliContext& context, const RoofOptions& options) {
-  if (!context.EnsureStationFolder()) return;
-  auto runtime = EventRuntime::WithRealClock();
-  Station station(*runtime, context.ui, context.Paths());
-  InstallHandlers(station);
-  SetupFormCreate(station);
-  if (!options.port.empty()) {
-    // A controller named on the command line is meant to be used.
-    station.Devices.Observatory.ControllerPathOverride = options.port;
-    station.Settings.EnableObservatoryControl = true;
-  }
-  if (!station.Settings.EnableObservatoryControl) {
-    std::cerr << "noctarbel-cli: observatory control is off in the settings: the roof counts as open and dry\n";
+class RoofCommand {
+ public:
+  RoofCommand(CliContext& context, const RoofOptions& options) : context_(context), options_(options) {}
+
+  void Run() {
+    if (!context_.EnsureStationFolder()) return;
+    runtime_ = EventRuntime::WithRealClock();
+    core_ = LoadCore(context_, *runtime_);
+    ObservatoryOperations& obs = core_->Observatory;
+    if (!options_.port.empty()) {
+      // A controller named on the command line is meant to be used.
+      obs.ControllerPathOverride = options_.port;
+      core_->Settings.EnableObservatoryControl = true;
+    }
+    if (!obs.ControlEnabled()) return ControlOff();
+    if (options_.action == "status") return Status();
+    if (options_.action == "open" && !SimulatedTelescopeAllowed()) return;
+    InstallSignalHandlers();
+    if (!obs.ConnectObservatory()) return Fail("Observatory I/O error: " + obs.LineError());
+    gControllerFd = obs.ControllerLineFd();
+    if (!ConnectTelescope()) return;
+    if (options_.action == "open") {
+      Open();
+    } else {
+      Close();
+    }
+    core_->Mount.Disconnect();
   }
 
-  const bool connected = ConnectObservatory(station);
-  if (options.action == "status") {
-    const int roof = connected ? GetRoofState(station) : kRoofUnknown;
-    const int rain = connected ? GetRainState(station) : kRainUnknown;
-    PrintStates(roof, rain, options.json);
-    if (!connected) context.Fail("Observatory I/O error: " + station.Status());
-    return;
+ private:
+  void ControlOff() {
+    if (options_.action == "status") {
+      // Without control the station treats the roof as open and the weather as dry.
+      if (options_.json) {
+        nlohmann::ordered_json out = {
+            {"roof", ToInt(RoofState::Open)}, {"rain", ToInt(RainState::Dry)}, {"controlled", false}};
+        std::cout << out.dump() << "\n";
+      } else {
+        std::cout << "roof: open (assumed: observatory control is off)\n"
+                     "rain: dry (assumed: observatory control is off)\n";
+      }
+      return;
+    }
+    Report(false, "observatory control is off: the roof was not moved", false);
   }
-  if (!connected) {
-    if (options.json) PrintStates(kRoofUnknown, kRainUnknown, true);
-    return context.Fail("Observatory I/O error: " + station.Status());
+
+  void Status() {
+    ObservatoryOperations& obs = core_->Observatory;
+    const bool connected = obs.ConnectObservatory();
+    const RoofState roof = connected ? obs.GetRoofState() : RoofState::Undetermined;
+    const RainState rain = connected ? obs.GetRainState() : RainState::Unknown;
+    const std::string error = obs.LineError();
+    if (options_.json) {
+      nlohmann::ordered_json out = {{"roof", ToInt(roof)}, {"rain", ToInt(rain)}, {"controlled", true}};
+      if (!error.empty()) out["error"] = error;
+      std::cout << out.dump() << "\n";
+    } else {
+      const std::string cause = error.empty() ? "" : " (" + error + ")";
+      std::cout << "roof: " << RoofText(roof) << (roof == RoofState::Undetermined ? cause : "") << "\n"
+                << "rain: " << RainText(rain) << (rain == RainState::Unknown ? cause : "") << "\n";
+    }
+    if (!connected) context_.Fail("Observatory I/O error: " + error);
   }
-  // The sequences park the telescope before the roof moves; without it they refuse.
-  ConnectTelescope(station);
-  const bool ok = options.action == "open" ? OpenRoof(station, false) : CloseRoof(station, false);
-  std::string status = station.Status();
-  if (ok && status.empty()) status = options.action == "open" ? "Roof is open" : "Roof is closed";
-  if (!ok && status.empty()) status = "Telescope not connected";
-  const int roof = GetRoofState(station);
-  const int rain = GetRainState(station);
-  DisconnectTelescope(station);
-  if (options.json) {
-    nlohmann::ordered_json out = {{"ok", ok}, {"status", status}, {"roof", roof}, {"rain", rain}};
-    std::cout << out.dump() << "\n";
-  } else if (ok) {
-    std::cout << status << "\n";
+
+  // A simulated telescope parks nothing real: it must not stand for the telescope under a
+  // real roof unless the operator says so.
+  bool SimulatedTelescopeAllowed() {
+    const std::string& telescope = core_->Settings.TelescopeObject;
+    const std::string line = core_->Observatory.ControllerLinePath();
+    if (IdentifierScheme(telescope) != "sim" || IsPseudoTerminal(line) || options_.allowSimulatedTelescope) {
+      return true;
+    }
+    Fail("the simulated telescope \"" + telescope + "\" cannot vouch for the real roof controller on " + line +
+         ": the roof was not opened (--allow-simulated-telescope to do it anyway)");
+    return false;
   }
-  if (!ok) context.Fail(status);
-}
+
+  bool ConnectTelescope() {
+    if (core_->Settings.TelescopeObject.empty()) {
+      Fail("no telescope is chosen (TelescopeObject): the roof was not moved");
+      return false;
+    }
+    std::string error;
+    if (!core_->Mount.Connect(&error)) {
+      Fail("telescope could not be connected: " + error + ": the roof was not moved");
+      return false;
+    }
+    return true;
+  }
+
+  OperationContext Begin() {
+    return core_->Operations.Begin([] { return gSignal.load() != 0; });
+  }
+
+  void Open() {
+    ObservatoryOperations& obs = core_->Observatory;
+    // The window's status timer is not here: this watch runs the rain emergency should it
+    // start raining (or the sensor fail) while the roof opens.
+    Timer watch(*runtime_, 1000);
+    watch.SetHandler([this] { WatchForRain(); });
+    watch.Start();
+    OperationContext op = Begin();
+    const RoofMoveResult result = obs.OpenRoof(op);
+    watch.Stop();
+    if (Signalled()) return;
+    if (emergency_) return EmergencyEnded();
+    if (result.Ok && obs.GetRainState() != RainState::Dry) {
+      // It started raining as the roof reached its switch.
+      RunEmergency();
+      return EmergencyEnded();
+    }
+    Report(result.Ok, core_->Status(), true);
+  }
+
+  void Close() {
+    OperationContext op = Begin();
+    const RoofMoveResult result = core_->Observatory.CloseRoof(op);
+    if (Signalled()) return;
+    std::string status = core_->Status();
+    if (result.Ok && status.empty()) status = "Roof was closed";
+    Report(result.Ok, status, true);
+  }
+
+  void WatchForRain() {
+    if (emergency_) return;
+    ObservatoryOperations& obs = core_->Observatory;
+    const RoofState roof = obs.GetRoofState();
+    if (roof == RoofState::Closed) return;
+    const RainState rain = obs.GetRainState();
+    if (rain != RainState::Dry) RunEmergency();
+  }
+
+  void RunEmergency() {
+    emergency_ = true;
+    const RainState rain = core_->Observatory.GetRainState();
+    rainText_ = rain == RainState::Wet ? "rain" : "rain sensor fault (" + core_->Observatory.LineError() + ")";
+    outcome_ = core_->Observatory.RainEmergency();
+  }
+
+  void EmergencyEnded() {
+    std::string text = rainText_ + " while the roof was opening: ";
+    switch (outcome_) {
+      case EmergencyOutcome::RoofClosed:
+        text += "telescope parked, roof closed";
+        break;
+      case EmergencyOutcome::CloseFailed:
+        text += "telescope parked, but the roof did not close (" + core_->Status() + ", ALARM 1)";
+        break;
+      case EmergencyOutcome::NotParked:
+        text += "the telescope could not be parked, so the roof was left open (ALARM 2)";
+        break;
+      case EmergencyOutcome::NotNeeded:
+      case EmergencyOutcome::AlreadyRunning:
+        text += "the roof is closed";
+        break;
+    }
+    Report(false, text, true);
+  }
+
+  bool Signalled() {
+    const int number = gSignal.load();
+    if (number == 0) return false;
+    Report(false,
+           std::string("interrupted by ") + SignalName(number) + ": the roof controller's output was switched off (" +
+               core_->Status() + ")",
+           true, 128 + number);
+    return true;
+  }
+
+  void Fail(const std::string& message) { Report(false, message, false); }
+
+  // The result on stdout (JSON) or the failure as one line on stderr.
+  void Report(bool ok, const std::string& status, bool withStates, int failureCode = 1) {
+    if (options_.json) {
+      nlohmann::ordered_json out = {{"ok", ok}, {"status", status}};
+      if (withStates) {
+        out["roof"] = ToInt(core_->Observatory.GetRoofState());
+        out["rain"] = ToInt(core_->Observatory.GetRainState());
+      }
+      out["controlled"] = core_->Observatory.ControlEnabled();
+      std::cout << out.dump() << "\n";
+    } else if (ok) {
+      std::cout << status << "\n";
+    }
+    if (!ok) context_.Fail(status, failureCode);
+  }
+
+  CliContext& context_;
+  const RoofOptions& options_;
+  std::unique_ptr<EventRuntime> runtime_;
+  std::unique_ptr<StationCore> core_;
+  bool emergency_ = false;
+  std::string rainText_;
+  EmergencyOutcome outcome_ = EmergencyOutcome::NotNeeded;
+};
 
 }  // namespace
 
@@ -122,7 +343,7 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& context) {
   auto devices = std::make_shared<DevicesOptions>();
   CLI::App* list = app.add_subcommand("devices", "List the device drivers that can be chosen, per device type");
   list->add_flag("--json", devices->json, "Print JSON");
-  list->callback([devices] { RunDevices(*devices); });
+  list->callback([&context, devices] { RunDevices(context, *devices); });
 
   auto roof = std::make_shared<RoofOptions>();
   CLI::App* cmd =
@@ -130,9 +351,14 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& context) {
   cmd->add_option("action", roof->action, "status, open or close")
       ->required()
       ->check(CLI::IsMember({"status", "open", "close"}));
-  cmd->add_option("--port", roof->port, "Device path of the roof controller (instead of the settings' port)");
+  cmd->add_option("--port", roof->port, "Device path of the roof controller (instead of the settings' port)")
+      ->check(CLI::Validator(
+          [](const std::string& value) { return value.empty() ? std::string("--port needs a device path") : ""; },
+          "PATH"));
   cmd->add_flag("--json", roof->json, "Print JSON");
-  cmd->callback([&context, roof] { RunRoof(context, *roof); });
+  cmd->add_flag("--allow-simulated-telescope", roof->allowSimulatedTelescope,
+                "Open a real roof behind the simulated telescope");
+  cmd->callback([&context, roof] { RoofCommand(context, *roof).Run(); });
 }
 
 }  // namespace noctarbel::cli

@@ -13,6 +13,16 @@ namespace {
 
 constexpr const char* kMain = "PilotForm1";
 
+bool CameraConnected(Station& station) {
+  auto camera = station.Devices.Camera;
+  if (!camera) return false;
+  try {
+    return camera->Connected();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 // Without the camera part's own disconnect: release the camera and the wheel plainly.
 void ReleaseCamera(Station& station) {
   auto camera = station.Devices.Camera;
@@ -36,34 +46,49 @@ bool CameraCoolerOn(Station& station) {
   }
 }
 
+void ShowParkStarted(Station& station) {
+  for (const char* field : {"RAEdit1", "DECEdit1", "PiersideEdit"}) station.Main.SetText(field, "..");
+}
+
+void ShowRoofMoving(Station& station) {
+  station.Main.SetText("DachStatusEdit", "?");
+  station.Main.SetColour("DachStatusEdit", kColourYellow);
+}
+
 }  // namespace
 
 void ConnectAllBtnClick(Station& station) {
   const SettingsRecord& s = station.Settings;
-  if (!s.TelescopeObject.empty() && !TelescopeConnected(station)) {
+  if (!s.TelescopeObject.empty() && !station.Mount.Connected()) {
     // A slot left filled by a driver that dropped its connection is replaced.
-    if (station.Devices.Telescope) DisconnectTelescope(station);
+    if (station.Mount.HasDriver()) DisconnectTelescope(station);
     ConnectTelescope(station);
   }
   if (s.EnableObservatoryControl) IOConnectButtonClick(station);
-  if (!s.CameraObject.empty() && !CameraConnected(station)) station.Activate(kMain, "CCDConnectBtn");
-  if (!s.FocuserObject.empty() && !FocuserLinked(station)) {
-    if (station.Devices.Focuser) DisconnectFocuser(station);
+  if (!s.CameraObject.empty() && !CameraConnected(station) && station.Hooks.ConnectCamera) {
+    station.Hooks.ConnectCamera();
+  }
+  if (!s.FocuserObject.empty() && !station.Focuser.Linked()) {
+    if (station.Focuser.HasDriver()) DisconnectFocuser(station);
     ConnectFocuser(station);
   }
   station.Main.SetEnabled("ConnectAllBtn", false);
 }
 
 void DisconnectDevices(Station& station) {
-  if (TelescopeConnected(station)) DisconnectTelescope(station);
+  if (station.Mount.Connected()) DisconnectTelescope(station);
   if (CameraConnected(station)) {
-    if (!station.Activate(kMain, "CamDisconnectButton")) ReleaseCamera(station);
+    if (station.Hooks.DisconnectCamera) {
+      station.Hooks.DisconnectCamera();
+    } else {
+      ReleaseCamera(station);
+    }
   }
-  if (station.Devices.Focuser) DisconnectFocuser(station);
+  if (station.Focuser.HasDriver()) DisconnectFocuser(station);
 }
 
 bool AnyDeviceConnected(Station& station) {
-  return TelescopeConnected(station) || CameraConnected(station) || FocuserLinked(station);
+  return station.Mount.Connected() || CameraConnected(station) || station.Focuser.Linked();
 }
 
 void InstallDeviceHandlers(Station& station) {
@@ -92,6 +117,8 @@ void InstallDeviceHandlers(Station& station) {
   station.Timer1.SetHandler([st] { Timer1Timer(*st); });
   station.StatusTimer.SetHandler([st] { StatusTimerTimer(*st); });
   station.FocusTimer.SetHandler([st] { FocusTimerTimer(*st); });
+  station.Mount.OnParkStarted = [st] { ShowParkStarted(*st); };
+  station.Observatory.OnRoofMoving = [st] { ShowRoofMoving(*st); };
 
   station.Hooks.AnyDeviceConnected = [st] { return AnyDeviceConnected(*st); };
   station.Hooks.CameraCoolerOn = [st] { return CameraCoolerOn(*st); };

@@ -11,12 +11,10 @@ void InstallDeviceHandlers(Station& station);
 
 // "Connect all": the telescope, the observatory, the camera and the focuser, each when it is
 // chosen and not yet connected, in this order; then the button disables itself. The camera
-// is connected through the handler of the main window's camera "Connect" button
-// (CCDConnectBtn), which the camera part registers.
+// is connected through the camera part's connect (the ConnectCamera hook).
 void ConnectAllBtnClick(Station& station);
 
-// Exit's disconnect: telescope, camera (through CamDisconnectButton's handler when there is
-// one), focuser.
+// Exit's disconnect: telescope, camera, focuser.
 void DisconnectDevices(Station& station);
 bool AnyDeviceConnected(Station& station);
 

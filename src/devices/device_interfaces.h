@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/device_states.h"
+
 namespace noctarbel {
 
 class DeviceError : public std::runtime_error {
@@ -17,11 +19,6 @@ class DeviceError : public std::runtime_error {
 
 // Guide directions of PulseGuide.
 enum GuideDirection : int { kGuideNorth = 0, kGuideSouth = 1, kGuideEast = 2, kGuideWest = 3 };
-
-// SideOfPier results.
-inline constexpr int kPierEast = 0;
-inline constexpr int kPierWest = 1;
-inline constexpr int kPierUnknown = -1;
 
 // EquatorialSystem results: 1 means the mount works in coordinates of the date.
 inline constexpr int kEquatorialOther = 0;
@@ -41,7 +38,7 @@ class ITelescope {
   virtual double Declination() = 0;     // degrees
   virtual double Azimuth() = 0;         // degrees from north through east
   virtual double Altitude() = 0;        // degrees
-  virtual int SideOfPier() = 0;         // kPierEast, kPierWest, kPierUnknown
+  virtual PierSide SideOfPier() = 0;
   virtual bool Slewing() = 0;
   virtual bool Tracking() = 0;
   virtual void SetTracking(bool tracking) = 0;
@@ -57,28 +54,37 @@ class ITelescope {
   virtual void SetGuideRateDeclination(double degreesPerSecond) = 0;
   virtual bool CanSetGuideRates() = 0;
 
-  // Returns when the slew is done.
+  // Returns when the slew is done. The station itself only uses the asynchronous slews and
+  // waits for them under its operation context, so that a slew can be interrupted.
   virtual void SlewToTarget() = 0;
   // Returns at once; Slewing() is true until the mount arrives.
   virtual void SlewToTargetAsync() = 0;
   // Returns at once, like SlewToTargetAsync.
   virtual void SlewToAltAz(double azimuth, double altitude) = 0;
+  // May return before the mount is parked; Slewing() is true until it is.
   virtual void Park() = 0;
-  // Returns when the home position was found.
+  // May return before the home position is found; Slewing() is true until it is.
   virtual void FindHome() = 0;
   virtual void AbortSlew() = 0;
   virtual void PulseGuide(int direction, int milliseconds) = 0;
   virtual void SyncToCoordinates(double rightAscensionHours, double declinationDeg) = 0;
 };
 
-// A camera image, x running fastest: the value of column x, row y (0-based) is
-// Pixels[y * Width + x].
+// A camera image, x running fastest: the value of column x, row y (0-based) is element
+// y * Width + x. Drivers deliver 32-bit values, or 16-bit unsigned ones when that is what
+// the camera sends (a 26-megapixel frame then never exists in 32 bits).
 struct ImageArrayData {
   int Width = 0;
   int Height = 0;
-  std::vector<std::int32_t> Pixels;
+  std::vector<std::int32_t> Pixels;     // used when Pixels16 is empty
+  std::vector<std::uint16_t> Pixels16;  // unsigned 16-bit values
 
-  std::int32_t At(int x, int y) const { return Pixels[static_cast<size_t>(y) * Width + x]; }
+  bool Is16Bit() const { return !Pixels16.empty(); }
+  size_t Count() const { return Is16Bit() ? Pixels16.size() : Pixels.size(); }
+  std::int32_t At(int x, int y) const {
+    const size_t i = static_cast<size_t>(y) * static_cast<size_t>(Width) + static_cast<size_t>(x);
+    return Is16Bit() ? Pixels16[i] : Pixels[i];
+  }
 };
 
 class ICamera {

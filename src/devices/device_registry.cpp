@@ -74,12 +74,12 @@ void DeviceRegistry::Add(std::unique_ptr<DeviceBackend> backend) {
   backends_.push_back(std::move(backend));
 }
 
-std::vector<DeviceChoice> DeviceRegistry::Choices(DeviceType type) const {
+std::vector<DeviceChoice> DeviceRegistry::Choices(DeviceType type, const DeviceContext& context) const {
   std::vector<DeviceChoice> all;
   for (const auto& backend : backends_) {
     // A backend that cannot list its devices now (a server down) offers none.
     try {
-      for (auto& choice : backend->Choices(type)) all.push_back(std::move(choice));
+      for (auto& choice : backend->Choices(type, context)) all.push_back(std::move(choice));
     } catch (const std::exception&) {
     }
   }
@@ -90,6 +90,13 @@ std::vector<std::string> DeviceRegistry::Schemes() const {
   std::vector<std::string> schemes;
   for (const auto& backend : backends_) schemes.push_back(backend->Scheme());
   return schemes;
+}
+
+DeviceBackend* DeviceRegistry::Backend(const std::string& scheme) const {
+  for (const auto& backend : backends_) {
+    if (backend->Scheme() == scheme) return backend.get();
+  }
+  return nullptr;
 }
 
 DeviceBackend& DeviceRegistry::BackendFor(const std::string& identifier) const {

@@ -16,7 +16,7 @@
 namespace noctarbel {
 
 class Runtime;
-struct SimWorld;
+struct SettingsRecord;
 
 enum class DeviceType { Telescope, Camera, Focuser, FilterWheel };
 
@@ -31,22 +31,32 @@ struct DeviceChoice {
   std::string Description;
 };
 
-// What a driver gets when it is made: the station's clock and site, and the simulated world
-// the built-in simulators share.
+// What a backend gets when it lists or makes drivers: the station's clock, site and settings
+// (network backends find their servers there). Nothing of a particular backend: the
+// simulated world belongs to the simulator backend.
 struct DeviceContext {
   Runtime& Clock;
-  SimWorld& World;
   SiteLocation Site;
+  const SettingsRecord& Settings;
 };
 
 // One family of drivers. A backend that has no driver of a type keeps the default, which
 // refuses.
+//
+// The rule every backend keeps: a driver call never blocks the station's thread without
+// bound. The station runs its timers (the rain emergency above all) between the calls of
+// its waits, so a call that hangs on a dead network device would hang the observatory's
+// safety with it. Network backends therefore answer reads from a cache their own thread
+// keeps, or make each call with a short time-out, and report a lost device as DeviceError
+// within seconds. Drivers are called on the station's thread only; a backend's own threads
+// hand their data over under a lock.
 class DeviceBackend {
  public:
   virtual ~DeviceBackend() = default;
   // The identifiers' prefix before ":", lower case ("sim", "indi", "alpaca").
   virtual std::string Scheme() const = 0;
-  virtual std::vector<DeviceChoice> Choices(DeviceType type) const = 0;
+  // The drivers of a type this backend can offer now (a network backend asks its servers).
+  virtual std::vector<DeviceChoice> Choices(DeviceType type, const DeviceContext& context) const = 0;
   virtual std::unique_ptr<ITelescope> CreateTelescope(const std::string& identifier, DeviceContext& context);
   virtual std::unique_ptr<ICamera> CreateCamera(const std::string& identifier, DeviceContext& context);
   virtual std::unique_ptr<IFocuser> CreateFocuser(const std::string& identifier, DeviceContext& context);
@@ -61,8 +71,10 @@ class DeviceRegistry {
   // A backend with the scheme of one already added replaces it.
   void Add(std::unique_ptr<DeviceBackend> backend);
   // Every backend's choices for the type, in the order the backends were added.
-  std::vector<DeviceChoice> Choices(DeviceType type) const;
+  std::vector<DeviceChoice> Choices(DeviceType type, const DeviceContext& context) const;
   std::vector<std::string> Schemes() const;
+  // The backend registered for a scheme; nullptr when there is none.
+  DeviceBackend* Backend(const std::string& scheme) const;
 
   // Throw DeviceError when no backend serves the identifier or the backend refuses it.
   std::unique_ptr<ITelescope> CreateTelescope(const std::string& identifier, DeviceContext& context) const;

@@ -27,11 +27,9 @@ std::vector<std::string> MemoLines(const std::string& text) {
 
 void ShowTelescopePosition(Station& station) {
   Controls& form = station.Form(kForm);
-  auto scope = station.Devices.Telescope;
-  if (!scope) return;
+  if (!station.Mount.HasDriver()) return;
   try {
-    const double azimuth = scope->Azimuth();
-    const double altitude = scope->Altitude();
+    const auto [azimuth, altitude] = station.Mount.AzimuthAltitude();
     form.SetText("AZEdit", FormatFixedSignificant(azimuth, 3, 0));
     form.SetText("HeightEdit", FormatFixedSignificant(altitude, 3, 1));
   } catch (const std::exception&) {
@@ -45,8 +43,7 @@ void ShowTelescopePosition(Station& station) {
 
 void DeclareHorizonFormControls(Controls& form) {
   form.Declare("HeadingLabel", ControlKind::Label).caption = "Scan local horizon";
-  form.Declare("InstructionLabel1", ControlKind::Label).caption =
-      "Move telescope to a series of horizon points, ";
+  form.Declare("InstructionLabel1", ControlKind::Label).caption = "Move telescope to a series of horizon points, ";
   form.Declare("InstructionLabel2", ControlKind::Label).caption = "beginning at north (AZ=0)";
   form.Declare("InstructionLabel3", ControlKind::Label).caption = "and press \"add point\" to register a point";
   ControlState& az = form.Declare("AZEdit", ControlKind::Edit);
@@ -83,7 +80,7 @@ void InstallHorizonWindow(Station& station) {
 }
 
 void HorizonButtonClick(Station& station) {
-  if (!station.Devices.Telescope) {
+  if (!station.Mount.HasDriver()) {
     station.UiPort.ShowMessage("Telescope not connected");
     return;
   }

@@ -40,6 +40,8 @@ class SerialPort {
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& Path() const { return path_; }
+  // The file descriptor (-1 when closed), for a last write from a signal handler.
+  int Fd() const { return fd_; }
 
   // Writes every byte or throws (a line that takes more than timeout to accept them fails).
   void Write(std::string_view bytes, std::chrono::milliseconds timeout = std::chrono::milliseconds(1000));

@@ -1,6 +1,6 @@
 #pragma once
-// The telescope mount: connecting, the once-a-second status display, goto with the horizon
-// refusal, relative moves, stop, tracking, the two park positions and the home calibration.
+// The main window's telescope controls: short adapters that read the controls, call the
+// mount's operations and show the result.
 
 namespace noctarbel {
 
@@ -15,21 +15,10 @@ void DisconnectTelescope(Station& station);
 void BtnConnectClick(Station& station);
 void Timer1Timer(Station& station);
 void BtnGotoClick(Station& station);
-// Relative move: x along right ascension on the sky, y in declination, both in degrees.
-// Returns when the slew is done; driver errors reach the caller.
-void MoveXY(Station& station, double x, double y);
 void AbortSlewBtnClick(Station& station);
 void TrackCheckBoxClick(Station& station);
-
-// True when the mount ends within tolerance of the park position. Driver errors reach the
-// caller.
-bool GotoParkPosition1(Station& station);
-bool GotoParkPosition2(Station& station);
 void ParkButtonClick(Station& station);
 void ParkButton2Click(Station& station);
 void HomeButtonClick(Station& station);
-
-// True when the mount stands within the verify tolerance of park position 1 now.
-bool AtParkPosition1(Station& station);
 
 }  // namespace noctarbel

@@ -8,10 +8,13 @@
 
 namespace noctarbel::gui {
 
-std::vector<std::string> ChooserIdentifiers(const DeviceRegistry& registry, const std::string& deviceType) {
+std::vector<std::string> ChooserIdentifiers(StationCore& station, const std::string& deviceType) {
   std::vector<std::string> identifiers;
   if (auto type = DeviceTypeFromName(deviceType)) {
-    for (const auto& choice : registry.Choices(*type)) identifiers.push_back(choice.Identifier);
+    const DeviceContext context = station.MakeDeviceContext();
+    for (const auto& choice : station.Devices.Registry.Choices(*type, context)) {
+      identifiers.push_back(choice.Identifier);
+    }
   }
   return identifiers;
 }

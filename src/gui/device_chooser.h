@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "devices/device_registry.h"
+#include "app/station_core.h"
 
 class QLineEdit;
 class QListWidget;
 
 namespace noctarbel::gui {
 
-// The identifiers a registry offers for a device type ("Telescope", "Camera", "Focuser",
-// "Filterwheel"): the built-in simulators and whatever network backends were added.
-std::vector<std::string> ChooserIdentifiers(const DeviceRegistry& registry, const std::string& deviceType);
+// The identifiers the station's registry offers for a device type ("Telescope", "Camera",
+// "Focuser", "Filterwheel"): the built-in simulators and whatever network backends offer.
+std::vector<std::string> ChooserIdentifiers(StationCore& station, const std::string& deviceType);
 
 class DeviceChooserDialog : public QDialog {
   Q_OBJECT

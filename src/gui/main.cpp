@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   HeadlessUi quiet;
   GuiStation gui(runtime, headless ? static_cast<Ui&>(quiet) : dialogs, paths);
   dialogs.SetParentWidget(&gui.MainWindow());
-  dialogs.SetDeviceRegistry(&gui.Core().Devices.Registry);
+  dialogs.SetDeviceSource(&gui.Core());
 
   if (parser.isSet(listControls)) {
     QTextStream out(stdout);

@@ -78,7 +78,7 @@ std::optional<std::string> QtUi::ChooseFolder(const std::string& startFolder) {
 
 std::string QtUi::ChooseDevice(const std::string& deviceType, const std::string& preselected) {
   std::vector<std::string> identifiers;
-  if (registry_) identifiers = ChooserIdentifiers(*registry_, deviceType);
+  if (station_) identifiers = ChooserIdentifiers(*station_, deviceType);
   DeviceChooserDialog dialog(deviceType, preselected, identifiers, parent_);
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.Chosen();

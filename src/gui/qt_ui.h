@@ -6,8 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/station_core.h"
 #include "app/ui.h"
-#include "devices/device_registry.h"
 
 namespace noctarbel::gui {
 
@@ -21,7 +21,7 @@ class QtUi : public Ui {
   // Dialogs are centred on this window (the main window once it exists).
   void SetParentWidget(QWidget* parent) { parent_ = parent; }
   // Where the device chooser finds the drivers it offers (the station's registry).
-  void SetDeviceRegistry(const DeviceRegistry* registry) { registry_ = registry; }
+  void SetDeviceSource(StationCore* station) { station_ = station; }
 
   void ShowMessage(const std::string& text) override;
   bool Ask(const std::string& question) override;
@@ -38,7 +38,7 @@ class QtUi : public Ui {
   std::optional<std::string> RunFileDialog(const FileDialogRequest& request, bool save);
 
   QPointer<QWidget> parent_;
-  const DeviceRegistry* registry_ = nullptr;
+  StationCore* station_ = nullptr;
   int busyDepth_ = 0;
 };
 

@@ -25,7 +25,7 @@ TEST_F(MainWindow, StartUpCreatesTheWindowsInOrderWithTheRunStateAtRest) {
   EXPECT_FALSE(run.AbortRequested || run.PauseRequested || run.PlanRunning || run.TestMode || run.CameraErrorFlag);
   EXPECT_EQ(run.BaseFocusPosition, -1);
   EXPECT_EQ(run.FocusShift, 0);
-  EXPECT_EQ(run.RoofErrorState, 0);
+  EXPECT_EQ(run.RoofErrorState, RoofAlarm::None);
   EXPECT_TRUE(run.PierSideAvailable);
   EXPECT_EQ(station->Planer1.Row(0), PlanColumnTitles());
   EXPECT_EQ(station->Planer1.RowCount(), 2);

@@ -145,13 +145,20 @@ TEST_F(SetupForm, LoadingAProfileReplacesTheSettings) {
 }
 
 TEST_F(SetupForm, ProfileNamesCannotLeaveTheStationFolder) {
-  setup().SetText("ProfileNameEdit", "");
-  SaveConfigBtnClick(*station);
+  // The station folder sits one level down in the test's own folder, so that a regression
+  // writes "../evil.ssf" where this test cleans up, not beside other tests' folders.
+  const std::filesystem::path home = dir / "station";
+  std::filesystem::create_directories(home);
+  Station nested(*clock, ui, StationPaths{home, NOCTARBEL_SOURCE_DATA_DIR});
+  SetupFormCreate(nested);
+  nested.Setup.SetText("ProfileNameEdit", "");
+  SaveConfigBtnClick(nested);
   EXPECT_EQ(ui.LastMessage(), "insert profile name first");
-  setup().SetText("ProfileNameEdit", "../evil");
-  SaveConfigBtnClick(*station);
+  nested.Setup.SetText("ProfileNameEdit", "../evil");
+  SaveConfigBtnClick(nested);
   EXPECT_EQ(ui.LastMessage(), "invalid profile name: ../evil");
-  EXPECT_FALSE(std::filesystem::exists(dir.Path().parent_path() / "evil.ssf"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "evil.ssf"));
+  EXPECT_FALSE(std::filesystem::exists(home / "evil.ssf"));
 }
 
 TEST_F(SetupForm, ChoosersStoreTheirResultAtOnce) {

@@ -8,6 +8,8 @@
 #include "app/main_window.h"
 #include "automation/station_setup.h"
 #include "devices/device_support.h"
+#include "devices/mount_operations.h"
+#include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "devices/telescope_control.h"
 #include "tests/station_fixture.h"
@@ -26,12 +28,23 @@ class DeviceFixture : public StationFixture {
 
   SettingsRecord& Settings() { return station->Settings; }
   Controls& Main() { return station->Main; }
-  SimWorld& World() { return station->Devices.World; }
-  MountModel& Mount() { return station->Devices.World.Mount; }
+  SimWorld& World() { return *SimulatedWorld(station->Devices.Registry); }
+  MountModel& Mount() { return World().Mount; }
   std::shared_ptr<ITelescope> Scope() { return station->Devices.Telescope; }
 
   // Connects the simulated telescope; the world then has the station's clock and site.
   void ConnectScope() { ASSERT_TRUE(ConnectTelescope(*station)); }
+  // A manual operation's context (only an emergency interrupts it).
+  OperationContext Op() { return station->BeginOperation(); }
+  // The roof sequences as a plan run calls them (nothing is asked).
+  bool Open() {
+    OperationContext op = Op();
+    return station->Observatory.OpenRoof(op).Ok;
+  }
+  bool Close() {
+    OperationContext op = Op();
+    return station->Observatory.CloseRoof(op).Ok;
+  }
 
   // Points the mount at an altitude and azimuth at once, tracking off.
   void PlaceMount(double azimuth, double altitude) { Mount().PlaceAtAltAz(azimuth, altitude); }

@@ -19,17 +19,17 @@ class DeviceHandlersTest : public DeviceFixture {
 TEST_F(DeviceHandlersTest, ConnectAllConnectsTheChosenDevicesInOrder) {
   Settings().EnableObservatoryControl = true;
   Settings().CameraObject = "sim:camera";
-  station->Devices.Observatory.ControllerPathOverride = (dir / "no-controller").string();
+  station->Observatory.ControllerPathOverride = (dir / "no-controller").string();
   std::vector<std::string> seen;
-  // The camera part's connect button; here it records what was connected before it.
-  station->SetHandler("PilotForm1", "CCDConnectBtn", [&] {
-    seen.push_back(std::string("camera after telescope=") + (TelescopeConnected(*station) ? "yes" : "no") +
+  // The camera part's connect; here it records what was connected before it.
+  station->Hooks.ConnectCamera = [&] {
+    seen.push_back(std::string("camera after telescope=") + (station->Mount.Connected() ? "yes" : "no") +
                    " io-message=" + (ui.messages.empty() ? "no" : ui.messages.front()) +
                    " focuser=" + (station->Devices.Focuser ? "yes" : "no"));
-  });
+  };
   station->Activate("ConnectAllBtn");
-  EXPECT_TRUE(TelescopeConnected(*station));
-  EXPECT_TRUE(FocuserLinked(*station));
+  EXPECT_TRUE(station->Mount.Connected());
+  EXPECT_TRUE(station->Focuser.Linked());
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0], "camera after telescope=yes io-message=Observatory I/O error focuser=no");
   EXPECT_FALSE(Main().Enabled("ConnectAllBtn"));

@@ -12,6 +12,14 @@ class FocuserWheelTest : public DeviceFixture {
  protected:
   FocuserModel& Focuser() { return World().Focuser; }
   FilterWheelModel& Wheel() { return World().Wheel; }
+  bool Move(int target) {
+    OperationContext op = Op();
+    return station->Focuser.MoveTo(op, target);
+  }
+  bool Select(int slot) {
+    OperationContext op = Op();
+    return station->FilterWheel.Select(op, slot);
+  }
 };
 
 TEST_F(FocuserWheelTest, ConnectShowsPositionAndTemperatureEverySecond) {
@@ -39,35 +47,35 @@ TEST_F(FocuserWheelTest, ARelativeFocuserIsMovedByTheDifference) {
   Focuser().Config.Absolute = false;
   Focuser().Place(1200);
   station->Activate("FocusConnectButton");
-  EXPECT_TRUE(MoveFocuserTo(*station, 1000));
+  EXPECT_TRUE(Move(1000));
   EXPECT_EQ(Focuser().LastMoveArgument(), -200);
   EXPECT_EQ(Focuser().Position(), 1000);
 
   Focuser().Config.Absolute = true;
-  EXPECT_TRUE(MoveFocuserTo(*station, 1500));
+  EXPECT_TRUE(Move(1500));
   EXPECT_EQ(Focuser().LastMoveArgument(), 1500);
 }
 
 TEST_F(FocuserWheelTest, AFocuserMustArriveBeforeTheSixteenthPoll) {
   station->Activate("FocusConnectButton");
   Focuser().Config.StepsPerSecond = 100;
-  EXPECT_TRUE(MoveFocuserTo(*station, 6450));   // 14.5 s: seen at poll 15
-  EXPECT_FALSE(MoveFocuserTo(*station, 4900));  // 15.5 s: seen at poll 16, too late
+  EXPECT_TRUE(Move(6450));   // 14.5 s: seen at poll 15
+  EXPECT_FALSE(Move(4900));  // 15.5 s: seen at poll 16, too late
   EXPECT_EQ(Focuser().Position(), 4900);
   Focuser().Config.StepsPerSecond = 250;
   Focuser().Config.StopShortSteps = 3;
   const double start = SecondsNow();
-  EXPECT_FALSE(MoveFocuserTo(*station, 5000));
+  EXPECT_FALSE(Move(5000));
   EXPECT_NEAR(SecondsNow() - start, 16, 0.1);
 
   station->Activate("FocusConnectButton");  // disconnected
-  EXPECT_FALSE(MoveFocuserTo(*station, 5000));
+  EXPECT_FALSE(Move(5000));
 }
 
 TEST_F(FocuserWheelTest, AFocuserThatFailsEndsTheMoveWithoutAnException) {
   station->Activate("FocusConnectButton");
   Focuser().Config.FailAll = true;
-  EXPECT_FALSE(MoveFocuserTo(*station, 5100));
+  EXPECT_FALSE(Move(5100));
   EXPECT_NE(station->Status().find("Focuser error"), std::string::npos);
   clock->Sleep(1000);
   EXPECT_EQ(Main().Text("FocusEdit1"), "?");
@@ -132,26 +140,26 @@ TEST_F(FocuserWheelTest, WithNamesFromFileTheTableRowsAreUsed) {
 
 TEST_F(FocuserWheelTest, SelectingAFilterWaitsForTheWheelButNotForever) {
   ASSERT_TRUE(ConnectFilterWheel(*station));
-  EXPECT_TRUE(SelectFilter(*station, 3));
+  EXPECT_TRUE(Select(3));
   EXPECT_EQ(Wheel().Position(), 3);
 
   Wheel().Config.NeverArrives = true;
   const double start = SecondsNow();
-  EXPECT_FALSE(SelectFilter(*station, 1));
+  EXPECT_FALSE(Select(1));
   EXPECT_NEAR(SecondsNow() - start, kFilterWheelPolls, 0.5);
   EXPECT_EQ(station->Status(), "Filter wheel did not reach filter 2 within 30 s");
   EXPECT_NE(station->Log.Last().find("Filter wheel did not reach filter 2"), std::string::npos);
 
   Wheel().Config.NeverArrives = false;
   Wheel().Config.FailAll = true;
-  EXPECT_FALSE(SelectFilter(*station, 0));
+  EXPECT_FALSE(Select(0));
   EXPECT_NE(station->Status().find("Filter wheel error"), std::string::npos);
 }
 
 TEST_F(FocuserWheelTest, NoWheelMeansNothingToSelect) {
   Settings().FilterwheelObject.clear();
   EXPECT_FALSE(ConnectFilterWheel(*station));
-  EXPECT_TRUE(SelectFilter(*station, 2));
+  EXPECT_TRUE(Select(2));
   EXPECT_FALSE(Main().Enabled("FilterEdit"));
 }
 

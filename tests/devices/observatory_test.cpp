@@ -1,35 +1,29 @@
 // The observatory: protocol decoding, the simulator mode, and the roof and sensor sequences
-// through the emulator on real pseudo-terminals. The station runs on the virtual clock; the
-// emulator's roof follows that clock through a mirror the station's timers keep current,
-// so a 16-second motor time-out costs no real time.
+// through the emulator on real pseudo-terminals, on the virtual clock.
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-
 #include "devices/observatory.h"
 #include "devices/serial_port.h"
-#include "roof_emulator.h"
-#include "tests/devices/device_fixture.h"
+#include "tests/devices/observatory_fixture.h"
 
 namespace noctarbel::testing {
 namespace {
 
-using roofsim::PtyEmulator;
-using roofsim::RoofConfig;
-using roofsim::RoofFault;
-
 TEST(ControllerProtocol, StatusBytesGiveRoofAndRainStates) {
-  EXPECT_EQ(RoofStateFromStatus(0x01), kRoofOpen);
-  EXPECT_EQ(RoofStateFromStatus(0x02), kRoofClosed);
-  EXPECT_EQ(RoofStateFromStatus(0x03), kRoofUnknown);
-  EXPECT_EQ(RoofStateFromStatus(0x00), kRoofUnknown);
-  EXPECT_EQ(RoofStateFromStatus(0x05), kRoofOpen);
-  EXPECT_EQ(RainStateFromStatus(0x05), kRainWet);
-  EXPECT_EQ(RainStateFromStatus(0x01), kRainDry);
+  EXPECT_EQ(RoofStateFromStatus(0x01), RoofState::Open);
+  EXPECT_EQ(RoofStateFromStatus(0x02), RoofState::Closed);
+  EXPECT_EQ(RoofStateFromStatus(0x03), RoofState::Undetermined);
+  EXPECT_EQ(RoofStateFromStatus(0x00), RoofState::Undetermined);
+  EXPECT_EQ(RoofStateFromStatus(0x05), RoofState::Open);
+  EXPECT_EQ(RainStateFromStatus(0x05), RainState::Wet);
+  EXPECT_EQ(RainStateFromStatus(0x01), RainState::Dry);
   // A byte with bits the controller never sets is noise: neither "open" nor "dry".
-  EXPECT_EQ(RoofStateFromStatus(0xF9), kRoofUnknown);
-  EXPECT_EQ(RainStateFromStatus(0xA1), kRainUnknown);
+  EXPECT_EQ(RoofStateFromStatus(0xF9), RoofState::Undetermined);
+  EXPECT_EQ(RainStateFromStatus(0xA1), RainState::Unknown);
+  // One bit past the three the controller uses is enough to make a reply noise.
+  EXPECT_EQ(RoofStateFromStatus(0x09), RoofState::Undetermined);
+  EXPECT_EQ(RainStateFromStatus(0x08), RainState::Unknown);
 }
 
 TEST(SensorLines, BothValuesAreNeededAndMustBePlausible) {
@@ -60,42 +54,6 @@ TEST(SerialPortPaths, APortThatIsNotASerialLineFails) {
   EXPECT_FALSE(port.IsOpen());
 }
 
-class ObservatoryTest : public DeviceFixture {
- protected:
-  ObservatoryTest() {
-    Settings().EnableObservatoryControl = true;
-    mirror_ = clock->AddTimer(50, [this] { virtualSeconds_ = clock->NowMs() / 1000.0; });
-    clock->SetTimerEnabled(mirror_, true);
-  }
-  ~ObservatoryTest() override {
-    roof_.reset();
-    sensor_.reset();
-    clock->RemoveTimer(mirror_);
-  }
-
-  PtyEmulator& StartRoof(RoofConfig config) {
-    roof_ = PtyEmulator::Roof(config, [this] { return virtualSeconds_.load(); });
-    station->Devices.Observatory.ControllerPathOverride = roof_->Path();
-    return *roof_;
-  }
-
-  PtyEmulator& StartSensor() {
-    roofsim::SensorConfig config;
-    config.IntervalSeconds = 0.05;
-    sensor_ = PtyEmulator::Sensor(config);
-    Settings().TempComport1 = 2;
-    station->Devices.Observatory.SensorPathOverride = sensor_->Path();
-    return *sensor_;
-  }
-
-  void StatusTick() { StatusTimerTimer(*station); }
-
-  std::atomic<double> virtualSeconds_{0};
-  Runtime::TimerId mirror_ = 0;
-  std::unique_ptr<PtyEmulator> roof_;
-  std::unique_ptr<PtyEmulator> sensor_;
-};
-
 TEST_F(ObservatoryTest, ConnectingShowsTheLampAndStartsTheStatusTimer) {
   StartRoof(RoofConfig{});
   station->Activate("IOConnectButton");
@@ -119,8 +77,8 @@ TEST_F(ObservatoryTest, AControllerThatDoesNotAnswerIsAnIOError) {
   EXPECT_EQ(ui.LastMessage(), "Observatory I/O error");
   EXPECT_EQ(Main().Colour("LED2"), "red");
   EXPECT_EQ(roof.RoofQueries(), 5);
-  EXPECT_EQ(GetRoofState(*station), kRoofUnknown);
-  EXPECT_EQ(GetRainState(*station), kRainUnknown);
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Undetermined);
+  EXPECT_EQ(station->Observatory.GetRainState(), RainState::Unknown);
 }
 
 TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
@@ -131,8 +89,8 @@ TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
     roof.Hangup();
   });
   clock->SetTimerEnabled(pull, true);
-  EXPECT_FALSE(ConnectObservatory(*station));
-  EXPECT_FALSE(station->Devices.Observatory.ControllerLine.IsOpen());
+  EXPECT_FALSE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(station->Observatory.ControllerReady());
   EXPECT_EQ(roof.RoofPulses(), 0);
   clock->RemoveTimer(pull);
 }
@@ -141,15 +99,15 @@ TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
   RoofConfig config;
   config.StartOpen = true;
   PtyEmulator& roof = StartRoof(config);
-  ASSERT_TRUE(ConnectObservatory(*station));
-  EXPECT_EQ(GetRoofState(*station), kRoofOpen);
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
   roof.Hangup();
-  EXPECT_EQ(GetRoofState(*station), kRoofUnknown);
-  EXPECT_EQ(GetRainState(*station), kRainUnknown);
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Undetermined);
+  EXPECT_EQ(station->Observatory.GetRainState(), RainState::Unknown);
   StatusTick();
   EXPECT_EQ(Main().Text("DachStatusEdit"), "?");
   EXPECT_EQ(Main().Text("RegensensorEdit"), "?");
-  EXPECT_FALSE(PulseRoofMotor(*station));
+  EXPECT_FALSE(station->Observatory.PulseRoofMotor());
 }
 
 TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
@@ -158,7 +116,7 @@ TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
   config.Fault = RoofFault::BothSwitches;  // the controller answers 0x03
   StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(ConnectObservatory(*station));
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
   Main().SetEnabled("DachAufButton", true);
   Main().SetEnabled("DachZuButton", false);
   Main().SetEnabled("BtnGoto", true);
@@ -188,7 +146,7 @@ TEST_F(ObservatoryTest, RainWithTheRoofOpenStartsTheEmergencyOnTheNextTick) {
 
   clock->Sleep(3000);
   EXPECT_TRUE(station->Run.AbortRequested);
-  EXPECT_EQ(station->Run.RoofErrorState, 0);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_EQ(roof.RoofStatus(), 0x06);  // closed, still raining
   const auto& lines = station->Log.Lines();
   ASSERT_GE(lines.size(), 2u);
@@ -207,9 +165,9 @@ TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
   Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out
   ConnectScope();
   PlaceMount(180, 60);
-  ASSERT_TRUE(ConnectObservatory(*station));
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
   StatusTick();
-  EXPECT_EQ(station->Run.RoofErrorState, 2);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::RainNotParked);
   EXPECT_EQ(roof.RoofPulses(), 0);
   EXPECT_EQ(station->Status(), "ALARM 2");
 }
@@ -219,15 +177,15 @@ TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
   config.Fault = RoofFault::StuckMotor;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(ConnectObservatory(*station));
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
   const int queriesBefore = roof.RoofQueries();
   const double start = SecondsNow();
-  EXPECT_FALSE(OpenRoof(*station, false));
+  EXPECT_FALSE(Open());
   EXPECT_EQ(roof.RoofPulses(), 1);
   EXPECT_EQ(station->Status(), "Open error!");
   // Rain check, state before the pulse, 16 polls, rain check at the end.
   EXPECT_EQ(roof.RoofQueries() - queriesBefore, 19);
-  EXPECT_GE(SecondsNow() - start, 16.5);
+  EXPECT_GE(SecondsNow() - start, 16);
 }
 
 TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
@@ -235,21 +193,21 @@ TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
   config.TravelSeconds = 5;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(ConnectObservatory(*station));
-  EXPECT_TRUE(OpenRoof(*station, false));
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_TRUE(Open());
   EXPECT_EQ(station->Status(), "Roof is open");
   EXPECT_EQ(roof.RoofStatus(), 0x01);
 
-  station->Run.RoofErrorState = 1;
+  station->Run.RoofErrorState = RoofAlarm::CloseFailed;
   Scope()->SetTracking(true);
-  EXPECT_TRUE(CloseRoof(*station, false));
+  EXPECT_TRUE(Close());
   EXPECT_EQ(station->Status(), "Roof was closed");
-  EXPECT_EQ(station->Run.RoofErrorState, 0);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_EQ(roof.RoofStatus(), 0x02);
   EXPECT_EQ(roof.RoofPulses(), 2);
   EXPECT_FALSE(Scope()->Tracking());
   // Already closed: nothing happens.
-  EXPECT_TRUE(CloseRoof(*station, false));
+  EXPECT_TRUE(Close());
   EXPECT_EQ(roof.RoofPulses(), 2);
 }
 
@@ -258,9 +216,10 @@ TEST_F(ObservatoryTest, TheRoofDoesNotMoveWhenTheParkFails) {
   Mount().Config.SlewRateDegPerSec = 0.5;
   ConnectScope();
   PlaceMount(180, 60);
-  ASSERT_TRUE(ConnectObservatory(*station));
-  EXPECT_FALSE(OpenRoof(*station, false));
-  EXPECT_EQ(station->Status(), "Open error!");
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(Open());
+  // The cause is kept: the park, not the roof, failed.
+  EXPECT_EQ(station->Status(), "Roof not opened: park position 1 not reached (Park position timeout error)");
   EXPECT_EQ(roof.RoofPulses(), 0);
 }
 
@@ -271,7 +230,7 @@ TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
   station->Activate("IOConnectButton");
   station->Activate("DachZuButton");
   EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
-  EXPECT_EQ(station->Status(), "Error closing roof");
+  EXPECT_EQ(station->Status(), "Error closing roof: telescope not connected");
 
   // Open with the telescope disconnected: no park check, the question, then nothing moves.
   ui.answers = {true};
@@ -333,10 +292,8 @@ TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
   EXPECT_EQ(Main().Text("FeuchteEdit1"), "65.4");
 
   sensor.SetSensorText("Temperatur:##.## Feuchte:65.40");
-  double temperature = 0;
-  double humidity = 0;
-  ReadSensor(*station, temperature, humidity);  // may still get a line sent before the change
-  EXPECT_FALSE(ReadSensor(*station, temperature, humidity));
+  station->Observatory.ReadSensor();  // may still get a line sent before the change
+  EXPECT_FALSE(station->Observatory.ReadSensor());
   clock->Sleep(30000);
   EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");  // kept for about a minute
   clock->Sleep(33000);
@@ -354,7 +311,7 @@ TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
 TEST_F(ObservatoryTest, ASensorPortThatCannotBeOpenedIsReported) {
   StartRoof(RoofConfig{});
   Settings().TempComport1 = 2;
-  station->Devices.Observatory.SensorPathOverride = (dir / "no-such-port").string();
+  station->Observatory.SensorPathOverride = (dir / "no-such-port").string();
   station->Activate("IOConnectButton");
   EXPECT_EQ(ui.LastMessage(), "Error at temperature/humidity sensor 1");
   EXPECT_EQ(Main().Colour("LED2"), "lime");
@@ -365,7 +322,7 @@ class ObservatorySimulatorTest : public DeviceFixture {};
 TEST_F(ObservatorySimulatorTest, TheSimulatorOpensAndClosesWithoutDialogs) {
   Settings().EnableObservatoryControl = true;
   station->Activate("SimulationButton");
-  EXPECT_TRUE(station->Devices.SimulationMode);
+  EXPECT_TRUE(station->Observatory.SimulationMode);
   EXPECT_TRUE(Main().Visible("SimulationLabel"));
   EXPECT_FALSE(Main().Enabled("SimulationButton"));
   EXPECT_EQ(Main().Colour("LED2"), "lime");
@@ -396,8 +353,8 @@ TEST_F(ObservatorySimulatorTest, WithoutObservatoryControlTheRoofCountsAsOpenAnd
   EXPECT_TRUE(Main().Enabled("HomeButton"));
   EXPECT_TRUE(Main().Enabled("DachZuButton"));
   EXPECT_TRUE(station->StatusTimer.Enabled());
-  EXPECT_TRUE(OpenRoof(*station, false));
-  EXPECT_TRUE(CloseRoof(*station, false));
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(Close());
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ class SimulatorTest : public DeviceFixture {
  protected:
   SimulatorTest() {
     ConnectScope();
-    DeviceContext context = MakeDeviceContext(*station);
+    DeviceContext context = station->MakeDeviceContext();
     camera = station->Devices.Registry.CreateCamera("sim:camera", context);
     camera->SetConnected(true);
     focuser = station->Devices.Registry.CreateFocuser("sim:focuser", context);
@@ -174,13 +174,13 @@ TEST_F(SimulatorTest, AltAzSlewsReportTheirTargetAndThePierSideFollowsTheHourAng
   WaitWhileSlewing();
   EXPECT_NEAR(Scope()->Azimuth(), 120, 1e-6);
   EXPECT_NEAR(Scope()->Altitude(), 35, 1e-6);
-  EXPECT_EQ(Scope()->SideOfPier(), kPierWest);  // east of the meridian
+  EXPECT_EQ(Scope()->SideOfPier(), PierSide::West);  // east of the meridian
   Scope()->SlewToAltAz(240, 35);
   WaitWhileSlewing();
-  EXPECT_EQ(Scope()->SideOfPier(), kPierEast);
+  EXPECT_EQ(Scope()->SideOfPier(), PierSide::East);
 
   Mount().Config.PierSide = PierSideMode::Unknown;
-  EXPECT_EQ(Scope()->SideOfPier(), kPierUnknown);
+  EXPECT_EQ(Scope()->SideOfPier(), PierSide::Unknown);
   Mount().Config.PierSide = PierSideMode::CannotReport;
   EXPECT_THROW(Scope()->SideOfPier(), DeviceError);
 }
@@ -200,8 +200,9 @@ TEST_F(SimulatorTest, ParkHomeAndAbort) {
   Mount().Config.HomeAzimuth = 90;
   Mount().Config.HomeAltitude = 60;
   const double start = SecondsNow();
-  Scope()->FindHome();  // returns when done
-  EXPECT_FALSE(Scope()->Slewing());
+  Scope()->FindHome();  // returns at once; the mount slews until the search ends
+  EXPECT_TRUE(Scope()->Slewing());
+  WaitWhileSlewing();
   EXPECT_NEAR(Scope()->Altitude(), 60, 1e-6);
   EXPECT_GE(SecondsNow() - start, Mount().Config.FindHomeSeconds);
 
@@ -270,7 +271,7 @@ TEST_F(SimulatorTest, TheDriverRulesAndFaultSwitches) {
   EXPECT_FALSE(Scope()->Connected());
   Mount().Config.FailAll = true;
   EXPECT_THROW(Scope()->Connected(), DeviceError);
-  DeviceContext context = MakeDeviceContext(*station);
+  DeviceContext context = station->MakeDeviceContext();
   EXPECT_THROW(station->Devices.Registry.CreateTelescope("sim:camera", context), DeviceError);
 }
 
@@ -325,32 +326,39 @@ TEST_F(SimulatorTest, TheCoolerApproachesItsSetPointOverMinutes) {
 }
 
 TEST_F(SimulatorTest, StarsStayPutAndMoveWithTheMount) {
-  World().Sky.StarAtSlewTargets = false;
+  // The goto places the target's star in the middle; the relative moves after it must not
+  // place another one, or the brightest star would stay in the middle.
   PlaceMount(200, 55);  // west of the meridian: no turn of the camera
-  Scope()->SetTracking(true);
+  const EquatorialPosition target = PositionAt(190, 60);
+  GotoTracking(target.Ra, target.Dec);
   const MeasuredStar a = BrightestStar(Expose(1));
   const MeasuredStar b = BrightestStar(Expose(1));
   EXPECT_NEAR(a.X, b.X, 0.2);
   EXPECT_NEAR(a.Y, b.Y, 0.2);
 
   // 30 arc seconds further east: the field moves 20 pixels to the right.
-  MoveXY(*station, 30.0 / 3600, 0);
+  OperationContext op = Op();
+  ASSERT_TRUE(station->Mount.MoveXY(op, 30.0 / 3600, 0));
   const MeasuredStar east = BrightestStar(Expose(1));
   EXPECT_NEAR(east.X - a.X, 20, 0.5);
   EXPECT_NEAR(east.Y - a.Y, 0, 0.5);
   // 15 arc seconds north: 10 pixels down.
-  MoveXY(*station, 0, 15.0 / 3600);
+  ASSERT_TRUE(station->Mount.MoveXY(op, 0, 15.0 / 3600));
   const MeasuredStar north = BrightestStar(Expose(1));
   EXPECT_NEAR(north.X - east.X, 0, 0.5);
   EXPECT_NEAR(north.Y - east.Y, 10, 0.5);
+  // Going back to the target finds its one star again.
+  GotoTracking(target.Ra, target.Dec);
+  EXPECT_EQ(World().Sky.PlacedStars.size(), 1u);
 }
 
 TEST_F(SimulatorTest, TheTargetStarShowsThePointingErrorUntilTheMountIsSynced) {
   Mount().Config.PointingErrorRaArcsec = 45;
   Mount().Config.PointingErrorDecArcsec = -30;
   PlaceMount(200, 50);
-  const double ra = Scope()->RightAscension();
-  const double dec = Scope()->Declination();
+  const EquatorialPosition target = PositionAt(195, 53);
+  const double ra = target.Ra;
+  const double dec = target.Dec;
   GotoTracking(ra, dec);
   const MeasuredStar off = BrightestStar(Expose(1));
   // The optics point 45" east and 30" south of the target: the target sits right of and
@@ -375,7 +383,8 @@ TEST_F(SimulatorTest, StarSizeIsAVAroundTheFiltersBestFocus) {
   World().Sky.FaintStarsPerCell = 0;
   World().Sky.BrightMagnitudeMin = World().Sky.BrightMagnitudeMax = 30;
   PlaceMount(200, 50);
-  GotoTracking(Scope()->RightAscension(), Scope()->Declination());
+  const EquatorialPosition target = PositionAt(195, 53);
+  GotoTracking(target.Ra, target.Dec);
   camera->SetNumX(400);
   camera->SetNumY(400);
   camera->SetStartX(440);
@@ -469,9 +478,12 @@ TEST_F(SimulatorTest, FocuserAndWheelTakeTimeAndHonourTheirFaults) {
 
 TEST(DeviceRegistry, ChoicesPerTypeAndIdentifierSchemes) {
   const DeviceRegistry registry = MakeDefaultDeviceRegistry();
-  ASSERT_EQ(registry.Choices(DeviceType::Telescope).size(), 1u);
-  EXPECT_EQ(registry.Choices(DeviceType::Telescope)[0].Identifier, "sim:telescope");
-  EXPECT_EQ(registry.Choices(DeviceType::FilterWheel)[0].Identifier, "sim:filterwheel");
+  auto clock = EventRuntime::WithVirtualClock(0);
+  const SettingsRecord settings;
+  const DeviceContext context{*clock, SiteLocation{}, settings};
+  ASSERT_EQ(registry.Choices(DeviceType::Telescope, context).size(), 1u);
+  EXPECT_EQ(registry.Choices(DeviceType::Telescope, context)[0].Identifier, "sim:telescope");
+  EXPECT_EQ(registry.Choices(DeviceType::FilterWheel, context)[0].Identifier, "sim:filterwheel");
   EXPECT_EQ(IdentifierScheme("indi://localhost:7624/Telescope Simulator"), "indi");
   EXPECT_EQ(IdentifierScheme("Alpaca://host:11111/telescope/0"), "alpaca");
   EXPECT_EQ(IdentifierScheme("Vendor.Telescope"), "");
@@ -484,18 +496,18 @@ TEST(DeviceRegistry, BackendsPlugInByScheme) {
   class FakeNetworkBackend : public DeviceBackend {
    public:
     std::string Scheme() const override { return "indi"; }
-    std::vector<DeviceChoice> Choices(DeviceType type) const override {
+    std::vector<DeviceChoice> Choices(DeviceType type, const DeviceContext&) const override {
       if (type != DeviceType::Focuser) return {};
       return {{"indi://localhost:7624/Focuser Simulator", "INDI focuser"}};
     }
   };
   DeviceRegistry registry = MakeDefaultDeviceRegistry();
   registry.Add(std::make_unique<FakeNetworkBackend>());
-  EXPECT_EQ(registry.Choices(DeviceType::Focuser).size(), 2u);
-  EXPECT_EQ(registry.Choices(DeviceType::Focuser)[1].Description, "INDI focuser");
   auto clock = EventRuntime::WithVirtualClock(0);
-  SimWorld world;
-  DeviceContext context{*clock, world, SiteLocation{}};
+  const SettingsRecord settings;
+  DeviceContext context{*clock, SiteLocation{}, settings};
+  EXPECT_EQ(registry.Choices(DeviceType::Focuser, context).size(), 2u);
+  EXPECT_EQ(registry.Choices(DeviceType::Focuser, context)[1].Description, "INDI focuser");
   EXPECT_THROW(registry.CreateFocuser("indi://localhost:7624/Focuser Simulator", context), DeviceError);
   EXPECT_THROW(registry.CreateFocuser("alpaca://localhost:11111/focuser/0", context), DeviceError);
   EXPECT_NO_THROW(registry.CreateFocuser("sim:focuser", context));

@@ -16,8 +16,13 @@ class TelescopeControlTest : public DeviceFixture {
   // Roof closed through the observatory simulator.
   void CloseRoofInSimulator() {
     Settings().EnableObservatoryControl = true;
-    station->Devices.SimulationMode = true;
-    station->Devices.Observatory.SimRoofState = kRoofClosed;
+    station->Observatory.SimulationMode = true;
+    station->Observatory.SimRoof = RoofState::Closed;
+  }
+
+  bool Park1() {
+    OperationContext op = Op();
+    return station->Mount.GotoParkPosition1(op);
   }
 
   void FlatHorizon(double altitude) {
@@ -191,7 +196,8 @@ TEST_F(TelescopeControlTest, MoveXYSlewsByTheOffsetOnTheSkyAndTracks) {
   PlaceMount(180, 50);
   const double ra = Scope()->RightAscension();
   const double dec = Scope()->Declination();
-  MoveXY(*station, 0.02, -0.01);
+  OperationContext op = Op();
+  ASSERT_TRUE(station->Mount.MoveXY(op, 0.02, -0.01));
   ASSERT_EQ(Mount().SlewsStarted(), 1);
   EXPECT_NEAR(Mount().Slews().back().First, ra + 0.02 / 15.0 / std::cos(dec * 3.14159265358979 / 180), 1e-9);
   EXPECT_NEAR(Mount().Slews().back().Second, dec - 0.01, 1e-12);
@@ -220,7 +226,7 @@ TEST_F(TelescopeControlTest, StopAbortsASlewAndTheTrackingBoxSwitchesTracking) {
 TEST_F(TelescopeControlTest, OwnParkWhenAlreadyParkedOnlySwitchesTrackingOff) {
   ConnectScope();  // the simulated mount starts at its park position, azimuth 0 altitude 0
   Scope()->SetTracking(true);
-  EXPECT_TRUE(GotoParkPosition1(*station));
+  EXPECT_TRUE(Park1());
   EXPECT_EQ(Mount().SlewsStarted(), 0);
   EXPECT_FALSE(Scope()->Tracking());
   EXPECT_EQ(station->Status(), "In park position");
@@ -232,7 +238,7 @@ TEST_F(TelescopeControlTest, OwnParkFromAfarApproachesAt30DegreesWhenTheRoofIsOp
   ConnectScope();
   PlaceMount(200, 60);
   Scope()->SetTracking(true);
-  EXPECT_TRUE(GotoParkPosition1(*station));
+  EXPECT_TRUE(Park1());
   ASSERT_EQ(Mount().SlewsStarted(), 2);
   EXPECT_TRUE(Mount().Slews()[0].AltAz);
   EXPECT_DOUBLE_EQ(Mount().Slews()[0].First, 10);
@@ -251,7 +257,7 @@ TEST_F(TelescopeControlTest, OwnParkGoesStraightDownWhenTheRoofIsClosed) {
   ConnectScope();
   CloseRoofInSimulator();
   PlaceMount(200, 60);
-  EXPECT_TRUE(GotoParkPosition1(*station));
+  EXPECT_TRUE(Park1());
   ASSERT_EQ(Mount().SlewsStarted(), 1);
   EXPECT_DOUBLE_EQ(Mount().Slews()[0].Second, 10);
 }
@@ -262,7 +268,7 @@ TEST_F(TelescopeControlTest, ParkGivesUpAfter60SecondsOfSlewing) {
   PlaceMount(180, 70);
   Scope()->SetTracking(true);
   const double start = SecondsNow();
-  EXPECT_FALSE(GotoParkPosition1(*station));
+  EXPECT_FALSE(Park1());
   EXPECT_EQ(station->Status(), "Park position timeout error");
   EXPECT_NEAR(SecondsNow() - start, 60.0, 1.0);
   // The procedure ends at once: tracking is left as it was set before the slews.
@@ -277,7 +283,7 @@ TEST_F(TelescopeControlTest, AParkAtTheZenithDoesNotCheckTheAzimuth) {
   Settings().Park1Alt = 90;
   ConnectScope();
   PlaceMount(250, 40);
-  EXPECT_TRUE(GotoParkPosition1(*station));
+  EXPECT_TRUE(Park1());
   EXPECT_GT(AzimuthGap(Scope()->Azimuth(), 123), 0.3);
   EXPECT_EQ(station->Status(), "In park position");
 }
@@ -287,7 +293,7 @@ TEST_F(TelescopeControlTest, TheDriversParkIsRepeatedOnceThenVerified) {
   ConnectScope();
   PlaceMount(180, 50);
   Scope()->SetTracking(true);
-  EXPECT_TRUE(GotoParkPosition1(*station));
+  EXPECT_TRUE(Park1());
   EXPECT_EQ(Mount().SlewsStarted(), 1);
   EXPECT_FALSE(Scope()->Tracking());
   EXPECT_EQ(station->Status(), "In park position");
@@ -296,7 +302,7 @@ TEST_F(TelescopeControlTest, TheDriversParkIsRepeatedOnceThenVerified) {
   Mount().Config.ParkAzimuth = 20;
   PlaceMount(180, 50);
   const int before = Mount().SlewsStarted();
-  EXPECT_FALSE(GotoParkPosition1(*station));
+  EXPECT_FALSE(Park1());
   EXPECT_EQ(Mount().SlewsStarted() - before, 2);
   EXPECT_EQ(station->Status().rfind("Error at park position: Az=", 0), 0u) << station->Status();
   EXPECT_NE(station->Status().find(" Alt="), std::string::npos);
@@ -317,7 +323,7 @@ TEST_F(TelescopeControlTest, ParkPositionTwoAlwaysUsesTheOwnMethod) {
 }
 
 TEST_F(TelescopeControlTest, ParkWithoutATelescopeFailsQuietly) {
-  EXPECT_FALSE(GotoParkPosition1(*station));
+  EXPECT_FALSE(Park1());
   EXPECT_TRUE(station->Status().empty());
 }
 

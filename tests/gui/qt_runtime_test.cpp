@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QTest>
 
+#include "app/event_runtime.h"
 #include "app/runtime.h"
 #include "common/datetime.h"
 #include "gui/device_chooser.h"
@@ -115,7 +116,8 @@ class QtRuntimeTest : public QObject {
   }
 
   void ChooserOffersTheSimulatorsAndTypedIdentifiers() {
-    const DeviceRegistry registry = MakeDefaultDeviceRegistry();
+    auto runtime = EventRuntime::WithRealClock();
+    StationCore registry(*runtime, StationPaths{});
     QCOMPARE(ChooserIdentifiers(registry, "Telescope"), std::vector<std::string>{"sim:telescope"});
     QCOMPARE(ChooserIdentifiers(registry, "Camera"), std::vector<std::string>{"sim:camera"});
     QCOMPARE(ChooserIdentifiers(registry, "Focuser"), std::vector<std::string>{"sim:focuser"});

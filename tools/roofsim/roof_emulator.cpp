@@ -266,6 +266,11 @@ int PtyEmulator::RoofPulses() {
   return roof_.Pulses();
 }
 
+bool PtyEmulator::RoofOutput() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return roof_.Output();
+}
+
 int PtyEmulator::RoofQueries() {
   std::lock_guard<std::mutex> lock(mutex_);
   return roof_.Queries();

@@ -48,6 +48,8 @@ class RoofController {
   double Position(double now) const;
   bool Moving(double now) const;
   int Pulses() const { return pulses_; }
+  // The motor output as last set (on between the two halves of a pulse).
+  bool Output() const { return output_; }
   int Queries() const { return queries_; }
 
   void SetRain(bool rain) { config_.Rain = rain; }
@@ -107,6 +109,7 @@ class PtyEmulator {
   std::uint8_t RoofStatus();
   double RoofPosition();
   int RoofPulses();
+  bool RoofOutput();
   int RoofQueries();
 
  private:

@@ -62,7 +62,9 @@ void MountModel::EnsurePlaced(DateTime now) {
   DecidePierSide(ha);
 }
 
-void MountModel::DecidePierSide(double haHours) { pierSide_ = WrapHours12(haHours) >= 0 ? kPierEast : kPierWest; }
+void MountModel::DecidePierSide(double haHours) {
+  pierSide_ = WrapHours12(haHours) >= 0 ? PierSide::East : PierSide::West;
+}
 
 MountModel::AxisPosition MountModel::RestPosition(DateTime now) const {
   AxisPosition p;
@@ -165,17 +167,17 @@ double MountModel::Altitude() {
   return EquatorialToHorizontalAt(ra * 15.0, dec, Lst(now), world_.Site.LatitudeDeg).Altitude;
 }
 
-int MountModel::SideOfPier() {
+PierSide MountModel::SideOfPier() {
   Update(world_.Now());
   switch (Config.PierSide) {
     case PierSideMode::ByHourAngle:
       return pierSide_;
     case PierSideMode::AlwaysEast:
-      return kPierEast;
+      return PierSide::East;
     case PierSideMode::AlwaysWest:
-      return kPierWest;
+      return PierSide::West;
     case PierSideMode::Unknown:
-      return kPierUnknown;
+      return PierSide::Unknown;
     case PierSideMode::CannotReport:
       break;
   }
@@ -236,11 +238,16 @@ void MountModel::BeginSlew(HourAngleAt targetHa, double targetDec) {
 
 void MountModel::SlewToCoordinates(double raHours, double decDeg) {
   Journal(SimSlew{false, raHours, decDeg});
+  // A goto to a target places the target's star (where the mount was asked to go, not where
+  // it will really point), once. A short slew is a relative move (centring, a guiding
+  // correction): it must not put a fresh star in the middle of the new frame.
+  const double distanceDeg = AngularDistanceDeg(RightAscension(), Declination(), raHours, decDeg);
   const double mechanicalRa = raHours - syncRa_;
   BeginSlew([&](DateTime end) { return Lst(end) - mechanicalRa; }, decDeg - syncDec_);
-  if (world_.Sky.StarAtSlewTargets) {
-    // The target lies where the mount was asked to go, not where it will really point.
-    world_.Sky.PlaceStar(SimStar{WrapHours24(raHours), decDeg, world_.Sky.SlewTargetMagnitude});
+  SkyModel& sky = world_.Sky;
+  if (sky.StarAtSlewTargets && distanceDeg >= sky.RelativeMoveDeg &&
+      !sky.HasPlacedStarNear(raHours, decDeg, sky.SameTargetArcsec / 3600.0)) {
+    sky.PlaceStar(SimStar{WrapHours24(raHours), decDeg, sky.SlewTargetMagnitude});
   }
 }
 

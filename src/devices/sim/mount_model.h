@@ -16,10 +16,10 @@ namespace noctarbel {
 struct SimWorld;
 
 enum class PierSideMode {
-  ByHourAngle,  // decided at the end of every slew: west of the meridian gives kPierEast
+  ByHourAngle,  // decided at the end of every slew: west of the meridian gives east
   AlwaysEast,
   AlwaysWest,
-  Unknown,       // reports kPierUnknown
+  Unknown,       // reports an unknown side
   CannotReport,  // SideOfPier throws
 };
 
@@ -60,7 +60,7 @@ struct SimSlew {
 struct SimPointing {
   double RaHours = 0;
   double DecDeg = 0;
-  int PierSide = kPierEast;
+  noctarbel::PierSide PierSide = noctarbel::PierSide::East;
 };
 
 class MountModel {
@@ -78,7 +78,7 @@ class MountModel {
   double Declination();
   double Azimuth();
   double Altitude();
-  int SideOfPier();
+  noctarbel::PierSide SideOfPier();
   bool Slewing();
   bool Tracking();
   void SetTracking(bool tracking);
@@ -140,7 +140,7 @@ class MountModel {
   DateTime slewEnd_ = 0;
   AxisPosition slewFrom_;
   AxisPosition slewTo_;
-  int pierSide_ = kPierEast;
+  noctarbel::PierSide pierSide_ = noctarbel::PierSide::East;
   double syncRa_ = 0;  // hours, reported minus mechanical
   double syncDec_ = 0;
   double driftRa_ = 0;  // arc seconds accumulated up to driftSince_

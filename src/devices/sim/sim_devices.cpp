@@ -38,7 +38,7 @@ class SimTelescope : public ITelescope {
   double Declination() override { return Ready().Declination(); }
   double Azimuth() override { return Ready().Azimuth(); }
   double Altitude() override { return Ready().Altitude(); }
-  int SideOfPier() override { return Ready().SideOfPier(); }
+  PierSide SideOfPier() override { return Ready().SideOfPier(); }
   bool Slewing() override { return Ready().Slewing(); }
   bool Tracking() override { return Ready().Tracking(); }
   void SetTracking(bool tracking) override {
@@ -82,10 +82,10 @@ class SimTelescope : public ITelescope {
     mount_.SlewToAltAz(azimuth, altitude);
   }
   void Park() override { Ready().Park(); }
+  // Returns at once, as network mounts do; Slewing() is true while the search runs.
   void FindHome() override {
     if (!Ready().Config.CanFindHome) throw DeviceError("FindHome is not supported by this mount");
     mount_.StartFindHome();
-    WaitWhileSlewing();
   }
   void AbortSlew() override { Ready().AbortSlew(); }
   void PulseGuide(int direction, int milliseconds) override { Ready().PulseGuide(direction, milliseconds); }
@@ -264,57 +264,63 @@ class SimFilterWheel : public IFilterWheel {
   bool connected_ = false;
 };
 
-class SimulatorBackend : public DeviceBackend {
- public:
-  std::string Scheme() const override { return "sim"; }
-
-  std::vector<DeviceChoice> Choices(DeviceType type) const override {
-    switch (type) {
-      case DeviceType::Telescope:
-        return {{kSimTelescopeId, "Built-in mount simulator (German equatorial)"}};
-      case DeviceType::Camera:
-        return {{kSimCameraId, "Built-in camera simulator (cooled CCD, simulated sky)"}};
-      case DeviceType::Focuser:
-        return {{kSimFocuserId, "Built-in focuser simulator"}};
-      case DeviceType::FilterWheel:
-        return {{kSimFilterWheelId, "Built-in filter wheel simulator"}};
-    }
-    return {};
-  }
-
-  std::unique_ptr<ITelescope> CreateTelescope(const std::string& id, DeviceContext& context) override {
-    Check(id, kSimTelescopeId);
-    Bind(context);
-    return std::make_unique<SimTelescope>(context.World);
-  }
-  std::unique_ptr<ICamera> CreateCamera(const std::string& id, DeviceContext& context) override {
-    Check(id, kSimCameraId);
-    Bind(context);
-    return std::make_unique<SimCamera>(context.World);
-  }
-  std::unique_ptr<IFocuser> CreateFocuser(const std::string& id, DeviceContext& context) override {
-    Check(id, kSimFocuserId);
-    Bind(context);
-    return std::make_unique<SimFocuser>(context.World);
-  }
-  std::unique_ptr<IFilterWheel> CreateFilterWheel(const std::string& id, DeviceContext& context) override {
-    Check(id, kSimFilterWheelId);
-    Bind(context);
-    return std::make_unique<SimFilterWheel>(context.World);
-  }
-
- private:
-  static void Check(const std::string& id, const char* expected) {
-    if (!EqualsIgnoreCase(TrimBlanks(id), expected)) throw DeviceError("No simulator \"" + id + "\"");
-  }
-  static void Bind(DeviceContext& context) {
-    context.World.Clock = &context.Clock;
-    context.World.Site = context.Site;
-  }
-};
-
 }  // namespace
 
+std::vector<DeviceChoice> SimulatorBackend::Choices(DeviceType type, const DeviceContext&) const {
+  switch (type) {
+    case DeviceType::Telescope:
+      return {{kSimTelescopeId, "Built-in mount simulator (German equatorial)"}};
+    case DeviceType::Camera:
+      return {{kSimCameraId, "Built-in camera simulator (cooled CCD, simulated sky)"}};
+    case DeviceType::Focuser:
+      return {{kSimFocuserId, "Built-in focuser simulator"}};
+    case DeviceType::FilterWheel:
+      return {{kSimFilterWheelId, "Built-in filter wheel simulator"}};
+  }
+  return {};
+}
+
+std::unique_ptr<ITelescope> SimulatorBackend::CreateTelescope(const std::string& id, DeviceContext& context) {
+  Check(id, kSimTelescopeId);
+  Bind(context);
+  return std::make_unique<SimTelescope>(*world_);
+}
+
+std::unique_ptr<ICamera> SimulatorBackend::CreateCamera(const std::string& id, DeviceContext& context) {
+  Check(id, kSimCameraId);
+  Bind(context);
+  return std::make_unique<SimCamera>(*world_);
+}
+
+std::unique_ptr<IFocuser> SimulatorBackend::CreateFocuser(const std::string& id, DeviceContext& context) {
+  Check(id, kSimFocuserId);
+  Bind(context);
+  return std::make_unique<SimFocuser>(*world_);
+}
+
+std::unique_ptr<IFilterWheel> SimulatorBackend::CreateFilterWheel(const std::string& id, DeviceContext& context) {
+  Check(id, kSimFilterWheelId);
+  Bind(context);
+  return std::make_unique<SimFilterWheel>(*world_);
+}
+
+void SimulatorBackend::Check(const std::string& id, const char* expected) {
+  if (!EqualsIgnoreCase(TrimBlanks(id), expected)) throw DeviceError("No simulator \"" + id + "\"");
+}
+
+void SimulatorBackend::Bind(DeviceContext& context) {
+  world_->Clock = &context.Clock;
+  world_->Site = context.Site;
+}
+
+SimulatorBackend::SimulatorBackend() : world_(std::make_unique<SimWorld>()) {}
+SimulatorBackend::~SimulatorBackend() = default;
+
 std::unique_ptr<DeviceBackend> MakeSimulatorBackend() { return std::make_unique<SimulatorBackend>(); }
+
+SimWorld* SimulatedWorld(const DeviceRegistry& registry) {
+  auto* backend = dynamic_cast<SimulatorBackend*>(registry.Backend("sim"));
+  return backend ? &backend->World() : nullptr;
+}
 
 }  // namespace noctarbel

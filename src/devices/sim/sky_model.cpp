@@ -102,6 +102,13 @@ void SkyModel::PlaceStar(const SimStar& star) {
   if (PlacedStars.size() > MaxPlacedStars) PlacedStars.erase(PlacedStars.begin());
 }
 
+bool SkyModel::HasPlacedStarNear(double raHours, double decDeg, double radiusDeg) const {
+  for (const SimStar& star : PlacedStars) {
+    if (AngularDistanceDeg(raHours, decDeg, star.RaHours, star.DecDeg) <= radiusDeg) return true;
+  }
+  return false;
+}
+
 void SkyModel::StarsNear(double raHours, double decDeg, double radiusDeg, std::vector<SimStar>& out) const {
   raHours = WrapHours(raHours);
   std::vector<const SimStar*> placedNearby;

@@ -28,14 +28,18 @@ struct SkyModel {
   double FaintMagnitudeMax = 16.0;
   double ExclusionArcsec = 60;
 
-  // A star brighter than any generated one appears at every slew target.
+  // A star brighter than any generated one appears at the target of every goto, once per
+  // target; slews shorter than RelativeMoveDeg are relative moves and place none.
   bool StarAtSlewTargets = true;
+  double RelativeMoveDeg = 0.5;
+  double SameTargetArcsec = 120;
   double SlewTargetMagnitude = 6.0;
   size_t MaxPlacedStars = 64;
   std::vector<SimStar> PlacedStars;
 
   // Adds a star; the oldest placed star goes when there are too many.
   void PlaceStar(const SimStar& star);
+  bool HasPlacedStarNear(double raHours, double decDeg, double radiusDeg) const;
   // Every star within radiusDeg of the position (generated and placed). Faint stars that
   // would crowd a placed star are left out, so a placed star is as isolated as a cell's
   // bright star.

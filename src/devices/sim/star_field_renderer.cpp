@@ -144,7 +144,7 @@ SensorPoint ProjectToSensor(double raHours, double decDeg, const SimPointing& ax
   const double s = std::sin(rotationDeg * kDegToRad);
   double ex = c * xi - s * eta;
   double ey = s * xi + c * eta;
-  if (axis.PierSide == kPierWest) {
+  if (axis.PierSide == PierSide::West) {
     ex = -ex;
     ey = -ey;
   }

@@ -1,0 +1,121 @@
+#pragma once
+// The telescope mount's operations: connecting, reading its status, goto with the horizon
+// refusal, relative moves, stop, tracking, the two park positions and the home calibration.
+// They own the telescope slot's use and its interlocks (no goto or home calibration unless
+// the roof is open), report through the station's status and log, and never touch a
+// control. Every wait runs under the caller's operation context: an interrupted park or
+// slew sends nothing more to the mount.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "devices/device_states.h"
+
+namespace noctarbel {
+
+class OperationContext;
+class StationCore;
+class ITelescope;
+
+// The once-a-second status of a connected mount.
+struct MountStatus {
+  double RightAscension = 0;     // hours
+  double Declination = 0;        // degrees
+  double Altitude = 0;           // degrees, now
+  std::optional<PierSide> Side;  // nothing while the mount cannot report it
+  bool Tracking = false;
+};
+
+enum class GotoOutcome {
+  Sent,          // the slew runs in the mount
+  NotConnected,  // nothing sent
+  RoofNotOpen,   // nothing sent
+  BelowHorizon,  // nothing sent ("Object under horizon")
+  Failed,        // a driver error; the reason is in the status
+};
+
+// The operator's check before opening the roof by hand.
+enum class ParkCheck {
+  Ok,
+  WrongPierSide,  // "Pierside incorrect, check park position!"
+  TooFar,         // "Too large deviation from park position, check!"
+  Failed,         // a driver error; the reason is in the status
+};
+
+enum class HomeOutcome { Done, NotPossible, NotConnected, RoofNotOpen, Interrupted, Failed };
+
+class MountOperations {
+ public:
+  explicit MountOperations(StationCore& core) : core_(core) {}
+  MountOperations(const MountOperations&) = delete;
+  MountOperations& operator=(const MountOperations&) = delete;
+
+  // Makes the driver named by TelescopeObject and connects it; false with the reason in
+  // *error (nothing happens without an identifier).
+  bool Connect(std::string* error);
+  // Disconnects and empties the slot, also when the driver fails to answer.
+  void Disconnect();
+  // A filled slot whose driver says it is connected (a driver that fails to answer is not).
+  bool Connected();
+  bool HasDriver() const;
+  // The driver's Description and DriverInfo.
+  std::string DriverText();
+
+  // Reads position, altitude, pier side and tracking; nothing when the driver says it is not
+  // connected. Throws DeviceError; a pier side that cannot be read clears PierSideAvailable
+  // for the rest of the run and is left out.
+  std::optional<MountStatus> ReadStatus();
+
+  // Where the mount points, azimuth and altitude in degrees. Throws DeviceError.
+  std::pair<double, double> AzimuthAltitude();
+
+  // Goto to a J2000 position: refused with the roof not open and below the local horizon;
+  // converted to the date for a mount of date; tracking on; returns as soon as the slew runs.
+  GotoOutcome GotoJ2000(double raHours, double decDeg);
+  // Slews to coordinates in the mount's own frame and waits until it arrives; refused (false)
+  // with the roof not open. False when interrupted or the driver fails (the status says why).
+  bool SlewAndWait(OperationContext& op, double raHours, double decDeg);
+  // Relative move: x along right ascension on the sky, y in declination, both in degrees;
+  // waits for the mount. False when not connected, interrupted or failed.
+  bool MoveXY(OperationContext& op, double x, double y);
+  void AbortSlew();
+  // Switches tracking when the mount lets it be set.
+  void SetTracking(bool on);
+
+  // The park procedures: true when the mount ends within tolerance of the park position.
+  // False at once when not connected; false with the status text on a time-out, a position
+  // error, an interruption or a driver error.
+  bool GotoParkPosition1(OperationContext& op);
+  bool GotoParkPosition2(OperationContext& op);
+  // True when the mount stands within the verify tolerance of park position 1 now.
+  bool AtParkPosition1();
+  // The pier side (when the mount can tell it) must be park position 1's, and the pointing
+  // within 0.1 h in right ascension and 1.5 degrees in declination of where park position 1
+  // lies on the sky now.
+  ParkCheck CheckParkPosition1();
+  HomeOutcome HomeCalibration(OperationContext& op);
+
+  // Told when a park begins (the window shows ".." for the position then).
+  std::function<void()> OnParkStarted;
+
+ private:
+  struct ParkPosition;
+  bool GotoPark(OperationContext& op, const ParkPosition& park);
+  bool ParkSteps(OperationContext& op, ITelescope& scope, const ParkPosition& park);
+  // Waits while the mount slews, pumping; false on an interruption or after limitSteps
+  // steps of 100 ms (no limit when 0), with the status saying which.
+  bool WaitWhileSlewing(OperationContext& op, ITelescope& scope, int limitSteps);
+  bool Interrupted(OperationContext& op, const char* what);
+  void ReportFailure(const std::string& what, const std::exception& e);
+
+  StationCore& core_;
+};
+
+// Angle from one azimuth to another, -180 < d <= 180 (0 and 359.9 are 0.1 apart).
+double AzimuthDifference(double from, double to);
+// An azimuth in [0, 360): 360 reads as 0.
+double NormalizeAzimuth(double azimuth);
+
+}  // namespace noctarbel
