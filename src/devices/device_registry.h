@@ -43,13 +43,20 @@ struct DeviceContext {
 // One family of drivers. A backend that has no driver of a type keeps the default, which
 // refuses.
 //
-// The rule every backend keeps: a driver call never blocks the station's thread without
-// bound. The station runs its timers (the rain emergency above all) between the calls of
-// its waits, so a call that hangs on a dead network device would hang the observatory's
-// safety with it. Network backends therefore answer reads from a cache their own thread
-// keeps, or make each call with a short time-out, and report a lost device as DeviceError
-// within seconds. Drivers are called on the station's thread only; a backend's own threads
-// hand their data over under a lock.
+// The rules every backend keeps:
+// - A driver call never blocks the station's thread without bound. The station runs its
+//   timers (the rain emergency above all) between the calls of its waits, so a call that
+//   hangs on a dead network device would hang the observatory's safety with it. Network
+//   backends therefore answer reads from a cache their own thread keeps, or make each call
+//   with a short time-out, and report a lost device as DeviceError within seconds.
+// - A driver call does not pump the station's runtime while it waits (for a reply, or for a
+//   property to be confirmed): the operations do their waiting between calls, under their
+//   operation context. An emergency that ran inside a call would find the calling operation
+//   in the middle of a command sequence whose next command then goes out regardless.
+//   Long device activities (slews, exposures, moves) are started by one call and watched by
+//   the operation through reads (Slewing, ImageReady, Position).
+// - Drivers are called on the station's thread only; a backend's own threads hand their
+//   data over under a lock.
 class DeviceBackend {
  public:
   virtual ~DeviceBackend() = default;
