@@ -68,7 +68,8 @@ std::filesystem::path Station::ResolveFile(const std::string& name) const {
 
 bool SaveLogFile(Station& station) {
   std::string imagePath = station.Main.Text("ImgPathEdit");
-  std::filesystem::path folder = imagePath.empty() ? station.Paths.Home : std::filesystem::path(imagePath);
+  // A relative image path is meant from the station folder, like every other file setting.
+  std::filesystem::path folder = imagePath.empty() ? station.Paths.Home : station.ResolveFile(imagePath);
   return station.Log.SaveTo(folder);
 }
 

@@ -106,8 +106,9 @@ class Station {
   std::map<std::string, std::function<void()>> handlers_;
 };
 
-// Writes the log to the image path (the main window's ImgPathEdit) or, when that is empty,
-// to the station folder. False, without a message, when the file cannot be written.
+// Writes the log to the image path (the main window's ImgPathEdit; a relative path counts
+// from the station folder) or, when that is empty, to the station folder. False, without a
+// message, when the file cannot be written.
 bool SaveLogFile(Station& station);
 
 }  // namespace noctarbel
