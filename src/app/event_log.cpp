@@ -5,6 +5,8 @@
 namespace noctarbel {
 
 void EventLog::Append(std::string line) {
+  // Messages may quote device texts with line breaks; the log keeps one entry per line.
+  if (line.find_first_of("\r\n") != std::string::npos) line = JoinedToOneLine(line);
   lines_.push_back(std::move(line));
   Notify(static_cast<long>(lines_.size()) - 1);
 }

@@ -16,6 +16,7 @@ inline constexpr const char* kLogFileName = "logfile.txt";
 
 class EventLog {
  public:
+  // Line breaks inside the text become blanks: one entry is one line of the file.
   void Append(std::string line);
   // A time stamp ("YYYY-MM-DD HH:MM:SS", the date alone at exactly midnight) directly
   // followed by the message, which callers usually begin with ": ".

@@ -31,7 +31,7 @@ void WriteGridHeader(StringGrid& grid, const char* nameTitle, const char* number
   grid.SetCell(2, 0, numberTitle);
 }
 
-std::string CleanLine(const std::string& line) { return ToUtf8FromUtf8OrLatin1(RemoveControlCharacters(line)); }
+std::string CleanLine(const std::string& line) { return ToUtf8FromUtf8OrWindows1252(RemoveControlCharacters(line)); }
 
 std::string Field(const std::string& line, int n) { return TruncateUtf8(LineField(line, n, ","), kMaxTableField); }
 

@@ -17,22 +17,7 @@ IniFile IniFile::Load(const std::filesystem::path& path) {
   std::string line;
   while (reader.Next(line)) {
     if (reader.LastLineOverlong() || line.find('\0') != std::string::npos) continue;
-    ini.AddLine(ToUtf8FromUtf8OrLatin1(line), current);
-  }
-  return ini;
-}
-
-IniFile IniFile::Parse(std::string_view content) {
-  IniFile ini;
-  Section* current = nullptr;
-  size_t pos = 0;
-  while (pos < content.size()) {
-    size_t end = content.find('\n', pos);
-    if (end == std::string_view::npos) end = content.size();
-    std::string_view line = content.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    ini.AddLine(line, current);
-    pos = end + 1;
+    ini.AddLine(ToUtf8FromUtf8OrWindows1252(line), current);
   }
   return ini;
 }

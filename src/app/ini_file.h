@@ -21,9 +21,9 @@ class IniFile {
     std::vector<Line> lines;
   };
 
-  // Missing or unreadable file: empty. Overlong lines and lines with NUL bytes are skipped.
+  // Missing or unreadable file: empty. Overlong lines and lines with NUL bytes are skipped; a
+  // byte-order mark and CR, LF or CR LF line ends are read alike.
   static IniFile Load(const std::filesystem::path& path);
-  static IniFile Parse(std::string_view content);
 
   std::optional<std::string> Get(std::string_view section, std::string_view key) const;
   // Replaces the first occurrence or appends the key to the section (created when missing).

@@ -93,6 +93,14 @@ void InstallMainWindowHandlers(Station& station) {
   station.SetHandler("PilotForm1", "StopBtn", StopBtnClick);
   station.SetHandler("PilotForm1", "WebmonitorCheck", WebmonitorCheckClick);
   station.SetHandler("PilotForm1", "ViewerControlCheck", ViewerControlCheckClick);
+  Station* st = &station;
+  station.WaitTimer.SetHandler([st] { WaitTimerTimer(*st); });
+}
+
+void WaitTimerTimer(Station& station) {
+  station.WaitTimer.Stop();
+  --station.Run.WaitTicks;
+  if (station.Run.WaitTicks > 0) station.WaitTimer.Start();
 }
 
 void PauseButtonClick(Station& station) {

@@ -1,5 +1,7 @@
 #include "app/paths.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <system_error>
 
@@ -39,6 +41,25 @@ bool EnsureFolder(const std::filesystem::path& folder, std::string* error) {
     return false;
   }
   return true;
+}
+
+std::string StationFolderProblem(const std::filesystem::path& folder) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return {};
+  const std::string name = "The station folder " + folder.string();
+  if (std::filesystem::exists(folder, ec)) return name + " is not a folder";
+  std::filesystem::path parent = folder.parent_path();
+  while (!parent.empty() && parent != parent.root_path() && !std::filesystem::exists(parent, ec)) {
+    parent = parent.parent_path();
+  }
+  if (parent.empty()) parent = ".";
+  if (!std::filesystem::is_directory(parent, ec)) {
+    return name + " cannot be created: " + parent.string() + " is not a folder";
+  }
+  if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+    return name + " cannot be created: no permission to write in " + parent.string();
+  }
+  return {};
 }
 
 StationPaths MakeStationPaths(const std::string& homeOption) {

@@ -20,6 +20,10 @@ std::filesystem::path ResolveStationFolder(const std::string& homeOption);
 std::filesystem::path FindDataFolder();
 // Creates the folder when missing; false with a reason when that fails or it is not a folder.
 bool EnsureFolder(const std::filesystem::path& folder, std::string* error);
+// Why the station folder cannot be used, without creating anything: it names a file, or it is
+// missing and cannot be created (its nearest existing parent is no folder, or not writable).
+// Empty when it is usable.
+std::string StationFolderProblem(const std::filesystem::path& folder);
 StationPaths MakeStationPaths(const std::string& homeOption);
 
 }  // namespace noctarbel

@@ -232,6 +232,14 @@ const std::vector<const char*>& AtOnceKeys() {
   return keys;
 }
 
+// The grid must show the filter file before OK writes it back: the driver's names (or none)
+// would otherwise replace the operator's names and focus offsets.
+void ShowFilterFileWhenSwitchedOn(Station& station, bool namesWereFromFile) {
+  if (!namesWereFromFile && station.Settings.FilternamesFromFile) {
+    LoadFilterTable(station.Filters, station.Paths.Home, true);
+  }
+}
+
 std::filesystem::path ProfilePath(const Station& station, const std::string& name) {
   return station.Paths.Home / (name + kProfileExtension);
 }
@@ -443,8 +451,10 @@ void InstallSetupFormHandlers(Station& station) {
     for (const char* key : AtOnceKeys()) {
       const Binding* b = FindBinding(key);
       if (b && name == b->control) {
+        const bool namesWereFromFile = station.Settings.FilternamesFromFile;
         TakeFromControl(station, key);
         if (std::string(key) == "CameraMode") ApplyCameraMode(station);
+        ShowFilterFileWhenSwitchedOn(station, namesWereFromFile);
       }
     }
   });
@@ -595,8 +605,10 @@ void LoadConfigBtnClick(Station& station) {
     return;
   }
   if (!IsValidProfileName(name)) return;
+  const bool namesWereFromFile = station.Settings.FilternamesFromFile;
   CopyProfileFile(station, ProfilePath(station, name), station.SettingsFilePath());
   LoadSettings(station);
+  ShowFilterFileWhenSwitchedOn(station, namesWereFromFile);
   station.Settings.ProfileName = name;
   station.Setup.SetText("ProfileNameEdit", name);
 }
@@ -675,10 +687,11 @@ void SaveFilterTableButtonClick(Station& station) {
   SaveFilterTable(station.Filters, station.Paths.Home, station.Settings.FilternamesFromFile);
 }
 
-std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& name,
-                                             const std::string& text) {
-  const SettingKey* key = FindSettingKey(name);
-  if (!key) return "Unknown setting " + name;
+namespace {
+
+// Converts and range-checks the text as the dialog's control for the key would.
+std::optional<std::string> ConvertLikeTheDialog(SettingsRecord& settings, const Controls& setup, const SettingKey* key,
+                                                const std::string& text) {
   if (const ValidatedField* field = FindValidatedField(key->key)) {
     if (!StoreValidated(settings, *key, text)) return std::string(field->message);
     return std::nullopt;
@@ -718,6 +731,54 @@ std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Con
       if (!ParseSettingValue(settings, *key, text)) return std::string(key->key) + " must be a number";
       return std::nullopt;
   }
+}
+
+// The value exactly as held, so that a change in the last digit shows.
+std::string ExactValue(const SettingsRecord& s, const SettingKey& key) {
+  switch (key.type) {
+    case SettingType::Double:
+      return FormatShortest(s.*std::get<double S::*>(key.field));
+    case SettingType::Single:
+      return FormatShortest(static_cast<double>(s.*std::get<float S::*>(key.field)));
+    case SettingType::String:
+      return s.*std::get<std::string S::*>(key.field);
+    default:
+      return FormatSettingValue(s, key);
+  }
+}
+
+// A value the dialog would show differently (rounded to its decimals, blanks trimmed) would be
+// saved differently the next time OK is pressed; and a key the loader never reads comes back
+// as its default. Such a value is refused rather than silently changed.
+std::optional<std::string> ChangedByTheDialog(const SettingsRecord& settings, const SettingKey& key,
+                                              const std::string& text) {
+  if (!key.readFromFile) {
+    if (ExactValue(settings, key) == ExactValue(SettingsRecord{}, key)) return std::nullopt;
+    return std::string(key.key) + " cannot be changed: it is always " + ExactValue(SettingsRecord{}, key);
+  }
+  const Binding* b = FindBinding(key.key);
+  const Shown shown = b ? b->shown : Shown::Text;
+  if (shown == Shown::Check || shown == Shown::Spin || shown == Shown::Radio) return std::nullopt;
+  const std::string shownText = ShowValue(settings, key, shown);
+  SettingsRecord back = settings;
+  const bool same = key.type == SettingType::String
+                        ? shownText == text
+                        : StoreValidated(back, key, shownText) && ExactValue(back, key) == ExactValue(settings, key);
+  if (same) return std::nullopt;
+  return std::string(key.key) + " cannot hold \"" + text + "\": the settings dialog keeps it as \"" + shownText + "\"";
+}
+
+}  // namespace
+
+std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& name,
+                                             const std::string& text) {
+  const SettingKey* key = FindSettingKey(name);
+  if (!key) return "Unknown setting " + name;
+  SettingsRecord changed = settings;
+  if (auto error = ConvertLikeTheDialog(changed, setup, key, text)) return error;
+  if (auto error = ChangedByTheDialog(changed, *key, text)) return error;
+  settings = std::move(changed);
+  return std::nullopt;
 }
 
 }  // namespace noctarbel

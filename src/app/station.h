@@ -81,7 +81,8 @@ class Station : public StationCore {
   int mainListener_ = 0;
 };
 
-// Writes the log to the image path (the main window's ImgPathEdit) or, when that is empty,
+// Writes the log to the image path (the main window's ImgPathEdit; a relative path counts
+// from the station folder) or, when that is empty,
 // to the station folder. False, without a message, when the file cannot be written.
 inline bool SaveLogFile(Station& station) { return station.SaveLogFile(); }
 

@@ -96,7 +96,16 @@ CatalogueLookup SearchRecords(const std::filesystem::path& path, std::uint16_t f
                               int number) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return FileError("Catalogue file not found: " + path.string());
-  in.seekg(static_cast<std::streamoff>(firstRecord - 1) * kCatalogueRecordSize);
+  // The index names a record of this object: a file that ends before that record, or ends in
+  // the middle of a record without having shown the object, was cut short, and "not found"
+  // would be a wrong answer.
+  const auto damaged = [&path] { return FileError("Catalogue file is damaged (cut short): " + path.string()); };
+  in.seekg(0, std::ios::end);
+  const auto size = static_cast<std::streamoff>(in.tellg());
+  const std::streamoff start = static_cast<std::streamoff>(firstRecord - 1) * kCatalogueRecordSize;
+  if (size < 0) return FileError("Catalogue file cannot be read: " + path.string());
+  if (start >= size) return damaged();
+  in.seekg(start);
   std::array<char, kCatalogueRecordSize> buffer{};
   while (in) {
     in.read(buffer.data(), buffer.size());
@@ -109,6 +118,11 @@ CatalogueLookup SearchRecords(const std::filesystem::path& path, std::uint16_t f
     return Found(position->first, position->second);
   }
   if (in.bad()) return FileError("Catalogue file cannot be read: " + path.string());
+  // A last record without its line end is whole; one that ends inside its data was cut.
+  if (size % kCatalogueRecordSize != 0 &&
+      size % kCatalogueRecordSize < static_cast<std::streamoff>(kRecordDataLength)) {
+    return damaged();
+  }
   return {};
 }
 

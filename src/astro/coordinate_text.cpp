@@ -205,7 +205,7 @@ std::optional<double> RightAscensionFromCells(std::string_view hours, std::strin
 }
 
 PastedPosition ParsePastedPosition(std::string_view clipboardText) {
-  std::u32string text = DecodeUtf8(ToUtf8FromUtf8OrLatin1(clipboardText));
+  std::u32string text = DecodeUtf8(ToUtf8FromUtf8OrWindows1252(clipboardText));
   if (text.size() > kMaxPastedCharacters) text.resize(kMaxPastedCharacters);
   const std::u32string_view t = text;
 

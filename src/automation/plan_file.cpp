@@ -57,7 +57,7 @@ PlanFileContent ReadPlanFile(const std::filesystem::path& path) {
       content.error = path.string() + ": more than " + std::to_string(kMaxPlanRows) + " rows; not a plan file";
       return content;
     }
-    PlanRow cells = SplitPlanLine(ToUtf8FromUtf8OrLatin1(RemoveControlCharacters(line)));
+    PlanRow cells = SplitPlanLine(ToUtf8FromUtf8OrWindows1252(RemoveControlCharacters(line)));
     for (const auto& cell : cells) {
       if (cell.size() > kMaxPlanCellLength) {
         content.error = path.string() + ": line " + std::to_string(reader.LineNumber()) + " has a cell longer than " +

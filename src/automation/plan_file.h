@@ -1,7 +1,7 @@
 #pragma once
 // Plan files: a header line, then one line per plan row with the 16 cells of columns 1..16,
 // each followed by ";". Lines end in CR LF. Readers take ";" and "\" as separators, skip
-// empty lines, accept LF-only files and Latin-1 bytes.
+// empty lines, accept a byte-order mark, CR, LF or CR LF line ends and Windows-1252 bytes.
 
 #include <filesystem>
 #include <string>

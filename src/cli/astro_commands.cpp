@@ -33,8 +33,6 @@ struct AstroOptions {
   bool json = false;
 };
 
-constexpr int kUsageError = 2;
-
 std::string Signed(const std::string& text) { return text.empty() || text[0] == '-' ? text : "+" + text; }
 
 std::string TwoDigits(long long n) { return (n < 10 ? "0" : "") + std::to_string(n); }
@@ -74,9 +72,8 @@ std::optional<double> NumberOption(CliContext& context, const std::string& optio
                                    double minimum, double maximum, bool maximumIncluded = true) {
   auto value = ParseFloat(text);
   if (!value || *value < minimum || *value > maximum || (!maximumIncluded && *value == maximum)) {
-    context.Fail(option + " needs a number from " + FormatGeneral(minimum) + " to " + FormatGeneral(maximum) +
-                     (maximumIncluded ? "" : " (exclusive)") + ", got \"" + text + "\"",
-                 kUsageError);
+    context.UsageError(option + " needs a number from " + FormatGeneral(minimum) + " to " + FormatGeneral(maximum) +
+                       (maximumIncluded ? "" : " (exclusive)") + ", got \"" + text + "\"");
     return std::nullopt;
   }
   return value;
@@ -87,7 +84,7 @@ std::optional<DateTime> Instant(CliContext& context, const std::string& at) {
   if (at.empty()) return EventRuntime::WithRealClock()->UtcNow();
   auto value = ParseIsoDateTime(at);
   if (!value || *value <= 0) {
-    context.Fail("--at needs a UT time \"YYYY-MM-DD HH:MM:SS\" (or with \"T\"), got \"" + at + "\"", kUsageError);
+    context.UsageError("--at needs a UT time \"YYYY-MM-DD HH:MM:SS\" (or with \"T\"), got \"" + at + "\"");
     return std::nullopt;
   }
   return value;
@@ -102,11 +99,10 @@ HorizonTable StationHorizon(const CliContext& context, const SettingsRecord& set
   HorizonTable table;
   report = LoadHorizonSetting(settings.Horizontdatei, context.Paths().Home, table);
   if (!report.Opened) {
-    std::cerr << "noctarbel-cli: horizon file " << report.File.string()
-              << " cannot be opened; no horizon (0 degrees) is used\n";
+    context.Note("Horizon file " + report.File.string() + " cannot be opened; no horizon (0 degrees) is used");
   } else if (report.Ignored > 0) {
-    std::cerr << "noctarbel-cli: horizon file " << report.File.string() << " has more than " << kMaxHorizonPoints
-              << " points; the other " << report.Ignored << " were ignored\n";
+    context.Note("Horizon file " + report.File.string() + " has more than " + std::to_string(kMaxHorizonPoints) +
+                 " points; the other " + std::to_string(report.Ignored) + " were ignored");
   }
   return table;
 }
@@ -146,11 +142,11 @@ void RunLst(CliContext& context, const AstroOptions& options) {
   }
   const double lst = SiteSiderealTime(*utc, longitude);
   if (options.json) {
-    nlohmann::json out = {{"lst_hours", lst}, {"utc", FormatLogTimestamp(*utc)}, {"longitude_deg", longitude}};
+    nlohmann::json out = {{"lst_hours", lst}, {"utc", FormatDateTime(*utc)}, {"longitude_deg", longitude}};
     std::cout << out.dump(2) << "\n";
     return;
   }
-  std::cout << "LST " << FormatFixed(lst, 6) << " h (" << ClockText(lst) << ") at " << FormatLogTimestamp(*utc)
+  std::cout << "LST " << FormatFixed(lst, 6) << " h (" << ClockText(lst) << ") at " << FormatDateTime(*utc)
             << " UT, longitude " << FormatGeneral(longitude) << "° (west positive)\n";
 }
 
@@ -187,7 +183,7 @@ void RunAltAz(CliContext& context, const AstroOptions& options) {
   if (options.json) {
     nlohmann::json out = {{"az_deg", h.Azimuth},        {"alt_deg", h.Altitude},
                           {"airmass", nullptr},         {"horizon_deg", horizonAltitude},
-                          {"visible", visible},         {"utc", FormatLogTimestamp(*utc)},
+                          {"visible", visible},         {"utc", FormatDateTime(*utc)},
                           {"ra_date_hours", ofDate.Ra}, {"dec_date_deg", ofDate.Dec}};
     if (hasAirmass) out["airmass"] = airmass;
     std::cout << out.dump(2) << "\n";
@@ -196,7 +192,7 @@ void RunAltAz(CliContext& context, const AstroOptions& options) {
   std::cout << "Az " << FormatFixed(h.Azimuth, 2) << "°, Alt " << FormatFixed(h.Altitude, 2) << "°, airmass "
             << (hasAirmass ? FormatFixed(airmass, 2) : std::string("-")) << ", horizon "
             << FormatFixed(horizonAltitude, 2) << "°: " << (visible ? "visible" : "below the horizon") << " at "
-            << FormatLogTimestamp(*utc) << " UT\n";
+            << FormatDateTime(*utc) << " UT\n";
 }
 
 void RunPrecess(CliContext& context, const AstroOptions& options) {
@@ -213,14 +209,14 @@ void RunPrecess(CliContext& context, const AstroOptions& options) {
                           {"ra", RaHmsText(result.Ra)},
                           {"dec", DecDmsText(result.Dec)},
                           {"to", options.toJ2000 ? "J2000" : "date"},
-                          {"utc", FormatLogTimestamp(*utc)},
+                          {"utc", FormatDateTime(*utc)},
                           {"t_centuries", t}};
     std::cout << out.dump(2) << "\n";
     return;
   }
   std::cout << (options.toJ2000 ? "J2000" : "Of date") << ": RA " << FormatFixed(result.Ra, 6) << " h ("
             << RaHmsText(result.Ra) << "), Dec " << Signed(FormatFixed(result.Dec, 5)) << "° ("
-            << DecDmsText(result.Dec) << ") at " << FormatLogTimestamp(*utc) << " UT\n";
+            << DecDmsText(result.Dec) << ") at " << FormatDateTime(*utc) << " UT\n";
 }
 
 void RunHorizon(CliContext& context, const AstroOptions& options) {

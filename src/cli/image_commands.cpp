@@ -52,13 +52,14 @@ struct ImageOptions {
 // Loads a FITS file; on failure says why on stderr and returns false.
 bool LoadImage(CliContext& context, const std::string& file, Timgbuffer& image) {
   if (image.LoadFits(file)) return true;
-  context.Fail("cannot read " + file + ": " + image.LastError());
+  context.Fail("Cannot read " + file + ": " + image.LastError());
   return false;
 }
 
 bool RequirePixels(CliContext& context, const std::string& file, const Timgbuffer& image) {
   if (image.HasPixels()) return true;
-  context.Fail(file + ": colour images are not supported");
+  context.Fail(image.Planes >= 2 ? "Colour images are not supported: " + file
+                                 : "No image in " + file + " (NAXIS = 0: a header only)");
   return false;
 }
 
@@ -105,17 +106,19 @@ void RunStats(CliContext& context, const ImageOptions& options) {
 void RunCopy(CliContext& context, const ImageOptions& options) {
   Timgbuffer image;
   if (!LoadImage(context, options.file, image) || !RequirePixels(context, options.file, image)) return;
-  if (!image.SaveFits(options.out)) context.Fail("cannot write " + options.out + ": " + image.LastError());
+  const bool saved = image.SaveFits(options.out);
+  for (const auto& note : image.LastSaveNotes()) context.Note(options.out + ": " + note);
+  if (!saved) context.Fail(image.LastError());
 }
 
 void RunMeasure(CliContext& context, const ImageOptions& options) {
   if (options.radius < 1 || options.radius > kMaxHfdRadius) {
-    return context.Fail("--radius must be 1.." + std::to_string(kMaxHfdRadius));
+    return context.UsageError("--radius must be 1.." + std::to_string(kMaxHfdRadius));
   }
   Timgbuffer image;
   if (!LoadImage(context, options.file, image) || !RequirePixels(context, options.file, image)) return;
   if (options.hotPixelFactor && !HotPixelFilter(image, *options.hotPixelFactor)) {
-    return context.Fail("the hot-pixel filter works on 16- and 32-bit images only");
+    return context.Fail("The hot-pixel filter works on 16- and 32-bit images only");
   }
   const StarSearchResult star = FindBrightestStar(image);
   nlohmann::ordered_json result;
@@ -143,7 +146,7 @@ void RunMeasure(CliContext& context, const ImageOptions& options) {
 }
 
 void RunRender(CliContext& context, const ImageOptions& options) {
-  if (!(options.gamma > 0 && options.gamma <= 10)) return context.Fail("--gamma must be above 0 and at most 10");
+  if (!(options.gamma > 0 && options.gamma <= 10)) return context.UsageError("--gamma must be above 0 and at most 10");
   Timgbuffer image;
   if (!LoadImage(context, options.file, image) || !RequirePixels(context, options.file, image)) return;
   DisplayLevels levels;

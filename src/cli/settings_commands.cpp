@@ -22,7 +22,7 @@ void RunSettings(CliContext& context, const SettingsOptions& options) {
   SettingsRecord settings = LoadSettingsFile(path);
   if (!options.get.empty()) {
     const SettingKey* key = FindSettingKey(options.get);
-    if (!key) return context.Fail("unknown setting " + options.get, 2);
+    if (!key) return context.UsageError("Unknown setting " + options.get);
     std::cout << FormatSettingValue(settings, *key) << "\n";
     return;
   }
@@ -31,9 +31,9 @@ void RunSettings(CliContext& context, const SettingsOptions& options) {
     DeclareSetupFormControls(setup);
     for (const auto& assignment : options.set) {
       auto eq = assignment.find('=');
-      if (eq == std::string::npos) return context.Fail("--set needs KEY=VALUE, got \"" + assignment + "\"", 2);
+      if (eq == std::string::npos) return context.UsageError("--set needs KEY=VALUE, got \"" + assignment + "\"");
       if (auto error = SetSettingChecked(settings, setup, assignment.substr(0, eq), assignment.substr(eq + 1))) {
-        return context.Fail(*error, 2);
+        return context.UsageError(*error);
       }
     }
     if (!context.EnsureStationFolder()) return;

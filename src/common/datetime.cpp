@@ -97,11 +97,16 @@ std::string FormatTime(DateTime value) {
   return TwoDigits(c.hour) + ":" + TwoDigits(c.minute) + ":" + TwoDigits(c.second);
 }
 
+std::string FormatDateTime(DateTime value) {
+  CivilDateTime c = DecodeDateTime(value);
+  return FourDigits(c.year) + "-" + TwoDigits(c.month) + "-" + TwoDigits(c.day) + " " + TwoDigits(c.hour) + ":" +
+         TwoDigits(c.minute) + ":" + TwoDigits(c.second);
+}
+
 std::string FormatLogTimestamp(DateTime value) {
   CivilDateTime c = DecodeDateTime(value);
-  std::string text = FourDigits(c.year) + "-" + TwoDigits(c.month) + "-" + TwoDigits(c.day);
-  if (c.hour == 0 && c.minute == 0 && c.second == 0 && c.millisecond == 0) return text;
-  return text + " " + TwoDigits(c.hour) + ":" + TwoDigits(c.minute) + ":" + TwoDigits(c.second);
+  if (c.hour == 0 && c.minute == 0 && c.second == 0 && c.millisecond == 0) return FormatDate(value);
+  return FormatDateTime(value);
 }
 
 std::optional<DateTime> ParseIsoDateTime(std::string_view text) {

@@ -34,7 +34,10 @@ CivilDateTime DecodeDateTime(DateTime value);
 DateTime FromUnixSeconds(double seconds);
 double ToUnixSeconds(DateTime value);
 
-// "YYYY-MM-DD HH:MM:SS"; the time is left out when the value is exactly midnight.
+// "YYYY-MM-DD HH:MM:SS", midnight included (for output a program reads back).
+std::string FormatDateTime(DateTime value);
+// As FormatDateTime, but the time is left out when the value is exactly midnight (the log's
+// time stamps).
 std::string FormatLogTimestamp(DateTime value);
 // "YYYY-MM-DD".
 std::string FormatDate(DateTime value);

@@ -1,11 +1,13 @@
 #include "common/text_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <system_error>
-
-#include <unistd.h>
 
 namespace noctarbel {
 
@@ -19,6 +21,20 @@ LineReader::LineReader(const std::filesystem::path& path, size_t maxLineLength)
   if (std::filesystem::is_directory(path, ec)) return;
   file_ = std::fopen(path.c_str(), "rb");
   buffer_.resize(kChunk + maxLineLength_ + 1);
+  if (file_) SkipByteOrderMark();
+}
+
+void LineReader::SkipByteOrderMark() {
+  while (end_ - begin_ < kUtf8ByteOrderMark.size() && Fill()) {
+  }
+  if (std::string_view(buffer_.data() + begin_, end_ - begin_).substr(0, 3) == kUtf8ByteOrderMark) begin_ += 3;
+}
+
+const char* LineReader::FindLineEnd(const char* start, size_t size) {
+  const void* lf = std::memchr(start, '\n', size);
+  const size_t beforeLf = lf ? static_cast<size_t>(static_cast<const char*>(lf) - start) : size;
+  const void* cr = std::memchr(start, '\r', beforeLf);
+  return static_cast<const char*>(cr ? cr : lf);
 }
 
 LineReader::~LineReader() {
@@ -50,11 +66,15 @@ bool LineReader::Next(std::string& line) {
   line.clear();
   bool collectedAny = false;
   for (;;) {
+    if (skipLf_ && begin_ < end_) {
+      if (buffer_[begin_] == '\n') ++begin_;
+      skipLf_ = false;
+    }
     // Look for the line end in what is buffered.
     const char* start = buffer_.data() + begin_;
-    const void* hit = std::memchr(start, '\n', end_ - begin_);
-    if (hit) {
-      size_t len = static_cast<const char*>(hit) - start;
+    const size_t avail = end_ - begin_;
+    if (const char* hit = FindLineEnd(start, avail)) {
+      size_t len = static_cast<size_t>(hit - start);
       size_t take = len;
       if (line.size() + take > maxLineLength_) {
         take = maxLineLength_ > line.size() ? maxLineLength_ - line.size() : 0;
@@ -62,10 +82,10 @@ bool LineReader::Next(std::string& line) {
       }
       line.append(start, take);
       begin_ += len + 1;
+      skipLf_ = *hit == '\r';
       break;
     }
     // No line end buffered: keep what fits, drop the rest of an overlong line.
-    size_t avail = end_ - begin_;
     if (avail > 0) {
       collectedAny = true;
       size_t take = avail;
@@ -81,7 +101,6 @@ bool LineReader::Next(std::string& line) {
       break;
     }
   }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   ++lineNumber_;
   return true;
 }
@@ -124,18 +143,38 @@ bool IsValidUtf8(std::string_view s) {
   return true;
 }
 
-std::string ToUtf8FromUtf8OrLatin1(std::string_view text) {
+namespace {
+
+// Code points of the bytes 0x80-0x9F in Windows-1252; 0 where the code page defines none.
+constexpr char32_t kWindows1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                           0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                           0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                           0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::string ToUtf8FromUtf8OrWindows1252(std::string_view text) {
   if (IsValidUtf8(text)) return std::string(text);
   std::string out;
   out.reserve(text.size() * 2);
   for (char ch : text) {
     auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      out.push_back(ch);
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    char32_t code = c;
+    if (c >= 0x80 && c < 0xA0) code = kWindows1252High[c - 0x80] ? kWindows1252High[c - 0x80] : 0xFFFD;
+    AppendUtf8(out, code);
   }
   return out;
 }
@@ -151,46 +190,127 @@ std::string TruncateUtf8(std::string_view text, size_t maxBytes) {
 std::string RemoveControlCharacters(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x20 && c != '\t') continue;
     if (c == 0x7F) continue;
-    out.push_back(ch);
+    if (c == 0xEF && text.substr(i, 3) == kUtf8ByteOrderMark) {
+      i += 2;
+      continue;
+    }
+    out.push_back(text[i]);
   }
   return out;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content, std::string* error) {
-  auto fail = [&](const std::string& what) {
-    if (error) *error = what;
-    return false;
-  };
-  std::filesystem::path tmp = path;
-  tmp += ".tmp" + std::to_string(::getpid());
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return fail("cannot create " + path.string() + ": " + std::strerror(errno));
-  size_t written = content.empty() ? 0 : std::fwrite(content.data(), 1, content.size(), f);
-  bool ok = written == content.size();
-  int savedErrno = errno;
-  if (std::fflush(f) != 0) {
-    ok = false;
-    savedErrno = errno;
+std::string JoinedToOneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out.push_back(' ');
+    } else if ((c >= 0x20 && c != 0x7F) || c == '\t') {
+      out.push_back(static_cast<char>(c));
+    }
   }
-  if (std::fclose(f) != 0) {
-    ok = false;
-    savedErrno = errno;
+  return out;
+}
+
+std::string PrintableText(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out.push_back(static_cast<char>(c));
+      ++i;
+      continue;
+    }
+    // A whole UTF-8 sequence stays as it is; a stray byte or a C1 control (which a terminal
+    // may obey) is escaped.
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    const bool c1Control = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (c >= 0x80 && !c1Control && i + length <= text.size() && IsValidUtf8(text.substr(i, length))) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    out += "\\x";
+    out.push_back(kHex[c >> 4]);
+    out.push_back(kHex[c & 0x0F]);
+    ++i;
   }
-  if (!ok) {
-    std::remove(tmp.c_str());
-    return fail("cannot write " + path.string() + ": " + std::strerror(savedErrno));
+  return out;
+}
+
+FileReplacement::FileReplacement(std::filesystem::path target) : target_(std::move(target)) {
+  static std::atomic<unsigned> counter{0};
+  // O_EXCL with a fresh name: never writes through a file someone else prepared.
+  int errorNumber = 0;
+  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    temporary_ = target_;
+    temporary_ += ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+    fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    errorNumber = errno;
+    if (fd_ < 0 && errorNumber != EEXIST) break;
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::remove(tmp.c_str());
-    return fail("cannot replace " + path.string() + ": " + ec.message());
+  if (fd_ < 0) {
+    temporary_.clear();
+    Fail("cannot create", errorNumber);
+  }
+}
+
+FileReplacement::~FileReplacement() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void FileReplacement::Fail(const std::string& what, int errorNumber) {
+  if (failed_) return;  // the first failure is the reason
+  failed_ = true;
+  error_ = what + " " + target_.string() + ": " + std::strerror(errorNumber);
+}
+
+bool FileReplacement::Write(const void* data, size_t size) {
+  if (failed_ || fd_ < 0) return false;
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd_, static_cast<const char*>(data) + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("cannot write", n < 0 ? errno : ENOSPC);
+      return false;
+    }
+    done += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool FileReplacement::Commit() {
+  if (failed_ || fd_ < 0) return false;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    Fail("cannot write", errno);
+    return false;
+  }
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    Fail("cannot replace", errno);
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content, std::string* error) {
+  FileReplacement file(path);
+  if (file.Write(content.data(), content.size()) && file.Commit()) return true;
+  if (error) *error = file.Error();
+  return false;
 }
 
 std::string JoinLinesCrLf(const std::vector<std::string>& lines) {

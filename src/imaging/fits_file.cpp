@@ -13,6 +13,7 @@
 
 #include "astro/time.h"
 #include "common/number_text.h"
+#include "common/text_file.h"
 #include "imaging/card_format.h"
 #include "imaging/image_buffer.h"
 
@@ -34,12 +35,6 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int Get() const { return fd_; }
-  // Closes now and reports whether the close went well.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
 
  private:
   int fd_;
@@ -56,17 +51,6 @@ ssize_t ReadAt(int fd, void* buffer, size_t size, off_t offset) {
     done += static_cast<size_t>(n);
   }
   return static_cast<ssize_t>(done);
-}
-
-bool WriteAll(int fd, const void* buffer, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 std::string ErrnoText() { return std::strerror(errno); }
@@ -128,6 +112,9 @@ std::string TrimmedRight(std::string text) {
   return text;
 }
 
+// Header bytes quoted in a message: printable and on one line, whatever the file holds.
+std::string Quoted(std::string_view text) { return "'" + PrintableText(text) + "'"; }
+
 int FilterCodeOf(std::string_view filter) {
   std::string name = ToUpperAscii(TrimBlanks(filter));
   if (name.empty()) return -1;
@@ -173,8 +160,8 @@ class FitsReader {
     if (!ReadHeader(fd.Get())) return false;
     FinishDate();
     if (IsDslrFilter(image_.Filter)) image_.CameraKind = "DSLR";
-    if (image_.Planes >= 2) {
-      // Colour images are recognised but not held.
+    if (image_.Planes >= 2 || (naxisSeen_ && naxis_ == 0)) {
+      // Colour images are recognised but not held; a header-only file has no pixels to hold.
       image_.memory_.Release();
       image_.width_ = image_.height_ = 0;
       return true;
@@ -263,21 +250,23 @@ class FitsReader {
       std::replace(text.begin(), text.end(), 'D', 'E');  // FITS allows a D exponent
       return ParseFloat(text);
     };
-    auto text = [&]() { return quoted ? CardStringValue(card) : numeric; };
+    // Trailing blanks of a FITS string are not significant ('01:02   ' is 01:02).
+    auto text = [&]() { return quoted ? TrimmedRight(CardStringValue(card)) : numeric; };
 
     if (key == "NAXIS   ") {
       auto value = integer();
-      if (!value || *value < 0 || *value > 999) return Fail("bad NAXIS value '" + numeric + "'");
+      if (!value || *value < 0 || *value > 999) return Fail("bad NAXIS value " + Quoted(numeric));
       naxis_ = static_cast<int>(*value);
+      naxisSeen_ = true;
     } else if (key == "NAXIS1  " || key == "NAXIS2  ") {
       auto value = integer();
       if (!value || *value < 0 || *value > kMaxImagePixels) {
-        return Fail("bad " + std::string(TrimBlanks(key)) + " value '" + numeric + "'");
+        return Fail("bad " + std::string(TrimBlanks(key)) + " value " + Quoted(numeric));
       }
       (key == "NAXIS1  " ? naxis1_ : naxis2_) = *value;
     } else if (key == "BITPIX  ") {
       auto value = integer();
-      if (!value) return Fail("bad BITPIX value '" + numeric + "'");
+      if (!value) return Fail("bad BITPIX value " + Quoted(numeric));
       switch (*value) {
         case 8:
           fileType_ = PixelType::Bits8;
@@ -300,7 +289,7 @@ class FitsReader {
       bitpixSeen_ = true;
     } else if (key == "BZERO   " || key == "BSCALE  ") {
       auto value = real();
-      if (!value) return Fail("bad " + std::string(TrimBlanks(key)) + " value '" + numeric + "'");
+      if (!value) return Fail("bad " + std::string(TrimBlanks(key)) + " value " + Quoted(numeric));
       (key == "BZERO   " ? image_.Bzero : image_.Bscale) = *value;
     } else if (key == "DATE-OBS") {
       ReadDateTimeInto(text(), first_);
@@ -555,6 +544,7 @@ class FitsReader {
 
   Timgbuffer& image_;
   std::int64_t fileSize_ = 0;
+  bool naxisSeen_ = false;
   int naxis_ = 0;
   std::int64_t naxis1_ = 0;
   std::int64_t naxis2_ = 0;
@@ -567,42 +557,35 @@ class FitsReader {
 
 // Writes a Timgbuffer as a FITS file: a copy of its header with the standard cards, the data
 // big-endian (16-bit as signed words with BZERO 32768), zero-padded to whole 2880-byte blocks.
+// The header written is a valid one for the data: two axes, 7-bit ASCII cards.
 class FitsWriter {
  public:
   explicit FitsWriter(const Timgbuffer& image) : image_(image) {}
 
   bool Save(const std::string& fileName) {
     image_.lastError_.clear();
+    image_.lastSaveNotes_.clear();
     FitsHeader header = image_.header_;
-    if (!PrepareHeader(header)) return Fail("the header has no room for the standard cards");
+    if (!PrepareHeader(header)) return Fail(fileName + ": the header has no room for the standard cards");
+    if (header.EndCard() == 0) return Fail(fileName + ": the header has no END card");
+    if (image_.HasPixels()) KeepTwoAxes(header);
     const int end = header.EndCard();
-    if (end == 0) return Fail("the header has no END card");
+    KeepAsciiCards(header, end);
     const int blocks = (end + kFitsCardsPerBlock - 1) / kFitsCardsPerBlock;
     // What follows END in its block is blank, as FITS requires.
     std::memset(header.CardData(end) + kFitsCardLength, ' ',
                 static_cast<size_t>(blocks * kFitsCardsPerBlock - end) * kFitsCardLength);
 
-    FileDescriptor fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (fd.Get() < 0) return Fail("cannot create: " + ErrnoText());
+    // Written beside the target and renamed over it when complete: a full disk must not cost
+    // the earlier file of the same name.
+    FileReplacement file{std::filesystem::path(fileName)};
     const size_t headerBytes = static_cast<size_t>(blocks) * kFitsBlockSize;
     const size_t dataBytes = image_.HasPixels() ? static_cast<size_t>(image_.PixelCount()) * image_.ElementBytes() : 0;
     const size_t padding = (kFitsBlockSize - dataBytes % kFitsBlockSize) % kFitsBlockSize;
-    // The file is overwritten in place and cut to length afterwards; that reuses the cached
-    // pages of the previous file instead of freeing and refilling them.
-    bool ok = WriteAll(fd.Get(), header.Data(), headerBytes) && WriteData(fd.Get()) &&
-              WritePadding(fd.Get(), padding) &&
-              ::ftruncate(fd.Get(), static_cast<off_t>(headerBytes + dataBytes + padding)) == 0;
-    std::string reason = ok ? std::string() : ErrnoText();
-    if (!fd.Close() && ok) {
-      ok = false;
-      reason = ErrnoText();
+    if (file.Write(header.Data(), headerBytes) && WriteData(file) && WritePadding(file, padding) && file.Commit()) {
+      return true;
     }
-    if (!ok) {
-      // A half-written file would only mislead a later reader.
-      ::unlink(fileName.c_str());
-      return Fail("cannot write: " + reason);
-    }
-    return true;
+    return Fail(file.Error());
   }
 
  private:
@@ -624,11 +607,11 @@ class FitsWriter {
     return ok;
   }
 
-  bool WriteData(int fd) {
+  bool WriteData(FileReplacement& file) {
     if (!image_.HasPixels()) return true;
     const size_t elementBytes = static_cast<size_t>(image_.ElementBytes());
     const size_t total = static_cast<size_t>(image_.PixelCount());
-    if (elementBytes == 1) return WriteAll(fd, image_.RawData(), total);
+    if (elementBytes == 1) return file.Write(image_.RawData(), total);
     std::vector<char>& scratch = Scratch();
     const size_t perChunk = kChunkBytes / elementBytes;
     for (size_t done = 0; done < total; done += perChunk) {
@@ -643,14 +626,90 @@ class FitsWriter {
         auto* out = reinterpret_cast<std::uint32_t*>(scratch.data());
         for (size_t i = 0; i < count; ++i) out[i] = __builtin_bswap32(in[i]);
       }
-      if (!WriteAll(fd, scratch.data(), count * elementBytes)) return false;
+      if (!file.Write(scratch.data(), count * elementBytes)) return false;
     }
     return true;
   }
 
-  static bool WritePadding(int fd, size_t padding) {
+  static bool WritePadding(FileReplacement& file, size_t padding) {
     static const char kZeros[kFitsBlockSize] = {};
-    return padding == 0 || WriteAll(fd, kZeros, padding);
+    return padding == 0 || file.Write(kZeros, padding);
+  }
+
+  // The data written are one 2-D image. A header that announced more axes (the first plane of
+  // a cube was loaded) is rewritten for the image that is kept: NAXIS = 2, and the cards that
+  // describe the other axes go, since a reader would take them as a contradiction.
+  void KeepTwoAxes(FitsHeader& header) {
+    const int naxisCard = header.FindCard("NAXIS");
+    if (naxisCard == 0) return;
+    const auto naxis = ParseInt(TrimBlanks(header.Card(naxisCard).substr(10, 20)));
+    if (!naxis || *naxis == 2) return;
+    const std::string shape = std::to_string(image_.Width()) + " x " + std::to_string(image_.Height());
+    std::string extraAxes;
+    int removed = 0;
+    for (int n = header.EndCard() - 1; n > naxisCard; --n) {
+      const std::string_view key = header.Card(n).substr(0, 8);
+      if (AxisOfCard(key) < 3 && TrimBlanks(key) != "WCSAXES") continue;
+      if (TrimBlanks(key).substr(0, 5) == "NAXIS") {
+        extraAxes = " x " + std::string(TrimBlanks(header.Card(n).substr(10, 20))) + extraAxes;
+      }
+      header.RemoveCard(n);
+      ++removed;
+    }
+    header.SetKeyword("NAXIS", "2");
+    image_.lastSaveNotes_.push_back("the header announced NAXIS = " + std::to_string(*naxis) + " (" + shape +
+                                    PrintableText(extraAxes) + "); only the first image plane (" + shape +
+                                    ") is written, with a header for 2 axes (" + std::to_string(removed) +
+                                    " cards of the other axes removed)");
+  }
+
+  // The highest axis number an axis-indexed card names (NAXISn, CTYPEn, CRPIXn, CRVALn,
+  // CDELTn, CUNITn, CROTAn, CRDERn, CSYERn, CNAMEn, PCi_j, CDi_j, PVi_m, PSi_m; alternate
+  // descriptions end in a letter), 0 for any other card.
+  static int AxisOfCard(std::string_view key) {
+    key = TrimBlanks(key);
+    if (!key.empty() && key.back() >= 'A' && key.back() <= 'Z' && key.substr(0, 5) != "NAXIS") key.remove_suffix(1);
+    for (std::string_view root :
+         {"NAXIS", "CTYPE", "CRPIX", "CRVAL", "CDELT", "CUNIT", "CROTA", "CRDER", "CSYER", "CNAME"}) {
+      if (key.size() > root.size() && key.substr(0, root.size()) == root) {
+        return ParseInt(key.substr(root.size())).value_or(0);
+      }
+    }
+    for (std::string_view root : {"PC", "CD", "PV", "PS"}) {
+      if (key.size() <= root.size() || key.substr(0, root.size()) != root) continue;
+      const std::string_view indices = key.substr(root.size());
+      const size_t underscore = indices.find('_');
+      if (underscore == std::string_view::npos) return 0;
+      const int i = ParseInt(indices.substr(0, underscore)).value_or(0);
+      const int j = ParseInt(indices.substr(underscore + 1)).value_or(0);
+      if (i <= 0 || j <= 0) return 0;
+      // PVi_m and PSi_m: m numbers a parameter, not an axis.
+      return root == "PC" || root == "CD" ? std::max(i, j) : i;
+    }
+    return 0;
+  }
+
+  // FITS cards hold 7-bit printable ASCII only; any other byte of a loaded card is written as
+  // "?" (byte for byte, so the columns of values and comments stay where they were).
+  void KeepAsciiCards(FitsHeader& header, int end) {
+    int changed = 0;
+    for (int n = 1; n < end; ++n) {
+      char* card = header.CardData(n);
+      bool replaced = false;
+      for (int i = 0; i < kFitsCardLength; ++i) {
+        const auto c = static_cast<unsigned char>(card[i]);
+        if (c < 0x20 || c > 0x7E) {
+          card[i] = '?';
+          replaced = true;
+        }
+      }
+      changed += replaced ? 1 : 0;
+    }
+    if (changed > 0) {
+      image_.lastSaveNotes_.push_back(std::to_string(changed) +
+                                      (changed == 1 ? " header card holds" : " header cards hold") +
+                                      " bytes that are not 7-bit ASCII; they were written as \"?\"");
+    }
   }
 
   const Timgbuffer& image_;

@@ -130,6 +130,13 @@ int FitsHeader::FindCard(std::string_view key) const {
   return 0;
 }
 
+void FitsHeader::RemoveCard(int n) {
+  char* card = CardData(n);
+  char* last = CardData(kFitsMaxCards);
+  std::memmove(card, card + kFitsCardLength, static_cast<size_t>(last - card));
+  std::memset(last, '\0', kFitsCardLength);
+}
+
 bool FitsHeader::SetCard(std::string_view key, std::string_view valueField, size_t commentAt,
                          std::string_view comment) {
   std::string padded = PaddedKey(key);

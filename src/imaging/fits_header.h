@@ -32,6 +32,8 @@ class FitsHeader {
   // Number (1-based) of the first card whose key (columns 1-8) is `key` padded to 8
   // characters, searched up to END; 0 when absent.
   int FindCard(std::string_view key) const;
+  // Removes card n (1-based); the cards after it move up one place.
+  void RemoveCard(int n);
   // Card n (1-based, 1..1440), all 80 bytes.
   std::string_view Card(int n) const;
   char* CardData(int n);

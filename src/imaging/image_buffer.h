@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "imaging/fits_header.h"
 #include "imaging/pixel_memory.h"
@@ -93,11 +94,17 @@ class Timgbuffer {
   FitsHeader& Header() { return header_; }
 
   // --- files
+  // A header-only file (NAXIS = 0) loads with its header and without pixels, as does a colour
+  // image (Planes).
   bool LoadFits(const std::string& fileName);
-  // Writes a copy with the standard cards; the buffer itself stays unchanged.
+  // Writes a copy with the standard cards; the buffer itself stays unchanged. The file is
+  // written under a temporary name and renamed over an earlier file only when complete.
   bool SaveFits(const std::string& fileName) const;
-  // Why the last LoadFits or SaveFits failed, one line.
+  // Why the last LoadFits or SaveFits failed, one printable line.
   const std::string& LastError() const { return lastError_; }
+  // What the last SaveFits changed in the copied header to write a valid file (cards with bytes
+  // that are not 7-bit ASCII, a third axis of which only the first plane is held), one line each.
+  const std::vector<std::string>& LastSaveNotes() const { return lastSaveNotes_; }
   int CardCount() const { return cardCount_; }
   int DataOffset() const { return dataOffset_; }
   const std::string& FileName() const { return fileName_; }
@@ -154,6 +161,7 @@ class Timgbuffer {
   // values, so a saved copy must not announce that offset again.
   bool bzeroApplied_ = false;
   mutable std::string lastError_;
+  mutable std::vector<std::string> lastSaveNotes_;
 };
 
 }  // namespace noctarbel

@@ -41,6 +41,23 @@ TEST_F(EventLogTest, ImagePathWithoutTrailingSlashStillGetsTheFile) {
   EXPECT_EQ(ReadFile(dir / "images" / "logfile.txt"), "run 1\r\nrun 2\r\n") << "the file holds both runs";
 }
 
+TEST_F(EventLogTest, ARelativeImagePathCountsFromTheStationFolder) {
+  std::filesystem::create_directories(dir / "images");
+  station->Main.SetText("ImgPathEdit", "images/");
+  station->LogUntimed("run 1");
+  ASSERT_TRUE(SaveLogFile(*station));
+  EXPECT_EQ(ReadFile(dir / "images" / "logfile.txt"), "run 1\r\n");
+}
+
+TEST_F(EventLogTest, AMessageWithLineBreaksStaysOneEntryOfTheFile) {
+  station->LogTimed(": Camera error: Exposure failed\r\nUSB reset\nretrying");
+  station->LogUntimed("next");
+  ASSERT_EQ(station->Log.Size(), 2u);
+  ASSERT_TRUE(SaveLogFile(*station));
+  EXPECT_EQ(ReadFile(dir / "logfile.txt"),
+            "2026-12-06 19:00:00: Camera error: Exposure failed USB reset retrying\r\nnext\r\n");
+}
+
 TEST_F(EventLogTest, UnwritableFolderFailsQuietlyAndKeepsTheLines) {
   station->Main.SetText("ImgPathEdit", (dir / "not" / "there").string());
   station->LogUntimed("keep me");

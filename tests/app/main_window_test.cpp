@@ -131,5 +131,17 @@ TEST_F(MainWindow, WebmonitorCheckWritesATestFileOrComplains) {
   EXPECT_FALSE(main().Enabled("WebmonitorCheck"));
 }
 
+TEST_F(MainWindow, WaitTimerCountsTheTicksOfAPauseDown) {
+  InstallMainWindowHandlers(*station);
+  station->Run.WaitTicks = 3;
+  station->WaitTimer.Start();
+  station->Clock.Sleep(2500);
+  EXPECT_EQ(station->Run.WaitTicks, 1);
+  EXPECT_TRUE(station->WaitTimer.Enabled());
+  station->Clock.Sleep(5000);
+  EXPECT_EQ(station->Run.WaitTicks, 0) << "the last tick leaves the timer off";
+  EXPECT_FALSE(station->WaitTimer.Enabled());
+}
+
 }  // namespace
 }  // namespace noctarbel

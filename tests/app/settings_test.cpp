@@ -50,6 +50,28 @@ TEST(SettingsFile, LoaderMatchesSectionsAndKeysWithoutCase) {
   EXPECT_EQ(s.Observername, "Anna Berg");
 }
 
+TEST(SettingsFile, AByteOrderMarkOrOldLineEndsHideNoSection) {
+  TempDir dir;
+  const std::string lines[] = {"[COM]", "EnableObservatoryControl=1", "Comport1=4", "[GEO]", "Glaenge=11.5"};
+  for (const std::string& start : {std::string("\xEF\xBB\xBF"), std::string()}) {
+    for (const char* end : {"\r\n", "\r", "\n"}) {
+      std::string text = start;
+      for (const auto& line : lines) text += line + end;
+      WriteFile(dir / "noctarbel.ini", text);
+      SettingsRecord s = LoadSettingsFile(dir / "noctarbel.ini");
+      EXPECT_TRUE(s.EnableObservatoryControl) << start.size() << " " << end;
+      EXPECT_EQ(s.Comport1, 4);
+      EXPECT_DOUBLE_EQ(s.Glaenge, 11.5);
+      // Saving keeps the operator's values and writes each section once.
+      ASSERT_TRUE(SaveSettingsFile(dir / "noctarbel.ini", s));
+      const std::string saved = ReadFile(dir / "noctarbel.ini");
+      EXPECT_EQ(saved.rfind("[COM]\r\nEnableObservatoryControl=1\r\nComport1=4\r\n", 0), 0u) << saved.substr(0, 60);
+      EXPECT_EQ(saved.find("[COM]", 1), std::string::npos);
+      EXPECT_NE(saved.find("\r\nGlaenge=11.5\r\n"), std::string::npos);
+    }
+  }
+}
+
 TEST(SettingsFile, SaverWritesFileOrderAndItsNumberForms) {
   TempDir dir;
   SettingsRecord s;

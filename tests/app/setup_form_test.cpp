@@ -95,6 +95,31 @@ TEST_F(SetupForm, OkSavesSettingsAndTablesAndOffersTheProfile) {
   EXPECT_EQ(ui.questions, (std::vector<std::string>{"Overwrite Profile?"}));
 }
 
+TEST_F(SetupForm, SwitchingToFilterDataFromFileKeepsTheFilterFile) {
+  const std::string filters =
+      "L,0\r\nR,25\r\nG,-10\r\nB,15\r\nHa,40\r\nOIII,35\r\nSII,38\r\nDark,0\r\nC,5\r\nIR,12\r\n";
+  WriteFile(dir / "filterwheel.txt", filters);
+  Restart();
+  SetupFormCreate(*station);
+  ASSERT_FALSE(station->Settings.FilternamesFromFile);
+  setup().SetSelection("FilternamesGroup", 1);  // "Filter data from file"
+  EXPECT_EQ(station->Filters.Filtertable.Cell(1, 2), "R") << "the grid shows the file";
+  EXPECT_TRUE(SetupOKButtonClick(*station));
+  EXPECT_EQ(ReadFile(dir / "filterwheel.txt"), filters);
+
+  // The same through a profile that has it on.
+  setup().SetSelection("FilternamesGroup", 0);
+  EXPECT_TRUE(SetupOKButtonClick(*station));
+  Restart();
+  SetupFormCreate(*station);
+  WriteFile(dir / "files.ssf", "[Filterwheel]\r\nFilternamesFromFile=1\r\n");
+  FillProfileList(*station);
+  setup().SetSelection("ProfileComboBox", 1);
+  LoadConfigBtnClick(*station);
+  EXPECT_TRUE(SetupOKButtonClick(*station));
+  EXPECT_EQ(ReadFile(dir / "filterwheel.txt"), filters);
+}
+
 TEST_F(SetupForm, AtOnceSettingsSurviveCancelButNotInTheFile) {
   setup().SetValue("CoolerTempEdit", -20);
   setup().SetSelection("ParkGroup", 0);
@@ -192,6 +217,16 @@ TEST(SettingChecked, UsesTheDialogsMessagesAndRanges) {
   EXPECT_DOUBLE_EQ(s.Park1Az, 12.5);
   EXPECT_FALSE(SetSettingChecked(s, setup, "AFexptime", "0.1"));
   EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
+  // What the dialog would change or never reads back is refused, and the record keeps its value.
+  EXPECT_EQ(SetSettingChecked(s, setup, "CameraMode", "2"), "CameraMode cannot be changed: it is always 0");
+  EXPECT_EQ(SetSettingChecked(s, setup, "AFexptime", "0.25"),
+            "AFexptime cannot hold \"0.25\": the settings dialog keeps it as \"0.2\"");
+  EXPECT_EQ(SetSettingChecked(s, setup, "Observername", "Anna "),
+            "Observername cannot hold \"Anna \": the settings dialog keeps it as \"Anna\"");
+  EXPECT_EQ(s.CameraMode, 0);
+  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
+  EXPECT_FALSE(SetSettingChecked(s, setup, "CameraMode", "0"));
+  EXPECT_FALSE(SetSettingChecked(s, setup, "AFLslope", "-0.05"));
 }
 
 }  // namespace

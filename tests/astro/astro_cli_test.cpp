@@ -68,6 +68,8 @@ TEST_F(AstroCli, SiderealTime) {
   EXPECT_NEAR(j["lst_hours"].get<double>(), 12.697374557, 1e-9);
   CliResult r = Run("lst --at 2000-01-01T12:00:00 --longitude 0");
   EXPECT_EQ(r.out, "LST 18.697375 h (18:41:50.5) at 2000-01-01 12:00:00 UT, longitude 0° (west positive)\n");
+  // A script reads the instant back, midnight included.
+  EXPECT_EQ(Json("lst --at 2026-01-01T00:00:00 --json")["utc"], "2026-01-01 00:00:00");
   // Now: a value in range.
   j = Json("lst --json");
   EXPECT_GE(j["lst_hours"].get<double>(), 0);

@@ -124,6 +124,22 @@ TEST(Catalogue, MissingOrDamagedFilesAreFileErrorsNamingTheFile) {
   EXPECT_NE(r.Error.find("ngc2000.dat"), std::string::npos);
 }
 
+TEST(Catalogue, ACatalogueCutShortIsReportedNotAnObjectNotFound) {
+  // A download that stopped inside record 4001 of ngc2000.dat.
+  TempDir dir;
+  for (const char* name : {"ngc.idx", "ic.idx"}) std::filesystem::copy_file(kShipped / name, dir / name);
+  WriteFile(dir / "ngc2000.dat", ReadFile(kShipped / "ngc2000.dat").substr(0, 4000 * 102 + 40));
+  ExpectFound(LookupCatalogue(dir.Path(), "NG", 224), 42.7 / 60, 41 + 16 / 60.0);
+  for (const auto& [catalogue, number] : {std::pair<const char*, int>{"M", 51}, {"IC", 434}, {"NG", 4002}}) {
+    const CatalogueLookup r = LookupCatalogue(dir.Path(), catalogue, number);
+    EXPECT_EQ(r.Status, LookupStatus::FileError) << catalogue << number;
+    EXPECT_EQ(r.Error, "Catalogue file is damaged (cut short): " + (dir / "ngc2000.dat").string());
+  }
+  // Cut at a record's end: what lies beyond is missing just the same.
+  WriteFile(dir / "ngc2000.dat", ReadFile(kShipped / "ngc2000.dat").substr(0, 4000 * 102));
+  EXPECT_EQ(LookupCatalogue(dir.Path(), "M", 51).Status, LookupStatus::FileError);
+}
+
 TEST(Catalogue, SearchRunsOnFromTheIndexedRecord) {
   TempDir dir;
   WriteCatalogue(
@@ -139,8 +155,9 @@ TEST(Catalogue, SearchRunsOnFromTheIndexedRecord) {
   ExpectFound(LookupCatalogue(dir.Path(), "NG", 3), 7.3 / 60, -0.5);
   ExpectFound(LookupCatalogue(dir.Path(), "IC", 2), 11.0 / 60, -(12 + 49 / 60.0));
   ExpectFound(LookupCatalogue(dir.Path(), "IC", 9), 14.7 / 60, 5 / 60.0);
-  // Indexed, but no record for it up to the end of the file.
-  EXPECT_EQ(LookupCatalogue(dir.Path(), "NG", 4).Status, LookupStatus::NotFound);
+  // Indexed, but no record for it up to the end of a file that ends in the middle of a record:
+  // the file was cut short.
+  EXPECT_EQ(LookupCatalogue(dir.Path(), "NG", 4).Status, LookupStatus::FileError);
   // Index entry 0: no record.
   EXPECT_EQ(LookupCatalogue(dir.Path(), "NG", 5).Status, LookupStatus::NotFound);
 }

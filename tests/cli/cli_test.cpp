@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/cli_runner.h"
@@ -78,6 +81,49 @@ TEST_F(Cli, PlanShowAndConvert) {
   std::string out = ReadFile(dir / "out.csv");
   EXPECT_EQ(out.substr(out.find("\r\n") + 2),
             "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n;;;;P1;;;;;;;;;;;;\r\n");
+}
+
+// What a script sees of a usage error: one line on stderr, beginning like every message of the
+// program, and exit code 2.
+void ExpectUsageError(const CliResult& r, const std::string& args) {
+  EXPECT_EQ(r.exitCode, 2) << args << ": " << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
+  ASSERT_EQ(r.err.rfind("noctarbel-cli: ", 0), 0u) << args << ": " << r.err;
+  const char first = r.err[std::string("noctarbel-cli: ").size()];
+  EXPECT_TRUE(std::isupper(static_cast<unsigned char>(first)) || first == '-') << args << ": " << r.err;
+  EXPECT_EQ(r.out, "") << args;
+}
+
+TEST_F(Cli, EveryUsageErrorIsOneLineWithExitCode2) {
+  WriteFile(dir / "plan.csv", "header;\r\n");
+  const std::string plan = ShellQuote((dir / "plan.csv").string());
+  for (const std::string& args : std::vector<std::string>{
+           "settings --get", "settings --set", "settings --set Glaenge", "settings --set CameraMode=2",
+           "settings --set " + ShellQuote("Observername=Anna "), "no-such-command", "plan", "plan show", "plan nope",
+           "plan show " + plan + " --bogus", "measure --radius 0 x.fit", "measure --radius abc x.fit",
+           "render x.fit y.jpg --gamma 0", "render x.fit y.jpg --lo 5", "lst --at 25:00", "roof", "roof shut"}) {
+    ExpectUsageError(Run(args), args);
+  }
+  EXPECT_EQ(Run("settings --set CameraMode=2").err, "noctarbel-cli: CameraMode cannot be changed: it is always 0\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "station" / "noctarbel.ini")) << "nothing saved on refusal";
+  EXPECT_EQ(Run("no-such-command").err, "noctarbel-cli: Unknown command no-such-command\n");
+}
+
+TEST_F(Cli, AStationFolderThatIsAFileOrCannotBeMadeIsAUsageErrorForEveryCommand) {
+  WriteFile(dir / "file", "not a folder");
+  WriteFile(dir / "plan.csv", "header;\r\n;;;M 51;\r\n");
+  const std::string plan = ShellQuote((dir / "plan.csv").string());
+  for (const std::string& home : {(dir / "file").string(), (dir / "file" / "station").string()}) {
+    for (const std::string& command :
+         std::vector<std::string>{"settings", "settings --get Glaenge", "plan show " + plan, "lookup M51",
+                                  "lst --at 2026-01-01T00:00:00", "horizon", "devices", "fits stats x.fit"}) {
+      const std::string args = "--home " + ShellQuote(home) + " " + command;
+      CliResult r = testing::RunCli(NOCTARBEL_CLI, args, scratch);
+      ExpectUsageError(r, args);
+      EXPECT_NE(r.err.find("station folder " + home), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir / "file"), "not a folder");
 }
 
 TEST_F(Cli, ErrorsAreOneLineAndNonZero) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/test_support.h"
 
 namespace noctarbel {
@@ -48,13 +50,50 @@ TEST(LineReader, CutsOverlongLinesAndGoesOn) {
   EXPECT_FALSE(reader.Next(line));
 }
 
-TEST(TextEncoding, Latin1BecomesUtf8AndUtf8StaysAsItIs) {
-  EXPECT_EQ(ToUtf8FromUtf8OrLatin1("DEC(\xB0)"), "DEC(\xC2\xB0)");
-  EXPECT_EQ(ToUtf8FromUtf8OrLatin1("DEC(\xC2\xB0)"), "DEC(\xC2\xB0)");
+TEST(LineReader, SkipsAByteOrderMarkAndTakesCrLfAndCrLfAlike) {
+  TempDir dir;
+  WriteFile(dir / "bom.txt", "\xEF\xBB\xBF[COM]\r\nkey=1\r\n");
+  EXPECT_EQ(ReadAll(dir / "bom.txt"), (std::vector<std::string>{"[COM]", "key=1"}));
+  WriteFile(dir / "mac.txt", "one\rtwo\r\rfour");
+  EXPECT_EQ(ReadAll(dir / "mac.txt"), (std::vector<std::string>{"one", "two", "", "four"}));
+  // A lone CR inside a CR LF file still ends its row.
+  WriteFile(dir / "mixed.txt", "one\r\ntwo\rthree\r\nfour\n");
+  EXPECT_EQ(ReadAll(dir / "mixed.txt"), (std::vector<std::string>{"one", "two", "three", "four"}));
+  WriteFile(dir / "bom-only.txt", "\xEF\xBB\xBF");
+  EXPECT_TRUE(ReadAll(dir / "bom-only.txt").empty());
+  // A CR LF split between two reads of the file is still one line end, wherever the split
+  // falls.
+  for (size_t length = 0; length <= 40; ++length) {
+    std::string content;
+    const std::string line(length, 'x');
+    while (content.size() < 200000) content += line + "\r\n";
+    WriteFile(dir / "long.txt", content);
+    std::vector<std::string> lines = ReadAll(dir / "long.txt", 100);
+    ASSERT_EQ(lines.size(), content.size() / (length + 2)) << length;
+    ASSERT_EQ(std::count(lines.begin(), lines.end(), line), static_cast<long>(lines.size())) << length;
+  }
+}
+
+TEST(TextEncoding, Windows1252BecomesUtf8AndUtf8StaysAsItIs) {
+  EXPECT_EQ(ToUtf8FromUtf8OrWindows1252("DEC(\xB0)"), "DEC(\xC2\xB0)");
+  EXPECT_EQ(ToUtf8FromUtf8OrWindows1252("DEC(\xC2\xB0)"), "DEC(\xC2\xB0)");
+  EXPECT_EQ(ToUtf8FromUtf8OrWindows1252("\x80 5 \x96 \x84Nebel\x93 \x85"),
+            "\xE2\x82\xAC 5 \xE2\x80\x93 \xE2\x80\x9ENebel\xE2\x80\x9C \xE2\x80\xA6");
+  EXPECT_EQ(ToUtf8FromUtf8OrWindows1252("a\x81"
+                                        "b"),
+            "a\xEF\xBF\xBD"
+            "b")
+      << "undefined in Windows-1252";
   EXPECT_FALSE(IsValidUtf8("\xC2"));
   EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // a surrogate
   EXPECT_TRUE(IsValidUtf8("M 51 \xE2\x80\xB3"));
   EXPECT_EQ(RemoveControlCharacters(std::string("a\0b\tc\r\n", 7)), "ab\tc");
+  EXPECT_EQ(RemoveControlCharacters("L,0\xEF\xBB\xBFR,25"), "L,0R,25") << "a mark left where two files were joined";
+}
+
+TEST(TextEncoding, MessagesStayOnOnePrintableLine) {
+  EXPECT_EQ(JoinedToOneLine("Driver error:\r\nport closed\nretry\rlater\x1B"), "Driver error: port closed retry later");
+  EXPECT_EQ(PrintableText("a\x1B[31m\nb\xFF \xC2\xB0 \xC2\x9B"), "a\\x1B[31m\\x0Ab\\xFF \xC2\xB0 \\xC2\\x9B");
 }
 
 TEST(WriteFileAtomically, ReplacesWholeOrNothing) {
@@ -64,6 +103,12 @@ TEST(WriteFileAtomically, ReplacesWholeOrNothing) {
   std::string error;
   EXPECT_FALSE(WriteFileAtomically(dir / "no" / "such" / "f.txt", "x", &error));
   EXPECT_NE(error.find("cannot create"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "f.txt"), "a\r\nb\r\n");
+  {
+    // Not committed (the writer gave up half-way): the old file stays, the temporary goes.
+    FileReplacement half(dir / "f.txt");
+    ASSERT_TRUE(half.Write("half", 4));
+  }
   EXPECT_EQ(ReadFile(dir / "f.txt"), "a\r\nb\r\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "no temporary left behind";
 }

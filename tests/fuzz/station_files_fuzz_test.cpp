@@ -1,15 +1,20 @@
 // Mutated settings, table and plan files: the readers load what they can or refuse, never
-// crash, never grow beyond their limits, and what they load saves and reloads unchanged.
+// crash, never grow beyond their limits, and what they load saves and reloads unchanged. The
+// same files written by other programs (a byte-order mark, CR, LF or CR LF line ends, the old
+// Windows code page) read exactly as the originals.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "app/event_runtime.h"
 #include "app/filter_tables.h"
 #include "app/settings.h"
 #include "app/station.h"
+#include "astro/horizon.h"
 #include "automation/plan_file.h"
+#include "common/text_file.h"
 #include "tests/test_support.h"
 
 namespace noctarbel {
@@ -28,7 +33,15 @@ class Mutator {
   std::string Mutate(std::string text) {
     int edits = 1 + Pick(8);
     for (int i = 0; i < edits; ++i) {
-      switch (Pick(7)) {
+      switch (Pick(9)) {
+        case 7:  // a byte-order mark, where it belongs or anywhere
+          text.insert(Pick(2) ? 0 : Pick(text.size() + 1), "\xEF\xBB\xBF");
+          break;
+        case 8:  // one line end turned into another
+          if (size_t at = text.find_first_of("\r\n", Pick(text.size() + 1)); at != std::string::npos) {
+            text.replace(at, text.compare(at, 2, "\r\n") == 0 ? 2 : 1, Pick(2) ? "\r" : Pick(2) ? "\n" : "\r\n");
+          }
+          break;
         case 0:  // flip a byte
           if (!text.empty()) text[Pick(text.size())] = static_cast<char>(Pick(256));
           break;
@@ -146,6 +159,119 @@ TEST(StationFilesFuzz, PlanFiles) {
     for (size_t r = 0; r < back.rows.size(); ++r) {
       const auto& cells = station.Planer1.Row(static_cast<int>(r) + 1);
       ASSERT_EQ(back.rows[r], PlanRow(cells.begin() + 1, cells.end())) << "round " << round;
+    }
+  }
+}
+
+// The same text as another program writes it: maybe a byte-order mark, each line end CR, LF or
+// CR LF at random, and maybe in Windows-1252 instead of UTF-8.
+class ForeignWriter {
+ public:
+  explicit ForeignWriter(unsigned seed) : rng_(seed) {}
+
+  std::string Write(const std::vector<std::string>& lines) {
+    const bool windows1252 = Pick(2) == 1;
+    std::string text = windows1252 || Pick(2) == 0 ? "" : "\xEF\xBB\xBF";
+    for (const auto& line : lines) {
+      text += windows1252 ? ToWindows1252(line) : line;
+      text += kLineEnds[Pick(3)];
+    }
+    return text;
+  }
+
+ private:
+  // Only the characters the files below hold.
+  static std::string ToWindows1252(const std::string& utf8) {
+    static const std::pair<const char*, char> kCodes[] = {
+        {"\xC3\xBC", '\xFC'},     {"\xC3\xB6", '\xF6'},     {"\xC3\xA4", '\xE4'},     {"\xC2\xB0", '\xB0'},
+        {"\xE2\x80\x93", '\x96'}, {"\xE2\x80\x9E", '\x84'}, {"\xE2\x80\x9C", '\x93'}, {"\xE2\x82\xAC", '\x80'}};
+    std::string out = utf8;
+    for (const auto& [from, to] : kCodes) {
+      for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + 1)) {
+        out.replace(at, std::string_view(from).size(), 1, to);
+      }
+    }
+    return out;
+  }
+  size_t Pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
+
+  static constexpr const char* kLineEnds[] = {"\r", "\n", "\r\n"};
+  std::mt19937 rng_;
+};
+
+constexpr int kForeignRounds = 200;
+
+TEST(StationFilesFuzz, ForeignLineEndsMarksAndCodePagesReadAlike) {
+  TempDir dir;
+  const std::vector<std::string> settings = {"[COM]",
+                                             "EnableObservatoryControl=1",
+                                             "Comport1=3",
+                                             "[GEO]",
+                                             "Glaenge=11.5",
+                                             "Horizontdatei=Horizont S\xC3\xBC"
+                                             "d.txt",
+                                             "[FITS]",
+                                             "Observername=J\xC3\xB6rg M\xC3\xBCller \xE2\x80\x93 Sternwarte"};
+  const std::vector<std::string> plan = {
+      "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(\xC2\xB0);DEC(');DEC(\");exp.(s);bin/zoom;filter(1..n);"
+      "number;filename;Pause(s);",
+      "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;", "", ";;;;P1;",
+      ";;;\xE2\x80\x9ERosette\xE2\x80\x9C;06;33;45;04;59;54;3*20;2/2;12;2;rosette \xE2\x82\xAC;0;"};
+  const std::vector<std::string> filters = {"L,0", "Rot,25", "Gr\xC3\xBCn,-10", "Blau,15", "H \xE2\x80\x93 alpha,40"};
+  const std::vector<std::string> focus = {"Sommer,1000", "Winter \xE2\x80\x93 kalt,1450"};
+  const std::vector<std::string> horizon = {
+      "# S\xC3\xBC"
+      "den: B\xC3\xA4"
+      "ume",
+      "0 10", "10;20", "20 10", "355 12.5"};
+
+  auto writeAll = [&](const std::filesystem::path& folder,
+                      const std::function<std::string(const std::vector<std::string>&)>& write) {
+    std::filesystem::create_directories(folder);
+    WriteFile(folder / "noctarbel.ini", write(settings));
+    WriteFile(folder / "plan.csv", write(plan));
+    WriteFile(folder / "filterwheel.txt", write(filters));
+    WriteFile(folder / "focustable.txt", write(focus));
+    WriteFile(folder / "horizon.txt", write(horizon));
+  };
+  writeAll(dir / "original", [](const std::vector<std::string>& lines) { return JoinLinesCrLf(lines); });
+  const auto original = dir / "original";
+  const SettingsRecord expectedSettings = LoadSettingsFile(original / "noctarbel.ini");
+  ASSERT_EQ(expectedSettings.Observername, "J\xC3\xB6rg M\xC3\xBCller \xE2\x80\x93 Sternwarte");
+  const PlanFileContent expectedPlan = ReadPlanFile(original / "plan.csv");
+  ASSERT_EQ(expectedPlan.rows.size(), 3u);
+  FilterTable expectedFilters;
+  LoadFilterTable(expectedFilters, original, true);
+  FocusTable expectedFocus;
+  LoadFocusTable(expectedFocus, original);
+  HorizonTable expectedHorizon;
+  ASSERT_EQ(LoadHorizonFile(original / "horizon.txt", expectedHorizon).Accepted, 4);
+
+  ForeignWriter foreign(1252);
+  for (int round = 0; round < kForeignRounds; ++round) {
+    const auto folder = dir / "foreign";
+    writeAll(folder, [&](const std::vector<std::string>& lines) { return foreign.Write(lines); });
+    const SettingsRecord loaded = LoadSettingsFile(folder / "noctarbel.ini");
+    for (const auto& key : SettingKeys()) {
+      ASSERT_EQ(FormatSettingValue(loaded, key), FormatSettingValue(expectedSettings, key)) << round << " " << key.key;
+    }
+    const PlanFileContent plan = ReadPlanFile(folder / "plan.csv");
+    ASSERT_TRUE(plan.ok) << plan.error;
+    ASSERT_EQ(plan.rows, expectedPlan.rows) << round;
+    FilterTable filterTable;
+    LoadFilterTable(filterTable, folder, true);
+    ASSERT_EQ(filterTable.FilterNames, expectedFilters.FilterNames) << round;
+    ASSERT_EQ(filterTable.FilterOffsets, expectedFilters.FilterOffsets) << round;
+    FocusTable focusTable;
+    LoadFocusTable(focusTable, folder);
+    ASSERT_EQ(focusTable.FocusNames, expectedFocus.FocusNames) << round;
+    ASSERT_EQ(focusTable.FocusPositions, expectedFocus.FocusPositions) << round;
+    HorizonTable horizonTable;
+    LoadHorizonFile(folder / "horizon.txt", horizonTable);
+    ASSERT_EQ(horizonTable.Count, expectedHorizon.Count) << round;
+    for (int k = 0; k < horizonTable.Count; ++k) {
+      ASSERT_EQ(horizonTable.Points[k].Azimuth, expectedHorizon.Points[k].Azimuth) << round;
+      ASSERT_EQ(horizonTable.Points[k].Altitude, expectedHorizon.Points[k].Altitude) << round;
     }
   }
 }

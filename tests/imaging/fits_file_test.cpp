@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -141,7 +143,7 @@ TEST_F(FitsFileTest, ScaledWordsFollowTheLoaderRules) {
   EXPECT_NE(testing::ReadFile(Path("s2.fit")).find("BSCALE  =                    1 "), std::string::npos);
 }
 
-TEST_F(FitsFileTest, ColourImagesLoadWithoutPixels) {
+TEST_F(FitsFileTest, ColourAndHeaderOnlyFilesLoadWithoutPixels) {
   std::vector<std::string> cards = {FitsCard("SIMPLE", "T"),         FitsCard("BITPIX", "8"), FitsCard("NAXIS", "3"),
                                     FitsCard("NAXIS1", "4"),         FitsCard("NAXIS2", "2"), FitsCard("NAXIS3", "3"),
                                     FitsCard("CSPACE", "'RGB     '")};
@@ -150,6 +152,14 @@ TEST_F(FitsFileTest, ColourImagesLoadWithoutPixels) {
   EXPECT_EQ(image.Planes, 3);
   EXPECT_EQ(image.Width(), 0);
   EXPECT_FALSE(image.HasPixels());
+  // NAXIS = 0: a header without a data unit, as observatories write for metadata.
+  cards = {FitsCard("SIMPLE", "T"), FitsCard("BITPIX", "16"), FitsCard("NAXIS", "0"), FitsCard("EXPTIME", "30.0")};
+  Timgbuffer header;
+  ASSERT_TRUE(header.LoadFits(Write("h.fit", FitsHeaderBytes(cards)))) << header.LastError();
+  EXPECT_FALSE(header.HasPixels());
+  EXPECT_EQ(header.Width(), 0);
+  EXPECT_EQ(header.Exposure, 30.0);
+  EXPECT_EQ(header.CardCount(), 5);
 }
 
 TEST_F(FitsFileTest, DecodesFilterDateExposureAndBinning) {
@@ -187,6 +197,9 @@ TEST_F(FitsFileTest, DecodesFilterDateExposureAndBinning) {
   Timgbuffer e = load({FitsCard("DATE-OBS", "'2021-03-04'"), FitsCard("TIME-OBS", "'01:30:00'"),
                        FitsCard("DATE", "'2030-01-01T00:00:00'")});
   EXPECT_EQ(e.ObservationDate, "2021-03-04T01:30:00.000");
+  // Trailing blanks of a string are not part of it (astropy pads short strings so).
+  Timgbuffer f = load({FitsCard("DATE-OBS", "'2021-03-04'"), FitsCard("UT", "'01:02   '")});
+  EXPECT_EQ(f.ObservationDate, "2021-03-04T01:02:00.000");
 }
 
 TEST_F(FitsFileTest, BadFilesAreRefusedWithAReason) {
@@ -239,6 +252,29 @@ TEST_F(FitsFileTest, SaveFailsCleanlyInAMissingFolder) {
   image.SetSize(2, 2, PixelType::Bits16);
   EXPECT_FALSE(image.SaveFits(Path("no/such/folder/x.fit")));
   EXPECT_NE(image.LastError().find("cannot create"), std::string::npos);
+}
+
+TEST_F(FitsFileTest, ASaveThatCannotBeCompletedKeepsTheEarlierFile) {
+  Timgbuffer good;
+  good.SetSize(20, 10, PixelType::Bits16);
+  good.SetPixel(3, 4, 1234);
+  ASSERT_TRUE(good.SaveFits(Path("m51.fit")));
+  const std::string before = testing::ReadFile(Path("m51.fit"));
+  Timgbuffer big;
+  big.SetSize(400, 300, PixelType::Bits16);
+  // The disk fills up after 100 kB: files may grow no further than that.
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit full{100000, limit.rlim_max};
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  const bool saved = big.SaveFits(Path("m51.fit"));
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
+  EXPECT_NE(big.LastError().find("cannot write"), std::string::npos) << big.LastError();
+  EXPECT_EQ(testing::ReadFile(Path("m51.fit")), before) << "the earlier file is untouched";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1) << "no temporary left behind";
 }
 
 }  // namespace

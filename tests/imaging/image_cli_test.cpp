@@ -1,5 +1,6 @@
 // The image commands of noctarbel-cli, run as a separate program.
 
+#include <fitsio.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -12,6 +13,7 @@
 
 #include "imaging/image_buffer.h"
 #include "imaging/jpeg_codec.h"
+#include "tests/imaging/fits_test_files.h"
 #include "tests/imaging/synthetic_frames.h"
 #include "tests/test_support.h"
 
@@ -145,6 +147,94 @@ TEST_F(ImageCliTest, RenderWritesAJpegOfTheImageSize) {
   EXPECT_GT(picture.Pixels[99 * 320 + 149], 247);  // star centre above white
 }
 
+// fitsverify's verdict on a file: exit status 0 and "verification OK", or its report.
+std::string FitsverifyProblems(const std::string& path) {
+  std::string command = std::string(NOCTARBEL_FITSVERIFY) + " -q '" + path + "' 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char buffer[512];
+  while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+  const int status = pipe != nullptr ? pclose(pipe) : -1;
+  return status == 0 && output.find("verification OK") != std::string::npos ? std::string() : output;
+}
+
+TEST_F(ImageCliTest, CopyWritesAValidFileFromACubeAndForeignHeaderBytes) {
+  using testing::FitsCard;
+  // A 4 x 2 x 3 cube with a world coordinate system for its three axes, a Latin-1 observer
+  // name and a UTF-8 degree sign in a comment.
+  std::vector<std::string> cards = {FitsCard("SIMPLE", "                   T"),
+                                    FitsCard("BITPIX", "                  16"),
+                                    FitsCard("NAXIS", "                   3"),
+                                    FitsCard("NAXIS1", "                   4"),
+                                    FitsCard("NAXIS2", "                   2"),
+                                    FitsCard("NAXIS3", "                   3"),
+                                    FitsCard("WCSAXES", "                   3"),
+                                    FitsCard("CTYPE1", "'RA---TAN'"),
+                                    FitsCard("CTYPE2", "'DEC--TAN'"),
+                                    FitsCard("CTYPE3", "'WAVE    '"),
+                                    FitsCard("CRPIX3", "                 1.0"),
+                                    FitsCard("CRVAL3", "             6.5E-07"),
+                                    FitsCard("PC3_3", "                 1.0"),
+                                    FitsCard("OBSERVER", "'M\xFCller '"),
+                                    FitsCard("CCD-TEMP",
+                                             "               -15.0 / \xC2\xB0"
+                                             "C")};
+  std::vector<int> values;
+  for (int i = 0; i < 4 * 2 * 3; ++i) values.push_back(100 + i);
+  std::string data = testing::BigEndian16(values);
+  data.resize((data.size() + 2879) / 2880 * 2880, '\0');
+  testing::WriteFile(Path("cube.fit"), testing::FitsHeaderBytes(cards) + data);
+  ASSERT_NE(FitsverifyProblems(Path("cube.fit")), "") << "the test file itself is no valid 2-D image";
+
+  CliRun copy = Cli("fits copy '" + Path("cube.fit") + "' '" + Path("plane.fit") + "'");
+  ASSERT_EQ(copy.exitCode, 0) << copy.err;
+  // What was changed is said, one line each.
+  EXPECT_EQ(std::count(copy.err.begin(), copy.err.end(), '\n'), 2) << copy.err;
+  EXPECT_NE(copy.err.find("only the first image plane (4 x 2) is written"), std::string::npos) << copy.err;
+  EXPECT_NE(copy.err.find("2 header cards hold bytes that are not 7-bit ASCII"), std::string::npos) << copy.err;
+  EXPECT_EQ(FitsverifyProblems(Path("plane.fit")), "");
+
+  fitsfile* file = nullptr;
+  int status = 0;
+  ASSERT_EQ(fits_open_file(&file, Path("plane.fit").c_str(), READONLY, &status), 0);
+  int bitpix = 0, naxis = 0;
+  long axes[3] = {};
+  fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
+  EXPECT_EQ(naxis, 2);
+  EXPECT_EQ(axes[0], 4);
+  EXPECT_EQ(axes[1], 2);
+  std::vector<long> pixels(8);
+  int anynul = 0;
+  fits_read_img(file, TLONG, 1, 8, nullptr, pixels.data(), &anynul, &status);
+  EXPECT_EQ(pixels, (std::vector<long>{100, 101, 102, 103, 104, 105, 106, 107})) << "the first plane";
+  char observer[FLEN_VALUE] = {};
+  fits_read_key(file, TSTRING, "OBSERVER", observer, nullptr, &status);
+  EXPECT_EQ(std::string(observer), "M?ller");
+  fits_close_file(file, &status);
+  EXPECT_EQ(status, 0);
+}
+
+TEST_F(ImageCliTest, AHeaderOnlyFileShowsItsHeaderAndStats) {
+  using testing::FitsCard;
+  testing::WriteFile(
+      Path("header.fit"),
+      testing::FitsHeaderBytes({FitsCard("SIMPLE", "                   T"), FitsCard("BITPIX", "                   8"),
+                                FitsCard("NAXIS", "                   0"),
+                                FitsCard("DATE-OBS", "'2024-01-02T03:04:05'"), FitsCard("UT", "'03:04:05   '")}));
+  CliRun header = Cli("fits header '" + Path("header.fit") + "'");
+  ASSERT_EQ(header.exitCode, 0) << header.err;
+  EXPECT_NE(header.out.find("NAXIS   =                    0"), std::string::npos);
+  CliRun stats = Cli("fits stats --json '" + Path("header.fit") + "'");
+  ASSERT_EQ(stats.exitCode, 0) << stats.err;
+  auto json = nlohmann::json::parse(stats.out);
+  EXPECT_EQ(json["width"], 0);
+  EXPECT_EQ(json["bitpix"], 8);
+  EXPECT_EQ(json["date_obs"], "2024-01-02T03:04:05.000");
+  // There is no image to copy, measure or render; that is said, not done.
+  ExpectOneErrorLine(Cli("fits copy '" + Path("header.fit") + "' '" + Path("x.fit") + "'"));
+  EXPECT_FALSE(std::filesystem::exists(Path("x.fit")));
+}
+
 TEST_F(ImageCliTest, ErrorsAreOneLineAndNonZero) {
   testing::WriteFile(Path("text.fit"), "not an image at all");
   ExpectOneErrorLine(Cli("fits stats '" + Path("missing.fit") + "'"));
@@ -155,6 +245,13 @@ TEST_F(ImageCliTest, ErrorsAreOneLineAndNonZero) {
   ExpectOneErrorLine(Cli("measure --radius 0 '" + file + "'"));
   ExpectOneErrorLine(Cli("render '" + file + "' '" + Path("x.jpg") + "' --gamma 0"));
   ExpectOneErrorLine(Cli("fits copy '" + file + "' '" + Path("no/such/dir/x.fit") + "'"));
+  // Header bytes quoted in a message are printable and stay on the line.
+  std::vector<std::string> cards = testing::BasicCards(16, 2, 2);
+  cards[2] = testing::FitsCard("NAXIS", "\x1B[2J\n2");
+  testing::WriteFile(Path("escape.fit"), testing::FitsHeaderBytes(cards) + std::string(2880, '\0'));
+  bad = Cli("fits stats '" + Path("escape.fit") + "'");
+  ExpectOneErrorLine(bad);
+  EXPECT_NE(bad.err.find("bad NAXIS value '\\x1B[2J\\x0A2'"), std::string::npos) << bad.err;
   EXPECT_NE(Cli("render '" + file + "' '" + Path("x.jpg") + "' --lo 5").exitCode, 0);
   EXPECT_NE(Cli("render '" + file + "' '" + Path("x.jpg") + "' --auto --lo 5 --hi 9").exitCode, 0);
 }
