@@ -126,7 +126,7 @@ TEST_F(RoofCommandTest, WithControlOffNothingIsSentAndNothingClaimsSuccess) {
   for (const char* action : {"open", "close"}) {
     result = Run(std::string("roof ") + action);
     EXPECT_EQ(result.exitCode, 1) << action;
-    EXPECT_EQ(result.err, "noctarbel-cli: observatory control is off: the roof was not moved\n");
+    EXPECT_EQ(result.err, "noctarbel-cli: Observatory control is off: the roof was not moved\n");
     result = Run(std::string("roof ") + action + " --json");
     EXPECT_EQ(result.exitCode, 1) << action;
     EXPECT_EQ(nlohmann::json::parse(result.out)["ok"], false);
@@ -134,6 +134,15 @@ TEST_F(RoofCommandTest, WithControlOffNothingIsSentAndNothingClaimsSuccess) {
   }
   EXPECT_EQ(roof->RoofQueries(), 0);
   EXPECT_EQ(roof->RoofPulses(), 0);
+}
+
+TEST_F(RoofCommandTest, UsageErrorsAreOneLineAndExitTwo) {
+  for (const char* args : {"roof open --port ''", "roof sideways", "roof"}) {
+    CliResult result = Run(args);
+    EXPECT_EQ(result.exitCode, 2) << args;
+    EXPECT_EQ(Lines(result.err), 1) << args << ": " << result.err;
+    EXPECT_TRUE(result.out.empty()) << args;
+  }
 }
 
 TEST_F(RoofCommandTest, CloseParksTheTelescopeThenClosesTheRoof) {
@@ -162,7 +171,7 @@ TEST_F(RoofCommandTest, FailuresExitNonZeroWithAndWithoutJson) {
       // No telescope chosen: it cannot be parked, so the roof stays.
       CliResult result = Run(std::string("roof ") + action + json + " " + Port(*roof));
       EXPECT_EQ(result.exitCode, 1) << action << json;
-      EXPECT_NE(result.err.find("no telescope is chosen"), std::string::npos) << result.err;
+      EXPECT_NE(result.err.find("No telescope is chosen"), std::string::npos) << result.err;
       EXPECT_EQ(Lines(result.err), 1);
       if (*json) {
         EXPECT_EQ(nlohmann::json::parse(result.out)["ok"], false);
@@ -192,7 +201,7 @@ TEST_F(RoofCommandTest, RainWhileOpeningRunsTheEmergencyAndFails) {
   auto roof = PtyEmulator::Roof(config);
   CliResult result = Run("roof open " + Port(*roof));
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.err, "noctarbel-cli: rain while the roof was opening: telescope parked, roof closed\n");
+  EXPECT_EQ(result.err, "noctarbel-cli: Rain while the roof was opening: telescope parked, roof closed\n");
   EXPECT_EQ(roof->RoofStatus(), 0x06);  // closed, raining
   EXPECT_EQ(roof->RoofPulses(), 2);
   EXPECT_FALSE(roof->RoofOutput());
@@ -216,7 +225,7 @@ TEST_F(RoofCommandTest, ASignalDuringThePulseSwitchesTheOutputOff) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(roof->RoofOutput()) << signals;
     if (signals == 1) {
-      EXPECT_NE(ReadFile(scratch / "cli.err").find("interrupted by SIGTERM"), std::string::npos);
+      EXPECT_NE(ReadFile(scratch / "cli.err").find("Interrupted by SIGTERM"), std::string::npos);
     }
   }
 }
