@@ -27,6 +27,7 @@ enum class ControlKind {
   PaintBox,
   PageControl,
   Page,
+  UpDown,  // a pair of arrows; the value says which was clicked (> 0 up, < 0 down)
 };
 
 enum class ControlProperty { Text, Value, Checked, Enabled, Visible, Colour, Caption, Items, Selection, Hint, Range };

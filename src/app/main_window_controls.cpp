@@ -118,7 +118,7 @@ void DeclareCameraGroup(Declarer d) {
   d.Disabled(d.Add("ExposeButton", ControlKind::Button, "Exposure"));
   d.Disabled(d.Add("StopButton", ControlKind::Button, "Stop"));
   d.Add("ExposeSecEdit", ControlKind::Edit, "Exp. (s)").text = "1";
-  d.Add("ExposureUpDown", ControlKind::Button, "", "Change the exposure time");
+  d.Add("ExposureUpDown", ControlKind::UpDown, "", "Change the exposure time");
   d.Disabled(d.Spin("BinningEdit1", "Binning", 1, 4, 2));
   d.Spin("ZoomEdit1", "Zoom", 1, 5, 1);
   d.Disabled(d.Spin("FilterEdit", "Filter", 1, 9, 1));

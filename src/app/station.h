@@ -13,6 +13,9 @@
 #include "app/station_core.h"
 #include "app/string_grid.h"
 #include "app/ui.h"
+#include "devices/viewer_window.h"
+#include "imaging/display.h"
+#include "imaging/image_buffer.h"
 
 namespace noctarbel {
 
@@ -54,6 +57,20 @@ class Station : public StationCore {
   Timer WaitTimer;     // the executor's pauses, 1000 ms
 
   StationHooks Hooks;
+
+  // The camera controls' own state: the warm-up in progress, the manual exposure's image
+  // (its pixel block is reused from one exposure to the next).
+  bool WarmUpRequested = false;
+  Timgbuffer ExposureFrame;
+  // The image viewer window's own state (display mode, overlays); the window repaints when
+  // it hears of a change.
+  ViewerWindowState ViewerWindow;
+  std::function<void()> OnViewerChanged;
+  // The main window's preview picture (PaintBox1); the window repaints it when it hears of
+  // a new one.
+  Bitmap8 Preview;
+  int PreviewPaletteEntries = 256;
+  std::function<void()> OnPreviewChanged;
 
   // The settings dialog saw a profile saved since it was last shown.
   bool SetupProfileSaved = false;

@@ -9,7 +9,8 @@ StationCore::StationCore(Runtime& clock, StationPaths paths)
       Mount(*this),
       Observatory(*this),
       Focuser(*this),
-      FilterWheel(*this) {}
+      FilterWheel(*this),
+      Camera(*this) {}
 
 StationCore::~StationCore() = default;
 

@@ -20,6 +20,9 @@
 #include "app/settings.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
+#include "guiding/star_offset.h"
+#include "imaging/viewer.h"
+#include "devices/camera_operations.h"
 #include "devices/device_hub.h"
 #include "devices/focuser_operations.h"
 #include "devices/mount_operations.h"
@@ -52,6 +55,17 @@ class StationCore {
   ObservatoryOperations Observatory;
   FocuserOperations Focuser;
   FilterWheelOperations FilterWheel;
+  CameraOperations Camera;
+
+  // The image viewer's images and stack (the window shows them; a plan run also hands its
+  // images and stacks to it headless, for the web-monitor picture).
+  ImageViewer Viewer;
+
+  // The last star offset measured (centring moves by it) and the guide offset of the last
+  // guided image (stacking shifts by it); zero at start-up.
+  StarOffset StarOffsetArcsec;
+  double GuideX = 0;
+  double GuideY = 0;
 
   // A context for a manual operation: only an emergency interrupts it.
   OperationContext BeginOperation() { return Operations.Begin(); }

@@ -14,5 +14,6 @@ void RegisterPlanCommands(CLI::App& app, CliContext& context);
 void RegisterAstroCommands(CLI::App& app, CliContext& context);
 void RegisterImageCommands(CLI::App& app, CliContext& context);
 void RegisterDeviceCommands(CLI::App& app, CliContext& context);
+void RegisterCameraCommands(CLI::App& app, CliContext& context);
 
 }  // namespace noctarbel::cli

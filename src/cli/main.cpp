@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
   RegisterAstroCommands(app, context);
   RegisterImageCommands(app, context);
   RegisterDeviceCommands(app, context);
+  RegisterCameraCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

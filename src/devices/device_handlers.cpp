@@ -1,11 +1,13 @@
 #include "devices/device_handlers.h"
 
 #include "app/station.h"
+#include "devices/camera_control.h"
 #include "devices/device_support.h"
 #include "devices/focuser_control.h"
 #include "devices/horizon_window.h"
 #include "devices/observatory.h"
 #include "devices/telescope_control.h"
+#include "devices/viewer_window.h"
 
 namespace noctarbel {
 
@@ -112,6 +114,8 @@ void InstallDeviceHandlers(Station& station) {
 
   station.SetHandler(kMain, "ConnectAllBtn", ConnectAllBtnClick);
   InstallHorizonWindow(station);
+  InstallCameraHandlers(station);
+  InstallViewerWindow(station);
 
   Station* st = &station;
   station.Timer1.SetHandler([st] { Timer1Timer(*st); });

@@ -8,6 +8,7 @@
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
+#include "guiding/pulse_guide.h"
 
 namespace noctarbel {
 
@@ -233,6 +234,33 @@ bool MountOperations::MoveXY(OperationContext& op, double x, double y) {
       if (!op.MayContinue()) return Interrupted(op, "Move");
       core_.SetStatus("Slew timeout error");
       return false;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure("Telescope error", e);
+    return false;
+  }
+}
+
+bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !Connected()) return false;
+  if (!op.MayContinue()) return false;
+  const SettingsRecord& s = core_.Settings;
+  try {
+    const double dec = scope->Declination();
+    bool west = false;
+    if (core_.Run.PierSideAvailable) {
+      try {
+        west = scope->SideOfPier() == PierSide::West;
+      } catch (const DeviceError&) {
+        core_.Run.PierSideAvailable = false;
+      }
+    }
+    const PulseGuideSettings settings{s.PulseGuideSpeed, s.InvertRAguiding, s.InvertDECguiding,
+                                      s.InvertPiersideguiding, s.OvercorrectionGuiding};
+    for (const PulseCommand& pulse : PulseGuidePlan(x, y, dec, west, settings)) {
+      scope->PulseGuide(pulse.Direction, pulse.Milliseconds);
     }
     return true;
   } catch (const std::exception& e) {

@@ -80,6 +80,10 @@ class MountOperations {
   // Relative move: x along right ascension on the sky, y in declination, both in degrees;
   // waits for the mount. False when not connected, interrupted or failed.
   bool MoveXY(OperationContext& op, double x, double y);
+  // Pulse-guides by x, y arc seconds on the sky (right ascension, declination), converted
+  // with the guiding settings; nothing without a connected mount. False on a driver error or
+  // when the operation may not go on.
+  bool PulseGuideXY(OperationContext& op, double x, double y);
   void AbortSlew();
   // Switches tracking when the mount lets it be set.
   void SetTracking(bool on);

@@ -17,6 +17,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <climits>
 #include <cmath>
@@ -137,6 +138,27 @@ QWidget* ControlBinder::Create(const std::string& name, QWidget* parent) {
       QPalette palette = box->palette();
       palette.setColor(QPalette::Window, Qt::black);
       box->setPalette(palette);
+      widget = box;
+      break;
+    }
+    case ControlKind::UpDown: {
+      // Two small arrows, one above the other; a click sets the store's value to the
+      // direction and goes to the control's handler.
+      auto* box = new QWidget(parent);
+      auto* column = new QVBoxLayout(box);
+      column->setContentsMargins(0, 0, 0, 0);
+      column->setSpacing(0);
+      for (int direction : {1, -1}) {
+        auto* arrow = new QToolButton(box);
+        arrow->setArrowType(direction > 0 ? Qt::UpArrow : Qt::DownArrow);
+        arrow->setFixedSize(18, 12);
+        arrow->setAutoRepeat(true);
+        connect(arrow, &QToolButton::clicked, this, [this, name, direction] {
+          store_.SetValue(name, direction);
+          Clicked(name);
+        });
+        column->addWidget(arrow);
+      }
       widget = box;
       break;
     }
@@ -425,6 +447,7 @@ void ControlBinder::Apply(const std::string& name, ControlProperty what) {
     case ControlKind::PaintBox:
     case ControlKind::Grid:
     case ControlKind::PageControl:
+    case ControlKind::UpDown:
       return;
   }
 }

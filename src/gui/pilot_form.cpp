@@ -179,10 +179,6 @@ QWidget* TPilotForm1::MakeDeviceGroups(QWidget* parent) {
   auto* cameraRow = new QHBoxLayout(camera);
   auto* controls = new QVBoxLayout();
   builder_->AddLines(camera, controls, CameraControlLines());
-  // The exposure time's up/down arrows.
-  auto* upDown = static_cast<QPushButton*>(binder_->Widget("ExposureUpDown"));
-  upDown->setText(QStringLiteral("\u25B2\u25BC"));
-  upDown->setFixedWidth(upDown->fontMetrics().horizontalAdvance(upDown->text()) + 16);
   controls->addStretch(1);
   auto* preview = new QVBoxLayout();
   builder_->AddLines(camera, preview, CameraPreviewLines());

@@ -172,6 +172,16 @@ int Timgbuffer::Allocate(int width, int height, PixelType type, bool zeroed) {
 
 int Timgbuffer::SetSize(int width, int height, PixelType type) { return Allocate(width, height, type, true); }
 
+int Timgbuffer::SetSizeReusing(int width, int height, PixelType type, Timgbuffer& donor) {
+  if (&donor != this) {
+    memory_ = std::move(donor.memory_);
+    donor.memory_.Release();
+    donor.width_ = 0;
+    donor.height_ = 0;
+  }
+  return Allocate(width, height, type, false);
+}
+
 size_t Timgbuffer::Index(int x, int y) const {
   std::int64_t index = static_cast<std::int64_t>(y - 1) * width_ + (x - 1);
   if (index < 0 || index >= kMaxImagePixels) throw std::out_of_range("pixel index out of range");

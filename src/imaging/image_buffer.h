@@ -35,6 +35,10 @@ class Timgbuffer {
   // 0, or -1 when the memory cannot be had (or the size is not a valid image size); the
   // buffer then has no pixels. Writes the BITPIX card; new pixels are zero.
   int SetSize(int width, int height, PixelType type);
+  // As SetSize, for a caller that overwrites every pixel: the pixels are not cleared, and the
+  // pixel block of `donor` (which is left without pixels) is taken over and reused when it has
+  // the size. A fresh block of a large frame costs more to touch than to fill.
+  int SetSizeReusing(int width, int height, PixelType type, Timgbuffer& donor);
   int Width() const { return width_; }
   int Height() const { return height_; }
   PixelType Type() const { return type_; }

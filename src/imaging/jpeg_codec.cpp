@@ -1,5 +1,7 @@
 #include "imaging/jpeg_codec.h"
 
+#include "common/text_file.h"
+
 #include <turbojpeg.h>
 
 #include <algorithm>
@@ -97,12 +99,10 @@ bool DecodeJpeg(const std::uint8_t* data, size_t size, Picture& out, std::string
 }
 
 bool WriteBinaryFile(const std::string& fileName, const std::vector<std::uint8_t>& bytes, std::string* error) {
-  std::FILE* file = std::fopen(fileName.c_str(), "wb");
-  if (file == nullptr) return Fail(error, "cannot create " + fileName + ": " + std::strerror(errno));
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  ok = std::fclose(file) == 0 && ok;
-  if (!ok) return Fail(error, "cannot write " + fileName);
-  return true;
+  // Through a temporary file: a failed write never spoils a picture that was there.
+  FileReplacement file(fileName);
+  if (file.Write(bytes.data(), bytes.size()) && file.Commit()) return true;
+  return Fail(error, file.Error());
 }
 
 bool ReadBinaryFile(const std::string& fileName, std::vector<std::uint8_t>& bytes, std::string* error) {

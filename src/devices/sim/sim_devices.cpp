@@ -287,9 +287,37 @@ std::unique_ptr<ITelescope> SimulatorBackend::CreateTelescope(const std::string&
 }
 
 std::unique_ptr<ICamera> SimulatorBackend::CreateCamera(const std::string& id, DeviceContext& context) {
-  Check(id, kSimCameraId);
+  const std::string trimmed(TrimBlanks(id));
+  const size_t query = trimmed.find('?');
+  Check(trimmed.substr(0, query), kSimCameraId);
+  if (query != std::string::npos) ConfigureCamera(trimmed.substr(query + 1), world_->Camera.Config);
   Bind(context);
   return std::make_unique<SimCamera>(*world_);
+}
+
+void SimulatorBackend::ConfigureCamera(const std::string& query, CameraConfig& config) {
+  // "width=6248&height=4176&pixel=3.76&readout=2.5": a sensor of another size, for trying
+  // the station with the frames of a large camera.
+  size_t start = 0;
+  while (start <= query.size()) {
+    const size_t end = std::min(query.find('&', start), query.size());
+    const std::string pair = query.substr(start, end - start);
+    start = end + 1;
+    if (pair.empty()) continue;
+    const size_t equals = pair.find('=');
+    const std::string key = ToLowerAscii(pair.substr(0, equals));
+    const auto parsed = equals == std::string::npos ? std::nullopt : ParseFloat(pair.substr(equals + 1));
+    const double value = parsed.value_or(-1);
+    if ((key == "width" || key == "height") && value > 0 && value <= 20000 && value == std::floor(value)) {
+      (key == "width" ? config.Width : config.Height) = static_cast<int>(value);
+    } else if (key == "pixel" && value > 0 && value <= 100) {
+      config.PixelSizeUm = value;
+    } else if (key == "readout" && value >= 0 && value <= 600) {
+      config.FullReadoutSeconds = value;
+    } else {
+      throw DeviceError("Simulated camera: \"" + pair + "\" is not a width, height, pixel or readout setting");
+    }
+  }
 }
 
 std::unique_ptr<IFocuser> SimulatorBackend::CreateFocuser(const std::string& id, DeviceContext& context) {

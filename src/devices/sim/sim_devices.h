@@ -12,8 +12,11 @@
 namespace noctarbel {
 
 struct SimWorld;
+struct CameraConfig;
 
 inline constexpr const char* kSimTelescopeId = "sim:telescope";
+// The camera may carry its sensor in the identifier: "sim:camera?width=6248&height=4176"
+// (also pixel=MICROMETRES, readout=SECONDS for the whole frame).
 inline constexpr const char* kSimCameraId = "sim:camera";
 inline constexpr const char* kSimFocuserId = "sim:focuser";
 inline constexpr const char* kSimFilterWheelId = "sim:filterwheel";
@@ -36,6 +39,7 @@ class SimulatorBackend : public DeviceBackend {
 
  private:
   static void Check(const std::string& id, const char* expected);
+  static void ConfigureCamera(const std::string& query, CameraConfig& config);
   // The world follows the clock and site of the station that made the latest driver.
   void Bind(DeviceContext& context);
 
