@@ -323,6 +323,7 @@ void StopButtonClick(Station& station) {
   Controls& main = station.Main;
   station.Run.AbortRequested = true;
   station.ExposeTimer.Stop();
+  main.SetChecked("RepeatExpCheckBox", false);
   main.SetEnabled("StopButton", false);
   if (station.Hooks.StopManualFocusSeries) station.Hooks.StopManualFocusSeries();
   main.SetEnabled("ExposeButton", true);

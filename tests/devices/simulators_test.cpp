@@ -25,7 +25,9 @@ struct MeasuredStar {
 
 double Background(const ImageArrayData& image) {
   std::vector<std::int32_t> sample;
-  for (size_t i = 0; i < image.Pixels.size(); i += 97) sample.push_back(image.Pixels[i]);
+  for (size_t i = 0; i < image.Count(); i += 97) {
+    sample.push_back(image.At(static_cast<int>(i % image.Width), static_cast<int>(i / image.Width)));
+  }
   std::nth_element(sample.begin(), sample.begin() + static_cast<long>(sample.size() / 2), sample.end());
   return sample[sample.size() / 2];
 }
@@ -296,7 +298,7 @@ TEST_F(SimulatorTest, ExposuresTakeTheirTimeAndTheSubFrameSetsTheImage) {
   ImageArrayData sub = Expose(0.5);
   EXPECT_EQ(sub.Width, 100);
   EXPECT_EQ(sub.Height, 80);
-  EXPECT_EQ(sub.Pixels.size(), 8000u);
+  EXPECT_EQ(sub.Count(), 8000u);
 
   camera->SetNumX(700);  // (10 + 700) * 2 > 1280
   EXPECT_THROW(camera->StartExposure(1, true), DeviceError);
@@ -416,13 +418,13 @@ TEST_F(SimulatorTest, DarkFramesShowHotPixelsAndDarkCurrentButNoStars) {
   GotoTracking(Scope()->RightAscension(), Scope()->Declination());
   const ImageArrayData light = Expose(60);
   const ImageArrayData dark = Expose(60, false);
-  EXPECT_EQ(*std::max_element(light.Pixels.begin(), light.Pixels.end()), 65535);  // the target saturates
+  EXPECT_EQ(*std::max_element(light.Pixels16.begin(), light.Pixels16.end()), 65535);  // the target saturates
   const double bias = World().Camera.Config.BiasAdu;
   const double darkLevel = Background(dark);
   EXPECT_GT(darkLevel, bias + 5);  // 60 s of dark current at ambient temperature
   EXPECT_LT(darkLevel, bias + 40);
   auto bright = [&](const ImageArrayData& image) {
-    return std::count_if(image.Pixels.begin(), image.Pixels.end(), [&](int v) { return v > darkLevel + 300; });
+    return std::count_if(image.Pixels16.begin(), image.Pixels16.end(), [&](int v) { return v > darkLevel + 300; });
   };
   const long hot = bright(dark);
   EXPECT_GT(hot, 100);

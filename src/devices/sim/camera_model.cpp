@@ -32,7 +32,9 @@ void CameraModel::FoldTemperature(DateTime now) {
   temperatureKnown_ = true;
 }
 
-double CameraModel::CCDTemperature() { return TemperatureAt(world_.Now()); }
+// Reported to a tenth of a degree, as camera drivers do: a sensor warming towards a target
+// reaches it rather than creeping up on it for ever.
+double CameraModel::CCDTemperature() { return std::round(TemperatureAt(world_.Now()) * 10.0) / 10.0; }
 
 double CameraModel::CoolerPower() {
   if (!coolerOn_) return 0;
@@ -124,6 +126,7 @@ void CameraModel::StartExposure(double seconds, bool light) {
 
 void CameraModel::StopExposure() {
   const DateTime now = world_.Now();
+  ++stopsReceived_;
   if (!exposing_) return;
   const double elapsed = (now - exposureStart_) * kSecondsPerDay;
   if (elapsed < exposureSeconds_) {
@@ -156,7 +159,15 @@ ImageArrayData CameraModel::ImageArray() {
   if (Config.ImageArrayFails) throw DeviceError("ImageArray: the camera did not deliver the image");
   if (!ImageReady()) throw DeviceError("ImageArray: no image ready");
   if (!image_) image_ = RenderFrame(frame_, world_.Sky);
-  return *image_;
+  ImageArrayData image = *image_;
+  if (Config.ImageWrongSize) --image.Height;
+  if (Config.ImageOutOfRange) {
+    // A driver that hands over counts of another range: 32-bit values beyond 16 bits.
+    image.Pixels.assign(image.Count(), 1000);
+    image.Pixels16.clear();
+    image.Pixels[image.Pixels.size() / 2] = 70000;
+  }
+  return image;
 }
 
 }  // namespace noctarbel

@@ -52,6 +52,8 @@ struct CameraConfig {
   bool FailAll = false;
   bool NeverReady = false;
   bool ImageArrayFails = false;
+  bool ImageWrongSize = false;   // the image array is one row short
+  bool ImageOutOfRange = false;  // the image array holds values beyond 16 bits
   std::string Name = "Noctarbel camera simulator";
   std::string Description = "Simulated cooled monochrome CCD camera";
   std::string DriverVersion = "1.0";
@@ -89,6 +91,7 @@ class CameraModel {
   // The focus a frame would have now, in unbinned pixels (tests and the focusing work).
   double CurrentHfdPixels();
   int ExposuresStarted() const { return exposuresStarted_; }
+  int StopsReceived() const { return stopsReceived_; }
 
  private:
   void FoldTemperature(DateTime now);
@@ -115,6 +118,7 @@ class CameraModel {
   std::vector<HotPixel> hotPixels_;
   int hotPixelsFor_[2] = {0, 0};
   int exposuresStarted_ = 0;
+  int stopsReceived_ = 0;
 };
 
 }  // namespace noctarbel

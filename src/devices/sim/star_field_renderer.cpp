@@ -185,7 +185,13 @@ ImageArrayData RenderFrame(const FrameRequest& r, const SkyModel& sky) {
   ImageArrayData image;
   image.Width = canvas.Width;
   image.Height = canvas.Height;
-  image.Pixels.resize(pixels);
+  // Counts of a 16-bit converter travel as 16-bit values, as a real camera's do.
+  const bool sixteenBit = r.MaxAdu <= 65535;
+  if (sixteenBit) {
+    image.Pixels16.resize(pixels);
+  } else {
+    image.Pixels.resize(pixels);
+  }
   const auto& normal = NormalTable();
   std::uint64_t state = r.NoiseSeed;
   const double readVariance = r.ReadNoiseElectrons * r.ReadNoiseElectrons;
@@ -196,7 +202,11 @@ ImageArrayData RenderFrame(const FrameRequest& r, const SkyModel& sky) {
     const std::uint64_t random = sim::SplitMix64(state);
     const double noisy = e + std::sqrt(std::max(0.0, e) + readVariance) * normal[random & 0xffff];
     const double adu = std::clamp(r.BiasAdu + noisy * perAdu, 0.0, maxAdu);
-    image.Pixels[i] = static_cast<std::int32_t>(adu + 0.5);
+    if (sixteenBit) {
+      image.Pixels16[i] = static_cast<std::uint16_t>(adu + 0.5);
+    } else {
+      image.Pixels[i] = static_cast<std::int32_t>(adu + 0.5);
+    }
   }
   return image;
 }
