@@ -58,6 +58,16 @@ class Station : public StationCore {
 
   StationHooks Hooks;
 
+  // Who follows a plan run (the command line's progress and events): a row begins, an image
+  // begins, a file was saved.
+  struct RunReports {
+    std::function<void(int row, const std::string& object)> RowStarted;
+    std::function<void(int image, int images, const std::string& filter)> ImageStarted;
+    std::function<void(const std::string& file, bool stack)> FileSaved;
+  } Reports;
+  // The plan's "ZZ" may switch the computer off (never in tests and simulated nights).
+  bool ShutdownAllowed = false;
+
   // The camera controls' own state: the warm-up in progress, the manual exposure's image
   // (its pixel block is reused from one exposure to the next).
   bool WarmUpRequested = false;

@@ -3,6 +3,7 @@
 // answers with dialogs, tests with scripted answers, the command line with fixed policies.
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,7 +52,16 @@ class ScriptedUi : public Ui {
   std::string ChooseDevice(const std::string& deviceType, const std::string& preselected) override;
   std::string ClipboardText() override { return clipboard; }
   void SetBusy(bool busy) override { busy_ = busy; }
-  void ShowForm(const std::string& form, bool /*modal*/) override { shownForms.push_back(form); }
+  // A modal window runs the next scripted action (the operator's clicks in it) before it
+  // returns, as the real one returns only when closed.
+  void ShowForm(const std::string& form, bool modal) override {
+    shownForms.push_back(form);
+    if (modal && !modalActions.empty()) {
+      auto action = std::move(modalActions.front());
+      modalActions.pop_front();
+      action();
+    }
+  }
   void HideForm(const std::string& form) override { hiddenForms.push_back(form); }
 
   bool Busy() const { return busy_; }
@@ -63,6 +73,7 @@ class ScriptedUi : public Ui {
   std::deque<std::optional<std::string>> folders;
   std::deque<std::string> devices;  // chooser results; when empty, cancelled
   std::string clipboard;
+  std::deque<std::function<void()>> modalActions;
 
   std::vector<std::string> messages;
   std::vector<std::string> questions;

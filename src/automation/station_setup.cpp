@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/setup_form.h"
 #include "app/station.h"
+#include "automation/plan_run.h"
 #include "automation/plan_table.h"
 #include "devices/device_handlers.h"
 
@@ -15,6 +16,7 @@ void InstallHandlers(Station& station) {
   InstallSetupFormButtonHandlers(station);
   InstallPlanTableHandlers(station);
   InstallDeviceHandlers(station);
+  InstallPlanRunHandlers(station);
 }
 
 }  // namespace noctarbel

@@ -50,7 +50,7 @@ bool CopyPixels(const ImageArrayData& array, Timgbuffer& image, std::string& err
 
 }  // namespace
 
-ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, int zoom) {
+ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, double zoom) {
   ExposureRequest request;
   binning = std::max(1, binning);
   request.Binning = binning;

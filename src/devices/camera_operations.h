@@ -53,7 +53,7 @@ struct ExposureProgress {
 
 // The geometry of an exposure: the whole sensor binned, or a centred sub-frame of 1/zoom of
 // each side.
-ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, int zoom);
+ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, double zoom);
 // The time limit of an exposure: CameraTimeout + CameraReadTime / binning + exposure, seconds.
 double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, double exposure);
 // The warm-up's target: 15 degrees above the cooler's set-point, at most 20.

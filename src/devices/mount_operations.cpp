@@ -141,6 +141,20 @@ std::optional<MountStatus> MountOperations::ReadStatus() {
   return status;
 }
 
+std::optional<PierSide> MountOperations::ReadPierSide() {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !core_.Run.PierSideAvailable || !Connected()) return std::nullopt;
+  try {
+    const PierSide side = scope->SideOfPier();
+    if (side == PierSide::Unknown) return std::nullopt;
+    return side;
+  } catch (const DeviceError&) {
+    core_.Run.PierSideAvailable = false;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
 std::pair<double, double> MountOperations::AzimuthAltitude() {
   auto scope = core_.Devices.Telescope;
   if (!scope) throw DeviceError("Telescope disconnected");
@@ -367,6 +381,32 @@ bool MountOperations::AtParkPosition1() {
     if (!WithinDeg(altitude, s.Park1Alt, kVerifyDeg)) return false;
     return s.Park1Alt > kZenithAltitude || AzimuthWithin(scope->Azimuth(), s.Park1Az, kVerifyDeg);
   } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool MountOperations::CanFindHome() {
+  auto scope = core_.Devices.Telescope;
+  if (!scope) throw DeviceError("Telescope disconnected");
+  return scope->CanFindHome();
+}
+
+bool MountOperations::WorksInCoordinatesOfDate() {
+  auto scope = core_.Devices.Telescope;
+  if (!scope) throw DeviceError("Telescope disconnected");
+  return scope->EquatorialSystem() == kEquatorialOfDate;
+}
+
+bool MountOperations::FindHome(OperationContext& op) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !Connected()) return false;
+  if (!op.MayContinue()) return Interrupted(op, "Home calibration");
+  try {
+    scope->FindHome();
+    if (!WaitWhileSlewing(op, *scope, 0)) return Interrupted(op, "Home calibration");
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure("Telescope error", e);
     return false;
   }
 }

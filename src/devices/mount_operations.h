@@ -68,6 +68,9 @@ class MountOperations {
   // for the rest of the run and is left out.
   std::optional<MountStatus> ReadStatus();
 
+  // The pier side while the mount can tell it (a mount that cannot is not asked again this
+  // run); nothing otherwise.
+  std::optional<PierSide> ReadPierSide();
   // Where the mount points, azimuth and altitude in degrees. Throws DeviceError.
   std::pair<double, double> AzimuthAltitude();
 
@@ -100,6 +103,13 @@ class MountOperations {
   // lies on the sky now.
   ParkCheck CheckParkPosition1();
   HomeOutcome HomeCalibration(OperationContext& op);
+  // The mount's home search alone (from where it stands), waited for. False on an
+  // interruption or a driver error.
+  bool FindHome(OperationContext& op);
+  // Driver facts the plan run asks for; throw DeviceError.
+  bool CanFindHome();
+  // The mount takes coordinates of the date (else J2000).
+  bool WorksInCoordinatesOfDate();
 
   // Told when a park begins (the window shows ".." for the position then).
   std::function<void()> OnParkStarted;

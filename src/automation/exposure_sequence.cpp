@@ -1,0 +1,359 @@
+#include "automation/exposure_sequence.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/astro_controls.h"
+#include "app/plan_columns.h"
+#include "app/station.h"
+#include "astro/transforms.h"
+#include "automation/executor.h"
+#include "common/number_text.h"
+#include "devices/camera_control.h"
+#include "devices/viewer_window.h"
+#include "imaging/header_cards.h"
+#include "imaging/image_buffer.h"
+
+namespace noctarbel {
+
+namespace {
+
+constexpr double kStackWebMonitorSeconds = 30;  // stacked series show only longer images
+
+std::string ThreeDigits(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03d", n);
+  return text;
+}
+
+// The fields of a frame a stack keeps: the frame's date, exposure, header and descriptions.
+void TakeOverDescription(Timgbuffer& stack, const Timgbuffer& frame) {
+  stack.Header() = frame.Header();
+  stack.ObservationDate = frame.ObservationDate;
+  stack.JulianDay = frame.JulianDay;
+  stack.Exposure = frame.Exposure;
+  stack.Instrument = frame.Instrument;
+  stack.Filter = frame.Filter;
+  stack.FilterCode = frame.FilterCode;
+  stack.XBinning = frame.XBinning;
+  stack.YBinning = frame.YBinning;
+  stack.PixelWidth = frame.PixelWidth;
+  stack.PixelHeight = frame.PixelHeight;
+  stack.PixelScale = frame.PixelScale;
+  stack.SetKeyword("BITPIX", "32");
+}
+
+std::unique_ptr<Timgbuffer> NewStack(const Timgbuffer& frame) {
+  auto stack = std::make_unique<Timgbuffer>();
+  if (stack->SetSize(frame.Width(), frame.Height(), PixelType::Bits32) != 0) return nullptr;
+  stack->AddImage(frame);
+  TakeOverDescription(*stack, frame);
+  return stack;
+}
+
+}  // namespace
+
+ExposureSequence::ExposureSequence(Station& station, OperationContext& op) : station_(station), op_(op) {}
+
+ExposureSequence::~ExposureSequence() = default;
+
+std::string ExposureSequence::FilterName(int filter) const {
+  return std::string(TrimBlanks(noctarbel::FilterName(station_.Filters, filter)));
+}
+
+std::string ExposureSequence::FileName(int image, int filter) const {
+  return folder_ + "/" + e_->Base + "-" + FilterName(filter) + "-" + ThreeDigits(image) + ".fit";
+}
+
+std::string ExposureSequence::StackFileName(int filter) const {
+  return folder_ + "/" + e_->Base + "-" + FilterName(filter) + "_stack.fit";
+}
+
+bool ExposureSequence::Guided() const { return station_.Main.Checked("starguideCheckBox"); }
+
+std::optional<int> ExposureSequence::PierSide() {
+  const auto side = station_.Mount.ReadPierSide();
+  return side ? std::optional<int>(ToInt(*side)) : std::nullopt;
+}
+
+void ExposureSequence::FocusFor(int filter) {
+  const int base = station_.Run.BaseFocusPosition;
+  if (!station_.Focuser.HasDriver() || !station_.Focuser.Linked() || base < 0) return;
+  const int target = base + FilterOffset(station_.Filters, filter) + station_.Run.FocusShift;
+  try {
+    if (station_.Focuser.Read().Position == target) return;
+  } catch (const std::exception&) {
+    return;
+  }
+  if (station_.Focuser.MoveTo(op_, target)) station_.LogTimed(": focus position: " + std::to_string(target));
+}
+
+bool ExposureSequence::PauseBefore(int image) {
+  RunState& run = station_.Run;
+  if (image == 1) {
+    station_.Clock.Pump();
+    return e_->NoSettlingPause || op_.Wait(300);
+  }
+  run.WaitTicks = e_->Pause;
+  if (run.WaitTicks > 1) station_.SetStatus("Pause...");
+  if (run.WaitTicks > 0) station_.WaitTimer.Start();
+  while (run.WaitTicks > 0) {
+    if (!op_.Wait(300)) {
+      station_.WaitTimer.Stop();
+      run.WaitTicks = 0;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ExposureSequence::CalibrationWanted(int filter) const {
+  const int dark = station_.Settings.Darkfilter;
+  return station_.Main.Checked("CalibrationCheckbox") && (dark == 0 || filter != dark);
+}
+
+bool ExposureSequence::Calibrate(Timgbuffer& picture, int filter, std::optional<CalibrationHistory>& history) {
+  CalibrationRequest request;
+  request.Filter = filter;
+  request.Zoom = static_cast<int>(RoundHalfEven(e_->Zoom));
+  request.OriginX = frame_.StartX;
+  request.OriginY = frame_.StartY;
+  const auto side = PierSide();
+  request.Rotate = side && station_.Settings.CameraPiersideRotate == *side + 1;
+  history = PlanCalibrate(station_, picture, request);
+  return history.has_value();
+}
+
+bool ExposureSequence::ExposeSeries(int image, int filter, Timgbuffer& result, bool& calibrated,
+                                    std::optional<CalibrationHistory>& history) {
+  const int k = e_->SubExposures;
+  std::unique_ptr<Timgbuffer> sum;
+  for (int s = 1; s <= k; ++s) {
+    station_.Clock.Pump();
+    Timgbuffer& target = k == 1 ? result : *subFrame_;
+    const ExposureResult taken = station_.Camera.TakeImage(op_, frame_, target);
+    if (!taken.HasImage()) {
+      if (station_.Run.CameraErrorFlag || taken.End == ExposureEnd::NotConnected) {
+        const std::string why = taken.End == ExposureEnd::TimedOut ? "timeout" : taken.Error;
+        station_.LogTimed(": Camera error (" + why + ")! aborted.");
+        station_.Run.AbortRequested = true;
+        EndRowAborted(station_, "Camera error");
+      } else {
+        EndRowAborted(station_);
+      }
+      return false;
+    }
+    if (k == 1) return true;
+
+    Timgbuffer& sub = *subFrame_;
+    if (Guided() && e_->Seconds >= 5) {
+      if (CalibrationWanted(filter)) calibrated = Calibrate(sub, filter, history) || calibrated;
+      if (!PlanGuideStep(station_, op_, guiding_, sub)) {
+        station_.GuideX = station_.GuideY = 0;
+      }
+      sub.ShiftImage(-static_cast<int>(RoundHalfEven(station_.GuideX)),
+                     -static_cast<int>(RoundHalfEven(station_.GuideY)));
+    }
+    if (!sum) {
+      sum = NewStack(sub);
+      if (!sum) {
+        station_.LogTimed(": no memory for the sum of the sub-exposures");
+        station_.Run.AbortRequested = true;
+        EndRowAborted(station_);
+        return false;
+      }
+    } else {
+      sum->AddImage(sub);
+    }
+    if (station_.Main.Checked("ViewerControlCheck") && (k < 20 || s % 10 == 0)) {
+      const std::string caption = folder_ + "/" + e_->Base + "-" + FilterName(filter) + "-" + ThreeDigits(image) +
+                                  "_stack.fit " + std::to_string(s) + "/" + std::to_string(k);
+      station_.Viewer.ShowPlanStack(*sum, caption);
+      ViewerRedraw(station_);
+      if (station_.Main.Checked("WebmonitorCheck") && !station_.Settings.WebmonitorPathname.empty()) {
+        ViewerWebMonitor(station_);
+      }
+    }
+  }
+  sum->SetKeyword("SUBEXP", FormatFixed(e_->Seconds, 3), "sub exposure in sec");
+  sum->SetKeyword("HISTORY", "Stack (sum) of " + std::to_string(k) + " images");
+  sum->Exposure = e_->Seconds * k;
+  result = std::move(*sum);
+  return true;
+}
+
+bool ExposureSequence::FinishImage(int image, int filter, Timgbuffer& picture, bool calibrated,
+                                   std::optional<CalibrationHistory> history, std::string& file) {
+  PlanCardValues cards;
+  cards.ObjectName = row_->Name;
+  if (row_->Position) {
+    cards.RightAscension = row_->Position->RaHours;
+    cards.Declination = row_->Position->DecDeg;
+    const HorizontalPosition here =
+        StationEquatorialToHorizontal(station_, row_->Position->RaHours * 15.0, row_->Position->DecDeg);
+    cards.Airmass = here.Altitude > 0 ? Airmass(here.Altitude) : 0;
+  }
+  cards.PierSide = PierSide();
+  if (station_.Focuser.HasDriver() && station_.Focuser.Linked()) {
+    try {
+      cards.FocusPosition = station_.Focuser.Read().Position;
+    } catch (const std::exception&) {
+    }
+  }
+  if (!calibrated && CalibrationWanted(filter)) Calibrate(picture, filter, history);
+  cards.Calibration = history;
+  WritePlanCards(picture, cards);
+  if (history) station_.LogTimed(": " + CalibrationLogText(*history));
+
+  // Spectra are turned to one orientation whichever side of the pier the mount is on.
+  const auto side = PierSide();
+  const int mirror = station_.Settings.SpectrumMirror;
+  if ((*row_->Cells)[kColFilter] == std::to_string(station_.Settings.SpectrumFilt) && side &&
+      ((mirror == 1 && *side == 0) || (mirror == 2 && *side == 1) || mirror == 3)) {
+    picture.FlipHorizontal();
+  }
+
+  if (e_->Base == "-") {
+    station_.LogUntimed("image not saved");
+    file.clear();
+    return true;
+  }
+  file = FileName(image, filter);
+  if (!picture.SaveFits(file)) {
+    // Exposing on into a folder that takes nothing would lose the night: the run stops.
+    const std::string why = "cannot save " + file + ": " + picture.LastError();
+    station_.LogTimed(": " + why);
+    station_.Run.AbortRequested = true;
+    EndRowAborted(station_, why.c_str());
+    return false;
+  }
+  station_.LogTimed(": saved to " + file);
+  if (station_.Reports.FileSaved) station_.Reports.FileSaved(file, false);
+  return true;
+}
+
+void ExposureSequence::Stack(int image, int slot, int filter, const Timgbuffer& picture) {
+  auto& stack = stacks_[static_cast<size_t>(slot)];
+  if (image == 1) {
+    stack = NewStack(picture);
+    if (!stack) return;
+  } else if (stack) {
+    // Guided images are shifted back onto the first one before they are added.
+    auto shifted = picture.Clone();
+    if (shifted) {
+      shifted->ShiftImage(-static_cast<int>(RoundHalfEven(station_.GuideX)),
+                          -static_cast<int>(RoundHalfEven(station_.GuideY)));
+      stack->AddImage(*shifted);
+      stack->Exposure += picture.Exposure;
+    }
+  }
+  if (!stack || image != e_->Number) return;
+  stack->SetKeyword("HISTORY", "Stack (sum) of " + std::to_string(e_->SubExposures * e_->Number) + " images");
+  if (e_->Base == "-") return;
+  const std::string file = StackFileName(filter);
+  if (stack->SaveFits(file)) {
+    station_.LogTimed(": saved to " + file);
+    if (station_.Reports.FileSaved) station_.Reports.FileSaved(file, true);
+  } else {
+    station_.LogTimed(": cannot save " + file + ": " + stack->LastError());
+  }
+}
+
+void ExposureSequence::Display(int image, int slot, Timgbuffer& picture, const std::string& file) {
+  const bool stacking = station_.Main.Checked("StackingCheckBox") && e_->Number > 1;
+  if (station_.Main.Checked("ViewerControlCheck")) {
+    if (stacking || file.empty()) {
+      station_.Viewer.ShowPlanFrame(picture, file);
+      if (stacking && stacks_[static_cast<size_t>(slot)]) {
+        station_.Viewer.ShowPlanStack(*stacks_[static_cast<size_t>(slot)], file);
+      }
+      ViewerRedraw(station_);
+    } else {
+      ViewerShowFile(station_, file);
+    }
+    if (station_.Main.Checked("WebmonitorCheck") && !station_.Settings.WebmonitorPathname.empty() &&
+        (!stacking || picture.Exposure > kStackWebMonitorSeconds)) {
+      ViewerWebMonitor(station_);
+    }
+  }
+  if (image == e_->Number) stacks_[static_cast<size_t>(slot)].reset();
+}
+
+void ExposureSequence::Run(const ExposureSequenceRow& row) {
+  row_ = &row;
+  e_ = row.Exposure;
+  const std::string imagePath = station_.Main.Text("ImgPathEdit");
+  folder_ = imagePath.empty() ? station_.Paths.Home.string() : station_.ResolveFile(imagePath).string();
+  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+  try {
+    frame_ = ExposureGeometry(station_.Camera.CameraXSize(), station_.Camera.CameraYSize(), e_->Binning, e_->Zoom);
+  } catch (const std::exception& e) {
+    station_.LogTimed(std::string(": Camera error (") + e.what() + ")! aborted.");
+    station_.Run.AbortRequested = true;
+    return EndRowAborted(station_, "Camera error");
+  }
+  frame_.Exposure = e_->Seconds;
+  subFrame_ = std::make_unique<Timgbuffer>();
+  const int n = e_->Number;
+  const auto& filters = e_->Filters;
+  FocusFor(filters.front());
+
+  for (int image = 1; image <= n; ++image) {
+    const double t = e_->Seconds;
+    const bool guide = Guided() && (t >= 10 || n * t > 100 || e_->SubExposures * t >= 1);
+    guiding_.State = guide ? (image == 1 ? 1 : 2) : 0;
+    if (guiding_.State == 1) station_.GuideX = station_.GuideY = 0;
+    if (!PauseBefore(image)) return EndRowAborted(station_, "Funktion abgebrochen");
+
+    for (size_t slot = 0; slot < filters.size(); ++slot) {
+      const int filter = filters[slot];
+      if (filters.size() > 1) FocusFor(filter);
+      frame_.Filter = filter - 1;
+      const std::string message = ": Exposure " +
+                                  (e_->SubExposures > 1 ? std::to_string(e_->SubExposures) + "x" : std::string()) +
+                                  FormatFixed(t, 3) + "s; Filter: " + FilterName(filter);
+      station_.LogTimed(message);
+      station_.SetStatus(message);
+      if (station_.Reports.ImageStarted) station_.Reports.ImageStarted(image, n, FilterName(filter));
+
+      if (e_->Kind == ExposureKind::Sync) {
+        SyncExposure exposure{t, e_->Binning, filter};
+        PlanCenterAndSync(station_, op_, row.Slewed.value_or(SyncTarget{}), exposure);
+        return;
+      }
+      Timgbuffer picture;
+      bool calibrated = false;
+      std::optional<CalibrationHistory> history;
+      if (!ExposeSeries(image, filter, picture, calibrated, history)) return;
+      if (e_->Kind == ExposureKind::Autofocus) {
+        if (PlanAutofocus(station_, op_, filter)) {
+          station_.LogTimed(": Autofocus: focus=" + std::to_string(station_.Run.BaseFocusPosition));
+        } else {
+          station_.LogTimed(": Autofocus error");
+        }
+        return;
+      }
+      std::string file;
+      if (!FinishImage(image, filter, picture, calibrated, history, file)) return;
+      ShowInPreview(station_, picture);
+      station_.Main.SetText("ImgMaxEdit", std::to_string(picture.Maximum));
+      station_.Main.SetText("ImgMeanEdit", "");
+      WaitWhilePaused(station_);
+      if (Guided() && guiding_.State != 0 && !PlanGuideStep(station_, op_, guiding_, picture)) {
+        guiding_.State = 0;
+        station_.GuideX = station_.GuideY = 0;
+      }
+      if (station_.Main.Checked("StackingCheckBox") && n > 1) Stack(image, static_cast<int>(slot), filter, picture);
+      Display(image, static_cast<int>(slot), picture, file);
+      station_.Main.SetText("ImageInfoEdit", row.Name);
+      WaitWhilePaused(station_);
+      if (station_.Run.AbortRequested) return EndRowAborted(station_);
+    }
+    WaitWhilePaused(station_);
+  }
+  station_.Viewer.StopStack();
+  WaitWhilePaused(station_);
+}
+
+}  // namespace noctarbel

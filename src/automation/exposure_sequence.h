@@ -1,0 +1,66 @@
+#pragma once
+// The real run's exposure part of a row: the camera's sub-frame, focusing per filter, the
+// images (each the sum of k sub-exposures), pauses, guiding, the plan header cards,
+// calibration, saving as folder/base-filter-nnn.fit, per-filter stacks, preview, viewer and
+// web monitor; and the row's AF and SY commands.
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "automation/plan_row.h"
+#include "automation/plan_services.h"
+#include "devices/camera_operations.h"
+
+namespace noctarbel {
+
+class OperationContext;
+class Station;
+class Timgbuffer;
+
+struct ExposureSequenceRow {
+  int Row = 0;
+  std::string Name;
+  std::optional<TargetPosition> Position;  // J2000 of the row, or of the run's last target
+  const RowExposure* Exposure = nullptr;
+  const RowCells* Cells = nullptr;
+  std::optional<SyncTarget> Slewed;  // the row's target as sent to the mount
+};
+
+class ExposureSequence {
+ public:
+  ExposureSequence(Station& station, OperationContext& op);
+  ~ExposureSequence();
+
+  void Run(const ExposureSequenceRow& row);
+
+ private:
+  bool ExposeSeries(int image, int filter, Timgbuffer& result, bool& calibrated,
+                    std::optional<CalibrationHistory>& history);
+  bool FinishImage(int image, int filter, Timgbuffer& picture, bool calibrated,
+                   std::optional<CalibrationHistory> history, std::string& file);
+  void Stack(int image, int slot, int filter, const Timgbuffer& picture);
+  void Display(int image, int slot, Timgbuffer& picture, const std::string& file);
+  void FocusFor(int filter);
+  bool PauseBefore(int image);
+  bool Calibrate(Timgbuffer& picture, int filter, std::optional<CalibrationHistory>& history);
+  bool CalibrationWanted(int filter) const;
+  std::optional<int> PierSide();
+  std::string FilterName(int filter) const;
+  std::string FileName(int image, int filter) const;
+  std::string StackFileName(int filter) const;
+  bool Guided() const;
+
+  Station& station_;
+  OperationContext& op_;
+  const ExposureSequenceRow* row_ = nullptr;
+  const RowExposure* e_ = nullptr;
+  ExposureRequest frame_;
+  std::string folder_;
+  GuidingSeries guiding_;
+  std::array<std::unique_ptr<Timgbuffer>, 6> stacks_;
+  std::unique_ptr<Timgbuffer> subFrame_;
+};
+
+}  // namespace noctarbel

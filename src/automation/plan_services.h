@@ -1,0 +1,52 @@
+#pragma once
+// What a plan row asks of focusing, centring, guiding and calibration: the entry points the
+// exposure sequence calls, each under the row's operation context.
+
+#include <optional>
+
+#include "imaging/header_cards.h"
+
+namespace noctarbel {
+
+class OperationContext;
+class Station;
+class Timgbuffer;
+
+// The plan's autofocus through the filter (1-based); true when it found focus and fixed
+// BaseFocusPosition.
+bool PlanAutofocus(Station& station, OperationContext& op, int filter);
+
+// The "SY" row: centre the brightest star and sync the mount to the slew's target (right
+// ascension in hours and declination as they were sent to the mount).
+struct SyncTarget {
+  double RaHours = 0;
+  double DecDeg = 0;
+};
+struct SyncExposure {
+  double Seconds = 0.1;
+  int Binning = 2;
+  int Filter = 1;
+};
+void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure);
+
+// The guiding state of a series: 0 off, 1 take the next image as reference, 2 correct.
+struct GuidingSeries {
+  int State = 0;
+};
+// One image of a guided series; false when guiding failed (the state is then 0).
+bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series, Timgbuffer& image);
+
+// The calibration of a plan image with the wanted steps; the steps done, or nothing when
+// none was applied.
+struct CalibrationRequest {
+  int Filter = 1;  // 1-based
+  int Zoom = 1;
+  int OriginX = 0;
+  int OriginY = 0;
+  bool Dark = true;
+  bool Flat = true;
+  bool Rotate = false;
+};
+std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request);
+
+}  // namespace noctarbel

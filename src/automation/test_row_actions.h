@@ -1,0 +1,36 @@
+#pragma once
+// The test run's row actions: nothing is moved, exposed or saved. Each step advances the
+// simulated clock TestClock by the time it would take, reports what it would do, and counts
+// the problems it foresees (a target below the horizon, at the start or at the end of its
+// exposures, and a needed meridian flip) in TestErrorCount.
+
+#include "automation/executor.h"
+
+namespace noctarbel {
+
+class TestRowActions : public RowActions {
+ public:
+  explicit TestRowActions(Station& station) : station_(station) {}
+
+  bool RainEndsRow() override { return false; }
+  bool WaitForStart(const StartTime& start) override;
+  void RunCommand(RowCommand command, int row) override;
+  TargetOutcome GoToTarget(const std::string& name, const TargetPosition& target, const RowCells& cells,
+                           std::optional<TargetPosition>& lastTarget) override;
+  bool Settle() override;
+  void RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position,
+                    bool ownPosition, const RowExposure& exposure, const RowCells& cells) override;
+
+ private:
+  void Advance(double seconds);
+  // Right ascension (hours) and declination of date at TestClock.
+  TargetPosition OfDate(const TargetPosition& j2000) const;
+  void Error(const std::string& message);
+
+  Station& station_;
+};
+
+// The status and log text of a command; empty for the commands without one (T0, T1).
+const char* CommandMessage(RowCommand command);
+
+}  // namespace noctarbel

@@ -1,0 +1,404 @@
+// noctarbel-cli "check" (the test run of a plan) and "run" (the real run, on the station's
+// devices and the computer's clock, or with --simulate on the built-in simulators and a
+// simulated clock that jumps over every wait, so that a night takes seconds). Both build the
+// station with its window logic headless: the controls are the store the commands set.
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
+
+#include "app/event_runtime.h"
+#include "app/main_window.h"
+#include "app/plan_columns.h"
+#include "app/station.h"
+#include "astro/time.h"
+#include "automation/plan_file.h"
+#include "automation/plan_row.h"
+#include "automation/plan_run.h"
+#include "automation/station_setup.h"
+#include "cli/cli_context.h"
+#include "cli/commands.h"
+#include "common/number_text.h"
+#include "devices/camera_control.h"
+#include "devices/device_handlers.h"
+#include "devices/observatory.h"
+#include "devices/sim/sim_devices.h"
+#include "devices/sim/sim_world.h"
+
+namespace noctarbel::cli {
+
+namespace {
+
+struct CheckOptions {
+  std::string plan;
+  std::string start;
+  bool json = false;
+};
+
+struct RunOptions {
+  std::string plan;
+  bool simulate = false;
+  std::string start;
+  std::string images;
+  bool yes = false;
+  bool jsonEvents = false;
+  bool noCorrections = false;
+  bool leaveRoofOpen = false;
+  bool stacking = false;
+  bool guiding = false;
+  std::string rainAt;
+  std::string cameraTimeoutAt;
+  bool cloudy = false;
+};
+
+// Nothing is asked on the command line: questions get the answer the command was given and
+// say so on stderr; messages are kept for the command to report.
+class CommandUi : public CliUi {
+ public:
+  void ShowMessage(const std::string& text) override { messages.push_back(text); }
+  bool Ask(const std::string& question) override {
+    auto given = given_.find(question);
+    const bool yes = given != given_.end() ? given->second.Yes : answer;
+    std::cerr << question << (yes ? "-> Yes" : "-> No") << (given != given_.end() ? " (" + given->second.Why + ")" : "")
+              << "\n";
+    return yes;
+  }
+  // An answer the command line gave before the question came.
+  void Answer(const std::string& question, bool yes, const std::string& why) { given_[question] = {yes, why}; }
+  std::vector<std::string> messages;
+
+ private:
+  struct Given {
+    bool Yes = false;
+    std::string Why;
+  };
+  std::map<std::string, Given> given_;
+};
+
+std::optional<DateTime> ParseUt(const std::string& text) { return ParseIsoDateTime(TrimBlanks(text)); }
+
+// The plan's rows into the station's table, replacing what it held.
+bool FillPlanTable(CliContext& context, Station& station, const std::string& file) {
+  const PlanFileContent content = ReadPlanFile(file);
+  if (!content.ok) {
+    context.Fail("Cannot read the plan " + file + ": " + content.error);
+    return false;
+  }
+  StringGrid& grid = station.Planer1;
+  grid.Batch([&] {
+    grid.SetRowCount(static_cast<int>(content.rows.size()) + 1);
+    for (size_t i = 0; i < content.rows.size(); ++i) {
+      const int row = static_cast<int>(i) + 1;
+      grid.SetCell(kColIndex, row, std::to_string(row));
+      for (int column = 1; column <= kPlanFileColumns; ++column) {
+        grid.SetCell(column, row, content.rows[i][static_cast<size_t>(column - 1)]);
+      }
+    }
+    if (grid.RowCount() < 2) grid.SetRowCount(2);
+  });
+  return true;
+}
+
+// A station with its windows' logic, headless, on the given clock.
+std::unique_ptr<Station> MakeStation(CliContext& context, Runtime& runtime, Ui& ui) {
+  auto station = std::make_unique<Station>(runtime, ui, context.Paths());
+  InstallHandlers(*station);
+  CreateForms(*station);
+  PilotFormShow(*station);
+  return station;
+}
+
+void RunCheck(CliContext& context, const CheckOptions& options) {
+  if (!context.EnsureStationFolder()) return;
+  auto runtime = EventRuntime::WithRealClock();
+  CommandUi ui;
+  auto station = MakeStation(context, *runtime, ui);
+  if (!FillPlanTable(context, *station, options.plan)) return;
+  DateTime start = runtime->UtcNow();
+  if (!options.start.empty()) {
+    auto parsed = ParseUt(options.start);
+    if (!parsed) return context.UsageError("--start needs a UT as YYYY-MM-DD HH:MM:SS: " + options.start);
+    start = *parsed;
+  }
+  const size_t first = station->Log.Size();
+  const int errors = RunTestPlan(*station, start);
+  const auto& lines = station->Log.Lines();
+  if (options.json) {
+    nlohmann::ordered_json out = {{"errors", errors}, {"log", nlohmann::json::array()}};
+    for (size_t i = first; i < lines.size(); ++i) out["log"].push_back(lines[i]);
+    std::cout << out.dump(2) << "\n";
+  } else {
+    for (size_t i = first; i < lines.size(); ++i) std::cout << lines[i] << "\n";
+    std::cout << errors << " errors found\n";
+  }
+  if (errors > 0) context.exitCode = 3;
+}
+
+// The evening of the plan's first start time: that UT today, or tomorrow when it is before
+// noon (after midnight), a few minutes early so the night begins with its wait.
+DateTime DefaultSimulationStart(const std::vector<PlanRow>& rows, DateTime nowUtc) {
+  for (const PlanRow& cells : rows) {
+    RowCells row = {""};
+    row.insert(row.end(), cells.begin(), cells.end());
+    if (auto start = ParseStartTime(row)) {
+      DateTime day = std::floor(nowUtc);
+      if (start->Hour < 12) day += 1;
+      return day + (start->Hour * 3600.0 + start->Minute * 60.0 + start->Second - 600) / kSecondsPerDay;
+    }
+  }
+  return std::floor(nowUtc) + 20.0 / 24.0;
+}
+
+class NightRun {
+ public:
+  NightRun(CliContext& context, const RunOptions& options) : context_(context), options_(options) {}
+
+  void Run() {
+    if (!context_.EnsureStationFolder()) return;
+    ui_.answer = options_.yes;
+    if (options_.noCorrections) ui_.Answer("Start without corrections? ", true, "--no-corrections");
+    if (options_.simulate) {
+      // A simulated night starts on the plan's first start time.
+      const PlanFileContent content = ReadPlanFile(options_.plan);
+      if (!content.ok) return context_.Fail("Cannot read the plan " + options_.plan + ": " + content.error);
+      auto real = EventRuntime::WithRealClock();
+      DateTime start = DefaultSimulationStart(content.rows, real->UtcNow());
+      if (!options_.start.empty()) {
+        auto parsed = ParseUt(options_.start);
+        if (!parsed) return context_.UsageError("--start needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.start);
+        start = *parsed;
+      }
+      const double offsetHours = (real->LocalNow() - real->UtcNow()) * 24.0;
+      runtime_ = EventRuntime::WithVirtualClock(start, offsetHours);
+    } else {
+      runtime_ = EventRuntime::WithRealClock();
+    }
+    station_ = MakeStation(context_, *runtime_, ui_);
+    if (!FillPlanTable(context_, *station_, options_.plan)) return;
+    station_->ShutdownAllowed = !options_.simulate;
+    if (options_.simulate) UseSimulators();
+    if (!SetUp()) return;
+    Follow();
+    const auto wallStart = std::chrono::steady_clock::now();
+    const DateTime simStart = runtime_->UtcNow();
+    station_->Reports.RowStarted = [this](int row, const std::string& object) { RowStarted(row, object); };
+    const size_t firstLine = station_->Log.Size();
+    const int token = station_->Log.Subscribe([this](long index) { LogLine(index); });
+    if (!StartChecks(*station_)) {
+      station_->Log.Unsubscribe(token);
+      return context_.Fail("The run did not start: " + (ui_.messages.empty() ? "nothing to do" : ui_.messages.back()));
+    }
+    const bool completed = RunPlan(*station_);
+    station_->Log.Unsubscribe(token);
+    Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
+    if (!completed) context_.Fail("The run was aborted: " + station_->Status());
+  }
+
+ private:
+  void UseSimulators() {
+    SettingsRecord& s = station_->Settings;
+    s.TelescopeObject = kSimTelescopeId;
+    if (IdentifierScheme(s.CameraObject) != "sim") s.CameraObject = kSimCameraId;
+    s.FocuserObject = kSimFocuserId;
+    s.FilterwheelObject = kSimFilterWheelId;
+    s.EnableObservatoryControl = true;
+    SimWorld& world = *SimulatedWorld(station_->Devices.Registry);
+    if (options_.cloudy) {
+      world.Sky.FaintStarsPerCell = 0;
+      world.Sky.BrightMagnitudeMin = world.Sky.BrightMagnitudeMax = 40;
+      world.Sky.StarAtSlewTargets = false;
+    }
+  }
+
+  // Faults of the simulated night, each at its time.
+  void ScheduleFaults() {
+    if (auto at = ParseUt(options_.rainAt)) {
+      faultTimer_ = std::make_unique<Timer>(*runtime_, 1000);
+      const DateTime rainAt = *at;
+      const auto timeoutAt = ParseUt(options_.cameraTimeoutAt);
+      faultTimer_->SetHandler([this, rainAt, timeoutAt] { FaultTick(rainAt, timeoutAt); });
+      faultTimer_->Start();
+    } else if (auto timeout = ParseUt(options_.cameraTimeoutAt)) {
+      faultTimer_ = std::make_unique<Timer>(*runtime_, 1000);
+      const DateTime never = 1e9;
+      faultTimer_->SetHandler([this, never, timeout] { FaultTick(never, timeout); });
+      faultTimer_->Start();
+    }
+  }
+
+  void FaultTick(DateTime rainAt, std::optional<DateTime> timeoutAt) {
+    const DateTime now = runtime_->UtcNow();
+    if (now >= rainAt && station_->Observatory.SimRain != RainState::Wet) {
+      station_->Observatory.SimRain = RainState::Wet;
+      Event("fault", {{"what", "rain"}});
+    }
+    if (timeoutAt && now >= *timeoutAt) {
+      SimWorld& world = *SimulatedWorld(station_->Devices.Registry);
+      if (!world.Camera.Config.NeverReady) {
+        world.Camera.Config.NeverReady = true;
+        Event("fault", {{"what", "camera timeout"}});
+      }
+    }
+  }
+
+  bool SetUp() {
+    Station& station = *station_;
+    Controls& main = station.Main;
+    if (options_.simulate) {
+      if (!options_.rainAt.empty() && !ParseUt(options_.rainAt)) {
+        context_.UsageError("--rain-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.rainAt);
+        return false;
+      }
+      if (!options_.cameraTimeoutAt.empty() && !ParseUt(options_.cameraTimeoutAt)) {
+        context_.UsageError("--camera-timeout-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.cameraTimeoutAt);
+        return false;
+      }
+      SimulationButtonClick(station);
+      // The simulated roof opens behind the parked telescope, as a "ZA" row would.
+      ScheduleFaults();
+    } else if (station.Settings.EnableObservatoryControl) {
+      IOConnectButtonClick(station);
+    }
+    ConnectAllBtnClick(station);
+    if (main.Enabled("CoolerCheckBox") && !main.Checked("CoolerCheckBox")) {
+      main.SetChecked("CoolerCheckBox", true);
+      CoolerCheckBoxClick(station);
+    }
+    const bool calibration = std::filesystem::exists(station.Paths.Home / "imgcalib.cfg");
+    main.SetChecked("CalibrationCheckbox", calibration && !options_.noCorrections);
+    main.SetChecked("DachzuCheckBox", !options_.leaveRoofOpen);
+    main.SetChecked("StackingCheckBox", options_.stacking);
+    main.SetChecked("starguideCheckBox", options_.guiding);
+    const std::string images =
+        options_.images.empty() ? (station.Paths.Home / "images").string() : std::filesystem::absolute(options_.images).string();
+    main.SetText("ImgPathEdit", images);
+    return true;
+  }
+
+  void Follow() {
+    station_->Reports.ImageStarted = [this](int image, int images, const std::string& filter) {
+      Event("image", {{"image", image}, {"images", images}, {"filter", filter}});
+      progress_ = "image " + std::to_string(image) + "/" + std::to_string(images) + " filter " + filter;
+      ShowProgress();
+    };
+    station_->Reports.FileSaved = [this](const std::string& file, bool stack) {
+      (stack ? stacks_ : images_).push_back(file);
+      Event("saved", {{"file", file}, {"stack", stack}});
+    };
+  }
+
+  void RowStarted(int row, const std::string& object) {
+    ++rows_;
+    row_ = "row " + std::to_string(row) + (object.empty() ? "" : " " + object);
+    progress_.clear();
+    Event("row", {{"row", row}, {"object", object}});
+    ShowProgress();
+  }
+
+  void LogLine(long index) {
+    if (index < 0) return;
+    const std::string& line = station_->Log.Lines()[static_cast<size_t>(index)];
+    Event("log", {{"line", line}});
+  }
+
+  void Event(const char* kind, nlohmann::ordered_json fields) {
+    if (!options_.jsonEvents) return;
+    nlohmann::ordered_json out = {{"event", kind}, {"ut", FormatDateTime(runtime_->UtcNow())}};
+    for (auto& [key, value] : fields.items()) out[key] = value;
+    std::cout << out.dump() << "\n" << std::flush;
+  }
+
+  void ShowProgress() {
+    if (options_.jsonEvents || !isatty(STDOUT_FILENO)) return;
+    std::string line = FormatDateTime(runtime_->UtcNow()) + " UT  " + row_ + (progress_.empty() ? "" : "  " + progress_);
+    if (line.size() > 110) line.resize(110);
+    std::cout << "\r" << line << std::string(110 - line.size(), ' ') << std::flush;
+  }
+
+  void Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
+    if (!options_.jsonEvents && isatty(STDOUT_FILENO)) std::cout << "\n";
+    const auto& lines = station_->Log.Lines();
+    int errors = 0;
+    for (size_t i = firstLine; i < lines.size(); ++i) {
+      const std::string lower = ToLowerAscii(lines[i]);
+      if (lower.find("error") != std::string::npos || lower.find("not visible") != std::string::npos ||
+          lower.find("cannot save") != std::string::npos || lower.find("emergency") != std::string::npos) {
+        ++errors;
+      }
+    }
+    const double simulatedHours = (runtime_->UtcNow() - simStart) * 24.0;
+    const double wallSeconds = std::chrono::duration<double>(wall).count();
+    const std::string logFile = (station_->ResolveFile(station_->Main.Text("ImgPathEdit")) / kLogFileName).string();
+    if (options_.jsonEvents) {
+      nlohmann::ordered_json out = {{"event", "summary"},
+                                    {"rows", rows_},
+                                    {"images", images_.size()},
+                                    {"stacks", stacks_.size()},
+                                    {"errors", errors},
+                                    {"aborted", aborted},
+                                    {"simulated_hours", simulatedHours},
+                                    {"wall_seconds", wallSeconds},
+                                    {"log", logFile}};
+      std::cout << out.dump() << "\n";
+      return;
+    }
+    std::cout << "rows run: " << rows_ << "\n"
+              << "images written: " << images_.size() << "\n"
+              << "stacks written: " << stacks_.size() << "\n"
+              << "errors: " << errors << "\n"
+              << "run: " << (aborted ? "aborted" : "completed") << "\n"
+              << (options_.simulate ? "simulated time: " : "time: ") << FormatFixed(simulatedHours, 2) << " h\n"
+              << "wall time: " << FormatFixed(wallSeconds, 1) << " s\n"
+              << "images in: " << station_->ResolveFile(station_->Main.Text("ImgPathEdit")).string() << "\n"
+              << "log: " << logFile << "\n";
+  }
+
+  CliContext& context_;
+  const RunOptions& options_;
+  CommandUi ui_;
+  std::unique_ptr<EventRuntime> runtime_;
+  std::unique_ptr<Station> station_;
+  std::unique_ptr<Timer> faultTimer_;
+  int rows_ = 0;
+  std::vector<std::string> images_;
+  std::vector<std::string> stacks_;
+  std::string row_;
+  std::string progress_;
+};
+
+}  // namespace
+
+void RegisterRunCommands(CLI::App& app, CliContext& context) {
+  auto check = std::make_shared<CheckOptions>();
+  CLI::App* checkCmd = app.add_subcommand("check", "The test run of a plan: what it would do, and the problems it finds");
+  checkCmd->add_option("plan", check->plan, "Plan file")->required();
+  checkCmd->add_option("--start", check->start, "UT the test run starts at (YYYY-MM-DD HH:MM:SS; default now)");
+  checkCmd->add_flag("--json", check->json, "Print JSON");
+  checkCmd->callback([&context, check] { RunCheck(context, *check); });
+
+  auto run = std::make_shared<RunOptions>();
+  CLI::App* runCmd = app.add_subcommand("run", "Run a plan on the station's devices, or simulated on the built-in simulators");
+  runCmd->add_option("plan", run->plan, "Plan file")->required();
+  runCmd->add_flag("--simulate", run->simulate, "The built-in simulators on a simulated clock: a night in seconds");
+  runCmd->add_option("--start", run->start, "Simulated UT to start at (default: this evening at the plan's first time)");
+  runCmd->add_option("--images", run->images, "Folder for the images (default: images in the station folder)");
+  runCmd->add_flag("--yes", run->yes, "Answer Yes to the start checks' questions (a risky start goes ahead)");
+  runCmd->add_flag("--json-events", run->jsonEvents, "One JSON object per step on standard output");
+  runCmd->add_flag("--no-corrections", run->noCorrections, "Run without dark and flat corrections");
+  runCmd->add_flag("--leave-roof-open", run->leaveRoofOpen, "Do not close the roof at the end");
+  runCmd->add_flag("--stacking", run->stacking, "Stack each row's images per filter");
+  runCmd->add_flag("--guiding", run->guiding, "Guide on the images (star guiding)");
+  runCmd->add_option("--rain-at", run->rainAt, "Simulation: the rain sensor goes wet at this UT");
+  runCmd->add_option("--camera-timeout-at", run->cameraTimeoutAt, "Simulation: the camera stops delivering at this UT");
+  runCmd->add_flag("--cloudy", run->cloudy, "Simulation: no stars");
+  runCmd->callback([&context, run] { NightRun(context, *run).Run(); });
+}
+
+}  // namespace noctarbel::cli
