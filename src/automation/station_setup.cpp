@@ -1,6 +1,7 @@
 #include "automation/station_setup.h"
 
 #include "app/astro_controls.h"
+#include "app/calibrate_form.h"
 #include "app/main_window.h"
 #include "app/setup_form.h"
 #include "app/station.h"
@@ -15,6 +16,7 @@ void InstallHandlers(Station& station) {
   InstallSetupFormButtonHandlers(station);
   InstallPlanTableHandlers(station);
   InstallDeviceHandlers(station);
+  InstallCalibrateFormHandlers(station);
 }
 
 }  // namespace noctarbel
