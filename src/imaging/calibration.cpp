@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "common/number_text.h"
 #include "imaging/calibration_pixels.h"
@@ -257,6 +256,10 @@ std::optional<WorkingDark> ImageCalibration::PlanDark(const Timgbuffer& image, c
   std::tie(working.X0, working.Y0) = *origin;
   if (Options.Optimize) {
     const double ratio = image.Exposure / dark->Exposure;
+    if (!std::isfinite(ratio)) {
+      result.Skipped.push_back("the exposure times cannot be compared");
+      return std::nullopt;
+    }
     working.Scaled = ratio != 1.0;
     working.Ratio = ratio;
     working.HotPixelMax = Options.HotPixelMax;

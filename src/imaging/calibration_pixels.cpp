@@ -113,14 +113,19 @@ __attribute__((target_clones("avx2", "default"))) void FlatRow16(std::uint16_t* 
 
 // --- any other pixel types: master rows are read as 32-bit integers first.
 
+// round(v), halves to even, kept within [low, high] before it is converted.
+std::int64_t RoundWithin(double v, std::int64_t low, std::int64_t high) {
+  if (!(v > static_cast<double>(low))) return low;
+  if (v >= static_cast<double>(high)) return high;
+  return std::clamp<std::int64_t>(std::llrint(v), low, high);
+}
+
 std::int64_t WorkingDarkValue(std::int64_t d, std::int64_t b, const DarkTerms& t) {
   if (!t.scaled) return std::clamp<std::int64_t>(d, 0, t.darkHigh);
   std::int64_t s = d;
-  if (d < t.hotPixelMax) s = std::clamp<std::int64_t>(std::llrint(static_cast<double>(d) * t.ratio), 0, t.scaledHigh);
+  if (d < t.hotPixelMax) s = RoundWithin(static_cast<double>(d) * t.ratio, 0, t.scaledHigh);
   std::int64_t part = t.offset;
-  if (t.withBias) {
-    part = t.biasSign * std::clamp<std::int64_t>(std::llrint(static_cast<double>(b) * t.biasFactor), 0, t.biasHigh);
-  }
+  if (t.withBias) part = t.biasSign * RoundWithin(static_cast<double>(b) * t.biasFactor, 0, t.biasHigh);
   return std::clamp<std::int64_t>(s + part, 0, t.darkHigh);
 }
 
