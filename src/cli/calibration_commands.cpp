@@ -45,22 +45,22 @@ std::optional<std::pair<int, int>> ParseOrigin(const std::string& text) {
 std::optional<CalibrationRequest> MakeRequest(CliContext& context, const CalibrateOptions& options) {
   CalibrationRequest request;
   if (options.filter < 1 || options.filter > kFilterNumberCount) {
-    context.Fail("--filter must be 1.." + std::to_string(kFilterNumberCount), 2);
+    context.UsageError("--filter must be 1.." + std::to_string(kFilterNumberCount));
     return std::nullopt;
   }
   if (options.zoom < 1 || options.zoom > 5) {
-    context.Fail("--zoom must be 1..5", 2);
+    context.UsageError("--zoom must be 1..5");
     return std::nullopt;
   }
   if (options.zoom >= 2) {
     auto origin = ParseOrigin(options.origin);
     if (!origin) {
-      context.Fail("--zoom " + std::to_string(options.zoom) + " needs --origin X,Y (the sub-frame's origin)", 2);
+      context.UsageError("--zoom " + std::to_string(options.zoom) + " needs --origin X,Y (the sub-frame's origin)");
       return std::nullopt;
     }
     std::tie(request.SubFrameX, request.SubFrameY) = *origin;
   } else if (!options.origin.empty()) {
-    context.Fail("--origin belongs to a sub-frame: give --zoom 2..5 with it", 2);
+    context.UsageError("--origin belongs to a sub-frame: give --zoom 2..5 with it");
     return std::nullopt;
   }
   request.FilterNumber = options.filter;
@@ -139,7 +139,7 @@ void RunCalibrate(CliContext& context, const CalibrateOptions& options) {
 
   ImageCalibration calibration;
   for (const auto& message : ApplyCalibrationConfig(config, calibration)) {
-    std::cerr << "noctarbel-cli: warning: " << message << "\n";
+    context.Note(message + ": the default is used");
   }
   calibration.Options.DarkSubtract = !options.noDark;
   calibration.Options.FlatCorrection = !options.noFlat;

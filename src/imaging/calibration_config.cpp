@@ -12,7 +12,6 @@ namespace noctarbel {
 namespace {
 
 constexpr std::string_view kTitlePrefix = "Noctarbel image calibration";
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 const char* const kBinningNames[kMasterBinnings] = {"1x1", "2x2", "4x4"};
 
@@ -26,7 +25,7 @@ bool IsLineText(std::string_view text) {
   });
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text.substr(0, 60)) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + PrintableText(text.substr(0, 60)) + "\""; }
 
 // One line read ahead, so that the end of the file can be seen before a group begins.
 class ConfigLines {
@@ -45,9 +44,6 @@ class ConfigLines {
     number_ = reader_.LineNumber();
     problem_.clear();
     if (!hasLine_) return;
-    if (number_ == 1 && line_.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0) {
-      line_.erase(0, kByteOrderMark.size());
-    }
     if (reader_.LastLineOverlong()) {
       problem_ = "longer than " + std::to_string(kMaxCalibrationConfigLine) + " characters";
     } else if (!IsLineText(line_)) {

@@ -166,7 +166,7 @@ TEST_F(CalibrateCliTest, ErrorsAreOneLineAndWriteNothing) {
   // A master the configuration names but that is not there.
   config_.DarkFiles[1] = "gone.fit";
   SaveConfig();
-  ExpectOneErrorLine(Cli("calibrate " + files), 1, "dark image (2x2) not found");
+  ExpectOneErrorLine(Cli("calibrate " + files), 1, "image (2x2) not found");
   EXPECT_FALSE(std::filesystem::exists(Path("out.fit")));
   EXPECT_EQ(Cli("calibrate " + files + " --no-dark").exitCode, 0) << "no dark wanted, none loaded";
   std::filesystem::remove(Path("out.fit"));

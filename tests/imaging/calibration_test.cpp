@@ -394,11 +394,15 @@ TEST_F(CalibrationTest, TheConfigurationReadsBackAsSaved) {
   EXPECT_TRUE(result.Skipped.empty()) << ::testing::PrintToString(result.Skipped);
   ExpectSameConfig(read, FullConfig());
 
-  // LF line ends read alike.
-  WriteFile(file, Joined(ConfigLinesOf(FullConfig()), 43, "\n"));
-  read = {};
-  EXPECT_TRUE(ReadCalibrationConfig(file, read).Skipped.empty());
-  ExpectSameConfig(read, FullConfig());
+  // LF and CR line ends and a byte-order mark read alike.
+  for (const char* end : {"\n", "\r"}) {
+    WriteFile(file, "\xEF\xBB\xBF" + Joined(ConfigLinesOf(FullConfig()), 43, end));
+    read = {};
+    result = ReadCalibrationConfig(file, read);
+    EXPECT_TRUE(result.Read) << result.Error;
+    EXPECT_TRUE(result.Skipped.empty());
+    ExpectSameConfig(read, FullConfig());
+  }
 }
 
 TEST_F(CalibrationTest, AnOlderFileWithoutTheLaterGroupsKeepsTheCurrentValues) {
