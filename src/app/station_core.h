@@ -27,6 +27,7 @@
 #include "devices/focuser_operations.h"
 #include "devices/mount_operations.h"
 #include "devices/observatory_operations.h"
+#include "imaging/calibration.h"
 
 namespace noctarbel {
 
@@ -66,6 +67,9 @@ class StationCore {
   StarOffset StarOffsetArcsec;
   double GuideX = 0;
   double GuideY = 0;
+
+  // The calibration masters and the values images are calibrated with.
+  ImageCalibration Calibration;
 
   // A context for a manual operation: only an emergency interrupts it.
   OperationContext BeginOperation() { return Operations.Begin(); }

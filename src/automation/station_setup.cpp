@@ -1,6 +1,7 @@
 #include "automation/station_setup.h"
 
 #include "app/astro_controls.h"
+#include "app/calibrate_form.h"
 #include "app/main_window.h"
 #include "app/setup_form.h"
 #include "app/station.h"
@@ -17,6 +18,7 @@ void InstallHandlers(Station& station) {
   InstallPlanTableHandlers(station);
   InstallDeviceHandlers(station);
   InstallPlanRunHandlers(station);
+  InstallCalibrateFormHandlers(station);
 }
 
 }  // namespace noctarbel

@@ -16,5 +16,6 @@ void RegisterImageCommands(CLI::App& app, CliContext& context);
 void RegisterDeviceCommands(CLI::App& app, CliContext& context);
 void RegisterCameraCommands(CLI::App& app, CliContext& context);
 void RegisterRunCommands(CLI::App& app, CliContext& context);
+void RegisterCalibrationCommands(CLI::App& app, CliContext& context);
 
 }  // namespace noctarbel::cli

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   RegisterDeviceCommands(app, context);
   RegisterCameraCommands(app, context);
   RegisterRunCommands(app, context);
+  RegisterCalibrationCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

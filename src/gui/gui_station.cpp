@@ -1,7 +1,9 @@
 #include "gui/gui_station.h"
 
+#include "app/calibrate_form.h"
 #include "app/main_window.h"
 #include "automation/station_setup.h"
+#include "gui/calibrate_dialog.h"
 #include "gui/pilot_form.h"
 #include "gui/setup_dialog.h"
 #include "gui/shell_forms.h"
@@ -26,6 +28,8 @@ GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
       window = setup.release();  // a child of the main window, which deletes it
     } else if (name == "TestForm1") {
       window = new TTestForm1(*station_, main_.get());
+    } else if (name == kCalibrateForm) {
+      window = new TCalibrateForm1(*station_, main_.get());
     } else {
       auto shell = std::make_unique<ShellForm>(*station_, QString::fromStdString(name), ShellCaption(name), nullptr);
       window = shell.get();

@@ -1,0 +1,391 @@
+#include "imaging/calibration.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/number_text.h"
+#include "imaging/calibration_pixels.h"
+#include "imaging/hot_pixel_filter.h"
+
+namespace noctarbel {
+
+namespace {
+
+// Rows worked on together when the dark and the flat follow each other without the hot-pixel
+// filter between: the image rows are still in the cache when the flat comes.
+constexpr int kRowBlock = 8;
+
+const std::string kNoName;
+
+bool HasIntegerPixels(const Timgbuffer& image) {
+  switch (image.Type()) {
+    case PixelType::Unset:
+    case PixelType::Bits8:
+    case PixelType::Bits16:
+    case PixelType::Bits32:
+      return image.HasPixels();
+    default:
+      return false;
+  }
+}
+
+std::string SizeText(const Timgbuffer& image) {
+  return std::to_string(image.Width()) + " x " + std::to_string(image.Height());
+}
+
+std::string BinningText(int index) {
+  const std::string b = std::to_string(MasterBinning(index));
+  return b + "x" + b;
+}
+
+// Where the image's first pixel lies in a master, when the master covers the image: the
+// whole master of the image's size for a full frame, a cut at the sub-frame origin for a
+// zoomed image. Never cropped or stretched otherwise.
+std::optional<std::pair<int, int>> MasterOrigin(const Timgbuffer& master, const Timgbuffer& image,
+                                                const CalibrationRequest& request) {
+  if (request.Zoom < 2) {
+    if (master.Width() != image.Width() || master.Height() != image.Height()) return std::nullopt;
+    return std::pair{0, 0};
+  }
+  const std::int64_t right = std::int64_t{request.SubFrameX} + image.Width();
+  const std::int64_t bottom = std::int64_t{request.SubFrameY} + image.Height();
+  if (request.SubFrameX < 0 || request.SubFrameY < 0 || right > master.Width() || bottom > master.Height()) {
+    return std::nullopt;
+  }
+  return std::pair{request.SubFrameX, request.SubFrameY};
+}
+
+std::string NotCovered(const std::string& what, const Timgbuffer& master, const Timgbuffer& image,
+                       const CalibrationRequest& request) {
+  std::string text = what + " is " + SizeText(master) + ", the image " + SizeText(image);
+  if (request.Zoom >= 2) {
+    text += " at " + std::to_string(request.SubFrameX) + "," + std::to_string(request.SubFrameY);
+  }
+  return text;
+}
+
+// A loaded master: false with a reason when the file cannot serve as one.
+bool LoadMasterImage(Timgbuffer& image, const std::filesystem::path& file, std::string& reason) {
+  if (!image.LoadFits(file.string())) {
+    reason = file.string() + ": " + image.LastError();
+    return false;
+  }
+  if (!HasIntegerPixels(image)) {
+    reason = file.string() + ": colour images cannot be used";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int MasterBinningIndex(int binning) {
+  switch (binning) {
+    case 1:
+      return 0;
+    case 2:
+      return 1;
+    case 4:
+      return 2;
+    default:
+      return -1;
+  }
+}
+
+int MasterBinning(int index) { return 1 << index; }
+
+bool NormalizeFlat(Timgbuffer& flat, std::string* reason) {
+  auto fail = [reason](const std::string& why) {
+    if (reason) *reason = why;
+    return false;
+  };
+  if (!HasIntegerPixels(flat)) return fail("the flat has no integer pixels");
+  const std::int64_t n = flat.PixelCount();
+  if (n < 2) return fail("the flat has fewer than two pixels");
+  const int width = flat.Width();
+  const int height = flat.Height();
+  std::vector<std::int32_t> row(static_cast<size_t>(width));
+  auto forEachRow = [&](auto&& f) {
+    for (int y = 1; y <= height; ++y) {
+      ReadRowAsInt32(flat, y - 1, 0, width, row.data());
+      f(y);
+    }
+  };
+  double sum = 0;
+  forEachRow([&](int) {
+    for (std::int32_t p : row) sum += p;
+  });
+  const double mean = sum / static_cast<double>(n);
+  double squares = 0;
+  forEachRow([&](int) {
+    for (std::int32_t p : row) squares += (p - mean) * (p - mean);
+  });
+  const double deviation = std::sqrt(squares / static_cast<double>(n - 1));
+  const std::int64_t reference = RoundHalfEven(mean + 1.5 * deviation);
+  const std::int64_t low = RoundHalfEven(0.2 * flat.ComputeMax());
+  if (reference <= 0 || low <= 0) return fail("the flat is too dark (reference " + std::to_string(reference) + ")");
+
+  Timgbuffer gains;
+  if (gains.SetSize(width, height, PixelType::Float32) != 0) return fail("not enough memory for the flat");
+  float* out = gains.PixelsAs<float>();
+  const double r = static_cast<double>(reference);
+  const double lowGain = r / static_cast<double>(low);
+  double largest = 0;
+  forEachRow([&](int y) {
+    float* target = out + static_cast<size_t>(y - 1) * width;
+    for (int x = 0; x < width; ++x) {
+      const double gain = row[static_cast<size_t>(x)] > low ? r / row[static_cast<size_t>(x)] : lowGain;
+      target[x] = static_cast<float>(gain);
+      largest = std::max(largest, gain);
+    }
+  });
+  gains.Header() = flat.Header();
+  gains.SetKeyword("BITPIX", "-32");
+  gains.ObservationDate = flat.ObservationDate;
+  gains.JulianDay = flat.JulianDay;
+  gains.Exposure = flat.Exposure;
+  gains.PixelWidth = flat.PixelWidth;
+  gains.PixelHeight = flat.PixelHeight;
+  gains.XBinning = flat.XBinning;
+  gains.YBinning = flat.YBinning;
+  gains.Filter = flat.Filter;
+  gains.FilterCode = flat.FilterCode;
+  gains.Instrument = flat.Instrument;
+  gains.Maximum = static_cast<int>(RoundHalfEven(largest));
+  gains.Minimum = -1;
+  gains.NormalizedFlat = true;
+  flat = std::move(gains);
+  return true;
+}
+
+ImageCalibration::ImageCalibration() = default;
+ImageCalibration::~ImageCalibration() = default;
+
+std::optional<MasterLoadError> ImageCalibration::LoadDark(int binningIndex, const std::string& name,
+                                                          const std::filesystem::path& file) {
+  Master& slot = darks_.at(static_cast<size_t>(binningIndex));
+  if (name.empty()) {
+    // A cleared name means no dark: the one held before must not go on being subtracted.
+    slot = {};
+    return std::nullopt;
+  }
+  auto image = std::make_unique<Timgbuffer>();
+  std::string reason;
+  if (!LoadMasterImage(*image, file, reason)) {
+    return MasterLoadError{"dark image (" + BinningText(binningIndex) + ") not found", reason};
+  }
+  slot = {std::move(image), name};
+  return std::nullopt;
+}
+
+std::optional<MasterLoadError> ImageCalibration::LoadBias(int binningIndex, const std::string& name,
+                                                          const std::filesystem::path& file) {
+  Master& slot = biases_.at(static_cast<size_t>(binningIndex));
+  if (name.empty()) {
+    slot = {};
+    return std::nullopt;
+  }
+  auto image = std::make_unique<Timgbuffer>();
+  std::string reason;
+  if (!LoadMasterImage(*image, file, reason)) {
+    return MasterLoadError{"bias image (" + BinningText(binningIndex) + ") not found", reason};
+  }
+  slot = {std::move(image), name};
+  return std::nullopt;
+}
+
+std::optional<MasterLoadError> ImageCalibration::LoadFlat(int flatId, const std::string& name,
+                                                          const std::filesystem::path& file) {
+  Master& slot = flats_.at(static_cast<size_t>(flatId - 1));
+  slot = {};
+  if (name.empty()) return std::nullopt;
+  auto image = std::make_unique<Timgbuffer>();
+  std::string reason;
+  if (!LoadMasterImage(*image, file, reason)) return MasterLoadError{"flat image not found", reason};
+  if (!NormalizeFlat(*image, &reason))
+    return MasterLoadError{"flat image cannot be used", file.string() + ": " + reason};
+  slot = {std::move(image), name};
+  return std::nullopt;
+}
+
+const Timgbuffer* ImageCalibration::Dark(int binningIndex) const {
+  return darks_.at(static_cast<size_t>(binningIndex)).Image.get();
+}
+
+const Timgbuffer* ImageCalibration::Bias(int binningIndex) const {
+  return biases_.at(static_cast<size_t>(binningIndex)).Image.get();
+}
+
+const Timgbuffer* ImageCalibration::Flat(int flatId) const {
+  if (flatId < 1 || flatId > kFlatIdCount) return nullptr;
+  return flats_[static_cast<size_t>(flatId - 1)].Image.get();
+}
+
+const std::string& ImageCalibration::DarkName(int binningIndex) const {
+  return darks_.at(static_cast<size_t>(binningIndex)).Name;
+}
+
+std::optional<int> ImageCalibration::FlatIdFor(int filterNumber, int binning) const {
+  const int column = MasterBinningIndex(binning);
+  if (filterNumber < 1 || filterNumber > kFilterNumberCount || column < 0) return std::nullopt;
+  const std::string& cell = Tables.FlatIds[static_cast<size_t>(filterNumber - 1)][static_cast<size_t>(column)];
+  return ParseInt(TrimBlanks(cell));
+}
+
+const std::string& ImageCalibration::FlatNameOfFilter(int filterNumber) const {
+  if (filterNumber < 1 || filterNumber > kFilterNumberCount) return kNoName;
+  return flatNameOfFilter_[static_cast<size_t>(filterNumber - 1)];
+}
+
+std::optional<WorkingDark> ImageCalibration::PlanDark(const Timgbuffer& image, const CalibrationRequest& request,
+                                                      CalibrationResult& result) const {
+  const int index = MasterBinningIndex(image.XBinning);
+  const Timgbuffer* dark = index >= 0 ? Dark(index) : nullptr;
+  if (!dark) {
+    result.Skipped.push_back("no dark for binning " + std::to_string(image.XBinning));
+    return std::nullopt;
+  }
+  const auto origin = MasterOrigin(*dark, image, request);
+  if (!origin) {
+    result.Skipped.push_back(NotCovered("the dark " + BinningText(index), *dark, image, request));
+    return std::nullopt;
+  }
+  result.History.DarkFile = DarkName(index);
+  WorkingDark working;
+  working.Dark = dark;
+  std::tie(working.X0, working.Y0) = *origin;
+  if (Options.Optimize) {
+    const double ratio = image.Exposure / dark->Exposure;
+    if (!std::isfinite(ratio)) {
+      result.Skipped.push_back("the exposure times cannot be compared");
+      return std::nullopt;
+    }
+    working.Scaled = ratio != 1.0;
+    working.Ratio = ratio;
+    working.HotPixelMax = Options.HotPixelMax;
+    const Timgbuffer* bias = Bias(index);
+    // A bias that does not cover the image is left out like a missing one: the bias
+    // constant stands in for it.
+    if (bias && MasterOrigin(*bias, image, request) == origin) {
+      working.Bias = bias;
+    } else {
+      if (bias) result.Skipped.push_back(NotCovered("the bias " + BinningText(index), *bias, image, request));
+      working.BiasOffset = static_cast<int>(
+          std::clamp<std::int64_t>(RoundHalfEven((1.0 - ratio) * Options.BiasConstant), -65535, 65535));
+    }
+  }
+  return working;
+}
+
+std::optional<FlatWindow> ImageCalibration::PlanFlat(const Timgbuffer& image, const CalibrationRequest& request,
+                                                     CalibrationResult& result) {
+  const auto id = FlatIdFor(request.FilterNumber, image.XBinning);
+  if (id && *id >= 1 && *id <= kFlatIdCount) {
+    const Master& master = flats_[static_cast<size_t>(*id - 1)];
+    flatNameOfFilter_[static_cast<size_t>(request.FilterNumber - 1)] =
+        master.Image ? master.Name : Tables.FlatFiles[static_cast<size_t>(*id - 1)];
+  }
+  if (!Options.FlatCorrection || !request.Flat) return std::nullopt;
+  if (!id || *id == 0) {
+    result.Skipped.push_back("no flat ID for filter " + std::to_string(request.FilterNumber) + " at binning " +
+                             std::to_string(image.XBinning));
+    return std::nullopt;
+  }
+  const Timgbuffer* flat = Flat(*id);
+  if (!flat || !flat->NormalizedFlat) {
+    result.Skipped.push_back("no master flat with flat ID " + std::to_string(*id));
+    return std::nullopt;
+  }
+  const auto origin = MasterOrigin(*flat, image, request);
+  if (!origin) {
+    result.Skipped.push_back(NotCovered("the flat " + std::to_string(*id), *flat, image, request));
+    return std::nullopt;
+  }
+  result.History.FlatFile = FlatNameOfFilter(request.FilterNumber);
+  return FlatWindow{flat, origin->first, origin->second};
+}
+
+std::optional<WorkingDark> ImageCalibration::DarkStep(Timgbuffer& image, const CalibrationRequest& request,
+                                                      CalibrationResult& result) const {
+  if (!Options.DarkSubtract || !request.Dark) return std::nullopt;
+  const bool shortImage = image.Exposure <= kMaxBiasOnlyExposure;
+  const int index = MasterBinningIndex(image.XBinning);
+  const Timgbuffer* dark = index >= 0 ? Dark(index) : nullptr;
+  if (!Options.Optimize || (!shortImage && dark && dark->Exposure > kMinScaledDarkExposure)) {
+    auto working = PlanDark(image, request, result);
+    result.Dark = working.has_value();
+    return working;
+  }
+  if (shortImage) {
+    // Too short for a dark to tell anything: only the bias level comes off.
+    image.AddOffset(-Options.BiasConstant);
+    result.Skipped.push_back("exposure of at most 0.1 s: the bias constant is subtracted instead of a dark");
+  } else {
+    result.Skipped.push_back(dark ? "the dark's exposure is at most 0.9 s" : "no dark for this binning");
+  }
+  return std::nullopt;
+}
+
+CalibrationResult ImageCalibration::Calibrate(Timgbuffer& image, const CalibrationRequest& request) {
+  CalibrationResult result;
+  if (!HasIntegerPixels(image)) {
+    result.Skipped.push_back("the image has no integer pixels");
+    return result;
+  }
+  // A second subtraction or application does nothing but still counts as done.
+  std::optional<WorkingDark> dark = DarkStep(image, request, result);
+  if (image.DarkSubtracted) dark.reset();
+  if (result.Dark) image.DarkSubtracted = true;
+
+  std::optional<FlatWindow> flat;
+  auto planFlat = [&] {
+    flat = PlanFlat(image, request, result);
+    result.Flat = flat.has_value();
+    if (image.FlatApplied) flat.reset();
+    if (result.Flat) image.FlatApplied = true;
+  };
+  const int height = image.Height();
+  if (Options.HotPixelCorrection) {
+    if (dark) SubtractDarkRows(image, *dark, 0, height);
+    result.HotPixels = HotPixelFilter(image, Options.HotPixelSigma);
+    planFlat();
+    if (flat) ApplyFlatRows(image, *flat, 0, height);
+  } else {
+    planFlat();
+    // Dark and flat one block of rows after the other, while the rows are in the cache.
+    for (int y = 0; y < height && (dark || flat); y += kRowBlock) {
+      const int end = std::min(y + kRowBlock, height);
+      if (dark) SubtractDarkRows(image, *dark, y, end);
+      if (flat) ApplyFlatRows(image, *flat, y, end);
+    }
+  }
+  if (request.Rotate) {
+    image.Rotate180();
+    result.Rotate = true;
+    result.History.Rotated = true;
+  }
+  if (!result.Dark) result.History.DarkFile.reset();
+  if (!result.Flat) result.History.FlatFile.reset();
+  if (dark || flat) image.ComputeMax();
+  return result;
+}
+
+bool ImageCalibration::CalibrateImage(Timgbuffer& image, int filterNumber, int zoom, int subFrameX, int subFrameY,
+                                      bool& dark, bool& flat, bool& rotate, CalibrationHistory* history) {
+  CalibrationRequest request;
+  request.FilterNumber = filterNumber;
+  request.Zoom = zoom;
+  request.SubFrameX = subFrameX;
+  request.SubFrameY = subFrameY;
+  request.Dark = dark;
+  request.Flat = flat;
+  request.Rotate = rotate;
+  const CalibrationResult result = Calibrate(image, request);
+  dark = result.Dark;
+  flat = result.Flat;
+  rotate = result.Rotate;
+  if (history) *history = result.History;
+  return result.Any();
+}
+
+}  // namespace noctarbel

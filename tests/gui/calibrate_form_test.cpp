@@ -1,0 +1,132 @@
+// The calibration window: its controls and grids, the grids following the station's tables
+// both ways, and the modal round trip from the main window's "Corrections" box.
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/calibrate_form.h"
+#include "gui/calibrate_dialog.h"
+#include "gui/qt_ui.h"
+#include "gui/string_grid_view.h"
+#include "gui_fixture.h"
+
+namespace noctarbel::gui {
+
+using testing::Click;
+using testing::Find;
+using testing::TypeIntoCell;
+
+namespace {
+
+// Scripted answers, but the windows shown and hidden as on the desktop (a modal window runs
+// its own event loop until it is hidden).
+class WindowUi : public ScriptedUi {
+ public:
+  void ShowForm(const std::string& form, bool modal) override { windows.ShowForm(form, modal); }
+  void HideForm(const std::string& form) override { windows.HideForm(form); }
+  QtUi windows;
+};
+
+struct Fixture {
+  QTemporaryDir home;
+  std::unique_ptr<EventRuntime> runtime = EventRuntime::WithVirtualClock(EncodeDateTime(2024, 3, 1, 20, 0, 0));
+  WindowUi ui;
+  std::unique_ptr<GuiStation> gui;
+
+  Fixture() {
+    gui = std::make_unique<GuiStation>(*runtime, ui, StationPaths{Home(), FindDataFolder()});
+    gui->Show();
+  }
+  std::filesystem::path Home() const { return std::filesystem::path(home.path().toStdString()); }
+  Station& Core() { return gui->Core(); }
+  TCalibrateForm1& Window() { return *qobject_cast<TCalibrateForm1*>(gui->Window(kCalibrateForm)); }
+  QString Cell(StringGridView* grid, int row, int col) {
+    return grid->model()->data(grid->model()->index(row - 1, col)).toString();
+  }
+};
+
+}  // namespace
+
+class CalibrateFormTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void ShowsEveryControlAndBothTables() {
+    Fixture f;
+    TCalibrateForm1& window = f.Window();
+    QCOMPARE(window.windowTitle(), QStringLiteral("Calibration"));
+    for (const auto& name : f.Core().Form(kCalibrateForm).Names()) {
+      QVERIFY2(window.findChild<QObject*>(QString::fromStdString(name)), name.c_str());
+    }
+    QAbstractItemModel* flats = window.FlatGrid()->model();
+    QCOMPARE(flats->rowCount(), 9);
+    QCOMPARE(flats->headerData(0, Qt::Horizontal).toString(), QStringLiteral("flat ID"));
+    QCOMPARE(flats->headerData(1, Qt::Horizontal).toString(), QStringLiteral("masterflat filename"));
+    QAbstractItemModel* filters = window.FilterGrid()->model();
+    QCOMPARE(filters->columnCount(), 4);
+    QCOMPARE(filters->headerData(3, Qt::Horizontal).toString(), QStringLiteral("flatID bin4"));
+    QCOMPARE(f.Cell(window.FilterGrid(), 9, 0), QStringLiteral("9"));
+    QVERIFY(Find<QCheckBox>(&window, "darkAdjustCheckBox")->isChecked());
+  }
+
+  void GridEditsAndHandlersMeetInTheStationsTables() {
+    Fixture f;
+    TCalibrateForm1& window = f.Window();
+    window.show();
+    TypeIntoCell(window.FlatGrid(), 2, 1, "flat_R.fit");
+    TypeIntoCell(window.FilterGrid(), 3, 2, "2");
+    QCOMPARE(f.Core().Calibration.Tables.FlatFiles[1], std::string("flat_R.fit"));
+    QCOMPARE(f.Core().Calibration.Tables.FlatIds[2][1], std::string("2"));
+
+    // "Select master flat" writes into the grid's current row.
+    window.FlatGrid()->setCurrentIndex(window.FlatGrid()->model()->index(4, 1));
+    f.ui.files.push_back("/masters/flat_B.fit");
+    Click(&window, "SetfileBtn");
+    QCOMPARE(f.Cell(window.FlatGrid(), 5, 1), QStringLiteral("/masters/flat_B.fit"));
+
+    Click(&window, "SaveBtn");
+    Click(&window, "ClearButton");
+    QCOMPARE(f.Cell(window.FlatGrid(), 2, 1), QString());
+    QCOMPARE(f.Core().Calibration.Tables.FlatIds[2][1], std::string());
+    Click(&window, "ReadConfigBtn");
+    QCOMPARE(f.Cell(window.FlatGrid(), 2, 1), QStringLiteral("flat_R.fit"));
+    QCOMPARE(f.Cell(window.FilterGrid(), 3, 2), QStringLiteral("2"));
+    QVERIFY(f.ui.messages.empty());
+  }
+
+  void TheCorrectionsBoxShowsTheWindowModally() {
+    Fixture f;
+    CalibrationConfig stored;
+    stored.Tables.FlatIds[0] = {"1", "1", ""};
+    QVERIFY(SaveCalibrationConfig(f.Home() / kCalibrationConfigFileName, stored, nullptr));
+    TCalibrateForm1& window = f.Window();
+    auto* box = Find<QCheckBox>(&f.gui->MainWindow(), "CalibrationCheckbox");
+
+    // OK inside the modal window: the box stays ticked, the window is gone, the file was read.
+    bool sawTable = false;
+    QTimer::singleShot(0, &window, [&] {
+      sawTable = f.Cell(window.FilterGrid(), 1, 2) == QStringLiteral("1");
+      Click(&window, "OKbutton");
+    });
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(sawTable);
+    QVERIFY(box->isChecked());
+    QVERIFY(!window.isVisible());
+    QCOMPARE(f.ui.questions, std::vector<std::string>{"save configuration? "});
+
+    // Closed any other way, the box is unticked again.
+    QTest::mouseClick(box, Qt::LeftButton);  // untick
+    QTimer::singleShot(0, &window, [&] { Click(&window, "CancelButton"); });
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+    QTimer::singleShot(0, &window, [&] { window.reject(); });
+    QTest::mouseClick(box, Qt::LeftButton);
+    QVERIFY(!box->isChecked());
+  }
+};
+
+}  // namespace noctarbel::gui
+
+QTEST_MAIN(noctarbel::gui::CalibrateFormTest)
+#include "calibrate_form_test.moc"

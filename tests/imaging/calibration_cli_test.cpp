@@ -1,0 +1,180 @@
+// noctarbel-cli calibrate, run as a separate program on a station folder with imgcalib.cfg and
+// real master files; the output is checked with fitsverify and read back with cfitsio.
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "imaging/calibration_config.h"
+#include "imaging/image_buffer.h"
+#include "tests/cli_runner.h"
+#include "tests/test_support.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::CliResult;
+using testing::ShellQuote;
+
+int Fitsverify(const std::string& path) {
+  const std::string command = std::string(NOCTARBEL_FITSVERIFY) + " -q " + ShellQuote(path) + " >/dev/null 2>&1";
+  return std::system(command.c_str());
+}
+
+struct CfitsioImage {
+  std::vector<long> pixels;
+  std::vector<std::string> history;
+};
+
+CfitsioImage ReadWithCfitsio(const std::string& path) {
+  CfitsioImage result;
+  fitsfile* f = nullptr;
+  int status = 0;
+  fits_open_file(&f, path.c_str(), READONLY, &status);
+  EXPECT_EQ(status, 0);
+  if (status != 0) return result;
+  long axes[2] = {};
+  int naxis = 0;
+  fits_get_img_dim(f, &naxis, &status);
+  fits_get_img_size(f, 2, axes, &status);
+  result.pixels.resize(static_cast<size_t>(axes[0] * axes[1]));
+  int anynul = 0;
+  fits_read_img(f, TLONG, 1, axes[0] * axes[1], nullptr, result.pixels.data(), &anynul, &status);
+  int cards = 0;
+  fits_get_hdrspace(f, &cards, nullptr, &status);
+  for (int n = 1; n <= cards; ++n) {
+    char card[FLEN_CARD] = {};
+    fits_read_record(f, n, card, &status);
+    if (std::string(card).rfind("HISTORY ", 0) == 0) result.history.emplace_back(card + 10);  // text from column 11
+  }
+  EXPECT_EQ(status, 0);
+  fits_close_file(f, &status);
+  return result;
+}
+
+class CalibrateCliTest : public ::testing::Test {
+ protected:
+  CalibrateCliTest() {
+    std::filesystem::create_directories(home_);
+    // 2x2 binning: dark 300 s, bias, and flat ID 1 for filter 2.
+    Save(home_ / "dark2.fit", {1000, 2000, 50000, 500}, 300);
+    Save(home_ / "bias2.fit", {100, 100, 100, 100});
+    Save(home_ / "flat.fit", {1000, 1000, 1000, 500});  // gains 1.25, 1.25, 1.25, 2.5
+    config_.DarkFiles[1] = "dark2.fit";
+    config_.BiasFiles[1] = "bias2.fit";
+    config_.Tables.FlatFiles[0] = "flat.fit";
+    config_.Tables.FlatIds[1] = {"", "1", ""};
+    SaveConfig();
+    Save(Path("in.fit"), {3000, 3000, 60000, 3000}, 60, 2);
+  }
+
+  void SaveConfig() { ASSERT_TRUE(SaveCalibrationConfig(home_ / "imgcalib.cfg", config_, nullptr)); }
+  static void Save(const std::filesystem::path& path, const std::vector<int>& row, double exposure = 0,
+                   int binning = 0) {
+    Timgbuffer image;
+    image.SetSize(static_cast<int>(row.size()), 1, PixelType::Bits16);
+    for (size_t x = 0; x < row.size(); ++x) image.SetPixel(static_cast<int>(x + 1), 1, row[x]);
+    image.Exposure = exposure;
+    image.ObservationDate = "2026-01-02T03:04:05.6";
+    if (binning > 0) {
+      image.SetKeyword("XBINNING", std::to_string(binning));
+      image.SetKeyword("YBINNING", std::to_string(binning));
+    }
+    ASSERT_TRUE(image.SaveFits(path.string()));
+  }
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  CliResult Cli(const std::string& arguments) {
+    return testing::RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(home_.string()) + " " + arguments, dir_);
+  }
+  static void ExpectOneErrorLine(const CliResult& run, int exitCode, const std::string& part) {
+    EXPECT_EQ(run.exitCode, exitCode) << run.err;
+    EXPECT_EQ(run.err.rfind("noctarbel-cli: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(part), std::string::npos) << run.err;
+  }
+
+  testing::TempDir dir_;
+  std::filesystem::path home_ = dir_ / "station";
+  CalibrationConfig config_;
+};
+
+TEST_F(CalibrateCliTest, WritesTheCalibratedImageWithItsHistoryCards) {
+  CliResult run =
+      Cli("calibrate " + ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("out.fit")) + " --filter 2 --json");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto steps = nlohmann::json::parse(run.out);
+  EXPECT_EQ(steps["dark"], true);
+  EXPECT_EQ(steps["flat"], true);
+  EXPECT_EQ(steps["rotate"], false);
+  EXPECT_EQ(steps["hotpixel"], false);
+
+  EXPECT_EQ(Fitsverify(Path("out.fit")), 0);
+  const CfitsioImage out = ReadWithCfitsio(Path("out.fit"));
+  // r = 0.2: dark 200 + 80, 400 + 80, 50000 (unscaled) + 80, 100 + 80; then the flat's gains.
+  // (3000 - 280) x 1.25, (3000 - 480) x 1.25, (60000 - 50080) x 1.25, (3000 - 180) x 2.5.
+  EXPECT_EQ(out.pixels, (std::vector<long>{3400, 3150, 12400, 7050}));
+  EXPECT_EQ(out.history, (std::vector<std::string>{"Dark subtraction dark2.fit", "Flatcorr. flat.fit"}));
+
+  // Without the dark, turned: only the flat (filter 2) and the turn.
+  run = Cli("calibrate " + ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("turned.fit")) +
+            " --filter 2 --no-dark --rotate");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("dark: no\nflat: yes\nrotate: yes\n"), std::string::npos) << run.out;
+  EXPECT_EQ(Fitsverify(Path("turned.fit")), 0);
+  const CfitsioImage turned = ReadWithCfitsio(Path("turned.fit"));
+  EXPECT_EQ(turned.pixels, (std::vector<long>{7500, 65535, 3750, 3750}));
+  EXPECT_EQ(turned.history, (std::vector<std::string>{"Flatcorr. flat.fit", "180 deg rotation"}));
+
+  // Filter 1 has no flat ID: nothing but the dark, and the reason is told.
+  run = Cli("calibrate " + ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("f1.fit")) + " --json");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out)["flat"], false);
+  EXPECT_EQ(nlohmann::json::parse(run.out)["skipped"][0], "no flat ID for filter 1 at binning 2");
+}
+
+TEST_F(CalibrateCliTest, ASubFrameIsCalibratedWithTheMastersCut) {
+  Save(Path("sub.fit"), {3000, 3000}, 60, 2);
+  CliResult run = Cli("calibrate " + ShellQuote(Path("sub.fit")) + " " + ShellQuote(Path("out.fit")) +
+                      " --filter 2 --zoom 2 --origin 2,0 --json");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  // Master pixels 3 and 4: (3000 - 50080 -> 0) x 1.25, (3000 - 180) x 2.5.
+  EXPECT_EQ(ReadWithCfitsio(Path("out.fit")).pixels, (std::vector<long>{0, 7050}));
+
+  // A cut that reaches past the masters is skipped, and the file is still written.
+  run = Cli("calibrate " + ShellQuote(Path("sub.fit")) + " " + ShellQuote(Path("past.fit")) +
+            " --filter 2 --zoom 2 --origin 3,0 --json");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(nlohmann::json::parse(run.out)["dark"], false);
+  EXPECT_EQ(ReadWithCfitsio(Path("past.fit")).pixels, (std::vector<long>{3000, 3000}));
+  EXPECT_TRUE(ReadWithCfitsio(Path("past.fit")).history.empty());
+}
+
+TEST_F(CalibrateCliTest, ErrorsAreOneLineAndWriteNothing) {
+  const std::string files = ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("out.fit"));
+  ExpectOneErrorLine(Cli("calibrate " + files + " --zoom 2"), 2, "--origin");
+  ExpectOneErrorLine(Cli("calibrate " + files + " --origin 1,1"), 2, "--zoom");
+  ExpectOneErrorLine(Cli("calibrate " + files + " --zoom 2 --origin 1"), 2, "--origin");
+  ExpectOneErrorLine(Cli("calibrate " + files + " --filter 10"), 2, "--filter");
+  ExpectOneErrorLine(Cli("calibrate " + ShellQuote(Path("none.fit")) + " " + ShellQuote(Path("out.fit"))), 1,
+                     "none.fit");
+
+  // A master the configuration names but that is not there.
+  config_.DarkFiles[1] = "gone.fit";
+  SaveConfig();
+  ExpectOneErrorLine(Cli("calibrate " + files), 1, "image (2x2) not found");
+  EXPECT_FALSE(std::filesystem::exists(Path("out.fit")));
+  EXPECT_EQ(Cli("calibrate " + files + " --no-dark").exitCode, 0) << "no dark wanted, none loaded";
+  std::filesystem::remove(Path("out.fit"));
+
+  std::filesystem::remove(home_ / "imgcalib.cfg");
+  ExpectOneErrorLine(Cli("calibrate " + files), 1, "imgcalib.cfg");
+  EXPECT_FALSE(std::filesystem::exists(Path("out.fit")));
+}
+
+}  // namespace
+}  // namespace noctarbel
