@@ -115,10 +115,10 @@ bool ExposureSequence::CalibrationWanted(int filter) const {
 
 bool ExposureSequence::Calibrate(Timgbuffer& picture, int filter, std::optional<CalibrationHistory>& history) {
   CalibrationRequest request;
-  request.Filter = filter;
+  request.FilterNumber = filter;
   request.Zoom = static_cast<int>(RoundHalfEven(e_->Zoom));
-  request.OriginX = frame_.StartX;
-  request.OriginY = frame_.StartY;
+  request.SubFrameX = frame_.StartX;
+  request.SubFrameY = frame_.StartY;
   const auto side = PierSide();
   request.Rotate = side && station_.Settings.CameraPiersideRotate == *side + 1;
   history = PlanCalibrate(station_, picture, request);

@@ -16,8 +16,10 @@ bool PlanGuideStep(Station&, OperationContext&, GuidingSeries& series, Timgbuffe
   return false;
 }
 
-std::optional<CalibrationHistory> PlanCalibrate(Station&, Timgbuffer&, const CalibrationRequest&) {
-  return std::nullopt;
+std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request) {
+  const CalibrationResult result = station.Calibration.Calibrate(image, request);
+  if (!result.Any()) return std::nullopt;
+  return result.History;
 }
 
 }  // namespace noctarbel

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "imaging/calibration.h"
 #include "imaging/header_cards.h"
 
 namespace noctarbel {
@@ -38,15 +39,6 @@ bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series
 
 // The calibration of a plan image with the wanted steps; the steps done, or nothing when
 // none was applied.
-struct CalibrationRequest {
-  int Filter = 1;  // 1-based
-  int Zoom = 1;
-  int OriginX = 0;
-  int OriginY = 0;
-  bool Dark = true;
-  bool Flat = true;
-  bool Rotate = false;
-};
 std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request);
 
 }  // namespace noctarbel

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -13,6 +14,7 @@
 #include "cli/commands.h"
 #include "common/number_text.h"
 #include "devices/manual_exposure.h"
+#include "imaging/calibration_config.h"
 #include "imaging/image_buffer.h"
 
 namespace noctarbel::cli {
@@ -72,10 +74,30 @@ struct ConnectedCamera {
   }
 };
 
+// The station's calibration configuration and every master it names, as the calibration
+// window's OK loads them; false with the reason printed when that cannot be had.
+bool LoadCalibration(CliContext& context, StationCore& core) {
+  const std::filesystem::path file = core.Paths.Home / kCalibrationConfigFileName;
+  CalibrationConfig config;
+  const CalibrationConfigRead read = ReadCalibrationConfig(file, config);
+  if (!read.Read) {
+    context.Fail("Cannot calibrate: " + read.Error);
+    return false;
+  }
+  for (const auto& message : ApplyCalibrationConfig(config, core.Calibration)) context.Note(message);
+  core.Calibration.Options.DarkSubtract = true;
+  core.Calibration.Options.FlatCorrection = true;
+  for (const auto& error : LoadConfiguredMasters(config, core.Paths.Home, core.Calibration)) {
+    context.Note(error.Message + ": " + error.Reason);
+  }
+  return true;
+}
+
 void RunExpose(CliContext& context, const ExposeOptions& options) {
   ConnectedCamera camera;
   if (!camera.Connect(context)) return;
   StationCore& core = *camera.core;
+  if (options.calibrate && !LoadCalibration(context, core)) return;
   ManualExposure request;
   request.Exposure = options.seconds;
   request.Binning = options.bin;
@@ -83,6 +105,7 @@ void RunExpose(CliContext& context, const ExposeOptions& options) {
   request.Filter = options.filter;
   request.Light = !options.dark;
   request.HotPixelFilter = !options.noHotPixel;
+  request.Calibrate = options.calibrate;
   Timgbuffer image;
   OperationContext op = core.BeginOperation();
   const ManualExposureResult result = TakeManualExposure(core, op, request, image);
@@ -99,6 +122,7 @@ void RunExpose(CliContext& context, const ExposeOptions& options) {
                                   {"max", image.Maximum},
                                   {"mean", result.Star.Background},
                                   {"star_found", result.Star.Found}};
+    if (options.calibrate) out["calibrated"] = {{"dark", result.Dark}, {"flat", result.Flat}, {"rotate", result.Rotated}};
     if (result.Star.Found) {
       out["star_x"] = result.Star.X;
       out["star_y"] = result.Star.Y;
@@ -113,6 +137,10 @@ void RunExpose(CliContext& context, const ExposeOptions& options) {
             << "max: " << image.Maximum << "\n"
             << "mean: " << result.Star.Background << "\n"
             << (result.Star.Found ? StarOffsetText(result.Offset) : std::string("no star found")) << "\n";
+  if (options.calibrate) {
+    std::cout << "calibrated: " << (result.Calibrated ? "" : "nothing") << (result.Dark ? "dark " : "")
+              << (result.Flat ? "flat " : "") << (result.Rotated ? "180 deg rotation" : "") << "\n";
+  }
 }
 
 void RunCameraInfo(CliContext& context, const CameraInfoOptions& options) {
@@ -151,6 +179,7 @@ void RegisterCameraCommands(CLI::App& app, CliContext& context) {
   cmd->add_option("--filter", expose->filter, "Filter slot 1..9 (default 1)")->check(CLI::Range(1, 9));
   cmd->add_flag("--dark", expose->dark, "A dark frame (shutter closed)");
   cmd->add_flag("--no-hotpixel", expose->noHotPixel, "Leave out the hot-pixel filter");
+  cmd->add_flag("--calibrate", expose->calibrate, "Dark and flat from the station's imgcalib.cfg and its masters");
   cmd->add_option("--out", expose->out, "FITS file to write (default testbild.fits in the station folder)");
   cmd->add_flag("--json", expose->json, "Print JSON");
   cmd->callback([&context, expose] { RunExpose(context, *expose); });

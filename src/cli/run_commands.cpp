@@ -31,6 +31,7 @@
 #include "devices/observatory.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
+#include "imaging/calibration_config.h"
 
 namespace noctarbel::cli {
 
@@ -271,14 +272,27 @@ class NightRun {
       main.SetChecked("CoolerCheckBox", true);
       CoolerCheckBoxClick(station);
     }
-    const bool calibration = std::filesystem::exists(station.Paths.Home / "imgcalib.cfg");
-    main.SetChecked("CalibrationCheckbox", calibration && !options_.noCorrections);
+    main.SetChecked("CalibrationCheckbox", !options_.noCorrections && LoadCalibration(station));
     main.SetChecked("DachzuCheckBox", !options_.leaveRoofOpen);
     main.SetChecked("StackingCheckBox", options_.stacking);
     main.SetChecked("starguideCheckBox", options_.guiding);
     const std::string images =
         options_.images.empty() ? (station.Paths.Home / "images").string() : std::filesystem::absolute(options_.images).string();
     main.SetText("ImgPathEdit", images);
+    return true;
+  }
+
+  // "Corrections" with the station's imgcalib.cfg and every master it names, as the
+  // calibration window's OK loads them. False (no corrections) without a configuration.
+  bool LoadCalibration(Station& station) {
+    CalibrationConfig config;
+    if (!ReadCalibrationConfig(station.Paths.Home / kCalibrationConfigFileName, config).Read) return false;
+    for (const auto& message : ApplyCalibrationConfig(config, station.Calibration)) context_.Note(message);
+    station.Calibration.Options.DarkSubtract = true;
+    station.Calibration.Options.FlatCorrection = true;
+    for (const auto& error : LoadConfiguredMasters(config, station.Paths.Home, station.Calibration)) {
+      context_.Note(error.Message + ": " + error.Reason);
+    }
     return true;
   }
 

@@ -285,6 +285,7 @@ void ExposeButtonClick(Station& station) {
   request.Zoom = main.IntValue("ZoomEdit1");
   request.Filter = main.IntValue("FilterEdit");
   request.HotPixelFilter = main.Checked("HotpixelCheckbox");
+  request.Calibrate = main.Checked("CalibrationCheckbox");
 
   Timgbuffer& image = station.ExposureFrame;
   OperationContext op = station.Operations.Begin([&station] { return station.Run.AbortRequested; });

@@ -50,6 +50,19 @@ ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op,
                                  request.Binning * s.ArcsecX, request.Binning * s.ArcsecY, s.CameraRotation);
   }
   core.StarOffsetArcsec = result.Offset;
+
+  const int darkFilter = core.Settings.Darkfilter;
+  if (request.Calibrate && (darkFilter == 0 || request.Filter != darkFilter)) {
+    const auto side = core.Mount.ReadPierSide();
+    bool dark = true;
+    bool flat = true;
+    bool rotate = side && core.Settings.CameraPiersideRotate == ToInt(*side) + 1;
+    result.Calibrated = core.Calibration.CalibrateImage(image, request.Filter, static_cast<int>(request.Zoom),
+                                                        result.Frame.StartX, result.Frame.StartY, dark, flat, rotate);
+    result.Dark = dark;
+    result.Flat = flat;
+    result.Rotated = rotate;
+  }
   return result;
 }
 

@@ -21,6 +21,9 @@ struct ManualExposure {
   int Filter = 1;  // 1-based, as the filter field shows it
   bool Light = true;
   bool HotPixelFilter = true;
+  // Dark and flat (and the 180 degree turn the pier side asks for) with the station's
+  // calibration, unless the filter is the dark filter.
+  bool Calibrate = false;
 };
 
 struct ManualExposureResult {
@@ -28,6 +31,10 @@ struct ManualExposureResult {
   ExposureRequest Frame;  // the sub-frame that was asked for
   StarSearchResult Star;  // the brightest star (Found false without one)
   StarOffset Offset;      // its offset from the centre, arc seconds; zero without a star
+  bool Calibrated = false;
+  bool Dark = false;  // the calibration steps done
+  bool Flat = false;
+  bool Rotated = false;
 };
 
 ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op, const ManualExposure& request,

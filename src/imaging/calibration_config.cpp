@@ -242,6 +242,29 @@ bool SaveCalibrationConfig(const std::filesystem::path& file, const CalibrationC
   return WriteFileAtomically(file, CalibrationConfigText(config), error);
 }
 
+std::vector<MasterLoadError> LoadConfiguredMasters(const CalibrationConfig& config, const std::filesystem::path& folder,
+                                                   ImageCalibration& calibration) {
+  auto resolve = [&folder](const std::string& name) {
+    const std::filesystem::path p(name);
+    return p.is_absolute() ? p : folder / p;
+  };
+  std::vector<MasterLoadError> errors;
+  auto keep = [&errors](std::optional<MasterLoadError> error) {
+    if (error) errors.push_back(std::move(*error));
+  };
+  for (int index = 0; index < kMasterBinnings; ++index) {
+    const std::string& dark = config.DarkFiles[static_cast<size_t>(index)];
+    const std::string& bias = config.BiasFiles[static_cast<size_t>(index)];
+    keep(calibration.LoadDark(index, dark, resolve(dark)));
+    keep(calibration.LoadBias(index, bias, resolve(bias)));
+  }
+  for (int id = 1; id <= kFlatIdCount; ++id) {
+    const std::string& flat = config.Tables.FlatFiles[static_cast<size_t>(id - 1)];
+    keep(calibration.LoadFlat(id, flat, resolve(flat)));
+  }
+  return errors;
+}
+
 std::vector<std::string> ApplyCalibrationConfig(const CalibrationConfig& config, ImageCalibration& calibration) {
   std::vector<std::string> messages;
   CalibrationOptions& o = calibration.Options;

@@ -72,6 +72,12 @@ bool SaveCalibrationConfig(const std::filesystem::path& file, const CalibrationC
 // tables. Returns the messages of values that were replaced by their defaults.
 std::vector<std::string> ApplyCalibrationConfig(const CalibrationConfig& config, ImageCalibration& calibration);
 
+// Every master the configuration names (darks and biases of the three binnings, flats 1..9),
+// file names relative to `folder`, as the window's OK loads them for a run without the
+// window (the command line). The loads that failed; the others are held.
+std::vector<MasterLoadError> LoadConfiguredMasters(const CalibrationConfig& config, const std::filesystem::path& folder,
+                                                   ImageCalibration& calibration);
+
 // A whole number in a text field, as the window reads it.
 std::optional<int> CalibrationNumber(const std::string& text);
 
