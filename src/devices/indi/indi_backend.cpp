@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "app/runtime.h"
 #include "app/settings.h"
 #include "devices/indi/indi_client.h"
 #include "devices/indi/indi_device.h"
@@ -51,19 +52,29 @@ class IndiBackend : public DeviceBackend {
   }
 
   std::unique_ptr<ITelescope> CreateTelescope(const std::string& id, DeviceContext& context) override {
-    return MakeIndiTelescope(ParseIndiIdentifier(id), context);
+    return MakeIndiTelescope(Address(id, context), context);
   }
-  std::unique_ptr<ICamera> CreateCamera(const std::string& id, DeviceContext&) override {
-    return MakeIndiCamera(ParseIndiIdentifier(id));
+  std::unique_ptr<ICamera> CreateCamera(const std::string& id, DeviceContext& context) override {
+    return MakeIndiCamera(Address(id, context));
   }
-  std::unique_ptr<IFocuser> CreateFocuser(const std::string& id, DeviceContext&) override {
-    return MakeIndiFocuser(ParseIndiIdentifier(id));
+  std::unique_ptr<IFocuser> CreateFocuser(const std::string& id, DeviceContext& context) override {
+    return MakeIndiFocuser(Address(id, context));
   }
-  std::unique_ptr<IFilterWheel> CreateFilterWheel(const std::string& id, DeviceContext&) override {
-    return MakeIndiFilterWheel(ParseIndiIdentifier(id));
+  std::unique_ptr<IFilterWheel> CreateFilterWheel(const std::string& id, DeviceContext& context) override {
+    return MakeIndiFilterWheel(Address(id, context));
   }
 
  private:
+  // Real devices move in real time: a station on a simulated clock would time their moves
+  // and exposures, and place its alt/az positions, by a clock they do not follow.
+  static IndiDeviceAddress Address(const std::string& id, const DeviceContext& context) {
+    IndiDeviceAddress address = ParseIndiIdentifier(id);
+    if (context.Clock.IsVirtual()) {
+      throw DeviceError("\"" + address.Identifier() + "\": INDI devices need the real clock, not a simulated one");
+    }
+    return address;
+  }
+
   struct Listed {
     std::chrono::steady_clock::time_point When;
     std::vector<IndiDeviceInfo> Devices;

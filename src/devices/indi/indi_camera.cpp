@@ -113,7 +113,7 @@ class IndiCamera : public ICamera {
   }
   std::string Name() override { return device_.Name(); }
   std::string Description() override { return device_.DriverInfo(); }
-  std::string DriverVersion() override { return device_.Text("DRIVER_INFO", "DRIVER_VERSION"); }
+  std::string DriverVersion() override { return device_.TextOf("DRIVER_INFO", "DRIVER_VERSION"); }
   // INDI does not name the sensor.
   std::string SensorName() override { return device_.Get(kInfo), std::string(); }
   int SensorType() override { return device_.Find("CCD_CFA") ? 2 : 0; }  // 2: Bayer mosaic

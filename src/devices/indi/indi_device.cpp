@@ -36,6 +36,8 @@ IndiDevice::IndiDevice(const IndiDeviceAddress& address, int interfaceBit, const
     : address_(address), essentials_(std::move(essentials)) {
   client_ = std::make_unique<IndiClient>(address_.Server, address_.Device, std::move(blobProperty), timeouts);
   if (!client_->WaitForProperty(address_.Device, {kConnection}, client_->Timeouts().DeviceMs)) {
+    // A server that took the connection but said nothing at all is stopped, not empty.
+    if (client_->Devices().empty()) throw DeviceError("INDI server " + address_.Server.Text() + " does not answer");
     throw DeviceError("INDI server " + address_.Server.Text() + " offers no device \"" + address_.Device + "\"");
   }
   client_->WaitUntilQuiet(kBurstMs, client_->Timeouts().DeviceMs);
@@ -130,7 +132,7 @@ bool IndiDevice::IsOn(const std::string& property, const std::string& element) {
   return RequireElement(*this, Get(property), element).On;
 }
 
-std::string IndiDevice::Text(const std::string& property, const std::string& element) {
+std::string IndiDevice::TextOf(const std::string& property, const std::string& element) {
   auto found = client_->Find(address_.Device, property);
   if (!found) return {};
   const IndiElement* e = found->Element(element);
@@ -138,10 +140,10 @@ std::string IndiDevice::Text(const std::string& property, const std::string& ele
 }
 
 std::string IndiDevice::DriverInfo() {
-  std::string text = Text("DRIVER_INFO", "DRIVER_NAME");
+  std::string text = TextOf("DRIVER_INFO", "DRIVER_NAME");
   if (text.empty()) text = address_.Device;
-  const std::string version = Text("DRIVER_INFO", "DRIVER_VERSION");
-  const std::string exec = Text("DRIVER_INFO", "DRIVER_EXEC");
+  const std::string version = TextOf("DRIVER_INFO", "DRIVER_VERSION");
+  const std::string exec = TextOf("DRIVER_INFO", "DRIVER_EXEC");
   if (!version.empty()) text += " " + version;
   if (!exec.empty()) text += " (" + exec + ")";
   return text + " on " + address_.Server.Text();

@@ -48,7 +48,7 @@ class IndiDevice {
   double Number(const std::string& property, const std::string& element);
   bool IsOn(const std::string& property, const std::string& element);
   // Also while not connected (DRIVER_INFO is there before).
-  std::string Text(const std::string& property, const std::string& element);
+  std::string TextOf(const std::string& property, const std::string& element);
   // "CCD Simulator 1.0 (indi_simulator_ccd) on localhost:7624".
   std::string DriverInfo();
 

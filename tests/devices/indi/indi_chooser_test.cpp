@@ -10,6 +10,7 @@
 #include "app/station.h"
 #include "app/ui.h"
 #include "automation/station_setup.h"
+#include "common/datetime.h"
 #include "devices/device_handlers.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/indi/indi_fixture.h"
@@ -61,6 +62,10 @@ TEST_F(IndiChooserTest, ListsEachServersDevicesByTheTypesTheirDriversDeclare) {
   } catch (const DeviceError& e) {
     EXPECT_NE(std::string(e.what()).find("is not a telescope (it is a focuser)"), std::string::npos) << e.what();
   }
+  // A station on a simulated clock cannot drive real devices.
+  auto simulated = EventRuntime::WithVirtualClock(EncodeDateTime(2026, 12, 6, 18, 0, 0));
+  DeviceContext virtualTime{*simulated, core->Site(), core->Settings};
+  EXPECT_THROW(registry.CreateTelescope(Id(kTelescope), virtualTime), DeviceError);
 }
 
 TEST_F(IndiChooserTest, CommandLineListsTheServersDevicesQuietly) {

@@ -86,6 +86,13 @@ TEST_F(IndiFaultTest, ServerStoppedMidExposureAndBackAgain) {
   const auto start = SteadyClock::now();
   EXPECT_THROW(camera->StopExposure(), DeviceError);
   EXPECT_LT(std::chrono::duration<double>(SteadyClock::now() - start).count(), 5.0);
+  // So is connecting to it (the kernel still takes the connection).
+  try {
+    MakeIndiFocuser(Address(kFocuser));
+    ADD_FAILURE() << "connected to a stopped server";
+  } catch (const DeviceError& e) {
+    EXPECT_NE(std::string(e.what()).find("does not answer"), std::string::npos) << e.what();
+  }
 
   Server().Resume();
   EXPECT_TRUE(WaitUntil(
