@@ -89,6 +89,8 @@ struct SettingsRecord {
   // less), and the command that powers the computer off at the end of a night.
   std::string SerialPortPattern = "/dev/ttyUSB{n-1}";
   std::string ShutdownCommand = "systemctl poweroff";
+  // The INDI servers whose devices the chooser lists: "HOST:PORT" items, comma-separated.
+  std::string IndiServers = "localhost:7624";
 };
 
 enum class SettingType {

@@ -5,6 +5,10 @@
 #include "common/number_text.h"
 #include "devices/sim/sim_devices.h"
 
+#ifdef NOCTARBEL_WITH_INDI
+#include "devices/indi/indi_backend.h"
+#endif
+
 namespace noctarbel {
 
 namespace {
@@ -129,6 +133,9 @@ std::unique_ptr<IFilterWheel> DeviceRegistry::CreateFilterWheel(const std::strin
 DeviceRegistry MakeDefaultDeviceRegistry() {
   DeviceRegistry registry;
   registry.Add(MakeSimulatorBackend());
+#ifdef NOCTARBEL_WITH_INDI
+  registry.Add(MakeIndiBackend());
+#endif
   return registry;
 }
 

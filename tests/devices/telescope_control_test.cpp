@@ -70,7 +70,7 @@ TEST_F(TelescopeControlTest, ConnectWithoutOrWithAnUnknownDriver) {
   EXPECT_FALSE(Scope());
   EXPECT_TRUE(ui.messages.empty());
 
-  Settings().TelescopeObject = "indi://localhost:7624/Mount";
+  Settings().TelescopeObject = "nosuch://localhost/Mount";
   station->Activate("BtnConnect");
   EXPECT_FALSE(Scope());
   ASSERT_EQ(ui.messages.size(), 1u);
