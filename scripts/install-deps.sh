@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config git
   # libraries
-  qt6-base-dev libcli11-dev nlohmann-json3-dev libturbojpeg0-dev
+  qt6-base-dev libcli11-dev nlohmann-json3-dev libturbojpeg0-dev libcpp-httplib-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # reference peers used only by tests

@@ -81,6 +81,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Profile", "ProfileName", "ProfileName", T::String, &S::ProfileName},
       {"Linux", "SerialPortPattern", "SerialPortPattern", T::String, &S::SerialPortPattern},
       {"Linux", "ShutdownCommand", "ShutdownCommand", T::String, &S::ShutdownCommand},
+      {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
   };
 }
 

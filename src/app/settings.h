@@ -89,6 +89,8 @@ struct SettingsRecord {
   // less), and the command that powers the computer off at the end of a night.
   std::string SerialPortPattern = "/dev/ttyUSB{n-1}";
   std::string ShutdownCommand = "systemctl poweroff";
+  // Alpaca servers (HOST:PORT, comma-separated) the chooser asks besides those it discovers.
+  std::string AlpacaHosts;
 };
 
 enum class SettingType {

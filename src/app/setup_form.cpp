@@ -89,6 +89,7 @@ const std::vector<Binding>& Bindings() {
       {"ProfileName", "ProfileNameEdit", Shown::Profile},
       {"SerialPortPattern", "SerialPatternEdit", Shown::Text},
       {"ShutdownCommand", "ShutdownCommandEdit", Shown::Text},
+      {"AlpacaHosts", "AlpacaHostsEdit", Shown::Text},
   };
   return bindings;
 }
@@ -356,6 +357,8 @@ void DeclareSetupFormControls(Controls& c) {
       "Device path of a serial port, e.g. /dev/ttyUSB{n-1} or /dev/ttyS{n}");
   add("ShutdownCommandEdit", ControlKind::Edit, obs, "Shutdown command",
       "Command that powers the computer off (plan command ZZ)");
+  add("AlpacaHostsEdit", ControlKind::Edit, obs, "Alpaca servers",
+      "HOST:PORT of Alpaca servers to list besides those found on the network, separated by commas");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -502,7 +505,8 @@ bool SaveSettings(Station& station) {
                                             "TelescopeDescription",
                                             "ProfileName",
                                             "SerialPortPattern",
-                                            "ShutdownCommand"};
+                                            "ShutdownCommand",
+                                            "AlpacaHosts"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;

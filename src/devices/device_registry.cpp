@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/number_text.h"
+#include "devices/alpaca/alpaca_backend.h"
 #include "devices/sim/sim_devices.h"
 
 namespace noctarbel {
@@ -129,6 +130,7 @@ std::unique_ptr<IFilterWheel> DeviceRegistry::CreateFilterWheel(const std::strin
 DeviceRegistry MakeDefaultDeviceRegistry() {
   DeviceRegistry registry;
   registry.Add(MakeSimulatorBackend());
+  registry.Add(MakeAlpacaBackend());
   return registry;
 }
 

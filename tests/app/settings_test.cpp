@@ -76,7 +76,7 @@ TEST(SettingsFile, SaverWritesFileOrderAndItsNumberForms) {
   }
   const std::string tail =
       "[Profile]\r\nProfileName=default\r\n[Linux]\r\nSerialPortPattern=/dev/ttyUSB{n-1}\r\n"
-      "ShutdownCommand=systemctl poweroff\r\n";
+      "ShutdownCommand=systemctl poweroff\r\nAlpacaHosts=\r\n";
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 
