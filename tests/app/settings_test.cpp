@@ -26,7 +26,7 @@ TEST(SettingsFile, MissingFileGivesEveryDefault) {
   EXPECT_FLOAT_EQ(s.AFHFDlow, 10.0f);
   EXPECT_EQ(s.AFrange, 500);
   EXPECT_EQ(s.ProfileName, "default");
-  EXPECT_EQ(SettingKeys().size(), 64u);
+  EXPECT_EQ(SettingKeys().size(), 65u);
   EXPECT_EQ(s.SerialPortPattern, "/dev/ttyUSB{n-1}");
 }
 

@@ -33,7 +33,7 @@ bool CallParams::Bool(const char* name) const {
   return *value;
 }
 
-std::string CallParams::Text(const char* name) const { return Raw(name); }
+std::string CallParams::String(const char* name) const { return Raw(name); }
 
 void RequireConnected(bool connected, const char* device) {
   if (!connected) throw Fault(kNotConnected, std::string("The ") + device + " is not connected");
@@ -80,14 +80,14 @@ void AddCommonMembers(MemberTable& table, const CommonInfo& info) {
   // Actions and raw commands: the simulators have none. Their parameters are still read,
   // so that a malformed request is told so.
   table["action"].Put = [](SimDevices&, const CallParams& p) {
-    const std::string name = p.Text("Action");
-    p.Text("Parameters");
+    const std::string name = p.String("Action");
+    p.String("Parameters");
     throw Fault(kNotImplemented, "Action \"" + name + "\" is not implemented by this simulator");
   };
   for (const char* command : {"commandblind", "commandbool", "commandstring"}) {
     table[command].Put = [command](SimDevices&, const CallParams& p) {
-      p.Text("Command");
-      p.Text("Raw");
+      p.String("Command");
+      p.String("Raw");
       throw Fault(kNotImplemented, std::string(command) + " is not implemented by this simulator");
     };
   }

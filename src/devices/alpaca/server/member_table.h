@@ -48,7 +48,7 @@ class CallParams {
   double Double(const char* name) const;
   int Int(const char* name) const;
   bool Bool(const char* name) const;
-  std::string Text(const char* name) const;
+  std::string String(const char* name) const;
 
  private:
   const std::string& Raw(const char* name) const;
