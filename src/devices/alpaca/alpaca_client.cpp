@@ -108,7 +108,7 @@ DeviceError DeviceClient::Failure(std::string_view member, const std::string& wh
 }
 
 DeviceClient::Reply DeviceClient::Exchange(const std::string& method, std::string_view member, const Params& params,
-                                           ImageBytesReader* frame) {
+                                           ImageBytesReader* frame, const std::atomic<bool>* abandon) {
   const bool image = frame != nullptr;
   Reply reply;
   reply.Transaction = NextTransaction();
@@ -159,12 +159,16 @@ DeviceClient::Reply DeviceClient::Exchange(const std::string& method, std::strin
   // trickles bytes; an image may take longer as long as data keep coming.
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(timeouts_.ConnectMs + timeouts_.ReadMs);
-  request.progress = [&](uint64_t, uint64_t) { return image || std::chrono::steady_clock::now() < deadline; };
+  request.progress = [&](uint64_t, uint64_t) {
+    if (abandon && *abandon) return false;
+    return image || std::chrono::steady_clock::now() < deadline;
+  };
 
   httplib::Response response;
   httplib::Error error = httplib::Error::Success;
   if (!http.send(request, response, error)) {
     if (!frameError.empty()) throw Failure(member, frameError);
+    if (abandon && *abandon) throw Failure(member, "the transfer was abandoned");
     if (tooLarge) throw Failure(member, "the answer is larger than " + std::to_string(limit >> 20) + " MB");
     throw Failure(member, TransportError(error, timeouts_));
   }
@@ -263,10 +267,10 @@ std::vector<int> DeviceClient::GetInts(std::string_view member) {
   return numbers;
 }
 
-ImageArrayData DeviceClient::GetImageArray() {
+ImageArrayData DeviceClient::GetImageArray(const std::atomic<bool>* abandon) {
   constexpr std::string_view kMember = "imagearray";
   ImageBytesReader frame;
-  const Reply reply = Exchange("GET", kMember, {}, &frame);
+  const Reply reply = Exchange("GET", kMember, {}, &frame, abandon);
   std::uint32_t echoed = 0;
   ImageArrayData image;
   try {

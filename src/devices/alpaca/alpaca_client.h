@@ -4,6 +4,7 @@
 // seconds and then a DeviceError; nothing here waits longer or pumps the station's runtime.
 // A device's own errors (ErrorNumber) become AlpacaError with the device's text.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -47,15 +48,16 @@ class DeviceClient {
 
   // The last image: asks for ImageBytes and reads the JSON array only from a server that
   // does not offer them. Only the longest silence is bounded here (a large frame over a slow
-  // link takes what it takes), so the station calls it from a thread of its own.
-  ImageArrayData GetImageArray();
+  // link takes what it takes), so the station calls it from a thread of its own; setting
+  // *abandon ends the transfer at the next piece that arrives.
+  ImageArrayData GetImageArray(const std::atomic<bool>* abandon = nullptr);
 
  private:
   struct Reply;
   // One request. An ImageBytes answer goes into `frame` as it arrives; any other answer is
   // kept in the reply.
   Reply Exchange(const std::string& method, std::string_view member, const Params& params,
-                 ImageBytesReader* frame = nullptr);
+                 ImageBytesReader* frame = nullptr, const std::atomic<bool>* abandon = nullptr);
   nlohmann::json ValueOf(const Reply& reply, std::string_view member, std::uint32_t transaction);
   DeviceError Failure(std::string_view member, const std::string& why) const;
 

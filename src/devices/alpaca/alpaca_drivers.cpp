@@ -1,6 +1,7 @@
 #include "devices/alpaca/alpaca_drivers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 
@@ -143,7 +144,8 @@ class AlpacaCamera : public ICamera {
   bool ImageReady() override {
     if (download_.valid()) return Arrived(std::chrono::milliseconds(0));
     if (!c_.GetBool("imageready")) return false;
-    download_ = std::async(std::launch::async, [this] { return c_.GetImageArray(); });
+    abandon_ = false;
+    download_ = std::async(std::launch::async, [this] { return c_.GetImageArray(&abandon_); });
     // On a quick link the frame is here within a moment; otherwise a later call says so.
     return Arrived(std::chrono::milliseconds(std::min(c_.Limits().ReadMs, kReadyWaitMs)));
   }
@@ -159,14 +161,17 @@ class AlpacaCamera : public ICamera {
   static constexpr int kReadyWaitMs = 1000;
 
   bool Arrived(std::chrono::milliseconds wait) { return download_.wait_for(wait) == std::future_status::ready; }
-  // A frame nobody asked for: wait for its thread (bounded by the read time-out) and forget it.
+  // A frame nobody will ask for: its transfer ends at the next piece that arrives (or the
+  // read time-out), and it is forgotten.
   void DropDownload() {
     if (!download_.valid()) return;
+    abandon_ = true;
     download_.wait();
     download_ = {};
   }
 
   DeviceClient c_;  // makes every request on a connection of its own, so the download may share it
+  std::atomic<bool> abandon_{false};
   std::future<ImageArrayData> download_;
 };
 

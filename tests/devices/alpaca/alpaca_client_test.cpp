@@ -6,6 +6,7 @@
 
 #include "app/event_runtime.h"
 #include "app/settings.h"
+#include "devices/alpaca/image_transfer.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
 
@@ -305,6 +306,41 @@ TEST(AlpacaFaults, AServerWithoutImageBytesIsReadAsJson) {
   ASSERT_EQ(image.Height, 2);
   EXPECT_EQ(image.At(2, 1), 70000);
   EXPECT_EQ(image.At(1, 0), 3);
+}
+
+// A frame that trickles in over a slow link is fetched beside the station; a new exposure
+// abandons it at once instead of waiting for the rest.
+TEST(AlpacaFaults, ASlowFrameNeverHoldsTheStation) {
+  ScriptedServer slow([](httplib::Server& http) {
+    http.Get("/api/v1/camera/0/imageready", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content(R"({"ErrorNumber":0,"ErrorMessage":"","Value":true})", "application/json");
+    });
+    http.Put("/api/v1/camera/0/startexposure", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content(R"({"ErrorNumber":0,"ErrorMessage":""})", "application/json");
+    });
+    http.Get("/api/v1/camera/0/imagearray", [](const httplib::Request&, httplib::Response& r) {
+      ImageArrayData frame;
+      frame.Width = 100;
+      frame.Height = 100;
+      frame.Pixels16.assign(10000, 7);
+      auto bytes = std::make_shared<std::string>(EncodeImageBytes(frame, 0, 1));
+      r.set_content_provider(bytes->size(), "application/imagebytes",
+                             [bytes](size_t offset, size_t, httplib::DataSink& sink) {
+                               // 200 bytes every 50 ms: some 10 s for the frame.
+                               std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                               return sink.write(bytes->data() + offset, std::min<size_t>(200, bytes->size() - offset));
+                             });
+    });
+  });
+  auto camera =
+      MakeCamera(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(slow.Port()) + "/camera/0"), QuickTimeouts());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(camera->ImageReady());  // the camera is ready, the frame is not here yet
+  EXPECT_FALSE(camera->ImageReady());
+  EXPECT_LT(Since(start), std::chrono::milliseconds(2500));
+  start = std::chrono::steady_clock::now();
+  camera->StartExposure(1, true);
+  EXPECT_LT(Since(start), std::chrono::milliseconds(1500));
 }
 
 TEST(AlpacaFaults, AServerKilledMidExposureIsADeviceErrorAtTheNextCall) {
