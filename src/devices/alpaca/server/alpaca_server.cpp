@@ -174,7 +174,7 @@ struct AlpacaServer::Impl {
 
   void AddRoutes();
   void HandleDevice(const httplib::Request& request, httplib::Response& response, bool put);
-  void HandleImage(const MemberSpec& spec, std::uint32_t clientTx, const httplib::Request& request,
+  void HandleImage(const MemberEntry& entry, std::uint32_t clientTx, const httplib::Request& request,
                    httplib::Response& response);
   Outcome AwaitSlewEnd();
   std::string DeviceName(DeviceType type);
@@ -194,13 +194,13 @@ struct AlpacaServer::Impl {
   bool stopped = false;
 };
 
-Outcome Perform(const MemberSpec& spec, bool put, SimDevices& devices, const CallParams& params) {
+Outcome Perform(const MemberEntry& entry, bool put, SimDevices& devices, const CallParams& params) {
   Outcome outcome;
   try {
     if (put) {
-      spec.Put(devices, params);
+      entry.Put(devices, params);
     } else {
-      outcome.Value = spec.Get(devices, params);
+      outcome.Value = entry.Get(devices, params);
       outcome.HasValue = true;
     }
   } catch (const Fault& fault) {
@@ -235,12 +235,12 @@ Outcome AlpacaServer::Impl::AwaitSlewEnd() {
   return outcome;
 }
 
-void AlpacaServer::Impl::HandleImage(const MemberSpec& spec, std::uint32_t clientTx, const httplib::Request& request,
+void AlpacaServer::Impl::HandleImage(const MemberEntry& entry, std::uint32_t clientTx, const httplib::Request& request,
                                      httplib::Response& response) {
   std::shared_ptr<const ImageArrayData> image;
   Outcome failure;
   try {
-    image = host.Run([&](SimDevices& d) { return spec.Image(d); });
+    image = host.Run([&](SimDevices& d) { return entry.Image(d); });
   } catch (const Fault& fault) {
     failure.ErrorNumber = fault.Number();
     failure.ErrorMessage = fault.what();
@@ -272,7 +272,7 @@ void AlpacaServer::Impl::HandleDevice(const httplib::Request& request, httplib::
   const std::string typeText = request.matches[1];
   const std::string numberText = request.matches[2];
   const std::string member = request.matches[3];
-  const MemberSpec* spec = nullptr;
+  const MemberEntry* entry = nullptr;
   std::map<std::string, std::string> params;
   try {
     if (!IsLowerPathElement(typeText) || !IsLowerPathElement(member)) {
@@ -284,23 +284,23 @@ void AlpacaServer::Impl::HandleDevice(const httplib::Request& request, httplib::
     const MemberTable& table = tables.at(*type);
     const auto found = table.find(member);
     if (found == table.end()) throw BadRequest("A " + typeText + " has no member \"" + member + "\"");
-    spec = &found->second;
-    if (put && !spec->Put) throw BadRequest(member + " cannot be written (it is read with GET)");
-    if (!put && !spec->Get && !spec->Image) throw BadRequest(member + " is a method (call it with PUT)");
+    entry = &found->second;
+    if (put && !entry->Put) throw BadRequest(member + " cannot be written (it is read with GET)");
+    if (!put && !entry->Get && !entry->Image) throw BadRequest(member + " is a method (call it with PUT)");
     params = Parameters(request, put);
   } catch (const BadRequest& e) {
     SendText(response, 400, e.what());
     return;
   }
   const std::uint32_t clientTx = TransactionOf(params, "clienttransactionid");
-  if (spec->Image) {
-    HandleImage(*spec, clientTx, request, response);
+  if (entry->Image) {
+    HandleImage(*entry, clientTx, request, response);
     return;
   }
   const CallParams call(params);
   Outcome outcome;
   try {
-    outcome = host.Run([&](SimDevices& d) { return Perform(*spec, put, d, call); });
+    outcome = host.Run([&](SimDevices& d) { return Perform(*entry, put, d, call); });
   } catch (const BadRequest& e) {
     SendText(response, 400, e.what());
     return;
@@ -308,7 +308,7 @@ void AlpacaServer::Impl::HandleDevice(const httplib::Request& request, httplib::
     SendText(response, 500, e.what());
     return;
   }
-  if (spec->AwaitsSlew && outcome.ErrorNumber == 0) outcome = AwaitSlewEnd();
+  if (entry->AwaitsSlew && outcome.ErrorNumber == 0) outcome = AwaitSlewEnd();
   Json body = Envelope(clientTx, outcome.ErrorNumber, outcome.ErrorMessage);
   if (outcome.HasValue) body["Value"] = outcome.Value;
   SendJson(response, body);

@@ -61,7 +61,7 @@ using MemberGet = std::function<JsonValue(SimDevices&, const CallParams&)>;
 using MemberPut = std::function<void(SimDevices&, const CallParams&)>;
 using MemberImage = std::function<std::shared_ptr<const ImageArrayData>(SimDevices&)>;
 
-struct MemberSpec {
+struct MemberEntry {
   MemberGet Get;  // empty: no GET (a method)
   MemberPut Put;  // empty: read-only
   MemberImage Image;
@@ -69,7 +69,7 @@ struct MemberSpec {
   bool AwaitsSlew = false;
 };
 
-using MemberTable = std::map<std::string, MemberSpec>;
+using MemberTable = std::map<std::string, MemberEntry>;
 
 // A value the device has not got (0x402) unless set.
 template <typename T>
