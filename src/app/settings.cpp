@@ -82,6 +82,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "SerialPortPattern", "SerialPortPattern", T::String, &S::SerialPortPattern},
       {"Linux", "ShutdownCommand", "ShutdownCommand", T::String, &S::ShutdownCommand},
       {"Linux", "IndiServers", "IndiServers", T::String, &S::IndiServers},
+      {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
   };
 }
 

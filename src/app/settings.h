@@ -91,6 +91,8 @@ struct SettingsRecord {
   std::string ShutdownCommand = "systemctl poweroff";
   // The INDI servers whose devices the chooser lists: "HOST:PORT" items, comma-separated.
   std::string IndiServers = "localhost:7624";
+  // Alpaca servers (HOST:PORT, comma-separated) the chooser asks besides those it discovers.
+  std::string AlpacaHosts;
 };
 
 enum class SettingType {

@@ -90,6 +90,7 @@ const std::vector<Binding>& Bindings() {
       {"SerialPortPattern", "SerialPatternEdit", Shown::Text},
       {"ShutdownCommand", "ShutdownCommandEdit", Shown::Text},
       {"IndiServers", "IndiServersEdit", Shown::Text},
+      {"AlpacaHosts", "AlpacaHostsEdit", Shown::Text},
   };
   return bindings;
 }
@@ -367,6 +368,8 @@ void DeclareSetupFormControls(Controls& c) {
       "Command that powers the computer off (plan command ZZ)");
   add("IndiServersEdit", ControlKind::Edit, obs, "INDI servers",
       "INDI servers whose devices the chooser lists, HOST:PORT separated by commas");
+  add("AlpacaHostsEdit", ControlKind::Edit, obs, "Alpaca servers",
+      "HOST:PORT of Alpaca servers to list besides those found on the network, separated by commas");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -516,7 +519,8 @@ bool SaveSettings(Station& station) {
                                             "ProfileName",
                                             "SerialPortPattern",
                                             "ShutdownCommand",
-                                            "IndiServers"};
+                                            "IndiServers",
+                                            "AlpacaHosts"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;

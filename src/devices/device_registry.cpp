@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/number_text.h"
+#include "devices/alpaca/alpaca_backend.h"
 #include "devices/sim/sim_devices.h"
 
 #ifdef NOCTARBEL_WITH_INDI
@@ -136,6 +137,7 @@ DeviceRegistry MakeDefaultDeviceRegistry() {
 #ifdef NOCTARBEL_WITH_INDI
   registry.Add(MakeIndiBackend());
 #endif
+  registry.Add(MakeAlpacaBackend());
   return registry;
 }
 

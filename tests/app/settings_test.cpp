@@ -26,7 +26,7 @@ TEST(SettingsFile, MissingFileGivesEveryDefault) {
   EXPECT_FLOAT_EQ(s.AFHFDlow, 10.0f);
   EXPECT_EQ(s.AFrange, 500);
   EXPECT_EQ(s.ProfileName, "default");
-  EXPECT_EQ(SettingKeys().size(), 65u);
+  EXPECT_EQ(SettingKeys().size(), 66u);
   EXPECT_EQ(s.SerialPortPattern, "/dev/ttyUSB{n-1}");
 }
 
@@ -98,7 +98,7 @@ TEST(SettingsFile, SaverWritesFileOrderAndItsNumberForms) {
   }
   const std::string tail =
       "[Profile]\r\nProfileName=default\r\n[Linux]\r\nSerialPortPattern=/dev/ttyUSB{n-1}\r\n"
-      "ShutdownCommand=systemctl poweroff\r\nIndiServers=localhost:7624\r\n";
+      "ShutdownCommand=systemctl poweroff\r\nIndiServers=localhost:7624\r\nAlpacaHosts=\r\n";
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
 }
 

@@ -285,6 +285,14 @@ void MountModel::AbortSlew() {
   driftSince_ = now;
 }
 
+bool MountModel::PulseGuiding() {
+  const DateTime now = world_.Now();
+  for (const Pulse* pulse : {&pulseRa_, &pulseDec_}) {
+    if (pulse->End > pulse->Start && now < pulse->End) return true;
+  }
+  return false;
+}
+
 void MountModel::PulseGuide(int direction, int milliseconds) {
   const DateTime now = world_.Now();
   Update(now);

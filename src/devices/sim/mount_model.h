@@ -100,6 +100,8 @@ class MountModel {
   // Every slew started, oldest first (the last 256).
   const std::vector<SimSlew>& Slews() const { return slews_; }
   int PulsesReceived() const { return pulsesReceived_; }
+  // True while a guide pulse still moves an axis.
+  bool PulseGuiding();
 
  private:
   struct AxisPosition {

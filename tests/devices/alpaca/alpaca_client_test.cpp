@@ -1,0 +1,370 @@
+// Our Alpaca drivers against our server over HTTP on loopback, member by member as the
+// station uses them; the chooser's listing; and the faults a network device brings: dead,
+// hung, garbage-answering and killed servers, each a DeviceError within the call's bound.
+
+#include <gtest/gtest.h>
+
+#include "app/event_runtime.h"
+#include "app/settings.h"
+#include "devices/alpaca/image_transfer.h"
+#include "tests/cli_runner.h"
+#include "tests/devices/alpaca/alpaca_fixture.h"
+
+namespace noctarbel::testing {
+namespace {
+
+class AlpacaClientTest : public AlpacaServerTest {
+ protected:
+  AlpacaClientTest() : backend(Options()) {}
+  static BackendOptions Options() {
+    BackendOptions options;
+    options.Calls = Timeouts{1000, 5000};
+    options.Discover = false;
+    return options;
+  }
+  DeviceContext Context() { return DeviceContext{*clock, SiteLocation{}, settings}; }
+
+  std::unique_ptr<EventRuntime> clock = EventRuntime::WithRealClock();
+  SettingsRecord settings;
+  AlpacaBackend backend;
+};
+
+TEST_F(AlpacaClientTest, TelescopeMembersTheStationUses) {
+  DeviceContext context = Context();
+  auto scope = backend.CreateTelescope(Id("telescope"), context);
+  EXPECT_FALSE(scope->Connected());
+  scope->SetConnected(true);
+  ASSERT_TRUE(scope->Connected());
+  EXPECT_EQ(scope->Description(), "Noctarbel mount simulator");
+  EXPECT_NE(scope->DriverInfo().find("German equatorial"), std::string::npos);
+  EXPECT_TRUE(scope->CanSetTracking());
+  EXPECT_TRUE(scope->CanFindHome());
+  EXPECT_TRUE(scope->CanSetGuideRates());
+  EXPECT_EQ(scope->EquatorialSystem(), kEquatorialJ2000);
+
+  scope->SlewToAltAz(150, 50);
+  EXPECT_TRUE(scope->Slewing());
+  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
+  EXPECT_NEAR(scope->Azimuth(), 150, 0.01);
+  EXPECT_NEAR(scope->Altitude(), 50, 0.01);
+  const double ra = std::fmod(scope->RightAscension() + 1.0, 24.0);
+  const double dec = scope->Declination() + 5;
+  scope->SetTargetRightAscension(ra);
+  scope->SetTargetDeclination(dec);
+  scope->SetTracking(true);
+  EXPECT_TRUE(scope->Tracking());
+  scope->SlewToTargetAsync();
+  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
+  EXPECT_NEAR(scope->RightAscension(), ra, 1e-4);
+  EXPECT_NEAR(scope->Declination(), dec, 1e-4);
+  EXPECT_NE(scope->SideOfPier(), PierSide::Unknown);
+
+  scope->SetGuideRateRightAscension(0.004);
+  scope->SetGuideRateDeclination(0.003);
+  EXPECT_DOUBLE_EQ(scope->GuideRateRightAscension(), 0.004);
+  EXPECT_DOUBLE_EQ(scope->GuideRateDeclination(), 0.003);
+  scope->PulseGuide(kGuideNorth, 200);
+  EXPECT_EQ(FromServer<int>([](SimWorld& w) { return w.Mount.PulsesReceived(); }), 1);
+  scope->SyncToCoordinates(ra, dec + 0.5);
+  EXPECT_NEAR(scope->Declination(), dec + 0.5, 1e-3);
+
+  // The driver's park, then a slew: the mount is unparked on the way.
+  scope->Park();
+  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
+  EXPECT_NEAR(scope->Altitude(), 0, 0.01);
+  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], true);
+  scope->SlewToAltAz(200, 30);
+  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], false);
+  scope->AbortSlew();
+  EXPECT_FALSE(scope->Slewing());
+  scope->FindHome();
+  EXPECT_TRUE(scope->Slewing());
+  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
+  scope->SlewToTarget();  // synchronous: answers on arrival
+  EXPECT_FALSE(scope->Slewing());
+  scope->SetConnected(false);
+  EXPECT_THROW(scope->RightAscension(), AlpacaError);
+}
+
+TEST_F(AlpacaClientTest, CameraMembersAndTheFrameAsImageBytes) {
+  DeviceContext context = Context();
+  auto camera = backend.CreateCamera(Id("camera"), context);
+  camera->SetConnected(true);
+  EXPECT_EQ(camera->CameraXSize(), 64);
+  EXPECT_EQ(camera->CameraYSize(), 48);
+  EXPECT_EQ(camera->MaxBinX(), 4);
+  EXPECT_EQ(camera->Name(), "Noctarbel camera simulator");
+  EXPECT_EQ(camera->Description(), "Simulated cooled monochrome CCD camera");
+  EXPECT_EQ(camera->DriverVersion(), "1.0");
+  EXPECT_EQ(camera->SensorName(), "SIM1280");
+  EXPECT_EQ(camera->SensorType(), 0);
+  EXPECT_DOUBLE_EQ(camera->PixelSizeX(), 6.45);
+  EXPECT_DOUBLE_EQ(camera->PixelSizeY(), 6.45);
+  EXPECT_DOUBLE_EQ(camera->ElectronsPerAdu(), 1.5);
+  EXPECT_EQ(camera->MaxADU(), 65535);
+  EXPECT_EQ(camera->Gain(), 100);
+  ASSERT_TRUE(camera->CanSetCCDTemperature());
+  camera->SetCCDTemperature(-15);
+  camera->SetCoolerOn(true);
+  EXPECT_TRUE(camera->CoolerOn());
+  EXPECT_NEAR(camera->CCDTemperature(), 10, 1);
+  EXPECT_GT(camera->CoolerPower(), 0);
+
+  camera->SetBinX(2);
+  camera->SetBinY(2);
+  camera->SetStartX(4);
+  camera->SetStartY(2);
+  camera->SetNumX(20);
+  camera->SetNumY(14);
+  EXPECT_EQ(camera->BinX() * 100 + camera->BinY(), 202);
+  EXPECT_EQ(camera->StartX() * 100 + camera->StartY(), 402);
+  EXPECT_EQ(camera->NumX() * 100 + camera->NumY(), 2014);
+  camera->StartExposure(0.05, true);
+  EXPECT_FALSE(camera->ImageReady());
+  ASSERT_TRUE(WaitUntil([&] { return camera->ImageReady(); }));
+  const ImageArrayData image = camera->ImageArray();
+  ASSERT_EQ(image.Width, 20);
+  ASSERT_EQ(image.Height, 14);
+  const ImageArrayData truth = FromServer<ImageArrayData>([](SimWorld& w) { return w.Camera.ImageArray(); });
+  int differences = 0;
+  for (int y = 0; y < 14; ++y) {
+    for (int x = 0; x < 20; ++x) differences += image.At(x, y) != truth.At(x, y);
+  }
+  EXPECT_EQ(differences, 0);
+  // A second read fetches the frame again.
+  EXPECT_EQ(camera->ImageArray().Count(), image.Count());
+
+  camera->StartExposure(5, false);
+  camera->StopExposure();
+  ASSERT_TRUE(WaitUntil([&] { return camera->ImageReady(); }));
+  EXPECT_LT(Get("/api/v1/camera/0/lastexposureduration").Json()["Value"].get<double>(), 5);
+  camera->Dispose();
+}
+
+TEST_F(AlpacaClientTest, FocuserAndFilterWheelMembers) {
+  DeviceContext context = Context();
+  auto focuser = backend.CreateFocuser(Id("focuser"), context);
+  focuser->SetLink(true);
+  EXPECT_TRUE(focuser->Link());
+  EXPECT_TRUE(focuser->Absolute());
+  EXPECT_EQ(focuser->Position(), 5000);
+  // Celsius on the wire, half kelvins for the station: 10 degrees is 566.
+  EXPECT_DOUBLE_EQ(focuser->Temperature(), 566);
+  focuser->Move(7000);
+  ASSERT_TRUE(WaitUntil([&] { return focuser->Position() == 7000; }));
+
+  auto wheel = backend.CreateFilterWheel(Id("filterwheel"), context);
+  wheel->SetConnected(true);
+  EXPECT_EQ(wheel->Names(), (std::vector<std::string>{"L", "R", "G", "B", "Ha"}));
+  EXPECT_EQ(wheel->FocusOffsets(), (std::vector<int>{0, 15, 10, 25, -40}));
+  EXPECT_EQ(wheel->Position(), 0);
+  wheel->SetPosition(3);
+  EXPECT_EQ(wheel->Position(), -1);
+  ASSERT_TRUE(WaitUntil([&] { return wheel->Position() == 3; }));
+  EXPECT_THROW(wheel->SetPosition(7), AlpacaError);
+}
+
+TEST_F(AlpacaClientTest, OptionalMembersReportNotImplementedWithTheDevicesText) {
+  server.WithWorld([](SimWorld& w) {
+    w.Camera.Config.CanSetCCDTemperature = false;
+    w.Mount.Config.PierSide = PierSideMode::CannotReport;
+    w.Mount.Config.CanSetTracking = false;
+  });
+  DeviceContext context = Context();
+  auto camera = backend.CreateCamera(Id("camera"), context);
+  camera->SetConnected(true);
+  auto scope = backend.CreateTelescope(Id("telescope"), context);
+  scope->SetConnected(true);
+  auto notImplemented = [](const std::function<void()>& call, const std::string& text) {
+    try {
+      call();
+      ADD_FAILURE() << "no error";
+    } catch (const AlpacaError& e) {
+      EXPECT_TRUE(e.NotImplemented());
+      EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("(not implemented)"), std::string::npos) << e.what();
+    }
+  };
+  notImplemented([&] { camera->CoolerPower(); }, "CoolerPower is not available on this camera");
+  notImplemented([&] { camera->SetCoolerOn(true); }, "Cooler control is not available");
+  notImplemented([&] { scope->SideOfPier(); }, "SideOfPier is not implemented by this mount");
+  notImplemented([&] { scope->SetTracking(true); }, "Tracking cannot be set on this mount");
+  EXPECT_FALSE(scope->CanSetTracking());
+}
+
+TEST_F(AlpacaClientTest, ChooserListsConfiguredHostsAndDiscoveredServers) {
+  settings.AlpacaHosts = "127.0.0.1:" + std::to_string(DeadPort()) + ", 127.0.0.1:" + std::to_string(Port());
+  const DeviceContext context = Context();
+  const auto cameras = backend.Choices(DeviceType::Camera, context);
+  ASSERT_EQ(cameras.size(), 1u);
+  EXPECT_EQ(cameras[0].Identifier, Id("camera"));
+  EXPECT_NE(cameras[0].Description.find("Noctarbel camera simulator"), std::string::npos);
+  EXPECT_EQ(backend.Choices(DeviceType::FilterWheel, context)[0].Identifier, Id("filterwheel"));
+
+  BackendOptions discovering = Options();
+  discovering.Discover = true;
+  discovering.Discovery = DiscoveryOptions{server.DiscoveryPort(), {"127.0.0.1"}, 300};
+  settings.AlpacaHosts.clear();
+  const auto scopes = AlpacaBackend(discovering).Choices(DeviceType::Telescope, context);
+  ASSERT_EQ(scopes.size(), 1u);
+  EXPECT_EQ(scopes[0].Identifier, Id("telescope"));
+
+  // Identifiers that do not fit are refused when the driver is made.
+  DeviceContext mutableContext = Context();
+  EXPECT_THROW(backend.CreateCamera(Id("telescope"), mutableContext), DeviceError);
+  try {
+    backend.CreateFocuser(Id("focuser", 4), mutableContext);
+    ADD_FAILURE() << "no error";
+  } catch (const DeviceError& e) {
+    EXPECT_NE(std::string(e.what()).find("HTTP 400: This server has no focuser number 4"), std::string::npos)
+        << e.what();
+  }
+}
+
+TEST_F(AlpacaClientTest, CommandLineDevicesListsTheAlpacaHosts) {
+  TempDir home;
+  SettingsRecord stationSettings;
+  stationSettings.AlpacaHosts = "127.0.0.1:" + std::to_string(Port());
+  ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", stationSettings));
+  TempDir scratch;
+  const CliResult result =
+      RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(home.Path().string()) + " devices --json", scratch);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  const nlohmann::json listed = nlohmann::json::parse(result.out);
+  EXPECT_EQ(listed["Telescope"][0]["id"], "sim:telescope");
+  EXPECT_EQ(listed["Telescope"][1]["id"], Id("telescope"));
+  EXPECT_EQ(listed["Filterwheel"][1]["id"], Id("filterwheel"));
+}
+
+// ---- faults
+
+TEST(AlpacaFaults, DeadHungAndGarbageServersGiveDeviceErrorWithinTheBound) {
+  const Timeouts limits = QuickTimeouts();
+  const auto bound = std::chrono::milliseconds(limits.ConnectMs + limits.ReadMs + 1000);
+  auto failsWithin = [&](int port, const std::string& text) {
+    auto scope = MakeTelescope(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(port) + "/telescope/0"), limits);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      scope->Slewing();
+      ADD_FAILURE() << "no error for " << text;
+    } catch (const DeviceError& e) {
+      EXPECT_NE(std::string(e.what()).find(text), std::string::npos) << e.what();
+    }
+    EXPECT_LT(Since(start), bound) << text;
+  };
+  failsWithin(DeadPort(), "cannot connect");
+  HungServer hung;
+  failsWithin(hung.Port(), "no answer within 1 s");
+
+  int call = 0;
+  ScriptedServer garbage([&call](httplib::Server& http) {
+    http.Get("/api/v1/telescope/0/slewing", [&call](const httplib::Request& q, httplib::Response& r) {
+      const std::string id = q.get_param_value("ClientTransactionID");
+      switch (call++) {
+        case 0:
+          r.set_content("<html>busy</html>", "text/html");
+          break;
+        case 1:
+          r.set_content(R"({"ErrorNumber":0,"Value":"yes"})", "application/json");
+          break;
+        case 2:
+          r.set_content(R"({"ErrorNumber":0,"ClientTransactionID":)" + std::to_string(std::stoul(id) + 1000) +
+                            R"(,"Value":true})",
+                        "application/json");
+          break;
+        case 3:
+          r.status = 500;
+          r.set_content("internal trouble", "text/plain");
+          break;
+        default:
+          r.set_content(std::string(6u << 20, ' '), "application/json");
+      }
+    });
+  });
+  failsWithin(garbage.Port(), "not a JSON object");
+  failsWithin(garbage.Port(), "Value is not true or false");
+  failsWithin(garbage.Port(), "belongs to another request");
+  failsWithin(garbage.Port(), "HTTP 500: internal trouble");
+  failsWithin(garbage.Port(), "larger than 4 MB");
+}
+
+TEST(AlpacaFaults, AServerWithoutImageBytesIsReadAsJson) {
+  std::string accept;
+  ScriptedServer jsonOnly([&](httplib::Server& http) {
+    http.Get("/api/v1/camera/0/imagearray", [&](const httplib::Request& q, httplib::Response& r) {
+      accept = q.get_header_value("Accept");
+      r.set_content(R"({"Type":2,"Rank":2,"ClientTransactionID":)" + q.get_param_value("ClientTransactionID") +
+                        R"(,"ErrorNumber":0,"ErrorMessage":"","Value":[[1,2],[3,4],[5,70000]]})",
+                    "application/json");
+    });
+  });
+  auto camera = MakeCamera(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(jsonOnly.Port()) + "/camera/0"),
+                           QuickTimeouts());
+  const ImageArrayData image = camera->ImageArray();
+  EXPECT_EQ(accept, "application/imagebytes");
+  ASSERT_EQ(image.Width, 3);
+  ASSERT_EQ(image.Height, 2);
+  EXPECT_EQ(image.At(2, 1), 70000);
+  EXPECT_EQ(image.At(1, 0), 3);
+}
+
+// A frame that trickles in over a slow link is fetched beside the station; a new exposure
+// abandons it at once instead of waiting for the rest.
+TEST(AlpacaFaults, ASlowFrameNeverHoldsTheStation) {
+  ScriptedServer slow([](httplib::Server& http) {
+    http.Get("/api/v1/camera/0/imageready", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content(R"({"ErrorNumber":0,"ErrorMessage":"","Value":true})", "application/json");
+    });
+    http.Put("/api/v1/camera/0/startexposure", [](const httplib::Request&, httplib::Response& r) {
+      r.set_content(R"({"ErrorNumber":0,"ErrorMessage":""})", "application/json");
+    });
+    http.Get("/api/v1/camera/0/imagearray", [](const httplib::Request&, httplib::Response& r) {
+      ImageArrayData frame;
+      frame.Width = 100;
+      frame.Height = 100;
+      frame.Pixels16.assign(10000, 7);
+      auto bytes = std::make_shared<std::string>(EncodeImageBytes(frame, 0, 1));
+      r.set_content_provider(bytes->size(), "application/imagebytes",
+                             [bytes](size_t offset, size_t, httplib::DataSink& sink) {
+                               // 200 bytes every 50 ms: some 10 s for the frame.
+                               std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                               return sink.write(bytes->data() + offset, std::min<size_t>(200, bytes->size() - offset));
+                             });
+    });
+  });
+  auto camera =
+      MakeCamera(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(slow.Port()) + "/camera/0"), QuickTimeouts());
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(camera->ImageReady());  // the camera is ready, the frame is not here yet
+  EXPECT_FALSE(camera->ImageReady());
+  EXPECT_LT(Since(start), std::chrono::milliseconds(2500));
+  start = std::chrono::steady_clock::now();
+  camera->StartExposure(1, true);
+  EXPECT_LT(Since(start), std::chrono::milliseconds(1500));
+}
+
+TEST(AlpacaFaults, AServerKilledMidExposureIsADeviceErrorAtTheNextCall) {
+  ServerProcess program;
+  ASSERT_GT(program.Port(), 0);
+  auto camera = MakeCamera(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(program.Port()) + "/camera/0"),
+                           QuickTimeouts());
+  camera->SetConnected(true);
+  camera->StartExposure(30, true);
+  EXPECT_FALSE(camera->ImageReady());
+  program.Kill(SIGKILL);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(camera->ImageReady(), DeviceError);
+  EXPECT_THROW(camera->ImageArray(), DeviceError);
+  EXPECT_LT(Since(start), std::chrono::milliseconds(3000));
+}
+
+TEST(AlpacaFaults, TheServerProgramStopsCleanlyOnSigterm) {
+  ServerProcess program;
+  ASSERT_GT(program.Port(), 0);
+  EXPECT_EQ(Raw(program.Port(), "GET", "/management/apiversions").Status, 200);
+  EXPECT_EQ(program.Kill(SIGTERM), 0);
+  EXPECT_EQ(Raw(program.Port(), "GET", "/management/apiversions").Status, 0);
+}
+
+}  // namespace
+}  // namespace noctarbel::testing
