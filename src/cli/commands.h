@@ -15,5 +15,6 @@ void RegisterAstroCommands(CLI::App& app, CliContext& context);
 void RegisterImageCommands(CLI::App& app, CliContext& context);
 void RegisterDeviceCommands(CLI::App& app, CliContext& context);
 void RegisterCameraCommands(CLI::App& app, CliContext& context);
+void RegisterFocusCommands(CLI::App& app, CliContext& context);
 
 }  // namespace noctarbel::cli

@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
   RegisterImageCommands(app, context);
   RegisterDeviceCommands(app, context);
   RegisterCameraCommands(app, context);
+  RegisterFocusCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
