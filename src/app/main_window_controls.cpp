@@ -146,6 +146,7 @@ void DeclareCameraGroup(Declarer d) {
   d.Lamp("exposeLight", "silver");
   d.Disabled(d.Add("Centerbutton", ControlKind::Button, "Center", "Move the brightest star to the image centre"));
   d.Disabled(d.Add("StackingButton", ControlKind::Button, "Start stacking"));
+  d.Add("GuidingtestButton", ControlKind::Button, "Guiding test", "Measure the camera rotation with a guide pulse");
   d.Add("ViewerButton", ControlKind::Button, "Viewer", "Show the image viewer");
 }
 

@@ -10,7 +10,10 @@ StationCore::StationCore(Runtime& clock, StationPaths paths)
       Observatory(*this),
       Focuser(*this),
       FilterWheel(*this),
-      Camera(*this) {}
+      Camera(*this),
+      Autofocus(*this),
+      Centring(*this),
+      Guiding(*this) {}
 
 StationCore::~StationCore() = default;
 

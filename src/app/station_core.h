@@ -23,8 +23,11 @@
 #include "guiding/star_offset.h"
 #include "imaging/viewer.h"
 #include "devices/camera_operations.h"
+#include "devices/centring_operations.h"
 #include "devices/device_hub.h"
+#include "devices/focus_operations.h"
 #include "devices/focuser_operations.h"
+#include "devices/guiding_operations.h"
 #include "devices/mount_operations.h"
 #include "devices/observatory_operations.h"
 #include "imaging/calibration.h"
@@ -57,6 +60,10 @@ class StationCore {
   FocuserOperations Focuser;
   FilterWheelOperations FilterWheel;
   CameraOperations Camera;
+  // Above them: focusing, centring and guiding, which take images and move devices.
+  FocusOperations Autofocus;
+  CentringOperations Centring;
+  GuidingOperations Guiding;
 
   // The image viewer's images and stack (the window shows them; a plan run also hands its
   // images and stacks to it headless, for the web-monitor picture).

@@ -17,5 +17,6 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& context);
 void RegisterCameraCommands(CLI::App& app, CliContext& context);
 void RegisterRunCommands(CLI::App& app, CliContext& context);
 void RegisterCalibrationCommands(CLI::App& app, CliContext& context);
+void RegisterFocusCommands(CLI::App& app, CliContext& context);
 
 }  // namespace noctarbel::cli

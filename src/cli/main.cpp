@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   RegisterCameraCommands(app, context);
   RegisterRunCommands(app, context);
   RegisterCalibrationCommands(app, context);
+  RegisterFocusCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

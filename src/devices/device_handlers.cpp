@@ -3,7 +3,9 @@
 #include "app/station.h"
 #include "devices/camera_control.h"
 #include "devices/device_support.h"
+#include "devices/focus_window.h"
 #include "devices/focuser_control.h"
+#include "devices/guiding_window.h"
 #include "devices/horizon_window.h"
 #include "devices/observatory.h"
 #include "devices/telescope_control.h"
@@ -116,6 +118,8 @@ void InstallDeviceHandlers(Station& station) {
   InstallHorizonWindow(station);
   InstallCameraHandlers(station);
   InstallViewerWindow(station);
+  InstallFocusWindows(station);
+  InstallGuidingWindows(station);
 
   Station* st = &station;
   station.Timer1.SetHandler([st] { Timer1Timer(*st); });

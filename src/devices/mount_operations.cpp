@@ -256,7 +256,8 @@ bool MountOperations::MoveXY(OperationContext& op, double x, double y) {
   }
 }
 
-bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y) {
+bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y, int* longestPulseMs) {
+  if (longestPulseMs) *longestPulseMs = 0;
   auto scope = core_.Devices.Telescope;
   if (!scope || !Connected()) return false;
   if (!op.MayContinue()) return false;
@@ -275,11 +276,60 @@ bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y) {
                                       s.InvertPiersideguiding, s.OvercorrectionGuiding};
     for (const PulseCommand& pulse : PulseGuidePlan(x, y, dec, west, settings)) {
       scope->PulseGuide(pulse.Direction, pulse.Milliseconds);
+      if (longestPulseMs) *longestPulseMs = std::max(*longestPulseMs, pulse.Milliseconds);
     }
     return true;
   } catch (const std::exception& e) {
     ReportFailure("Telescope error", e);
     return false;
+  }
+}
+
+bool MountOperations::SyncToCoordinates(double raHours, double decDeg) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !Connected()) return false;
+  try {
+    scope->SyncToCoordinates(WrapRaHours(raHours), std::clamp(decDeg, -90.0, 90.0));
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure("Telescope error", e);
+    return false;
+  }
+}
+
+std::optional<PierSide> MountOperations::SideOfPier() {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !core_.Run.PierSideAvailable) return std::nullopt;
+  try {
+    const PierSide side = scope->SideOfPier();
+    if (side == PierSide::Unknown) return std::nullopt;
+    return side;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool MountOperations::SetGuideRates(double degreesPerSecond) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !Connected()) return false;
+  try {
+    if (!scope->CanSetGuideRates()) return false;
+    scope->SetGuideRateRightAscension(degreesPerSecond);
+    scope->SetGuideRateDeclination(degreesPerSecond);
+    return true;
+  } catch (const std::exception& e) {
+    ReportFailure("Telescope error", e);
+    return false;
+  }
+}
+
+std::optional<std::pair<double, double>> MountOperations::GuideRates() {
+  auto scope = core_.Devices.Telescope;
+  if (!scope || !Connected()) return std::nullopt;
+  try {
+    return std::make_pair(scope->GuideRateRightAscension(), scope->GuideRateDeclination());
+  } catch (const std::exception&) {
+    return std::nullopt;
   }
 }
 

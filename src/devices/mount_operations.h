@@ -85,8 +85,19 @@ class MountOperations {
   bool MoveXY(OperationContext& op, double x, double y);
   // Pulse-guides by x, y arc seconds on the sky (right ascension, declination), converted
   // with the guiding settings; nothing without a connected mount. False on a driver error or
-  // when the operation may not go on.
-  bool PulseGuideXY(OperationContext& op, double x, double y);
+  // when the operation may not go on. *longestPulseMs, when given, gets the longest pulse
+  // sent (0 for none): whoever measures the move next waits for it.
+  bool PulseGuideXY(OperationContext& op, double x, double y, int* longestPulseMs = nullptr);
+  // Tells the mount it points at these coordinates (its own frame). False without a
+  // connected mount or on a driver error (the status says which).
+  bool SyncToCoordinates(double raHours, double decDeg);
+  // The side of the pier; nothing when the mount cannot tell.
+  std::optional<PierSide> SideOfPier();
+  // Sets both guide rates (degrees per second) when the mount lets them be set; false when
+  // it does not or fails.
+  bool SetGuideRates(double degreesPerSecond);
+  // The guide rates in right ascension and declination, degrees per second.
+  std::optional<std::pair<double, double>> GuideRates();
   void AbortSlew();
   // Switches tracking when the mount lets it be set.
   void SetTracking(bool on);

@@ -99,9 +99,11 @@ void ViewerRedraw(Station& station) {
   }
   ViewerOverlay& overlay = station.ViewerWindow.Overlay;
   overlay.ExposureText = viewer.ExposureText(look.ShowStacked);
-  overlay.TrackingCircle = station.ViewerWindow.ShowTrackingCircle && viewer.ReferenceX() >= 0;
-  overlay.CircleX = viewer.ReferenceX();
-  overlay.CircleY = viewer.ReferenceY();
+  const ViewerWindowState& window = station.ViewerWindow;
+  const bool guided = window.GuideMarkerX >= 0;
+  overlay.CircleX = guided ? window.GuideMarkerX : viewer.ReferenceX();
+  overlay.CircleY = guided ? window.GuideMarkerY : viewer.ReferenceY();
+  overlay.TrackingCircle = window.ShowTrackingCircle && overlay.CircleX >= 0;
   overlay.CircleRadius = station.ViewerWindow.TrackingBox > 0 ? station.ViewerWindow.TrackingBox : viewer.TrackRadius();
   Notify(station);
 }

@@ -38,6 +38,8 @@ struct ViewerWindowState {
   bool ContinuousExposure = false;
   bool ShowTrackingCircle = false;  // the guide marker
   int TrackingBox = 0;              // half-size of the guide marker's box
+  double GuideMarkerX = -1;         // guiding's reference star; -1: the stack's reference
+  double GuideMarkerY = -1;
   ViewerOverlay Overlay;
   long Version = 0;  // moves on with every new picture or overlay
 };

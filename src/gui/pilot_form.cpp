@@ -81,7 +81,7 @@ const std::vector<Line>& CameraPreviewLines() {
       {"ImageInfoEdit"},
       {"ImgMaxEdit", "ImgMeanEdit"},
       {"ImgMaxBar"},
-      {"Centerbutton", "StackingButton", "ViewerButton"},
+      {"Centerbutton", "StackingButton", "ViewerButton", "GuidingtestButton"},
   };
   return lines;
 }

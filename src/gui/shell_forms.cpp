@@ -6,8 +6,10 @@
 #include <map>
 
 #include "app/station.h"
+#include "devices/focus_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
+#include "gui/vcurve_plot.h"
 
 namespace noctarbel::gui {
 
@@ -27,7 +29,17 @@ void BuildFormFromStore(QWidget* window, Station& station, const std::string& fo
   auto* layout = new QVBoxLayout(window);
   FormBuilder builder(*binder);
   builder.SetContainerLayout("", layout, window);
+  // The autofocus window's V curve is a picture drawn from the calibration's scan.
+  VCurvePlot* plot = nullptr;
+  if (formName == kAutofocusForm && station.Form(formName).Has("VCurvePlot")) {
+    plot = new VCurvePlot(station, window);
+    binder->Adopt("VCurvePlot", plot);
+  }
   builder.PlaceRemaining();
+  if (plot) {
+    layout->addWidget(plot, 1);
+    return;
+  }
   layout->addStretch(1);
 }
 
@@ -39,7 +51,8 @@ ShellForm::ShellForm(Station& station, const QString& name, const QString& capti
     : QWidget(parent, Qt::Window), station_(station) {
   setObjectName(name);
   setWindowTitle(caption);
-  resize(480, 320);
+  // The autofocus window holds its table and the V curve's picture.
+  resize(480, name == kAutofocusForm ? 720 : 320);
   BuildFormFromStore(this, station, name.toStdString());
 }
 

@@ -25,6 +25,11 @@ double RaHoursForSkyDegrees(double skyDeg, double decDeg) {
   return std::abs(c) < 1e-6 ? 0.0 : skyDeg / c / 15.0;
 }
 
+// A guide pulse turns the right-ascension axis at the guide rate, as a real mount does: on
+// the sky that is the rate times cos(declination), which is why guiding stretches its
+// right-ascension pulses by 1 / cos(declination).
+double RaHoursForAxisDegrees(double axisDeg) { return axisDeg / 15.0; }
+
 }  // namespace
 
 double WrapHours24(double hours) {
@@ -96,7 +101,7 @@ void MountModel::FoldPulses(DateTime now, bool finishedOnly) {
     const double offset = PulseOffsetDeg(*pulse, now);
     AxisPosition rest = RestPosition(now);
     if (pulse == &pulseRa_) {
-      rest.HaHours -= RaHoursForSkyDegrees(offset, rest.DecDeg);
+      rest.HaHours -= RaHoursForAxisDegrees(offset);
     } else {
       rest.DecDeg += offset;
     }
@@ -135,7 +140,7 @@ MountModel::AxisPosition MountModel::Mechanical(DateTime now) {
     return p;
   }
   p = RestPosition(now);
-  p.HaHours -= RaHoursForSkyDegrees(PulseOffsetDeg(pulseRa_, now), p.DecDeg);
+  p.HaHours -= RaHoursForAxisDegrees(PulseOffsetDeg(pulseRa_, now));
   p.DecDeg = std::clamp(p.DecDeg + PulseOffsetDeg(pulseDec_, now), -90.0, 90.0);
   return p;
 }
@@ -306,7 +311,7 @@ void MountModel::PulseGuide(int direction, int milliseconds) {
     const double offset = PulseOffsetDeg(pulse, now);
     AxisPosition rest = RestPosition(now);
     if (raAxis) {
-      rest.HaHours -= RaHoursForSkyDegrees(offset, rest.DecDeg);
+      rest.HaHours -= RaHoursForAxisDegrees(offset);
     } else {
       rest.DecDeg += offset;
     }

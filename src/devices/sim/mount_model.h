@@ -70,7 +70,7 @@ class MountModel {
   MountModel& operator=(const MountModel&) = delete;
 
   MountConfig Config;
-  double GuideRateRa = 5.0 / 3600.0;  // degrees per second
+  double GuideRateRa = 5.0 / 3600.0;  // degrees per second of the right-ascension axis
   double GuideRateDec = 5.0 / 3600.0;
 
   // What the driver reports.
@@ -111,7 +111,7 @@ class MountModel {
   struct Pulse {
     DateTime Start = 0;
     DateTime End = 0;
-    double DegPerSecond = 0;  // signed, on the sky
+    double DegPerSecond = 0;  // signed: declination, or the right-ascension axis
   };
 
   void Update(DateTime now);

@@ -1,0 +1,93 @@
+// The autofocus window's V-curve picture and the guiding test's button, on the offscreen
+// platform with the simulators on the virtual clock.
+
+#include <QImage>
+#include <QPushButton>
+
+#include "devices/focus_window.h"
+#include "devices/sim/sim_devices.h"
+#include "devices/sim/sim_world.h"
+#include "gui/vcurve_plot.h"
+#include "gui_fixture.h"
+
+namespace noctarbel::gui {
+
+using testing::Find;
+using testing::GuiFixture;
+
+namespace {
+
+// Pixels of about this colour in the picture.
+int PixelsLike(const QImage& image, QColor colour) {
+  int count = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (std::abs(c.red() - colour.red()) < 30 && std::abs(c.green() - colour.green()) < 30 &&
+          std::abs(c.blue() - colour.blue()) < 30) {
+        ++count;
+      }
+    }
+  }
+  return count;
+}
+
+}  // namespace
+
+class FocusWindowsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void TheCalibrationWindowDrawsTheScannedVAndItsLines() {
+    GuiFixture f;
+    f.Start();
+    Station& s = f.Core();
+    s.Settings.CameraObject = "sim:camera";
+    s.Settings.FocuserObject = "sim:focuser";
+    s.Settings.FilterwheelObject = "sim:filterwheel";
+    s.Activate("CCDConnectBtn");
+    s.Activate("FocusConnectButton");
+    SimWorld& world = *SimulatedWorld(s.Devices.Registry);
+    world.Camera.Config.BiasAdu = 0;
+    world.Mount.PlaceAtAltAz(180, 60);
+    world.Mount.SetTracking(true);
+    const SimPointing axis = world.Mount.ActualPointing();
+    world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, 4});
+
+    QWidget* window = f.gui->Window(kAutofocusForm);
+    QVERIFY(window);
+    auto* plot = Find<VCurvePlot>(window, "VCurvePlot");
+    QVERIFY(plot);
+    QVERIFY(Find<QPushButton>(window, "FitButton"));
+    window->show();
+    const QImage empty = plot->grab().toImage();
+    QCOMPARE(PixelsLike(empty, QColor(90, 160, 255)), 0);
+
+    Controls& form = s.Form(kAutofocusForm);
+    form.SetText("FocusposEdit", "5000");
+    form.SetText("FocusRangeEdit", "500");
+    form.SetText("FilternumEdit", "1");
+    f.ui.answers = {false};  // not stored
+    s.Activate(kAutofocusForm, "FitButton");
+    QVERIFY(s.Autofocus.LastScan().Fit.Usable());
+    QCOMPARE(s.Settings.AFLslope, 0.0f);
+    const QImage drawn = plot->grab().toImage();
+    QVERIFY(PixelsLike(drawn, QColor(90, 160, 255)) > 50);
+    QVERIFY(PixelsLike(drawn, QColor(255, 150, 60)) > 50);
+  }
+
+  void TheMainWindowOpensTheGuidingTestWindow() {
+    GuiFixture f;
+    f.Start();
+    auto* button = Find<QPushButton>(&f.Main(), "GuidingtestButton");
+    QVERIFY(button);
+    button->click();
+    QVERIFY(f.ui.shownForms.size() == 1 && f.ui.shownForms[0] == "GuidingtestForm");
+    QVERIFY(Find<QPushButton>(f.gui->Window("GuidingtestForm"), "startbutton"));
+  }
+};
+
+}  // namespace noctarbel::gui
+
+QTEST_MAIN(noctarbel::gui::FocusWindowsTest)
+#include "focus_windows_test.moc"
