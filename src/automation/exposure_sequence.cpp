@@ -302,7 +302,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
   for (int image = 1; image <= n; ++image) {
     const double t = e_->Seconds;
     const bool guide = Guided() && (t >= 10 || n * t > 100 || e_->SubExposures * t >= 1);
-    guiding_.State = guide ? (image == 1 ? 1 : 2) : 0;
+    guiding_.State = guide && !guiding_.Ended ? (image == 1 ? 1 : 2) : 0;
     if (guiding_.State == 1) station_.GuideX = station_.GuideY = 0;
     if (!PauseBefore(image)) return EndRowAborted(station_, "Funktion abgebrochen");
 

@@ -1,19 +1,43 @@
 #include "automation/plan_services.h"
 
 #include "app/station.h"
+#include "devices/camera_operations.h"
 
 namespace noctarbel {
 
-bool PlanAutofocus(Station&, OperationContext&, int) { return false; }
-
-void PlanCenterAndSync(Station& station, OperationContext&, const SyncTarget&, const SyncExposure&) {
-  station.LogTimed(": Center&Sync star position");
-  station.LogTimed(": no bright star found");
+bool PlanAutofocus(Station& station, OperationContext& op, int filter) {
+  AutofocusOptions options;
+  options.HotPixelFilter = station.Main.Checked("HotpixelCheckbox");
+  const AutofocusResult result = station.Autofocus.RunAutofocus(op, filter - 1, options);
+  if (!result.Ok && !result.Error.empty()) station.LogTimed(": " + result.Error);
+  return result.Ok;
 }
 
-bool PlanGuideStep(Station&, OperationContext&, GuidingSeries& series, Timgbuffer&) {
-  series.State = 0;
-  return false;
+void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure) {
+  ExposureRequest frame;
+  try {
+    frame = ExposureGeometry(station.Camera.CameraXSize(), station.Camera.CameraYSize(), exposure.Binning, 1);
+  } catch (const std::exception& e) {
+    station.LogTimed(std::string(": Camera error (") + e.what() + ")! aborted.");
+    station.Run.AbortRequested = true;
+    return;
+  }
+  frame.Exposure = exposure.Seconds;
+  frame.Filter = exposure.Filter - 1;
+  station.Centring.CenterAndSync(op, target.RaHours, target.DecDeg, frame, station.Main.Value("SYrangeEdit"));
+}
+
+bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series, Timgbuffer& image) {
+  if (series.State == 0) return false;
+  if (series.State == 1) station.Guiding.BeginSeries();
+  const GuideDecision decision = station.Guiding.GuideStep(op, image);
+  if (decision.Ended) {
+    series.State = 0;
+    series.Ended = true;
+    return false;
+  }
+  series.State = 2;
+  return decision.Measured;
 }
 
 std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request) {

@@ -33,6 +33,8 @@ void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget&
 // The guiding state of a series: 0 off, 1 take the next image as reference, 2 correct.
 struct GuidingSeries {
   int State = 0;
+  // The drift left the tracking box: guiding stays off for the rest of the series.
+  bool Ended = false;
 };
 // One image of a guided series; false when guiding failed (the state is then 0).
 bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series, Timgbuffer& image);

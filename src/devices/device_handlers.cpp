@@ -128,6 +128,17 @@ void InstallDeviceHandlers(Station& station) {
   station.Mount.OnParkStarted = [st] { ShowParkStarted(*st); };
   station.Observatory.OnRoofMoving = [st] { ShowRoofMoving(*st); };
 
+  // Focusing and centring images are calibrated as the manual exposure's are.
+  auto calibrate = [st](Timgbuffer& image, int filter) {
+    if (!st->Main.Checked("CalibrationCheckbox")) return;
+    bool dark = true;
+    bool flat = true;
+    bool rotate = false;
+    st->Calibration.CalibrateImage(image, filter, 1, 0, 0, dark, flat, rotate);
+  };
+  station.Autofocus.Hooks.Calibrate = calibrate;
+  station.Centring.Hooks.Calibrate = calibrate;
+
   station.Hooks.AnyDeviceConnected = [st] { return AnyDeviceConnected(*st); };
   station.Hooks.CameraCoolerOn = [st] { return CameraCoolerOn(*st); };
   station.Hooks.DisconnectDevices = [st] { DisconnectDevices(*st); };
