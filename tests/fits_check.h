@@ -50,4 +50,39 @@ inline CfitsioImage ReadWithCfitsio(const std::string& path) {
   return image;
 }
 
+// Every header card of the first HDU as cfitsio reads it (80-character records).
+inline std::vector<std::string> CfitsioCards(const std::string& path) {
+  std::vector<std::string> cards;
+  fitsfile* f = nullptr;
+  int status = 0;
+  if (fits_open_file(&f, path.c_str(), READONLY, &status) != 0) return cards;
+  int count = 0;
+  fits_get_hdrspace(f, &count, nullptr, &status);
+  char card[FLEN_CARD];
+  for (int i = 1; i <= count && status == 0; ++i) {
+    if (fits_read_record(f, i, card, &status) == 0) cards.emplace_back(card);
+  }
+  int closing = 0;
+  fits_close_file(f, &closing);
+  return cards;
+}
+
+// The value of a keyword as cfitsio reads it (strings without their quotes); empty when absent.
+inline std::string CfitsioValue(const std::string& path, const std::string& key) {
+  fitsfile* f = nullptr;
+  int status = 0;
+  if (fits_open_file(&f, path.c_str(), READONLY, &status) != 0) return {};
+  char value[FLEN_VALUE] = "";
+  fits_read_keyword(f, key.c_str(), value, nullptr, &status);
+  int closing = 0;
+  fits_close_file(f, &closing);
+  if (status != 0) return {};
+  std::string text = value;
+  if (text.size() >= 2 && text.front() == '\'') {
+    text = text.substr(1, text.size() - 2);
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+  }
+  return text;
+}
+
 }  // namespace noctarbel::testing

@@ -86,7 +86,18 @@ void ExposureSequence::FocusFor(int filter) {
   } catch (const std::exception&) {
     return;
   }
-  if (station_.Focuser.MoveTo(op_, target)) station_.LogTimed(": focus position: " + std::to_string(target));
+  if (station_.Focuser.MoveTo(op_, target)) {
+    station_.LogTimed(": focus position: " + std::to_string(target));
+  } else if (op_.MayContinue()) {
+    // The images are still taken (a little out of focus beats none); the log says so.
+    std::string now;
+    try {
+      now = ", it stands at " + std::to_string(station_.Focuser.Read().Position);
+    } catch (const std::exception& e) {
+      now = " (" + std::string(e.what()) + ")";
+    }
+    station_.LogTimed(": Focuser error: focus position " + std::to_string(target) + " not reached" + now);
+  }
 }
 
 bool ExposureSequence::PauseBefore(int image) {

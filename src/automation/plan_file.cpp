@@ -142,6 +142,19 @@ bool LoadPlanTable(Station& station, const std::filesystem::path& path) {
   return true;
 }
 
+void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows) {
+  grid.Batch([&] {
+    for (int row = 1; row < grid.RowCount(); ++row) grid.ClearRow(row);
+    grid.SetRowCount(static_cast<int>(rows.size()) + 1);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const int row = static_cast<int>(i) + 1;
+      grid.SetCell(0, row, std::to_string(row));
+      for (int col = 1; col <= kPlanFileColumns; ++col) grid.SetCell(col, row, rows[i][static_cast<size_t>(col - 1)]);
+    }
+    if (grid.RowCount() < 2) grid.SetRowCount(2);
+  });
+}
+
 bool SavePlanTable(Station& station, const std::filesystem::path& path) {
   std::string error;
   if (!SavePlanFile(station.Planer1, path, &error)) {

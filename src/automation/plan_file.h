@@ -42,6 +42,8 @@ bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std
 // Loads into the station's plan table with the overwrite/append questions; while a run is in
 // progress it only appends. False when nothing was loaded.
 bool LoadPlanTable(Station& station, const std::filesystem::path& path);
+// The rows into the table in place of what it held (rows numbered, at least one row).
+void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows);
 bool SavePlanTable(Station& station, const std::filesystem::path& path);
 
 // The "Load table" and "Save table" buttons: file dialog, then load or save.

@@ -79,7 +79,10 @@ void CleanUpAfterRun(Station& station) {
     station.StatusTimer.Stop();
     obs.CloseRoof(op);
     station.StatusTimer.Start();
-    if (obs.GetRoofState() != RoofState::Closed) run.RoofErrorState = RoofAlarm::CloseFailed;
+    if (obs.GetRoofState() != RoofState::Closed) {
+      run.RoofErrorState = RoofAlarm::CloseFailed;
+      station.LogTimed(": Error closing roof! " + station.Status());
+    }
   }
   if (station.Focuser.HasDriver() && station.Focuser.Linked() && run.BaseFocusPosition >= 0) {
     if (station.Focuser.MoveTo(op, run.BaseFocusPosition)) {

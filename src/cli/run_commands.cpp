@@ -16,22 +16,16 @@
 
 #include "app/event_runtime.h"
 #include "app/main_window.h"
-#include "app/plan_columns.h"
 #include "app/station.h"
 #include "astro/time.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
+#include "automation/night_setup.h"
 #include "automation/plan_run.h"
 #include "automation/station_setup.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"
-#include "devices/camera_control.h"
-#include "devices/device_handlers.h"
-#include "devices/observatory.h"
-#include "devices/sim/sim_devices.h"
-#include "devices/sim/sim_world.h"
-#include "imaging/calibration_config.h"
 
 namespace noctarbel::cli {
 
@@ -92,18 +86,7 @@ bool FillPlanTable(CliContext& context, Station& station, const std::string& fil
     context.Fail("Cannot read the plan " + file + ": " + content.error);
     return false;
   }
-  StringGrid& grid = station.Planer1;
-  grid.Batch([&] {
-    grid.SetRowCount(static_cast<int>(content.rows.size()) + 1);
-    for (size_t i = 0; i < content.rows.size(); ++i) {
-      const int row = static_cast<int>(i) + 1;
-      grid.SetCell(kColIndex, row, std::to_string(row));
-      for (int column = 1; column <= kPlanFileColumns; ++column) {
-        grid.SetCell(column, row, content.rows[i][static_cast<size_t>(column - 1)]);
-      }
-    }
-    if (grid.RowCount() < 2) grid.SetRowCount(2);
-  });
+  ReplacePlanRows(station.Planer1, content.rows);
   return true;
 }
 
@@ -184,7 +167,6 @@ class NightRun {
     station_ = MakeStation(context_, *runtime_, ui_);
     if (!FillPlanTable(context_, *station_, options_.plan)) return;
     station_->ShutdownAllowed = !options_.simulate;
-    if (options_.simulate) UseSimulators();
     if (!SetUp()) return;
     Follow();
     const auto wallStart = std::chrono::steady_clock::now();
@@ -199,103 +181,38 @@ class NightRun {
     const bool completed = RunPlan(*station_);
     station_->Log.Unsubscribe(token);
     Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
-    if (!completed) context_.Fail("The run was aborted: " + station_->Status());
+    if (!completed) context_.Fail("The run was aborted: " + AbortReason(firstLine));
   }
 
  private:
-  void UseSimulators() {
-    SettingsRecord& s = station_->Settings;
-    s.TelescopeObject = kSimTelescopeId;
-    if (IdentifierScheme(s.CameraObject) != "sim") s.CameraObject = kSimCameraId;
-    s.FocuserObject = kSimFocuserId;
-    s.FilterwheelObject = kSimFilterWheelId;
-    s.EnableObservatoryControl = true;
-    SimWorld& world = *SimulatedWorld(station_->Devices.Registry);
-    // The simulated camera delivers its frames as if dark-subtracted: the focusing and
-    // guiding measurements count absolute counts above the sky.
-    world.Camera.Config.BiasAdu = 0;
-    if (options_.cloudy) {
-      world.Sky.FaintStarsPerCell = 0;
-      world.Sky.BrightMagnitudeMin = world.Sky.BrightMagnitudeMax = 40;
-      world.Sky.StarAtSlewTargets = false;
-    }
-  }
-
   // Faults of the simulated night, each at its time.
-  void ScheduleFaults() {
-    if (auto at = ParseUt(options_.rainAt)) {
-      faultTimer_ = std::make_unique<Timer>(*runtime_, 1000);
-      const DateTime rainAt = *at;
-      const auto timeoutAt = ParseUt(options_.cameraTimeoutAt);
-      faultTimer_->SetHandler([this, rainAt, timeoutAt] { FaultTick(rainAt, timeoutAt); });
-      faultTimer_->Start();
-    } else if (auto timeout = ParseUt(options_.cameraTimeoutAt)) {
-      faultTimer_ = std::make_unique<Timer>(*runtime_, 1000);
-      const DateTime never = 1e9;
-      faultTimer_->SetHandler([this, never, timeout] { FaultTick(never, timeout); });
-      faultTimer_->Start();
+  bool ScheduleFaults() {
+    if (!options_.rainAt.empty() && !ParseUt(options_.rainAt)) {
+      context_.UsageError("--rain-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.rainAt);
+      return false;
     }
-  }
-
-  void FaultTick(DateTime rainAt, std::optional<DateTime> timeoutAt) {
-    const DateTime now = runtime_->UtcNow();
-    if (now >= rainAt && station_->Observatory.SimRain != RainState::Wet) {
-      station_->Observatory.SimRain = RainState::Wet;
-      Event("fault", {{"what", "rain"}});
+    if (!options_.cameraTimeoutAt.empty() && !ParseUt(options_.cameraTimeoutAt)) {
+      context_.UsageError("--camera-timeout-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.cameraTimeoutAt);
+      return false;
     }
-    if (timeoutAt && now >= *timeoutAt) {
-      SimWorld& world = *SimulatedWorld(station_->Devices.Registry);
-      if (!world.Camera.Config.NeverReady) {
-        world.Camera.Config.NeverReady = true;
-        Event("fault", {{"what", "camera timeout"}});
-      }
-    }
-  }
-
-  bool SetUp() {
-    Station& station = *station_;
-    Controls& main = station.Main;
-    if (options_.simulate) {
-      if (!options_.rainAt.empty() && !ParseUt(options_.rainAt)) {
-        context_.UsageError("--rain-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.rainAt);
-        return false;
-      }
-      if (!options_.cameraTimeoutAt.empty() && !ParseUt(options_.cameraTimeoutAt)) {
-        context_.UsageError("--camera-timeout-at needs a UT as YYYY-MM-DD HH:MM:SS: " + options_.cameraTimeoutAt);
-        return false;
-      }
-      SimulationButtonClick(station);
-      // The simulated roof opens behind the parked telescope, as a "ZA" row would.
-      ScheduleFaults();
-    } else if (station.Settings.EnableObservatoryControl) {
-      IOConnectButtonClick(station);
-    }
-    ConnectAllBtnClick(station);
-    if (main.Enabled("CoolerCheckBox") && !main.Checked("CoolerCheckBox")) {
-      main.SetChecked("CoolerCheckBox", true);
-      CoolerCheckBoxClick(station);
-    }
-    main.SetChecked("CalibrationCheckbox", !options_.noCorrections && LoadCalibration(station));
-    main.SetChecked("DachzuCheckBox", !options_.leaveRoofOpen);
-    main.SetChecked("StackingCheckBox", options_.stacking);
-    main.SetChecked("starguideCheckBox", options_.guiding);
-    const std::string images =
-        options_.images.empty() ? (station.Paths.Home / "images").string() : std::filesystem::absolute(options_.images).string();
-    main.SetText("ImgPathEdit", images);
+    faults_ = std::make_unique<SimulatedFaults>(*station_);
+    faults_->OnFault = [this](const std::string& what) { Event("fault", {{"what", what}}); };
+    if (auto at = ParseUt(options_.rainAt)) faults_->RainAt(*at);
+    if (auto at = ParseUt(options_.cameraTimeoutAt)) faults_->CameraTimeoutAt(*at);
     return true;
   }
 
-  // "Corrections" with the station's imgcalib.cfg and every master it names, as the
-  // calibration window's OK loads them. False (no corrections) without a configuration.
-  bool LoadCalibration(Station& station) {
-    CalibrationConfig config;
-    if (!ReadCalibrationConfig(station.Paths.Home / kCalibrationConfigFileName, config).Read) return false;
-    for (const auto& message : ApplyCalibrationConfig(config, station.Calibration)) context_.Note(message);
-    station.Calibration.Options.DarkSubtract = true;
-    station.Calibration.Options.FlatCorrection = true;
-    for (const auto& error : LoadConfiguredMasters(config, station.Paths.Home, station.Calibration)) {
-      context_.Note(error.Message + ": " + error.Reason);
-    }
+  bool SetUp() {
+    if (options_.simulate && !ScheduleFaults()) return false;
+    NightOptions night;
+    night.Simulate = options_.simulate;
+    night.Cloudy = options_.cloudy;
+    night.Corrections = !options_.noCorrections;
+    night.CloseRoofAtEnd = !options_.leaveRoofOpen;
+    night.Stacking = options_.stacking;
+    night.Guiding = options_.guiding;
+    night.ImageFolder = options_.images;
+    for (const auto& note : PrepareNight(*station_, night)) context_.Note(note);
     return true;
   }
 
@@ -337,6 +254,31 @@ class NightRun {
     std::string line = FormatDateTime(runtime_->UtcNow()) + " UT  " + row_ + (progress_.empty() ? "" : "  " + progress_);
     if (line.size() > 110) line.resize(110);
     std::cout << "\r" << line << std::string(110 - line.size(), ' ') << std::flush;
+  }
+
+  // Why the run stopped, in the words of the log: the rain emergency, a roof alarm, or the
+  // last error the run logged; else the status bar.
+  std::string AbortReason(size_t firstLine) const {
+    const auto& lines = station_->Log.Lines();
+    const RoofAlarm alarm = station_->Run.RoofErrorState;
+    for (size_t i = lines.size(); i > firstLine; --i) {
+      const std::string& line = lines[i - 1];
+      if (line.find("Emergency! Going to park position") != std::string::npos) {
+        return alarm == RoofAlarm::CloseFailed ? "rain: the telescope was parked, but the roof did not close (ALARM 1)"
+                                               : "rain: the telescope was parked and the roof closed";
+      }
+    }
+    if (alarm == RoofAlarm::RainNotParked) return "rain with the roof open and the telescope not parked (ALARM 2)";
+    for (size_t i = lines.size(); i > firstLine; --i) {
+      const std::string lower = ToLowerAscii(lines[i - 1]);
+      if (lower.find("error") != std::string::npos || lower.find("cannot") != std::string::npos ||
+          lower.find("not open") != std::string::npos || lower.find("failed") != std::string::npos) {
+        const std::string& line = lines[i - 1];
+        const size_t text = line.find(": ");
+        return text == std::string::npos ? line : std::string(TrimBlanks(line.substr(text + 2)));
+      }
+    }
+    return station_->Status();
   }
 
   void Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
@@ -382,7 +324,7 @@ class NightRun {
   CommandUi ui_;
   std::unique_ptr<EventRuntime> runtime_;
   std::unique_ptr<Station> station_;
-  std::unique_ptr<Timer> faultTimer_;
+  std::unique_ptr<SimulatedFaults> faults_;
   int rows_ = 0;
   std::vector<std::string> images_;
   std::vector<std::string> stacks_;

@@ -276,6 +276,9 @@ RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confi
       result.Declined = true;
     } else if (!(interactive ? ApproachParkForOpening(op) : ParkForRoof(op, "Roof not opened"))) {
       result.ParkFailed = true;
+    } else if (GetRainState() != RainState::Dry) {
+      // It began to rain while the telescope went to its park position: the roof stays shut
+      // (said below).
     } else {
       // The roof only moves with the telescope in park position 1.
       if (OnRoofMoving) OnRoofMoving();

@@ -1,0 +1,68 @@
+#pragma once
+// Getting a station ready for a night without anyone at the window: the devices connected,
+// the cooler on, the main window's run options set as the operator would tick them. The
+// command line's "run" and the tests of whole nights use it. For a simulated night the
+// built-in simulators replace the station's devices and faults can be scheduled on the
+// simulated clock (rain, a camera that stops delivering).
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/datetime.h"
+
+namespace noctarbel {
+
+class Station;
+class Timer;
+
+struct NightOptions {
+  bool Simulate = false;        // the built-in simulators and the roof simulator
+  bool Cloudy = false;          // simulation: no stars at all
+  bool Corrections = true;      // dark and flat corrections when imgcalib.cfg exists
+  bool CloseRoofAtEnd = true;   // "Close roof at end"
+  bool Stacking = false;
+  bool Guiding = false;
+  std::filesystem::path ImageFolder;  // empty: "images" in the station folder
+};
+
+// Connects what the settings (or the simulation) name and sets the run's options. The notes
+// are what the operator should know (a calibration master that could not be loaded).
+std::vector<std::string> PrepareNight(Station& station, const NightOptions& options);
+
+// Faults of a simulated night. Each fires once, on the simulated clock's second ticks, when
+// its condition first holds.
+class SimulatedFaults {
+ public:
+  explicit SimulatedFaults(Station& station);
+  ~SimulatedFaults();
+
+  // Called with "rain" or "camera timeout" as each fault fires.
+  std::function<void(const std::string& what)> OnFault;
+
+  void RainAt(DateTime utc);
+  void CameraTimeoutAt(DateTime utc);
+  // The rain sensor goes wet the first time `when` holds.
+  void RainWhen(std::function<bool()> when);
+  void CameraTimeoutWhen(std::function<bool()> when);
+  // The faults' conditions are checked this often (default one second).
+  void SetCheckInterval(int milliseconds);
+
+ private:
+  struct Fault {
+    std::function<bool()> When;
+    std::string What;
+    std::function<void()> Act;
+    bool Fired = false;
+  };
+  void Add(std::function<bool()> when, std::string what, std::function<void()> act);
+  void Check();
+
+  Station& station_;
+  std::unique_ptr<Timer> timer_;
+  std::vector<Fault> faults_;
+};
+
+}  // namespace noctarbel

@@ -1,0 +1,338 @@
+// Whole nights on the simulators and the virtual clock: what a night writes, and how it ends
+// when it rains, when a device fails, when the disk is full or the operator stops it.
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+
+#include "devices/camera_control.h"
+#include "tests/automation/night_fixture.h"
+#include "tests/fits_check.h"
+
+namespace noctarbel::testing {
+namespace {
+
+class PlanRun : public NightFixture {};
+
+TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
+  station->Settings.CameraObject = "sim:camera?width=3000&height=2000";
+  Plan({"17;10;0;Cooler on;CC;;;;;;;;;;;",
+        "17;15;0;Open roof;ZA;;;;;;;;;;;",
+        "17;20;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
+        ";;;Capella sync;" + std::string(kCapellaCells) + ";SY 0.5;;;;;",
+        "18;0;0;M 31;" + std::string(kM31Cells) + ";30;2/2;12;2;;0",
+        ";;;LMC;05;23;34;-69;45;22;10;;;;lmc;",
+        ";;;Tracking off;T0;;;;;;;;;;;",
+        ";;;Tracking on;T1;;;;;;;;;;;",
+        "21;0;0;M 42;05;35;17.3;-05;23;28;3*20;2;1;1;m42;0",
+        ";;;Focus shift;;;;;;;FS;;;40;;",
+        ";;;M 42 unsaved;;;;;;;10;2;1;1;-;",
+        "4;30;0;Shut down;ZZ;;;;;;;;;;;"});
+  Prepare();
+  ASSERT_TRUE(RunNight()) << station->Status();
+
+  // Images in their order: each image through every filter before the next image.
+  EXPECT_EQ(saved, (std::vector<std::string>{"img5_-L-001.fit", "img5_-R-001.fit", "img5_-L-002.fit",
+                                             "img5_-R-002.fit", "m42-L-001.fit"}));
+  for (const auto& name : saved) {
+    const std::string file = (ImageFolder() / name).string();
+    EXPECT_EQ(FitsVerifyProblems(file), "") << name;
+    const CfitsioImage image = ReadWithCfitsio(file);
+    ASSERT_TRUE(image.Read) << name;
+    // Binning 2 and zoom 2 on a 3000 x 2000 sensor: the middle 750 x 500 binned pixels.
+    EXPECT_EQ(image.Width, name[0] == 'i' ? 750 : 1500) << name;
+    EXPECT_EQ(image.Height, name[0] == 'i' ? 500 : 1000) << name;
+  }
+  EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "OBJECT"), "M 31");
+  EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "FILTER"), "R");
+  const std::string summed = (ImageFolder() / "m42-L-001.fit").string();
+  EXPECT_EQ(CfitsioValue(summed, "SUBEXP"), "20.000");
+  EXPECT_DOUBLE_EQ(std::stod(CfitsioValue(summed, "EXPTIME")), 60);
+  const auto cards = CfitsioCards(summed);
+  EXPECT_NE(std::find_if(cards.begin(), cards.end(),
+                         [](const std::string& c) {
+                           return c.rfind("HISTORY", 0) == 0 && c.find("Stack (sum) of 3 images") != std::string::npos;
+                         }),
+            cards.end());
+
+  // The row below the horizon is skipped and the night goes on; T0 and T1 log nothing.
+  const long notVisible = LogIndex(": Object LMC not visible");
+  ASSERT_GE(notVisible, 0);
+  EXPECT_GT(LogIndex(": Positioning to object M 42", static_cast<size_t>(notVisible)), notVisible);
+  EXPECT_EQ(rowLogStart.at(7), rowLogStart.at(8));
+
+  // The focus: found by the autofocus, then shifted by 40 steps for the last row.
+  const int base = station->Run.BaseFocusPosition;
+  EXPECT_TRUE(LogHas(": Autofocus: focus=" + std::to_string(base)));
+  EXPECT_NEAR(base, 5000, 30);
+  const long shift = LogIndex("Focus shift = 40");
+  ASSERT_GE(shift, 0);
+  EXPECT_GE(LogIndex(": focus position: " + std::to_string(base + 40), static_cast<size_t>(shift)), 0);
+
+  // The night ends at 04:30 with the telescope parked, the roof closed, the camera warmed up
+  // and disconnected, and the log written beside the images.
+  EXPECT_TRUE(LogHas("Pause until UT = 4:30:0"));
+  EXPECT_GE(clock->UtcNow(), Utc(4, 30, 0, 7));
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
+  EXPECT_TRUE(LogHas(": Shutdown"));
+  EXPECT_EQ(station->Status(), "Now comes shutdown");
+  EXPECT_FALSE(station->Camera.HasDriver());
+  EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find(": Shutdown"), std::string::npos);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
+  EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
+}
+
+
+// Faults strike the same short night at different moments: a roof opening at 17:05, an
+// autofocus at 17:10, then M 31 through two filters, two images each summed from three
+// sub-exposures, with a 30 s pause between the images.
+class NightFault : public NightFixture {
+ protected:
+  void ShortNight() {
+    Plan({"17;5;0;Open roof;ZA;;;;;;;;;;;",
+          "17;10;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
+          ";;;M 31;" + std::string(kM31Cells) + ";3*20;2;12;2;m31;30"});
+    Prepare();
+    // The telescope stands high in the south: the park before the roof opens takes a while.
+    World().Mount.PlaceAtAltAz(180, 60);
+    faults->SetCheckInterval(100);
+  }
+  // Row 3 (M 31) is running.
+  bool InM31() { return currentRow == 3; }
+  int ExposuresSinceRowStart() {
+    return World().Camera.ExposuresStarted() - rowExposures.at(static_cast<size_t>(currentRow));
+  }
+
+  // What the devices had been sent when `line` was logged, to compare with the end.
+  struct Counts {
+    bool Taken = false;
+    int Slews = 0;
+    int Exposures = 0;
+    size_t Saved = 0;
+  };
+  void CountWhenLogged(const std::string& line) {
+    station->Log.Subscribe([this, line](long index) {
+      if (index < 0 || atLine_.Taken || LogLines()[static_cast<size_t>(index)].find(line) == std::string::npos) return;
+      atLine_ = Counts{true, World().Mount.SlewsStarted(), World().Camera.ExposuresStarted(), saved.size()};
+    });
+  }
+  // Nothing exposed or saved after the line.
+  void ExpectNoExposureAfterIt() {
+    ASSERT_TRUE(atLine_.Taken);
+    EXPECT_EQ(World().Camera.ExposuresStarted(), atLine_.Exposures);
+    EXPECT_EQ(saved.size(), atLine_.Saved);
+  }
+  // Nor moved: after the emergency the devices are the emergency's.
+  void ExpectNothingSentAfterIt() {
+    ExpectNoExposureAfterIt();
+    EXPECT_EQ(World().Mount.SlewsStarted(), atLine_.Slews);
+  }
+  void ExpectParkedAndClosed() {
+    EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
+    EXPECT_TRUE(station->Mount.AtParkPosition1());
+  }
+
+ private:
+  Counts atLine_;
+};
+
+enum class RainPhase { UtWait, ParkBeforeOpening, Slew, Settle, Autofocus, Exposure, SubExposure, Pause, OperatorPause };
+
+class RainDuring : public NightFault, public ::testing::WithParamInterface<RainPhase> {};
+
+TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCommand) {
+  ShortNight();
+  std::function<bool()> when;
+  switch (GetParam()) {
+    case RainPhase::UtWait:
+      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
+      break;
+    case RainPhase::ParkBeforeOpening:
+      when = [this] { return currentRow == 1 && LogHas(": Going to park position") && World().Mount.Slewing(); };
+      break;
+    case RainPhase::Slew:
+      when = [this] { return InM31() && World().Mount.Slewing(); };
+      break;
+    case RainPhase::Settle:
+      when = [this] { return InM31() && LastLogLine().rfind("Altitude=", 0) == 0 && station->Run.WaitTicks > 0; };
+      break;
+    case RainPhase::Autofocus:
+      // The autofocus's own frames, after the row's first one.
+      when = [this] { return currentRow == 2 && ExposuresSinceRowStart() >= 2; };
+      break;
+    case RainPhase::Exposure:
+      when = [this] { return InM31() && World().Camera.Exposing(); };
+      break;
+    case RainPhase::SubExposure:
+      when = [this] { return InM31() && ExposuresSinceRowStart() >= 2 && World().Camera.Exposing(); };
+      break;
+    case RainPhase::Pause:
+      when = [this] { return InM31() && station->Status() == "Pause..."; };
+      break;
+    case RainPhase::OperatorPause:
+      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
+      when = [this] { return LogHas(" Execution is paused.."); };
+      break;
+  }
+  faults->RainWhen(when);
+  const bool beforeOpening = GetParam() == RainPhase::ParkBeforeOpening;
+  // Before the roof opened there is nothing to close: the opening is refused instead.
+  CountWhenLogged(beforeOpening ? ": Error opening!" : " roof is closed!");
+
+  EXPECT_FALSE(RunNight());
+  ExpectParkedAndClosed();
+  ExpectNothingSentAfterIt();
+  if (beforeOpening) {
+    EXPECT_FALSE(LogHas("Emergency"));
+    EXPECT_FALSE(LogHas(": Roof is opened"));
+    return;
+  }
+  const long emergency = LogIndex(": Emergency! Going to park position");
+  ASSERT_GE(emergency, 0);
+  EXPECT_GT(LogIndex(":  roof is closed!", static_cast<size_t>(emergency)), emergency);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
+  EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find("roof is closed!"), std::string::npos);
+  EXPECT_FALSE(station->Run.PauseRequested);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, RainDuring,
+                         ::testing::Values(RainPhase::UtWait, RainPhase::ParkBeforeOpening, RainPhase::Slew,
+                                           RainPhase::Settle, RainPhase::Autofocus, RainPhase::Exposure,
+                                           RainPhase::SubExposure, RainPhase::Pause, RainPhase::OperatorPause));
+
+TEST_F(NightFault, ACameraThatStopsDeliveringEndsTheRunAndTheRoofStillCloses) {
+  ShortNight();
+  faults->CameraTimeoutWhen([this] { return InM31() && World().Camera.Exposing(); });
+  CountWhenLogged(": Camera error (timeout)! aborted.");
+  EXPECT_FALSE(RunNight());
+  ExpectNoExposureAfterIt();
+  ExpectParkedAndClosed();
+  EXPECT_TRUE(saved.empty());
+  EXPECT_TRUE(station->Run.CameraErrorFlag);
+}
+
+TEST_F(NightFault, AWheelThatNeverArrivesEndsTheRunAsACameraError) {
+  ShortNight();
+  When([this] { return InM31(); }, [this] { World().Wheel.Config.NeverArrives = true; });
+  EXPECT_FALSE(RunNight());
+  // Image 1 through L (the filter in place), then R is never reached.
+  EXPECT_EQ(saved, std::vector<std::string>{"m31-L-001.fit"});
+  EXPECT_TRUE(LogHas(": Camera error (Filter wheel did not reach filter 2"));
+  ExpectParkedAndClosed();
+}
+
+TEST_F(NightFault, AFocuserThatStopsShortIsLoggedAndTheImagesAreStillTaken) {
+  ShortNight();
+  When([this] { return InM31(); }, [this] { World().Focuser.Config.StopShortSteps = 7; });
+  EXPECT_TRUE(RunNight());
+  EXPECT_TRUE(LogHas(": Focuser error: focus position"));
+  EXPECT_EQ(saved.size(), 4u);
+}
+
+TEST_F(NightFault, AMountThatFailsStopsTheRunAndTheRoofStaysOverAnUnparkedTelescopeWithAnAlarm) {
+  ShortNight();
+  When([this] { return InM31(); }, [this] { World().Mount.Config.FailAll = true; });
+  EXPECT_FALSE(RunNight());
+  EXPECT_TRUE(LogHas(": Telescope error") || LogHas(": Slew to M 31 failed"));
+  // Closing the roof onto a telescope that may stand in its way is worse than an open roof:
+  // the alarm says so, and the log tells why.
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::CloseFailed);
+  EXPECT_TRUE(LogHas(": Error closing roof! Error closing roof: telescope not connected"));
+  EXPECT_TRUE(saved.empty());
+}
+
+TEST_F(NightFault, ShutDownAfterAnEarlierRoofAlarmNeitherClosesNorShutsDown) {
+  Plan({";;;Shut down;ZZ;;;;;;;;;;;"});
+  Prepare();
+  station->Observatory.SimRoof = RoofState::Open;
+  station->Run.RoofErrorState = RoofAlarm::RainNotParked;
+  station->Main.SetChecked("DachzuCheckBox", false);
+  EXPECT_FALSE(RunNight());
+  EXPECT_FALSE(LogHas(": Shutdown"));
+  EXPECT_FALSE(LogHas("Roof is closed"));
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
+  EXPECT_TRUE(station->Camera.HasDriver());
+  EXPECT_NE(station->Status(), "Now comes shutdown");
+}
+
+// A full disk: every file larger than 64 KiB fails to be written, as on a disk with that
+// much room left. The night stops at the first image it cannot keep; last night's image of
+// the same name stays as it was.
+TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldReplace) {
+  ShortNight();
+  std::filesystem::create_directories(ImageFolder());
+  WriteFile(ImageFolder() / "m31-L-001.fit", "last night's image");
+  struct rlimit before {};
+  getrlimit(RLIMIT_FSIZE, &before);
+  const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  When([this] { return InM31(); }, [] {
+    struct rlimit small = {64 * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &small);
+  });
+  const bool completed = RunNight();
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(completed);
+  EXPECT_TRUE(saved.empty());
+  EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-001.fit").string()));
+  EXPECT_EQ(ReadFile(ImageFolder() / "m31-L-001.fit"), "last night's image");
+  for (const auto& entry : std::filesystem::directory_iterator(ImageFolder())) {
+    EXPECT_TRUE(entry.path().filename() == "m31-L-001.fit" || entry.path().filename() == "logfile.txt")
+        << entry.path();
+  }
+  ExpectParkedAndClosed();
+}
+
+enum class StopPhase { UtWait, Exposure, OperatorPause };
+
+class StopDuring : public NightFault, public ::testing::WithParamInterface<StopPhase> {};
+
+TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
+  ShortNight();
+  std::function<bool()> when;
+  switch (GetParam()) {
+    case StopPhase::UtWait:
+      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
+      break;
+    case StopPhase::Exposure:
+      when = [this] { return InM31() && World().Camera.Exposing(); };
+      break;
+    case StopPhase::OperatorPause:
+      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
+      when = [this] { return LogHas(" Execution is paused.."); };
+      break;
+  }
+  When(when, [this] { StopBtnClick(*station); });
+  CountWhenLogged(": Going to park position");
+  EXPECT_FALSE(RunNight());
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
+  EXPECT_TRUE(station->Mount.AtParkPosition1());
+  EXPECT_FALSE(station->Run.AbortRequested);
+  EXPECT_FALSE(station->Run.PlanRunning);
+  EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
+  EXPECT_LT(saved.size(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
+                         ::testing::Values(StopPhase::UtWait, StopPhase::Exposure, StopPhase::OperatorPause));
+
+TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
+  ShortNight();
+  When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
+  DateTime pausedAt = 0;
+  When([this] { return LogHas(" Execution is paused.."); }, [&] { pausedAt = clock->UtcNow(); });
+  When([&] { return pausedAt > 0 && clock->UtcNow() > pausedAt + 600 / kSecondsPerDay; },
+       [this] { PlayButtonClick(*station); });
+  ASSERT_TRUE(RunNight());
+  EXPECT_EQ(saved.size(), 4u);
+  const long paused = LogIndex(" Execution is paused..");
+  const long continued = LogIndex(" Execution is continued");
+  ASSERT_GE(paused, 0);
+  EXPECT_EQ(continued, paused + 1);
+}
+
+}  // namespace
+}  // namespace noctarbel::testing

@@ -1,0 +1,112 @@
+// noctarbel-cli "check" and "run": the example night on the simulators as the README runs
+// it, and how the commands report a night that went wrong.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "tests/cli_runner.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::CliResult;
+using testing::ShellQuote;
+using testing::TempDir;
+using testing::WriteFile;
+
+const std::string kDemoPlan = std::string(NOCTARBEL_SOURCE_DATA_DIR) + "/examples/demo-night.csv";
+
+class RunCli : public ::testing::Test {
+ protected:
+  RunCli() {
+    // The simulated focuser's V lines, as "focus calibrate --simulate --fit --save" finds them.
+    Run("settings --set AFposition=5000 --set AFLslope=-0.0345 --set AFLic=172.2 --set AFRslope=0.0345 "
+        "--set AFRic=-173.3");
+  }
+  CliResult Run(const std::string& args) {
+    return testing::RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(dir.Path().string()) + " " + args, scratch);
+  }
+  // The --json-events lines.
+  std::vector<nlohmann::json> Events(const CliResult& r) {
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) events.push_back(nlohmann::json::parse(line));
+    return events;
+  }
+  TempDir dir;
+  TempDir scratch;
+};
+
+bool OneLine(const std::string& text) { return std::count(text.begin(), text.end(), '\n') == 1; }
+
+TEST_F(RunCli, TheExampleNightRunsOnTheSimulatorsAndSaysWhatItWrote) {
+  const CliResult r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --no-corrections --stacking --json-events");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto events = Events(r);
+  ASSERT_FALSE(events.empty());
+  const nlohmann::json& summary = events.back();
+  EXPECT_EQ(summary["event"], "summary");
+  EXPECT_EQ(summary["rows"], 11);
+  EXPECT_EQ(summary["images"], 24);
+  EXPECT_EQ(summary["stacks"], 8);  // per filter of every row with more than one image
+  EXPECT_EQ(summary["errors"], 0);
+  EXPECT_FALSE(summary["aborted"].get<bool>());
+  EXPECT_GT(summary["simulated_hours"].get<double>(), 10);
+  int saved = 0;
+  for (const auto& e : events) {
+    if (e["event"] != "saved") continue;
+    ++saved;
+    EXPECT_TRUE(std::filesystem::is_regular_file(e["file"].get<std::string>())) << e;
+  }
+  EXPECT_EQ(saved, 32);
+  EXPECT_TRUE(std::filesystem::is_regular_file(summary["log"].get<std::string>()));
+  EXPECT_NE(r.err.find("Start without corrections? -> Yes (--no-corrections)"), std::string::npos);
+}
+
+TEST_F(RunCli, RainStopsTheNightAndTheCommandSaysSo) {
+  const CliResult r = Run("run " + ShellQuote(kDemoPlan) +
+                          " --simulate --no-corrections --start '2026-12-06 17:20:00' --rain-at '2026-12-06 19:50:00'");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("run: aborted"), std::string::npos);
+  EXPECT_NE(r.err.find("noctarbel-cli: The run was aborted: rain: the telescope was parked and the roof closed\n"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(RunCli, CheckCountsTheProblemsAndExitsWith3) {
+  WriteFile(dir / "plan.csv",
+            "header\r\n18;0;0;Never rises;05;23;34;-69;45;22;10;;;;;;\r\n;;;M 31;00;42;44.3;41;16;9;60;;;;;;\r\n");
+  CliResult r = Run("check " + ShellQuote((dir / "plan.csv").string()) + " --start '2026-12-06 17:00:00' --json");
+  EXPECT_EQ(r.exitCode, 3);
+  const auto out = nlohmann::json::parse(r.out);
+  EXPECT_EQ(out["errors"], 1);
+  const auto log = out["log"].dump();
+  EXPECT_NE(log.find("Object Never rises not visible"), std::string::npos);
+  EXPECT_NE(log.find("Going to object M 31"), std::string::npos);
+
+  WriteFile(dir / "good.csv", "header\r\n18;0;0;M 31;00;42;44.3;41;16;9;60;;;;;;\r\n");
+  r = Run("check " + ShellQuote((dir / "good.csv").string()) + " --start '2026-12-06 17:00:00'");
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("0 errors found"), std::string::npos);
+}
+
+TEST_F(RunCli, ARunThatCannotStartOrIsMistypedIsOneLineAndNonZero) {
+  // No telescope named and not simulated: the start checks refuse.
+  CliResult r = Run("run " + ShellQuote(kDemoPlan));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "noctarbel-cli: The run did not start: Telescope not connected (click connect button)\n");
+  r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --rain-at tonight");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_TRUE(OneLine(r.err)) << r.err;
+  r = Run("run " + ShellQuote((dir / "missing.csv").string()) + " --simulate");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("noctarbel-cli: Cannot read the plan ", 0), 0u) << r.err;
+  EXPECT_TRUE(OneLine(r.err));
+}
+
+}  // namespace
+}  // namespace noctarbel
