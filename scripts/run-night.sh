@@ -1,45 +1,55 @@
 #!/usr/bin/env bash
-# The main job: a night of the example plan on the built-in simulators, in a scratch station
-# folder (build/demo-station) so that your own station is never touched.
+# The main job: a night of the example plan on the built-in simulators and a simulated clock,
+# in a scratch station folder (build/demo-station) so that your own station is never touched.
 #
-# For now this shows the station's settings, the example plan and the observatory (the roof
-# controller emulator on a pseudo-terminal, opened and closed behind a parked simulated
-# telescope) through noctarbel-cli; the plan executor that runs the whole night on the
-# simulated clock comes with a later release.
+# 1. calibrates the focus V curve on the simulated focuser and camera (for the "AF" row),
+# 2. runs the test run of the plan ("check"): what it will do, what it foresees,
+# 3. runs the night: cooler on, roof open, autofocus, sync, five targets through their
+#    filters, summed sub-exposures, stacks per filter, roof closed, park; FITS files and the
+#    log land in build/demo-station/images,
+# 4. runs the second example plan with rain at 18:32 UT: the telescope parks, the roof closes
+#    and the run stops (build/demo-station/rain-night).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build -G Ninja > /dev/null
-cmake --build build -j2 --target noctarbel-cli noctarbel-roofsim
+cmake --build build -j2 --target noctarbel-cli
 
 cli=build/src/cli/noctarbel-cli
 home=build/demo-station
 plan=data/examples/demo-night.csv
+today=$(date -u +%F)
 
-echo "== $("$cli" --version): station folder $home"
-"$cli" --home "$home" settings --set TelescopeObject=sim:telescope --set CameraObject=sim:camera \
-  --set FocuserObject=sim:focuser --set FilterwheelObject=sim:filterwheel
-"$cli" --home "$home" settings | grep -E '^(GEO|Teleskop\.TelescopeObject|Kamera\.CameraObject)'
+rm -rf "$home"
+echo "== $("$cli" --version): a fresh station folder $home"
 echo
-echo "== The example plan $plan"
+echo "== The focus V curve of the simulated focuser (saved for the plan's autofocus)"
+"$cli" --home "$home" focus calibrate --simulate --fit --save --position 5000 --range 500 --json |
+  grep -E '"(best_focus|left_slope|right_slope)"'
+echo
+echo "== The plan $plan"
 "$cli" --home "$home" plan show "$plan"
 echo
-echo "== The drivers that can be chosen"
-"$cli" --home "$home" devices
+echo "== The test run: what the night will do and the problems it foresees"
+"$cli" --home "$home" check "$plan" --start "$today 17:20:00" | tail -n 4
 echo
-echo "== The observatory: roof controller emulator, roof opened and closed behind the parked telescope"
-roofsim=build/tools/roofsim/noctarbel-roofsim
-link="$home/roof-controller"
-mkdir -p "$home"
-"$roofsim" --travel 3 --link "$link" > /dev/null &
-roofsim_pid=$!
-trap 'kill "$roofsim_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-"$cli" --home "$home" roof status --port "$link"
-"$cli" --home "$home" roof open --port "$link"
-"$cli" --home "$home" roof status --port "$link"
-"$cli" --home "$home" roof close --port "$link"
-"$cli" --home "$home" roof status --port "$link"
+echo "== The night on the simulators (a simulated clock: hours in seconds)"
+"$cli" --home "$home" run "$plan" --simulate --start "$today 17:20:00" --stacking --no-corrections
 echo
-echo "(Running this plan on the simulated clock needs the plan executor, which is not built yet.)"
+echo "== What it wrote"
+ls "$home/images"
+echo
+echo "== The header of one image"
+"$cli" --home "$home" fits header "$home/images/m42-L-001.fit" | sed -e 's/ *$//'
+echo
+rain=data/examples/rain-night.csv
+echo "== The plan $rain with rain from 18:32 UT"
+status=0
+"$cli" --home "$home" run "$rain" --simulate --start "$today 17:20:00" --no-corrections \
+  --images "$home/rain-night" --rain-at "$today 18:32:00" || status=$?
+echo "(exit status $status: the night did not run to its end)"
+echo
+echo "== The end of its log"
+tail -n 7 "$home/rain-night/logfile.txt"
+[ "$status" -eq 1 ]
