@@ -19,10 +19,10 @@ class Station;
 class Timer;
 
 struct NightOptions {
-  bool Simulate = false;        // the built-in simulators and the roof simulator
-  bool Cloudy = false;          // simulation: no stars at all
-  bool Corrections = true;      // dark and flat corrections when imgcalib.cfg exists
-  bool CloseRoofAtEnd = true;   // "Close roof at end"
+  bool Simulate = false;       // the built-in simulators and the roof simulator
+  bool Cloudy = false;         // simulation: no stars at all
+  bool Corrections = true;     // dark and flat corrections when imgcalib.cfg exists
+  bool CloseRoofAtEnd = true;  // "Close roof at end"
   bool Stacking = false;
   bool Guiding = false;
   std::filesystem::path ImageFolder;  // empty: "images" in the station folder

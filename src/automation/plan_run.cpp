@@ -6,10 +6,10 @@
 #include "app/plan_columns.h"
 #include "app/station.h"
 #include "astro/transforms.h"
-#include "common/number_text.h"
 #include "automation/executor.h"
 #include "automation/live_row_actions.h"
 #include "automation/test_row_actions.h"
+#include "common/number_text.h"
 #include "devices/camera_control.h"
 #include "devices/viewer_window.h"
 
@@ -105,9 +105,9 @@ std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
 
 void DisableRunControls(Station& station) {
   Controls& main = station.Main;
-  for (const char* name : {"TelescopeGroupBox", "CCDGroupBox", "DomeGroupBox", "SaveButton", "ExecuteButton",
-                           "CheckButton", "ClearBtn", "LoadButton", "Centerbutton", "Zeileloeschen1",
-                           "Zeileeinfuegen1"}) {
+  for (const char* name :
+       {"TelescopeGroupBox", "CCDGroupBox", "DomeGroupBox", "SaveButton", "ExecuteButton", "CheckButton", "ClearBtn",
+        "LoadButton", "Centerbutton", "Zeileloeschen1", "Zeileeinfuegen1"}) {
     main.SetEnabled(name, false);
   }
   station.Form(kViewerForm).SetEnabled("ExpStartBtn", false);
@@ -116,8 +116,8 @@ void DisableRunControls(Station& station) {
 
 void EnableRunControls(Station& station) {
   Controls& main = station.Main;
-  for (const char* name : {"TelescopeGroupBox", "CCDGroupBox", "SaveButton", "ExecuteButton", "CheckButton",
-                           "ClearBtn", "LoadButton", "Zeileloeschen1", "Zeileeinfuegen1"}) {
+  for (const char* name : {"TelescopeGroupBox", "CCDGroupBox", "SaveButton", "ExecuteButton", "CheckButton", "ClearBtn",
+                           "LoadButton", "Zeileloeschen1", "Zeileeinfuegen1"}) {
     main.SetEnabled(name, true);
   }
   // Without observatory control the observatory's group stays off, as at start-up.

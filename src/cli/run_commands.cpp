@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -12,15 +13,14 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "app/event_runtime.h"
 #include "app/main_window.h"
 #include "app/station.h"
 #include "astro/time.h"
+#include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
-#include "automation/night_setup.h"
 #include "automation/plan_run.h"
 #include "automation/station_setup.h"
 #include "cli/cli_context.h"
@@ -251,7 +251,8 @@ class NightRun {
 
   void ShowProgress() {
     if (options_.jsonEvents || !isatty(STDOUT_FILENO)) return;
-    std::string line = FormatDateTime(runtime_->UtcNow()) + " UT  " + row_ + (progress_.empty() ? "" : "  " + progress_);
+    std::string line =
+        FormatDateTime(runtime_->UtcNow()) + " UT  " + row_ + (progress_.empty() ? "" : "  " + progress_);
     if (line.size() > 110) line.resize(110);
     std::cout << "\r" << line << std::string(110 - line.size(), ' ') << std::flush;
   }
@@ -336,17 +337,20 @@ class NightRun {
 
 void RegisterRunCommands(CLI::App& app, CliContext& context) {
   auto check = std::make_shared<CheckOptions>();
-  CLI::App* checkCmd = app.add_subcommand("check", "The test run of a plan: what it would do, and the problems it finds");
+  CLI::App* checkCmd =
+      app.add_subcommand("check", "The test run of a plan: what it would do, and the problems it finds");
   checkCmd->add_option("plan", check->plan, "Plan file")->required();
   checkCmd->add_option("--start", check->start, "UT the test run starts at (YYYY-MM-DD HH:MM:SS; default now)");
   checkCmd->add_flag("--json", check->json, "Print JSON");
   checkCmd->callback([&context, check] { RunCheck(context, *check); });
 
   auto run = std::make_shared<RunOptions>();
-  CLI::App* runCmd = app.add_subcommand("run", "Run a plan on the station's devices, or simulated on the built-in simulators");
+  CLI::App* runCmd =
+      app.add_subcommand("run", "Run a plan on the station's devices, or simulated on the built-in simulators");
   runCmd->add_option("plan", run->plan, "Plan file")->required();
   runCmd->add_flag("--simulate", run->simulate, "The built-in simulators on a simulated clock: a night in seconds");
-  runCmd->add_option("--start", run->start, "Simulated UT to start at (default: this evening at the plan's first time)");
+  runCmd->add_option("--start", run->start,
+                     "Simulated UT to start at (default: this evening at the plan's first time)");
   runCmd->add_option("--images", run->images, "Folder for the images (default: images in the station folder)");
   runCmd->add_flag("--yes", run->yes, "Answer Yes to the start checks' questions (a risky start goes ahead)");
   runCmd->add_flag("--json-events", run->jsonEvents, "One JSON object per step on standard output");

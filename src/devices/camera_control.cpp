@@ -218,9 +218,9 @@ void CameraTimer1Timer(Station& station) {
   try {
     if (station.Camera.Connected()) {
       const double temperature = station.Camera.CCDTemperature();
-      main.SetText("CamTempEdit", FormatGeneral(temperature));
+      main.SetText("CamTempEdit", FormatShortest(temperature));
       const auto power = station.Camera.CoolerPower();
-      main.SetText("CoolerPowerEdit", power ? FormatGeneral(*power) : "?");
+      main.SetText("CoolerPowerEdit", power ? FormatShortest(*power) : "?");
       if (station.WarmUpRequested && station.Camera.CanSetTemperature()) {
         const double target = WarmUpTarget(main.Value("CoolerTempEdit"));
         if (temperature < target) {

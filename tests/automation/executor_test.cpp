@@ -82,8 +82,8 @@ TEST(PlanRowCells, PositionsExposuresAndFiltersReadAsTheOperatorTypedThem) {
 
   auto noPause = ParseRowExposure(Row(";;;;;;;;;;10;;;;m;0"), 1, settings);
   EXPECT_TRUE(noPause->NoSettlingPause);
-  for (const char* bad : {";;;;;;;;;;ten;;;;;", ";;;;;;;;;;10;0;;;;", ";;;;;;;;;;10;2/0.5;;;;",
-                          ";;;;;;;;;;10;;1a;;;", ";;;;;;;;;;10;;;0;;", ";;;;;;;;;;10;;;;;-5"}) {
+  for (const char* bad : {";;;;;;;;;;ten;;;;;", ";;;;;;;;;;10;0;;;;", ";;;;;;;;;;10;2/0.5;;;;", ";;;;;;;;;;10;;1a;;;",
+                          ";;;;;;;;;;10;;;0;;", ";;;;;;;;;;10;;;;;-5"}) {
     EXPECT_FALSE(ParseRowExposure(Row(bad), 1, settings)) << bad;
   }
 }
@@ -118,13 +118,9 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
   // 3 degrees east at 20:30 and a short exposure: no flip needed.
   const std::string nearMeridian = PositionCells(StationSiderealTime(*station, Utc(20, 30)) + 3.0 / 15, 20);
   Plan({"18;0;0;Summed;" + PositionCells(lst - 1, 30) + ";3*20;2;12;2;s;10",
-        ";;;Never rises;05;23;34;-69;45;22;10;;;;;",
-        ";;;Tracking off;T0;;;;;;;;;;;",
-        ";;;Tracking on;T1;;;;;;;;;;;",
-        "19;0;0;Flip;" + east + ";3600;;;;f;",
-        "20;30;0;No flip;" + nearMeridian + ";60;;;;n;",
-        "23;30;0;Late;;;;;;;;;;;;",
-        "1;0;0;After midnight;;;;;;;;;;;;"});
+        ";;;Never rises;05;23;34;-69;45;22;10;;;;;", ";;;Tracking off;T0;;;;;;;;;;;", ";;;Tracking on;T1;;;;;;;;;;;",
+        "19;0;0;Flip;" + east + ";3600;;;;f;", "20;30;0;No flip;" + nearMeridian + ";60;;;;n;",
+        "23;30;0;Late;;;;;;;;;;;;", "1;0;0;After midnight;;;;;;;;;;;;"});
   station->Settings.CameraReadTime = 5;
 
   EXPECT_EQ(Check(Utc(17, 0)), 2);

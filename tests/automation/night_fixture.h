@@ -101,7 +101,7 @@ class NightFixture : public StationFixture {
   }
 
   std::unique_ptr<SimulatedFaults> faults;
-  std::vector<std::string> saved;   // file names, in the order they were written
+  std::vector<std::string> saved;  // file names, in the order they were written
   std::vector<std::string> stacks;
   std::vector<size_t> rowLogStart;  // log size when each row started
   std::vector<int> rowExposures;    // exposures the camera had started when each row started

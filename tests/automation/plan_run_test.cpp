@@ -17,24 +17,19 @@ class PlanRun : public NightFixture {};
 
 TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   station->Settings.CameraObject = "sim:camera?width=3000&height=2000";
-  Plan({"17;10;0;Cooler on;CC;;;;;;;;;;;",
-        "17;15;0;Open roof;ZA;;;;;;;;;;;",
+  Plan({"17;10;0;Cooler on;CC;;;;;;;;;;;", "17;15;0;Open roof;ZA;;;;;;;;;;;",
         "17;20;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
         ";;;Capella sync;" + std::string(kCapellaCells) + ";SY 0.5;;;;;",
-        "18;0;0;M 31;" + std::string(kM31Cells) + ";30;2/2;12;2;;0",
-        ";;;LMC;05;23;34;-69;45;22;10;;;;lmc;",
-        ";;;Tracking off;T0;;;;;;;;;;;",
-        ";;;Tracking on;T1;;;;;;;;;;;",
-        "21;0;0;M 42;05;35;17.3;-05;23;28;3*20;2;1;1;m42;0",
-        ";;;Focus shift;;;;;;;FS;;;40;;",
-        ";;;M 42 unsaved;;;;;;;10;2;1;1;-;",
-        "4;30;0;Shut down;ZZ;;;;;;;;;;;"});
+        "18;0;0;M 31;" + std::string(kM31Cells) + ";30;2/2;12;2;;0", ";;;LMC;05;23;34;-69;45;22;10;;;;lmc;",
+        ";;;Tracking off;T0;;;;;;;;;;;", ";;;Tracking on;T1;;;;;;;;;;;",
+        "21;0;0;M 42;05;35;17.3;-05;23;28;3*20;2;1;1;m42;0", ";;;Focus shift;;;;;;;FS;;;40;;",
+        ";;;M 42 unsaved;;;;;;;10;2;1;1;-;", "4;30;0;Shut down;ZZ;;;;;;;;;;;"});
   Prepare();
   ASSERT_TRUE(RunNight()) << station->Status();
 
   // Images in their order: each image through every filter before the next image.
-  EXPECT_EQ(saved, (std::vector<std::string>{"img5_-L-001.fit", "img5_-R-001.fit", "img5_-L-002.fit",
-                                             "img5_-R-002.fit", "m42-L-001.fit"}));
+  EXPECT_EQ(saved, (std::vector<std::string>{"img5_-L-001.fit", "img5_-R-001.fit", "img5_-L-002.fit", "img5_-R-002.fit",
+                                             "m42-L-001.fit"}));
   for (const auto& name : saved) {
     const std::string file = (ImageFolder() / name).string();
     EXPECT_EQ(FitsVerifyProblems(file), "") << name;
@@ -83,15 +78,13 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
 }
 
-
 // Faults strike the same short night at different moments: a roof opening at 17:05, an
 // autofocus at 17:10, then M 31 through two filters, two images each summed from three
 // sub-exposures, with a 30 s pause between the images.
 class NightFault : public NightFixture {
  protected:
   void ShortNight() {
-    Plan({"17;5;0;Open roof;ZA;;;;;;;;;;;",
-          "17;10;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
+    Plan({"17;5;0;Open roof;ZA;;;;;;;;;;;", "17;10;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
           ";;;M 31;" + std::string(kM31Cells) + ";3*20;2;12;2;m31;30"});
     Prepare();
     // The telescope stands high in the south: the park before the roof opens takes a while.
@@ -137,7 +130,17 @@ class NightFault : public NightFixture {
   Counts atLine_;
 };
 
-enum class RainPhase { UtWait, ParkBeforeOpening, Slew, Settle, Autofocus, Exposure, SubExposure, Pause, OperatorPause };
+enum class RainPhase {
+  UtWait,
+  ParkBeforeOpening,
+  Slew,
+  Settle,
+  Autofocus,
+  Exposure,
+  SubExposure,
+  Pause,
+  OperatorPause
+};
 
 class RainDuring : public NightFault, public ::testing::WithParamInterface<RainPhase> {};
 
@@ -267,10 +270,11 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   struct rlimit before {};
   getrlimit(RLIMIT_FSIZE, &before);
   const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  When([this] { return InM31(); }, [] {
-    struct rlimit small = {64 * 1024, RLIM_INFINITY};
-    setrlimit(RLIMIT_FSIZE, &small);
-  });
+  When([this] { return InM31(); },
+       [] {
+         struct rlimit small = {64 * 1024, RLIM_INFINITY};
+         setrlimit(RLIMIT_FSIZE, &small);
+       });
   const bool completed = RunNight();
   setrlimit(RLIMIT_FSIZE, &before);
   signal(SIGXFSZ, oldHandler);
@@ -280,8 +284,7 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-001.fit").string()));
   EXPECT_EQ(ReadFile(ImageFolder() / "m31-L-001.fit"), "last night's image");
   for (const auto& entry : std::filesystem::directory_iterator(ImageFolder())) {
-    EXPECT_TRUE(entry.path().filename() == "m31-L-001.fit" || entry.path().filename() == "logfile.txt")
-        << entry.path();
+    EXPECT_TRUE(entry.path().filename() == "m31-L-001.fit" || entry.path().filename() == "logfile.txt") << entry.path();
   }
   ExpectParkedAndClosed();
 }

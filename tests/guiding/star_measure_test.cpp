@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <tuple>
+#include <utility>
 
 #include "tests/guiding/direct_star_measure.h"
 #include "tests/imaging/synthetic_frames.h"
@@ -177,6 +178,37 @@ TEST(FindBrightestStar, PeakIsTheCentreOnlyWhenTheRingStandsMoreThan500AboveBack
   EXPECT_TRUE(r.Found);
 }
 
+// Worked by hand. A 30 x 30 frame at level v with a star at (15, 15): +1260 in the centre, +504
+// on its 8 neighbours, +9 on the 16 pixels beyond. Every increment is a multiple of 9, so each
+// position's 9-pixel mean is exact, and each star pixel lies in the footprint of 9 scanned
+// positions (6..25): the sum of the means is 400 v + 1260 + 8 * 504 + 16 * 9 = 400 v + 5436,
+// the background Round((400 v + 5436) / 900) and the ring v + 504.
+//   v = 4: background Round(7.818) = 8, ring 508: 500 above, so the peak is the background.
+//   v = 5: background Round(8.262) = 8, ring 509: 501 above, so the peak is the centre, 1265.
+TEST(FindBrightestStar, RingTestWorkedByHand) {
+  auto frame = [](int v) {
+    Timgbuffer image = Flat(30, 30, v);
+    for (int dy = -2; dy <= 2; ++dy) {
+      for (int dx = -2; dx <= 2; ++dx) {
+        const int d = std::max(std::abs(dx), std::abs(dy));
+        image.SetPixel(15 + dx, 15 + dy, v + (d == 0 ? 1260 : d == 1 ? 504 : 9));
+      }
+    }
+    return FindBrightestStar(image);
+  };
+  StarSearchResult r = frame(4);
+  EXPECT_EQ(r.X, 15);
+  EXPECT_EQ(r.Y, 15);
+  EXPECT_EQ(r.Background, 8);
+  EXPECT_EQ(r.Peak, 8);
+  EXPECT_EQ(r.Minimum, 4);
+  EXPECT_FALSE(r.Found);
+  r = frame(5);
+  EXPECT_EQ(r.Background, 8);
+  EXPECT_EQ(r.Peak, 1265);
+  EXPECT_TRUE(r.Found);  // 1265 > 8 + 1000
+}
+
 TEST(FindBrightestStar, EmptyAndTinyFramesFindNothing) {
   Timgbuffer empty = Flat(50, 40, 0);
   StarSearchResult r = FindBrightestStar(empty);
@@ -261,6 +293,29 @@ TEST(HalfFluxDiameter, FailsWithoutFluxOrWithAnUndefinedStep) {
   point.SetPixel(25, 25, 1000);
   EXPECT_EQ(HalfFluxDiameter(point, 25, 25, 5), -1);
   EXPECT_EQ(testing::DirectHalfFluxDiameter(point, 25, 25, 5), -1);
+}
+
+// Worked by hand: a star of 100 in the centre and 25, 25, 100, 25 on the four axis pixels at
+// distances 1, 2, 3, 4, nothing at distance 5. With R = 5 the rings sum to 100, 100, 100, 400,
+// 100, 0: cum = 100, 200, 300, 700, 800, 800. The walk computes f = 1, 1, 0.875, 0.375 and stops
+// at k = 1, so HFD = 2 * ((400 - 200) / (300 - 200) + 1 - 1) = 4. On a sky of 10 with the star 20
+// higher the outer ring's 40 pixels give b = Round(400 / 20) = 20, twice the sky: the same 4.
+TEST(HalfFluxDiameter, WorkedByHand) {
+  auto star = [](int sky, int lift) {
+    Timgbuffer image = Flat(40, 40, sky);
+    image.SetPixel(20, 20, 100 + lift);
+    const int axis[] = {25, 25, 100, 25};
+    for (int d = 1; d <= 4; ++d) {
+      for (const auto& [dx, dy] : {std::pair{d, 0}, std::pair{-d, 0}, std::pair{0, d}, std::pair{0, -d}}) {
+        image.SetPixel(20 + dx, 20 + dy, axis[d - 1] + lift);
+      }
+    }
+    return image;
+  };
+  const Timgbuffer dark = star(0, 0);
+  EXPECT_EQ(RingSum(dark, 20, 20, 3, 0), 400);
+  EXPECT_DOUBLE_EQ(HalfFluxDiameter(dark, 20, 20, 5), 4.0);
+  EXPECT_DOUBLE_EQ(HalfFluxDiameter(star(10, 20), 20, 20, 5), 4.0);
 }
 
 TEST(HalfFluxDiameter, GrowsLinearlyWithDefocus) {
