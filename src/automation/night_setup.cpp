@@ -31,20 +31,6 @@ void UseSimulators(Station& station, bool cloudy) {
   }
 }
 
-// "Corrections" with the station's imgcalib.cfg and every master it names, as the calibration
-// window's OK loads them. False (no corrections) without a configuration.
-bool LoadCalibration(Station& station, std::vector<std::string>& notes) {
-  CalibrationConfig config;
-  if (!ReadCalibrationConfig(station.Paths.Home / kCalibrationConfigFileName, config).Read) return false;
-  for (const auto& message : ApplyCalibrationConfig(config, station.Calibration)) notes.push_back(message);
-  station.Calibration.Options.DarkSubtract = true;
-  station.Calibration.Options.FlatCorrection = true;
-  for (const auto& error : LoadConfiguredMasters(config, station.Paths.Home, station.Calibration)) {
-    notes.push_back(error.Message + ": " + error.Reason);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<std::string> PrepareNight(Station& station, const NightOptions& options) {
@@ -61,7 +47,15 @@ std::vector<std::string> PrepareNight(Station& station, const NightOptions& opti
     main.SetChecked("CoolerCheckBox", true);
     CoolerCheckBoxClick(station);
   }
-  main.SetChecked("CalibrationCheckbox", options.Corrections && LoadCalibration(station, notes));
+  // "Corrections" with the station's imgcalib.cfg and every master it names, as the
+  // calibration window's OK loads them; without a configuration there are none.
+  bool corrections = false;
+  if (options.Corrections) {
+    StationCalibrationLoad load = LoadStationCalibration(station.Paths.Home, station.Calibration);
+    corrections = load.Read;
+    notes = std::move(load.Notes);
+  }
+  main.SetChecked("CalibrationCheckbox", corrections);
   main.SetChecked("DachzuCheckBox", options.CloseRoofAtEnd);
   main.SetChecked("StackingCheckBox", options.Stacking);
   main.SetChecked("starguideCheckBox", options.Guiding);

@@ -77,19 +77,12 @@ struct ConnectedCamera {
 // The station's calibration configuration and every master it names, as the calibration
 // window's OK loads them; false with the reason printed when that cannot be had.
 bool LoadCalibration(CliContext& context, StationCore& core) {
-  const std::filesystem::path file = core.Paths.Home / kCalibrationConfigFileName;
-  CalibrationConfig config;
-  const CalibrationConfigRead read = ReadCalibrationConfig(file, config);
-  if (!read.Read) {
-    context.Fail("Cannot calibrate: " + read.Error);
+  const StationCalibrationLoad load = LoadStationCalibration(core.Paths.Home, core.Calibration);
+  if (!load.Read) {
+    context.Fail("Cannot calibrate: " + load.Error);
     return false;
   }
-  for (const auto& message : ApplyCalibrationConfig(config, core.Calibration)) context.Note(message);
-  core.Calibration.Options.DarkSubtract = true;
-  core.Calibration.Options.FlatCorrection = true;
-  for (const auto& error : LoadConfiguredMasters(config, core.Paths.Home, core.Calibration)) {
-    context.Note(error.Message + ": " + error.Reason);
-  }
+  for (const auto& note : load.Notes) context.Note(note);
   return true;
 }
 

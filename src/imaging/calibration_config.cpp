@@ -265,6 +265,24 @@ std::vector<MasterLoadError> LoadConfiguredMasters(const CalibrationConfig& conf
   return errors;
 }
 
+StationCalibrationLoad LoadStationCalibration(const std::filesystem::path& stationFolder, ImageCalibration& calibration) {
+  StationCalibrationLoad load;
+  CalibrationConfig config;
+  const CalibrationConfigRead read = ReadCalibrationConfig(stationFolder / kCalibrationConfigFileName, config);
+  if (!read.Read) {
+    load.Error = read.Error;
+    return load;
+  }
+  load.Read = true;
+  load.Notes = ApplyCalibrationConfig(config, calibration);
+  calibration.Options.DarkSubtract = true;
+  calibration.Options.FlatCorrection = true;
+  for (const auto& error : LoadConfiguredMasters(config, stationFolder, calibration)) {
+    load.Notes.push_back(error.Message + ": " + error.Reason);
+  }
+  return load;
+}
+
 std::vector<std::string> ApplyCalibrationConfig(const CalibrationConfig& config, ImageCalibration& calibration) {
   std::vector<std::string> messages;
   CalibrationOptions& o = calibration.Options;

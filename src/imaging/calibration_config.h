@@ -78,6 +78,17 @@ std::vector<std::string> ApplyCalibrationConfig(const CalibrationConfig& config,
 std::vector<MasterLoadError> LoadConfiguredMasters(const CalibrationConfig& config, const std::filesystem::path& folder,
                                                    ImageCalibration& calibration);
 
+// A station's calibration for a run without the window: its imgcalib.cfg applied, every
+// master it names loaded, dark subtraction and flat correction on. Read is false (with the
+// reason) when there is no configuration to read; Notes are what the operator should know
+// (a value replaced by its default, a master that could not be loaded).
+struct StationCalibrationLoad {
+  bool Read = false;
+  std::string Error;
+  std::vector<std::string> Notes;
+};
+StationCalibrationLoad LoadStationCalibration(const std::filesystem::path& stationFolder, ImageCalibration& calibration);
+
 // A whole number in a text field, as the window reads it.
 std::optional<int> CalibrationNumber(const std::string& text);
 
