@@ -78,6 +78,31 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
 }
 
+// The example night of the README, read from its file: every image and stack it writes is a
+// FITS file the reference peers accept.
+TEST_F(PlanRun, TheExampleNightWritesOnlyFilesTheReferencePeersAccept) {
+  const PlanFileContent plan = ReadPlanFile(std::string(NOCTARBEL_SOURCE_DATA_DIR) + "/examples/demo-night.csv");
+  ASSERT_TRUE(plan.ok);
+  ReplacePlanRows(station->Planer1, plan.rows);
+  NightOptions options;
+  options.Stacking = true;
+  Prepare(options);
+  ASSERT_TRUE(RunNight()) << station->Status();
+  EXPECT_EQ(saved.size(), 24u);
+  EXPECT_EQ(stacks.size(), 8u);
+  std::vector<std::string> files = saved;
+  files.insert(files.end(), stacks.begin(), stacks.end());
+  for (const auto& name : files) {
+    const std::string file = (ImageFolder() / name).string();
+    EXPECT_EQ(FitsVerifyProblems(file), "") << name;
+    const CfitsioImage image = ReadWithCfitsio(file);
+    EXPECT_TRUE(image.Read) << name;
+    EXPECT_GT(*std::max_element(image.Pixels.begin(), image.Pixels.end()), 0) << name;
+  }
+  EXPECT_EQ(CfitsioValue((ImageFolder() / "m31-G_stack.fit").string(), "BITPIX"), "32");
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
+}
+
 // Faults strike the same short night at different moments: a roof opening at 17:05, an
 // autofocus at 17:10, then M 31 through two filters, two images each summed from three
 // sub-exposures, with a 30 s pause between the images.
@@ -197,6 +222,8 @@ TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCom
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find("roof is closed!"), std::string::npos);
   EXPECT_FALSE(station->Run.PauseRequested);
+  // What was saved before the rain is whole.
+  for (const auto& name : saved) EXPECT_TRUE(ReadWithCfitsio((ImageFolder() / name).string()).Read) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, RainDuring,
@@ -289,7 +316,7 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   ExpectParkedAndClosed();
 }
 
-enum class StopPhase { UtWait, Exposure, OperatorPause };
+enum class StopPhase { UtWait, Exposure, Pause, OperatorPause };
 
 class StopDuring : public NightFault, public ::testing::WithParamInterface<StopPhase> {};
 
@@ -302,6 +329,9 @@ TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
       break;
     case StopPhase::Exposure:
       when = [this] { return InM31() && World().Camera.Exposing(); };
+      break;
+    case StopPhase::Pause:
+      when = [this] { return InM31() && station->Status() == "Pause..."; };
       break;
     case StopPhase::OperatorPause:
       When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
@@ -320,7 +350,8 @@ TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
-                         ::testing::Values(StopPhase::UtWait, StopPhase::Exposure, StopPhase::OperatorPause));
+                         ::testing::Values(StopPhase::UtWait, StopPhase::Exposure, StopPhase::Pause,
+                                           StopPhase::OperatorPause));
 
 TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
   ShortNight();
