@@ -7,7 +7,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config git
   # libraries
-  qt6-base-dev libcli11-dev nlohmann-json3-dev libturbojpeg0-dev libindi-dev libcpp-httplib-dev
+  qt6-base-dev libcli11-dev nlohmann-json3-dev libturbojpeg0-dev libpng-dev libindi-dev libcpp-httplib-dev
   # INDI server and simulator drivers the INDI tests and benchmark run against
   indi-bin
   # tests and benchmarks

@@ -35,7 +35,9 @@ echo "== The test run: what the night will do and the problems it foresees"
 "$cli" --home "$home" check "$plan" --start "$today 17:20:00" | tail -n 4
 echo
 echo "== The night on the simulators (a simulated clock: hours in seconds)"
-"$cli" --home "$home" run "$plan" --simulate --start "$today 17:20:00" --stacking --no-corrections
+"$cli" --home "$home" run "$plan" --simulate --start "$today 17:20:00" --stacking --no-corrections \
+  --timeline "$home/night.png"
+echo "time line of the night: $home/night.png"
 echo
 echo "== What it wrote"
 ls "$home/images"
@@ -47,8 +49,8 @@ rain=data/examples/rain-night.csv
 echo "== The plan $rain with rain from 18:32 UT"
 status=0
 "$cli" --home "$home" run "$rain" --simulate --start "$today 17:20:00" --no-corrections \
-  --images "$home/rain-night" --rain-at "$today 18:32:00" || status=$?
-echo "(exit status $status: the night did not run to its end)"
+  --images "$home/rain-night" --rain-at "$today 18:32:00" --timeline "$home/rain-night.png" || status=$?
+echo "(exit status $status: the night did not run to its end; time line: $home/rain-night.png)"
 echo
 echo "== The end of its log"
 tail -n 7 "$home/rain-night/logfile.txt"

@@ -29,41 +29,79 @@ void PlanExecutor::ExecutePlanRow(int row) {
   // The running row is the grid's current cell, so the operator sees where the night is.
   station_.Planer1.SetCurrent(kColObject, row);
   station_.Clock.Pump();
-  if (actions_.RainEndsRow()) return;
-  if (station_.Run.AbortRequested) return EndRowAborted(station_);
-
   const RowCells cells = CellsOfRow(station_.Planer1, row);
-  if (auto start = ParseStartTime(cells)) {
-    if (!actions_.WaitForStart(*start)) return EndRowAborted(station_);
+  if (actions_.RainEndsRow()) return Record(row, cells, actions_.Now(), RowOutcome::Stopped);
+  if (station_.Run.AbortRequested) {
+    Record(row, cells, actions_.Now(), RowOutcome::Stopped);
+    return EndRowAborted(station_);
   }
+  if (auto start = ParseStartTime(cells)) {
+    if (!actions_.WaitForStart(*start)) {
+      Record(row, cells, actions_.Now(), RowOutcome::Stopped);
+      return EndRowAborted(station_);
+    }
+  }
+  const DateTime began = actions_.Now();
+  const int problemsBefore = station_.Run.TestErrorCount;
+  RowOutcome outcome = RunRowAfterStart(row, cells);
+  if (station_.Run.AbortRequested) {
+    outcome = RowOutcome::Stopped;
+  } else if (station_.Run.TestErrorCount > problemsBefore) {
+    outcome = RowOutcome::Problem;
+  }
+  Record(row, cells, began, outcome);
+}
 
+void PlanExecutor::Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome) {
+  Timeline.push_back(RowSpan{row, cells[kColObject], start, actions_.Now(), outcome});
+}
+
+RowOutcome PlanExecutor::RunRowAfterStart(int row, const RowCells& cells) {
   const RowCommand command = CommandOf(cells);
-  if (command != RowCommand::NoSlew && command != RowCommand::Target) return actions_.RunCommand(command, row);
-
+  if (command != RowCommand::NoSlew && command != RowCommand::Target) {
+    actions_.RunCommand(command, row);
+    return RowOutcome::Done;
+  }
   const std::string& name = cells[kColObject];
   std::optional<TargetPosition> position = LastTarget;
   const bool ownPosition = command == RowCommand::Target;
   if (ownPosition) {
     auto target = ParseTargetPosition(cells);
-    if (!target) return EndRowUnreadable(station_);
-    if (actions_.GoToTarget(name, *target, cells, LastTarget) != TargetOutcome::Reached) return;
+    if (!target) {
+      EndRowUnreadable(station_);
+      return RowOutcome::Skipped;
+    }
+    switch (actions_.GoToTarget(name, *target, cells, LastTarget)) {
+      case TargetOutcome::Reached:
+        break;
+      case TargetOutcome::NotVisible:
+        return RowOutcome::Skipped;
+      case TargetOutcome::Stopped:
+        return RowOutcome::Stopped;
+    }
     position = *target;
   }
-  if (!actions_.Settle()) return EndRowAborted(station_);
-  RunExposurePart(row, cells, name, position, ownPosition);
+  if (!actions_.Settle()) {
+    EndRowAborted(station_);
+    return RowOutcome::Stopped;
+  }
+  return RunExposurePart(row, cells, name, position, ownPosition);
 }
 
-void PlanExecutor::RunExposurePart(int row, const RowCells& cells, const std::string& name,
-                                   const std::optional<TargetPosition>& position, bool ownPosition) {
+RowOutcome PlanExecutor::RunExposurePart(int row, const RowCells& cells, const std::string& name,
+                                         const std::optional<TargetPosition>& position, bool ownPosition) {
   auto exposure = ParseRowExposure(cells, row, station_.Settings);
-  if (!exposure) return EndRowUnreadable(station_);
+  if (!exposure) {
+    EndRowUnreadable(station_);
+    return RowOutcome::Skipped;
+  }
   switch (exposure->Kind) {
     case ExposureKind::None:
-      return;
+      return RowOutcome::Done;
     case ExposureKind::FocusShift:
       station_.Run.FocusShift = exposure->FocusShift;
       station_.LogUntimed("Focus shift = " + std::to_string(exposure->FocusShift));
-      return;
+      return RowOutcome::Done;
     default:
       break;
   }
@@ -71,6 +109,7 @@ void PlanExecutor::RunExposurePart(int row, const RowCells& cells, const std::st
     station_.Planer1.SetCell(kColFilter, row, std::to_string(station_.Settings.Standardfilter));
   }
   actions_.RunExposures(row, name, position, ownPosition, *exposure, cells);
+  return RowOutcome::Done;
 }
 
 }  // namespace noctarbel

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "automation/night_timeline.h"
 #include "automation/plan_row.h"
 
 namespace noctarbel {
@@ -24,6 +25,8 @@ enum class TargetOutcome {
 class RowActions {
  public:
   virtual ~RowActions() = default;
+  // UT on the run's clock (the simulated one in a test run).
+  virtual DateTime Now() = 0;
   // Before anything: true when the weather ended the row (rain with the roof not closed).
   virtual bool RainEndsRow() = 0;
   // Waits for the row's start time; false when the run was stopped meanwhile.
@@ -49,10 +52,15 @@ class PlanExecutor {
 
   // The run's last target position; set by the start of a run and by every slew.
   std::optional<TargetPosition> LastTarget;
+  // Every row run so far: when it worked and how it ended.
+  std::vector<RowSpan> Timeline;
 
  private:
-  void RunExposurePart(int row, const RowCells& cells, const std::string& name,
-                       const std::optional<TargetPosition>& position, bool ownPosition);
+  // What follows the start-time wait; how the row ended.
+  RowOutcome RunRowAfterStart(int row, const RowCells& cells);
+  void Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome);
+  RowOutcome RunExposurePart(int row, const RowCells& cells, const std::string& name,
+                             const std::optional<TargetPosition>& position, bool ownPosition);
 
   Station& station_;
   RowActions& actions_;

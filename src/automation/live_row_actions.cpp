@@ -35,6 +35,8 @@ double DaysUntil(const StartTime& start, DateTime utcNow) {
   return d;
 }
 
+DateTime LiveRowActions::Now() { return station_.Clock.UtcNow(); }
+
 bool LiveRowActions::RainEndsRow() {
   ObservatoryOperations& obs = station_.Observatory;
   if (obs.GetRainState() != RainState::Wet || obs.GetRoofState() == RoofState::Closed) return false;
@@ -207,8 +209,8 @@ void LiveRowActions::RunCommand(RowCommand command, int) {
   }
 }
 
-TargetOutcome LiveRowActions::GoToTarget(const std::string& name, const TargetPosition& target,
-                                         const RowCells& cells, std::optional<TargetPosition>& lastTarget) {
+TargetOutcome LiveRowActions::GoToTarget(const std::string& name, const TargetPosition& target, const RowCells& cells,
+                                         std::optional<TargetPosition>& lastTarget) {
   MountOperations& mount = station_.Mount;
   // Without a telescope the row exposes where the telescope stands.
   if (!mount.Connected()) return TargetOutcome::Reached;
@@ -272,8 +274,8 @@ bool LiveRowActions::Settle() {
   return true;
 }
 
-void LiveRowActions::RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position,
-                                  bool, const RowExposure& exposure, const RowCells& cells) {
+void LiveRowActions::RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position, bool,
+                                  const RowExposure& exposure, const RowCells& cells) {
   if (exposure.Kind == ExposureKind::Sync) {
     // The exposure field, the filter and the binning show what the sync takes.
     station_.Main.SetText("ExposeSecEdit", FormatGeneral(exposure.Seconds));

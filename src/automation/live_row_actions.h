@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "automation/executor.h"
-#include "common/datetime.h"
 #include "automation/plan_services.h"
+#include "common/datetime.h"
 
 namespace noctarbel {
 
@@ -15,14 +15,15 @@ class LiveRowActions : public RowActions {
  public:
   explicit LiveRowActions(Station& station) : station_(station) {}
 
+  DateTime Now() override;
   bool RainEndsRow() override;
   bool WaitForStart(const StartTime& start) override;
   void RunCommand(RowCommand command, int row) override;
   TargetOutcome GoToTarget(const std::string& name, const TargetPosition& target, const RowCells& cells,
                            std::optional<TargetPosition>& lastTarget) override;
   bool Settle() override;
-  void RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position,
-                    bool ownPosition, const RowExposure& exposure, const RowCells& cells) override;
+  void RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position, bool ownPosition,
+                    const RowExposure& exposure, const RowCells& cells) override;
 
  private:
   void Park(int position, const char* message);

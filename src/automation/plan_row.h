@@ -62,18 +62,18 @@ enum class ExposureKind {
 
 struct RowExposure {
   ExposureKind Kind = ExposureKind::None;
-  double Seconds = 0;      // t, one (sub-)exposure
-  int SubExposures = 1;    // k
-  int Binning = 1;         // b
-  double Zoom = 1;         // z
-  int Number = 1;          // n, images per filter
+  double Seconds = 0;        // t, one (sub-)exposure
+  int SubExposures = 1;      // k
+  int Binning = 1;           // b
+  double Zoom = 1;           // z
+  int Number = 1;            // n, images per filter
   std::vector<int> Filters;  // 1-based filter numbers, 1..5 of them
   // The filter cell was empty in an AF or SY row: the standard filter is written into it.
   bool WriteStandardFilter = false;
-  std::string Base;          // file-name base; "-" saves nothing
-  int Pause = 0;             // seconds before each image after the first
+  std::string Base;              // file-name base; "-" saves nothing
+  int Pause = 0;                 // seconds before each image after the first
   bool NoSettlingPause = false;  // "Pause(s)" is "0"
-  int FocusShift = 0;        // "FS": steps
+  int FocusShift = 0;            // "FS": steps
 };
 
 // The exposure part of a row (row number for the default base); nothing when a cell does not

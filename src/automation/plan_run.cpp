@@ -165,7 +165,7 @@ bool StartChecks(Station& station) {
   return true;
 }
 
-bool RunPlan(Station& station) {
+bool RunPlan(Station& station, std::vector<RowSpan>* timeline) {
   RunState& run = station.Run;
   Controls& main = station.Main;
   DisableRunControls(station);
@@ -195,10 +195,11 @@ bool RunPlan(Station& station) {
     station.SetStatus(std::string("Error: ") + e.what());
   }
   CleanUpAfterRun(station);
+  if (timeline) *timeline = std::move(executor.Timeline);
   return completed;
 }
 
-int RunTestPlan(Station& station, DateTime startUt) {
+int RunTestPlan(Station& station, DateTime startUt, std::vector<RowSpan>* timeline) {
   RunState& run = station.Run;
   Controls& main = station.Main;
   run.TestClock = startUt;
@@ -222,6 +223,7 @@ int RunTestPlan(Station& station, DateTime startUt) {
   } catch (const std::exception& e) {
     station.LogTimed(std::string(": Error: ") + e.what());
   }
+  if (timeline) *timeline = std::move(executor.Timeline);
   if (errors >= 0) station.UiPort.ShowMessage(std::to_string(errors) + " errors found");
   run.TestMode = false;
   EnableRunControls(station);

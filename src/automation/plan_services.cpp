@@ -40,7 +40,8 @@ bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series
   return decision.Measured;
 }
 
-std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request) {
+std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image,
+                                                const CalibrationRequest& request) {
   const CalibrationResult result = station.Calibration.Calibrate(image, request);
   if (!result.Any()) return std::nullopt;
   return result.History;

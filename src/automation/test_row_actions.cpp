@@ -57,6 +57,8 @@ const char* CommandMessage(RowCommand command) {
   }
 }
 
+DateTime TestRowActions::Now() { return station_.Run.TestClock; }
+
 void TestRowActions::Advance(double seconds) { station_.Run.TestClock += seconds / kSecondsPerDay; }
 
 void TestRowActions::Error(const std::string& message) {
@@ -132,7 +134,8 @@ void TestRowActions::RunExposures(int, const std::string& name, const std::optio
     Error(": Objekt " + name + "bei Aufnahmeende nicht mehr sichtbar");
     return;
   }
-  if (startHourAngle < -7 && HourAngleDeg(station_, *ofDate) > 0) Error(": Objekt " + name + ": Meridianflip erforderlich");
+  if (startHourAngle < -7 && HourAngleDeg(station_, *ofDate) > 0)
+    Error(": Objekt " + name + ": Meridianflip erforderlich");
 }
 
 }  // namespace noctarbel

@@ -12,14 +12,15 @@ class TestRowActions : public RowActions {
  public:
   explicit TestRowActions(Station& station) : station_(station) {}
 
+  DateTime Now() override;
   bool RainEndsRow() override { return false; }
   bool WaitForStart(const StartTime& start) override;
   void RunCommand(RowCommand command, int row) override;
   TargetOutcome GoToTarget(const std::string& name, const TargetPosition& target, const RowCells& cells,
                            std::optional<TargetPosition>& lastTarget) override;
   bool Settle() override;
-  void RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position,
-                    bool ownPosition, const RowExposure& exposure, const RowCells& cells) override;
+  void RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position, bool ownPosition,
+                    const RowExposure& exposure, const RowCells& cells) override;
 
  private:
   void Advance(double seconds);

@@ -19,6 +19,7 @@
 #include "app/station.h"
 #include "astro/time.h"
 #include "automation/night_setup.h"
+#include "automation/night_timeline.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
@@ -35,6 +36,7 @@ struct CheckOptions {
   std::string plan;
   std::string start;
   bool json = false;
+  std::string timeline;
 };
 
 struct RunOptions {
@@ -51,6 +53,7 @@ struct RunOptions {
   std::string rainAt;
   std::string cameraTimeoutAt;
   bool cloudy = false;
+  std::string timeline;
 };
 
 // Nothing is asked on the command line: questions get the answer the command was given and
@@ -99,6 +102,12 @@ std::unique_ptr<Station> MakeStation(CliContext& context, Runtime& runtime, Ui& 
   return station;
 }
 
+// The rows on a time line as a picture; a failure is said, the command's result stays.
+void SaveTimeline(CliContext& context, const std::vector<RowSpan>& timeline, const std::string& file) {
+  std::string error;
+  if (!SaveNightTimeline(timeline, file, &error)) context.Note("The time line was not saved to " + file + ": " + error);
+}
+
 void RunCheck(CliContext& context, const CheckOptions& options) {
   if (!context.EnsureStationFolder()) return;
   auto runtime = EventRuntime::WithRealClock();
@@ -112,11 +121,21 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
     start = *parsed;
   }
   const size_t first = station->Log.Size();
-  const int errors = RunTestPlan(*station, start);
+  std::vector<RowSpan> timeline;
+  const int errors = RunTestPlan(*station, start, &timeline);
   const auto& lines = station->Log.Lines();
+  if (!options.timeline.empty()) SaveTimeline(context, timeline, options.timeline);
   if (options.json) {
-    nlohmann::ordered_json out = {{"errors", errors}, {"log", nlohmann::json::array()}};
+    nlohmann::ordered_json out = {
+        {"errors", errors}, {"log", nlohmann::json::array()}, {"rows", nlohmann::json::array()}};
     for (size_t i = first; i < lines.size(); ++i) out["log"].push_back(lines[i]);
+    for (const RowSpan& r : timeline) {
+      out["rows"].push_back({{"row", r.Row},
+                             {"object", r.Name},
+                             {"start", FormatDateTime(r.Start)},
+                             {"end", FormatDateTime(r.End)},
+                             {"outcome", RowOutcomeName(r.Outcome)}});
+    }
     std::cout << out.dump(2) << "\n";
   } else {
     for (size_t i = first; i < lines.size(); ++i) std::cout << lines[i] << "\n";
@@ -178,8 +197,10 @@ class NightRun {
       station_->Log.Unsubscribe(token);
       return context_.Fail("The run did not start: " + (ui_.messages.empty() ? "nothing to do" : ui_.messages.back()));
     }
-    const bool completed = RunPlan(*station_);
+    std::vector<RowSpan> timeline;
+    const bool completed = RunPlan(*station_, &timeline);
     station_->Log.Unsubscribe(token);
+    if (!options_.timeline.empty()) SaveTimeline(context_, timeline, options_.timeline);
     Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
     if (!completed) context_.Fail("The run was aborted: " + AbortReason(firstLine));
   }
@@ -342,6 +363,7 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   checkCmd->add_option("plan", check->plan, "Plan file")->required();
   checkCmd->add_option("--start", check->start, "UT the test run starts at (YYYY-MM-DD HH:MM:SS; default now)");
   checkCmd->add_flag("--json", check->json, "Print JSON");
+  checkCmd->add_option("--timeline", check->timeline, "Also draw the rows on a time line into this PNG (or .jpg) file");
   checkCmd->callback([&context, check] { RunCheck(context, *check); });
 
   auto run = std::make_shared<RunOptions>();
@@ -361,6 +383,8 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   runCmd->add_option("--rain-at", run->rainAt, "Simulation: the rain sensor goes wet at this UT");
   runCmd->add_option("--camera-timeout-at", run->cameraTimeoutAt, "Simulation: the camera stops delivering at this UT");
   runCmd->add_flag("--cloudy", run->cloudy, "Simulation: no stars");
+  runCmd->add_option("--timeline", run->timeline,
+                     "Draw the rows on a time line into this PNG (or .jpg) file at the end");
   runCmd->callback([&context, run] { NightRun(context, *run).Run(); });
 }
 

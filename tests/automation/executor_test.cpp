@@ -102,7 +102,8 @@ TEST(StartTime, IsTheNearestOccurrenceWithinTwelveHours) {
 
 class TestRun : public NightFixture {
  protected:
-  int Check(DateTime start) { return RunTestPlan(*station, start); }
+  int Check(DateTime start) { return RunTestPlan(*station, start, &timeline); }
+  std::vector<RowSpan> timeline;
   // The log line's time stamp ("2026-12-06 18:06:15") of the first line holding `text`.
   std::string StampOf(const std::string& text) {
     const long at = LogIndex(text);
@@ -138,6 +139,26 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
   EXPECT_NEAR(station->Run.TestClock, Utc(1, 0, 5, 7), 1e-9);
   EXPECT_FALSE(station->Run.TestMode);
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
+
+  // The time line: each row from the end of its wait to its end, the foreseen problems marked.
+  ASSERT_EQ(timeline.size(), 8u);
+  EXPECT_EQ(timeline[0].Outcome, RowOutcome::Done);
+  EXPECT_NEAR(timeline[0].Start, Utc(18, 0), 1e-9);
+  EXPECT_NEAR((timeline[0].End - timeline[0].Start) * kSecondsPerDay, 0.0007 * kSecondsPerDay + 5 + 310, 1e-3);
+  EXPECT_EQ(timeline[1].Outcome, RowOutcome::Problem);
+  EXPECT_EQ(timeline[4].Outcome, RowOutcome::Problem);
+  EXPECT_EQ(timeline[5].Outcome, RowOutcome::Done);
+  EXPECT_EQ(timeline[4].Name, "Flip");
+  // Its picture: the flip row's bar is drawn in the problem colour in the middle of its hour.
+  const Picture picture = RenderNightTimeline(timeline, 1200);
+  const DateTime middle = (timeline[4].Start + timeline[4].End) / 2;
+  const double firstHour = std::floor(timeline[0].Start * 24);
+  const double lastHour = std::ceil(timeline.back().End * 24);
+  const int x = 16 + 260 + static_cast<int>((middle * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260));
+  const int y = 16 + 28 + 22 + 4 * 20 + 10;
+  const size_t at = (static_cast<size_t>(y) * picture.Width + x) * 3;
+  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
+            (std::vector<int>{236, 150, 30}));
 }
 
 TEST_F(TestRun, TheCheckDialogStartsAtTheTimeTypedAndRefusesAnUnreadableOne) {

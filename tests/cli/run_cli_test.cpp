@@ -68,9 +68,12 @@ TEST_F(RunCli, TheExampleNightRunsOnTheSimulatorsAndSaysWhatItWrote) {
 }
 
 TEST_F(RunCli, RainStopsTheNightAndTheCommandSaysSo) {
+  const std::string picture = (dir / "night.png").string();
   const CliResult r = Run("run " + ShellQuote(kDemoPlan) +
-                          " --simulate --no-corrections --start '2026-12-06 17:20:00' --rain-at '2026-12-06 19:50:00'");
+                          " --simulate --no-corrections --start '2026-12-06 17:20:00' --rain-at '2026-12-06 19:50:00'" +
+                          " --timeline " + ShellQuote(picture));
   EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(testing::ReadFile(picture).substr(0, 8), "\x89PNG\r\n\x1a\n");
   EXPECT_NE(r.out.find("run: aborted"), std::string::npos);
   EXPECT_NE(r.err.find("noctarbel-cli: The run was aborted: rain: the telescope was parked and the roof closed\n"),
             std::string::npos)
