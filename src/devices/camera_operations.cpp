@@ -33,19 +33,19 @@ bool CopyPixels(const ImageArrayData& array, Timgbuffer& image, std::string& err
     return true;
   }
   const std::int32_t* in = array.Pixels.data();
-  std::int32_t lowest = 0;
-  std::int32_t highest = 0;
+  // A value outside 0..65535 has a bit above the lowest 16 set (a negative one its sign
+  // bit): one OR per pixel finds them, where a minimum and a maximum cost twice as much.
+  std::uint32_t bits = 0;
   for (size_t i = 0; i < count; ++i) {
     const std::int32_t v = in[i];
-    lowest = std::min(lowest, v);
-    highest = std::max(highest, v);
+    bits |= static_cast<std::uint32_t>(v);
     out[i] = static_cast<std::uint16_t>(v);
   }
-  if (lowest < 0 || highest > 65535) {
-    error = "values out of range (" + std::to_string(lowest) + " .. " + std::to_string(highest) + ")";
-    return false;
-  }
-  return true;
+  if ((bits >> 16) == 0) return true;
+  const auto [lowest, highest] = std::minmax_element(in, in + count);
+  error = "values out of range (" + std::to_string(std::min(0, *lowest)) + " .. " +
+          std::to_string(std::max(0, *highest)) + ")";
+  return false;
 }
 
 }  // namespace
@@ -72,6 +72,18 @@ double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, dou
 }
 
 double WarmUpTarget(double coolerSetPoint) { return std::min(coolerSetPoint + 15.0, 20.0); }
+
+bool ImageFromArray(const ImageArrayData& array, Timgbuffer& image, std::string& error) {
+  Timgbuffer fresh;
+  if (fresh.SetSizeReusing(array.Width, array.Height, PixelType::Bits16, image) != 0) {
+    error = "no memory for an image of " + std::to_string(array.Width) + " x " + std::to_string(array.Height) +
+            " pixels";
+    return false;
+  }
+  if (!CopyPixels(array, fresh, error)) return false;
+  image = std::move(fresh);
+  return true;
+}
 
 bool CameraOperations::HasDriver() const { return core_.Devices.Camera != nullptr; }
 
@@ -194,14 +206,7 @@ bool CameraOperations::ReadImage(Timgbuffer& image, std::string& error) {
             std::to_string(width) + " x " + std::to_string(height) + " expected";
     return false;
   }
-  Timgbuffer fresh;
-  if (fresh.SetSizeReusing(width, height, PixelType::Bits16, image) != 0) {
-    error = "no memory for an image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
-    return false;
-  }
-  if (!CopyPixels(array, fresh, error)) return false;
-  image = std::move(fresh);
-  return true;
+  return ImageFromArray(array, image, error);
 }
 
 ExposureResult CameraOperations::TakeImage(OperationContext& op, const ExposureRequest& request, Timgbuffer& image) {

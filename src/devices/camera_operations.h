@@ -15,6 +15,7 @@ namespace noctarbel {
 class OperationContext;
 class StationCore;
 class Timgbuffer;
+struct ImageArrayData;
 
 // One exposure: the sub-frame in binned pixels, the 0-based filter slot, the exposure time.
 struct ExposureRequest {
@@ -58,6 +59,11 @@ ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, 
 double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, double exposure);
 // The warm-up's target: 15 degrees above the cooler's set-point, at most 20.
 double WarmUpTarget(double coolerSetPoint);
+// The driver's image array as the 16-bit image of a read-out, in `image` (a new header; the
+// pixel block is reused when it has the size). Values outside 0..65535 mean a driver that
+// delivers something else than this camera's counts: false with the reason, and `image`
+// is left without pixels.
+bool ImageFromArray(const ImageArrayData& array, Timgbuffer& image, std::string& error);
 
 class CameraOperations {
  public:

@@ -79,30 +79,39 @@ Bitmap8 ReduceToWidth(const Bitmap8& picture, int width) {
   out.Height = std::max(1, static_cast<int>(static_cast<std::int64_t>(picture.Height) * width / picture.Width));
   out.Stride = (width + 3) / 4 * 4;
   out.Pixels.assign(static_cast<size_t>(out.Stride) * out.Height, 0);
-  // Box filter: every output pixel is the mean of the source block it covers.
-  std::vector<std::uint32_t> sums(static_cast<size_t>(width));
-  std::vector<std::uint32_t> counts(static_cast<size_t>(width));
-  std::vector<int> columnOf(static_cast<size_t>(picture.Width));
-  for (int sx = 0; sx < picture.Width; ++sx) {
-    columnOf[static_cast<size_t>(sx)] = static_cast<int>(static_cast<std::int64_t>(sx) * width / picture.Width);
+  // Box filter: every output pixel is the mean of the source block it covers. Source column
+  // sx falls in output column sx * width / picture.Width: the columns of output column ox
+  // run from first[ox] to first[ox + 1]. The rows of a block are summed column by column
+  // (a pass the compiler vectorizes); running totals of those sums then give each output
+  // pixel's sum by one subtraction.
+  std::vector<int> first(static_cast<size_t>(width) + 1, picture.Width);
+  for (int sx = picture.Width - 1; sx >= 0; --sx) {
+    first[static_cast<size_t>(static_cast<std::int64_t>(sx) * width / picture.Width)] = sx;
   }
+  std::vector<std::uint32_t> columnSums(static_cast<size_t>(picture.Width));
+  std::vector<std::uint32_t> totals(static_cast<size_t>(picture.Width) + 1, 0);
   int sy = 0;
   for (int oy = 0; oy < out.Height; ++oy) {
-    std::fill(sums.begin(), sums.end(), 0);
-    std::fill(counts.begin(), counts.end(), 0);
+    std::fill(columnSums.begin(), columnSums.end(), 0);
     const int lastRow = static_cast<int>(static_cast<std::int64_t>(oy + 1) * picture.Height / out.Height);
+    const std::uint32_t rows = static_cast<std::uint32_t>(std::max(0, lastRow - sy));
+    std::uint32_t* sums = columnSums.data();
     for (; sy < lastRow; ++sy) {
       const std::uint8_t* row = &picture.Pixels[static_cast<size_t>(sy) * picture.Stride];
-      for (int sx = 0; sx < picture.Width; ++sx) {
-        const int ox = columnOf[static_cast<size_t>(sx)];
-        sums[static_cast<size_t>(ox)] += row[sx];
-        ++counts[static_cast<size_t>(ox)];
-      }
+      for (int sx = 0; sx < picture.Width; ++sx) sums[sx] += row[sx];
+    }
+    std::uint32_t total = 0;
+    for (int sx = 0; sx < picture.Width; ++sx) {
+      total += sums[sx];
+      totals[static_cast<size_t>(sx) + 1] = total;
     }
     std::uint8_t* outRow = &out.Pixels[static_cast<size_t>(oy) * out.Stride];
     for (int ox = 0; ox < width; ++ox) {
-      const std::uint32_t n = counts[static_cast<size_t>(ox)];
-      outRow[ox] = n ? static_cast<std::uint8_t>((sums[static_cast<size_t>(ox)] + n / 2) / n) : 0;
+      const int begin = first[static_cast<size_t>(ox)];
+      const int end = first[static_cast<size_t>(ox) + 1];
+      const std::uint32_t sum = totals[static_cast<size_t>(end)] - totals[static_cast<size_t>(begin)];
+      const std::uint32_t n = rows * static_cast<std::uint32_t>(end - begin);
+      outRow[ox] = n ? static_cast<std::uint8_t>((sum + n / 2) / n) : 0;
     }
   }
   return out;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "imaging/jpeg_codec.h"
+#include "imaging/picture_text.h"
 #include "tests/imaging/synthetic_frames.h"
 
 namespace noctarbel {
@@ -195,6 +197,49 @@ TEST(Jpeg, GreyPicturesRoundTripAndGarbageIsRefused) {
   EXPECT_FALSE(error.empty());
   jpeg.resize(jpeg.size() / 2);
   DecodeJpeg(jpeg.data(), jpeg.size(), back, &error);  // a cut picture must not crash
+}
+
+// The web-monitor reduction: each output pixel the rounded mean of the source pixels of its
+// block (source column x in output column x * width / W; output row oy from source row
+// oy * H / height up to (oy + 1) * H / height); the padding of the source rows is never read,
+// that of the output rows is black.
+TEST(Reduction, EveryPixelIsTheRoundedMeanOfTheBlockItCovers) {
+  for (const auto [sourceWidth, sourceHeight, width] : {std::array{997, 211, 307}, std::array{640, 480, 1}}) {
+    Bitmap8 picture;
+    picture.Width = sourceWidth;
+    picture.Height = sourceHeight;
+    picture.Stride = (sourceWidth + 3) / 4 * 4;
+    picture.Pixels.assign(static_cast<size_t>(picture.Stride) * sourceHeight, 255);
+    testing::FrameRandom random(7);
+    for (int y = 0; y < sourceHeight; ++y) {
+      for (int x = 0; x < sourceWidth; ++x) {
+        picture.Pixels[static_cast<size_t>(y) * picture.Stride + x] = static_cast<std::uint8_t>(random.Below(256));
+      }
+    }
+    const Bitmap8 out = ReduceToWidth(picture, width);
+    ASSERT_EQ(out.Width, width);
+    ASSERT_EQ(out.Height, std::max(1, sourceHeight * width / sourceWidth));
+    ASSERT_EQ(out.Stride, (width + 3) / 4 * 4);
+    for (int oy = 0; oy < out.Height; ++oy) {
+      for (int ox = 0; ox < out.Stride; ++ox) {
+        std::uint32_t sum = 0;
+        std::uint32_t n = 0;
+        const int firstRow = oy * sourceHeight / out.Height;
+        const int endRow = (oy + 1) * sourceHeight / out.Height;
+        for (int y = firstRow; y < endRow; ++y) {
+          for (int x = 0; x < sourceWidth; ++x) {
+            if (static_cast<std::int64_t>(x) * width / sourceWidth != ox) continue;
+            sum += picture.Pixels[static_cast<size_t>(y) * picture.Stride + x];
+            ++n;
+          }
+        }
+        const int expected = ox < width ? static_cast<int>((sum + n / 2) / n) : 0;
+        ASSERT_EQ(out.Pixels[static_cast<size_t>(oy) * out.Stride + ox], expected) << ox << ", " << oy;
+      }
+    }
+  }
+  Bitmap8 narrow{3, 2, 4, {1, 2, 3, 0, 4, 5, 6, 0}};
+  EXPECT_EQ(ReduceToWidth(narrow, 3).Pixels, narrow.Pixels);
 }
 
 }  // namespace
