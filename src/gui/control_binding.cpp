@@ -31,7 +31,8 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 bool ShowsCaptionInLabel(ControlKind kind) {
-  return kind == ControlKind::Edit || kind == ControlKind::SpinEdit || kind == ControlKind::ComboBox;
+  return kind == ControlKind::Edit || kind == ControlKind::SpinEdit || kind == ControlKind::ComboBox ||
+         kind == ControlKind::ScrollBar;
 }
 
 int RoundToInt(double value) { return static_cast<int>(std::lround(value)); }
@@ -266,6 +267,12 @@ void ControlBinder::ConnectWidget(const std::string& name, QWidget* widget) {
       store_.SetSelection(name, index);
       Edited(name);
     });
+  } else if (auto* bar = qobject_cast<QScrollBar*>(widget)) {
+    connect(bar, &QScrollBar::valueChanged, this, [this, name](int value) {
+      if (applying_) return;
+      store_.SetValue(name, value);
+      Edited(name);
+    });
   } else if (auto* memo = qobject_cast<QPlainTextEdit*>(widget)) {
     connect(memo, &QPlainTextEdit::textChanged, this, [this, name, memo] {
       if (!applying_ && !memo->isReadOnly()) store_.SetText(name, memo->toPlainText().toStdString());
@@ -436,6 +443,7 @@ void ControlBinder::Apply(const std::string& name, ControlProperty what) {
         bar->setRange(RoundToInt(state.minimum), RoundToInt(state.maximum));
       }
       if (what == ControlProperty::Value) bar->setValue(RoundToInt(state.value));
+      if (what == ControlProperty::Caption && label) label->setText(Q(state.caption));
       return;
     }
     case ControlKind::Page: {

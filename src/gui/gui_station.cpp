@@ -3,10 +3,12 @@
 #include "app/calibrate_form.h"
 #include "app/main_window.h"
 #include "automation/station_setup.h"
+#include "devices/viewer_window.h"
 #include "gui/calibrate_dialog.h"
 #include "gui/pilot_form.h"
 #include "gui/setup_dialog.h"
 #include "gui/shell_forms.h"
+#include "gui/viewer_form.h"
 
 namespace noctarbel::gui {
 
@@ -30,6 +32,10 @@ GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
       window = new TTestForm1(*station_, main_.get());
     } else if (name == kCalibrateForm) {
       window = new TCalibrateForm1(*station_, main_.get());
+    } else if (name == kViewerForm) {
+      auto viewer = std::make_unique<TImgShowform>(*station_, nullptr);
+      window = viewer.get();
+      secondary_.push_back(std::move(viewer));
     } else {
       auto shell = std::make_unique<ShellForm>(*station_, QString::fromStdString(name), ShellCaption(name), nullptr);
       window = shell.get();

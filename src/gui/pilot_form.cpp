@@ -22,6 +22,7 @@
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/log_memo.h"
+#include "gui/picture_view.h"
 #include "gui/setup_dialog.h"
 #include "gui/string_grid_view.h"
 
@@ -180,6 +181,8 @@ QWidget* TPilotForm1::MakeDeviceGroups(QWidget* parent) {
   auto* controls = new QVBoxLayout();
   builder_->AddLines(camera, controls, CameraControlLines());
   controls->addStretch(1);
+  previewBox_ = new PreviewBox(station_, camera);
+  binder_->Adopt("PaintBox1", previewBox_);
   auto* preview = new QVBoxLayout();
   builder_->AddLines(camera, preview, CameraPreviewLines());
   preview->addStretch(1);
@@ -231,6 +234,8 @@ void TPilotForm1::ConnectHandlers() {
   b.OnClick("SetupButton", [this] { SetupButtonClick(); });
   // Whoever ticks "Extra Viewer", the web monitor box follows it.
   b.OnChange("ViewerControlCheck", [&s] { ViewerControlCheckClick(s); });
+  // The crosshair is drawn over the preview, whoever ticks the box.
+  b.OnChange("Markercheckbox", [this] { previewBox_->update(); });
 }
 
 void TPilotForm1::ShowPlanMenu(const QPoint& position) {

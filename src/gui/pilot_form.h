@@ -16,6 +16,7 @@ namespace noctarbel::gui {
 class ControlBinder;
 class FormBuilder;
 class LogMemoView;
+class PreviewBox;
 class StringGridView;
 class TSetupForm1;
 
@@ -53,6 +54,7 @@ class TPilotForm1 : public QMainWindow {
   FormBuilder* builder_ = nullptr;
   StringGridView* planGrid_ = nullptr;
   LogMemoView* logMemo_ = nullptr;
+  PreviewBox* previewBox_ = nullptr;
   QMenu* planMenu_ = nullptr;
   TSetupForm1* setupForm_ = nullptr;
   bool exitDone_ = false;  // Exit went through: closing needs no further question

@@ -38,6 +38,17 @@ QString DefaultSuffix(const std::string& defaultExtension) {
   return suffix;
 }
 
+QString FilterSuffix(const QString& nameFilter) {
+  const qsizetype open = nameFilter.indexOf(QLatin1Char('('));
+  const qsizetype close = nameFilter.lastIndexOf(QLatin1Char(')'));
+  const QString patterns = open >= 0 && close > open ? nameFilter.mid(open + 1, close - open - 1) : nameFilter;
+  const QString first = patterns.simplified().section(QLatin1Char(' '), 0, 0);
+  if (!first.startsWith(QStringLiteral("*."))) return {};
+  const QString suffix = first.mid(2);
+  if (suffix.contains(QLatin1Char('*')) || suffix.contains(QLatin1Char('?'))) return {};
+  return suffix;
+}
+
 void QtUi::ShowMessage(const std::string& text) { QMessageBox::information(parent_, kBoxTitle, ToQt(text)); }
 
 bool QtUi::Ask(const std::string& question) {
@@ -53,6 +64,13 @@ std::optional<std::string> QtUi::RunFileDialog(const FileDialogRequest& request,
   if (!request.initialFolder.empty()) dialog.setDirectory(ToQt(request.initialFolder));
   if (!request.initialName.empty()) dialog.selectFile(ToQt(request.initialName));
   if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(DefaultSuffix(request.defaultExtension));
+  // A name typed without an extension takes the one of the file type chosen.
+  if (save && !request.filter.empty()) {
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& nameFilter) {
+      const QString suffix = FilterSuffix(nameFilter);
+      if (!suffix.isEmpty()) dialog.setDefaultSuffix(suffix);
+    });
+  }
   if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!save && request.initialName == "select path") {
     // Choosing a folder by picking any file in it: the file need not exist.

@@ -15,6 +15,9 @@ namespace noctarbel::gui {
 QString QtFileFilter(const std::string& filter);
 // "*.csv" or ".csv" -> "csv".
 QString DefaultSuffix(const std::string& defaultExtension);
+// The extension a name filter gives a name typed without one: "JPEG (*.jpg)" -> "jpg"; empty
+// for a filter of any name ("*", "*.*").
+QString FilterSuffix(const QString& nameFilter);
 
 class QtUi : public Ui {
  public:

@@ -1,6 +1,7 @@
 #include "gui/shell_forms.h"
 
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <map>
@@ -43,9 +44,7 @@ void BuildFormFromStore(QWidget* window, Station& station, const std::string& fo
   layout->addStretch(1);
 }
 
-bool RouteSpaceKey(Station& station, const std::string& formName) {
-  return station.Activate(formName, "FormKeyDown");
-}
+bool RouteSpaceKey(Station& station, const std::string& formName) { return station.Activate(formName, "FormKeyDown"); }
 
 ShellForm::ShellForm(Station& station, const QString& name, const QString& caption, QWidget* parent)
     : QWidget(parent, Qt::Window), station_(station) {
@@ -67,8 +66,18 @@ void ShellForm::keyPressEvent(QKeyEvent* event) {
 TTestForm1::TTestForm1(Station& station, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("TestForm1"));
   setWindowTitle(ShellCaption("TestForm1"));
-  resize(420, 240);
-  BuildFormFromStore(this, station, "TestForm1");
+  auto* binder = new ControlBinder(station.Form("TestForm1"), this);
+  binder->SetActivator([&station](const std::string& name) { station.Activate("TestForm1", name); });
+  auto* layout = new QVBoxLayout(this);
+  FormBuilder builder(*binder);
+  builder.AddLines(this, layout, {{"DateEdit"}, {"TimeEdit"}, {"Startbutton", "CancelButton", "AktuellButton"}});
+  builder.SetContainerLayout("", layout, this);
+  builder.PlaceRemaining();
+  layout->addStretch(1);
+  // Enter in a field starts the test run; Escape and the close box cancel it (the core
+  // counts only Start as OK).
+  static_cast<QPushButton*>(binder->Widget("Startbutton"))->setDefault(true);
+  resize(380, 140);
 }
 
 }  // namespace noctarbel::gui

@@ -97,6 +97,7 @@ bool ImageViewer::StackStep(const Timgbuffer& frame, const StackTracking& tracki
 bool ImageViewer::ShowFrame(const Timgbuffer& frame, const StackTracking& tracking) {
   frame_ = frame.Clone();
   jpeg_.reset();
+  ++picturesShown_;
   return StackStep(frame, tracking);
 }
 
@@ -112,6 +113,7 @@ bool ImageViewer::ShowFile(const std::string& path, const StackTracking& trackin
     jpeg_ = std::move(picture);
     jpegFile_ = path;
     frame_.reset();
+    ++picturesShown_;
     FileName = path;
     Caption = path;
     return true;
@@ -124,6 +126,7 @@ bool ImageViewer::ShowFile(const std::string& path, const StackTracking& trackin
   jpeg_.reset();
   StackStep(*image, tracking);
   frame_ = std::move(image);
+  ++picturesShown_;
   FileName = path;
   Caption = path;
   return true;
@@ -132,6 +135,7 @@ bool ImageViewer::ShowFile(const std::string& path, const StackTracking& trackin
 void ImageViewer::ShowPlanStack(const Timgbuffer& stack, const std::string& caption) {
   stack_ = stack.Clone();
   jpeg_.reset();
+  ++picturesShown_;
   state_ = StackState::PlanDisplay;
   Caption = caption;
 }
@@ -139,6 +143,7 @@ void ImageViewer::ShowPlanStack(const Timgbuffer& stack, const std::string& capt
 void ImageViewer::ShowPlanFrame(const Timgbuffer& frame, const std::string& caption) {
   frame_ = frame.Clone();
   jpeg_.reset();
+  ++picturesShown_;
   state_ = StackState::PlanDisplay;
   Caption = caption;
 }
@@ -177,7 +182,8 @@ ViewerLevels ImageViewer::Render(const ViewerLook& look) {
     levels.LowerBar = look.LowerBar;
     levels.UpperBar = look.UpperBar;
   }
-  const DisplayLevels adjusted = AdjustViewerLevels(DisplayLevels{levels.Low, levels.High}, image.Maximum, image.Unsigned);
+  const DisplayLevels adjusted =
+      AdjustViewerLevels(DisplayLevels{levels.Low, levels.High}, image.Maximum, image.Unsigned);
   const double gamma = 1.0 / std::clamp(look.Gamma, 1, 4);
   RenderBitmap(image, adjusted.Low, adjusted.High, gamma, look.PaletteEntries, rendered_);
   return levels;

@@ -15,7 +15,7 @@
 namespace noctarbel {
 
 enum class StackState : int {
-  Finishing = -1,   // the next frame is the last one of the stack
+  Finishing = -1,  // the next frame is the last one of the stack
   Off = 0,
   StartNext = 1,     // the next frame starts a stack
   Accumulating = 2,  // frames are added
@@ -70,6 +70,8 @@ class ImageViewer {
   const Timgbuffer* Displayed(bool showStacked) const;
   bool ShowsStack(bool showStacked) const;
   bool HasPicture() const { return frame_ || stack_ || jpeg_; }
+  // How many pictures were handed over so far: a window tells a new picture from a redraw.
+  long PicturesShown() const { return picturesShown_; }
   // A picture loaded from a JPEG file, drawn as it is.
   const Picture* Jpeg() const { return jpeg_ ? &*jpeg_ : nullptr; }
 
@@ -124,6 +126,7 @@ class ImageViewer {
   double curX_ = -1;
   double curY_ = -1;
   int trackRadius_ = 0;
+  long picturesShown_ = 0;
   Bitmap8 rendered_;
   int paletteEntries_ = 256;
 };

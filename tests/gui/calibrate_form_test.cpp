@@ -7,7 +7,6 @@
 
 #include "app/calibrate_form.h"
 #include "gui/calibrate_dialog.h"
-#include "gui/qt_ui.h"
 #include "gui/string_grid_view.h"
 #include "gui_fixture.h"
 
@@ -19,19 +18,10 @@ using testing::TypeIntoCell;
 
 namespace {
 
-// Scripted answers, but the windows shown and hidden as on the desktop (a modal window runs
-// its own event loop until it is hidden).
-class WindowUi : public ScriptedUi {
- public:
-  void ShowForm(const std::string& form, bool modal) override { windows.ShowForm(form, modal); }
-  void HideForm(const std::string& form) override { windows.HideForm(form); }
-  QtUi windows;
-};
-
 struct Fixture {
   QTemporaryDir home;
   std::unique_ptr<EventRuntime> runtime = EventRuntime::WithVirtualClock(EncodeDateTime(2024, 3, 1, 20, 0, 0));
-  WindowUi ui;
+  testing::WindowUi ui;
   std::unique_ptr<GuiStation> gui;
 
   Fixture() {

@@ -19,14 +19,31 @@
 #include "common/datetime.h"
 #include "gui/gui_station.h"
 #include "gui/pilot_form.h"
+#include "gui/qt_ui.h"
 #include "gui/setup_dialog.h"
 
 namespace noctarbel::gui::testing {
 
-struct GuiFixture {
+// Scripted answers, but the windows shown and hidden as on the desktop (a modal window runs
+// its own event loop until it is hidden).
+class WindowUi : public ScriptedUi {
+ public:
+  void ShowForm(const std::string& form, bool modal) override {
+    shownForms.push_back(form);
+    windows.ShowForm(form, modal);
+  }
+  void HideForm(const std::string& form) override {
+    hiddenForms.push_back(form);
+    windows.HideForm(form);
+  }
+  QtUi windows;
+};
+
+template <typename TestUi>
+struct BasicGuiFixture {
   QTemporaryDir home;
   std::unique_ptr<EventRuntime> runtime = EventRuntime::WithVirtualClock(EncodeDateTime(2024, 3, 1, 20, 0, 0));
-  ScriptedUi ui;
+  TestUi ui;
   std::unique_ptr<GuiStation> gui;
 
   std::filesystem::path Home() const { return std::filesystem::path(home.path().toStdString()); }
@@ -52,6 +69,10 @@ struct GuiFixture {
     return out.str();
   }
 };
+
+using GuiFixture = BasicGuiFixture<ScriptedUi>;
+// The station's windows appear and modal ones block as they do for the operator.
+using WindowFixture = BasicGuiFixture<WindowUi>;
 
 template <typename T>
 T* Find(QObject* window, const char* name) {

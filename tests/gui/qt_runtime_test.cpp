@@ -1,10 +1,16 @@
-// The desktop runtime (timers and waits on the Qt event loop), the file dialog filters and
-// the device chooser.
+// The desktop runtime (timers and waits on the Qt event loop), the file dialogs and the
+// device chooser.
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include "app/event_runtime.h"
 #include "app/runtime.h"
@@ -113,6 +119,32 @@ class QtRuntimeTest : public QObject {
     QCOMPARE(QtFileFilter(""), QString());
     QCOMPARE(DefaultSuffix("*.csv"), QStringLiteral("csv"));
     QCOMPARE(DefaultSuffix(".txt"), QStringLiteral("txt"));
+    QCOMPARE(FilterSuffix(QStringLiteral("FITS (*.fit *.fits)")), QStringLiteral("fit"));
+    QCOMPARE(FilterSuffix(QStringLiteral("all files (*.*)")), QString());
+  }
+
+  void ANameTypedWithoutExtensionTakesTheChosenFileTypes() {
+    QTemporaryDir folder;
+    QtUi ui;
+    FileDialogRequest request;
+    request.filter = "FITS|*.fit|JPEG|*.jpg";
+    request.defaultExtension = "fit";
+    request.initialFolder = folder.path().toStdString();
+    // The operator picks the file type by keyboard, types "test" and saves.
+    auto save = [&](int typeSteps) {
+      QTimer::singleShot(0, [typeSteps] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        QVERIFY(types);
+        for (int i = 0; i < typeSteps; ++i) QTest::keyClick(types, Qt::Key_Down);
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QStringLiteral("test"));
+        QMetaObject::invokeMethod(dialog, "accept");
+      });
+      return QString::fromStdString(ui.ChooseFileToSave(request).value_or(""));
+    };
+    QCOMPARE(save(0), folder.filePath(QStringLiteral("test.fit")));
+    QCOMPARE(save(1), folder.filePath(QStringLiteral("test.jpg")));
   }
 
   void ChooserOffersTheSimulatorsAndTypedIdentifiers() {
