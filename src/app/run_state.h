@@ -1,6 +1,9 @@
 #pragma once
 // The run-state shared by the executor, the start operations and the run controls.
 
+#include <string>
+#include <vector>
+
 #include "common/datetime.h"
 
 namespace noctarbel {
@@ -10,6 +13,23 @@ enum class RoofAlarm : int {
   None = 0,
   CloseFailed = 1,    // closing the roof failed
   RainNotParked = 2,  // rain with the roof open and the telescope not parked
+};
+
+// How a row of a run or a test run ended, for the night's time line.
+enum class RowOutcome {
+  Done,
+  Skipped,  // below the horizon, or cells that do not convert
+  Problem,  // the test run foresaw a problem (not visible at the end, a meridian flip)
+  Stopped,  // the run stopped in this row (Stop, rain, a device error)
+};
+
+// When a row did its work (after its start-time wait) and how it ended.
+struct RowSpan {
+  int Row = 0;
+  std::string Name;
+  DateTime Start = 0;  // UT
+  DateTime End = 0;
+  RowOutcome Outcome = RowOutcome::Done;
 };
 
 struct RunState {
@@ -25,6 +45,8 @@ struct RunState {
   int WaitTicks = 0;             // remaining one-second ticks of WaitTimer
   bool CameraErrorFlag = false;  // an exposure timed out or its image could not be read
   bool PierSideAvailable = true;
+  // The rows of the last run or test run, in the order they ran.
+  std::vector<RowSpan> Timeline;
 };
 
 }  // namespace noctarbel

@@ -8,6 +8,7 @@
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "automation/live_row_actions.h"
+#include "automation/night_timeline.h"
 #include "automation/test_row_actions.h"
 #include "common/number_text.h"
 #include "devices/camera_control.h"
@@ -165,7 +166,7 @@ bool StartChecks(Station& station) {
   return true;
 }
 
-bool RunPlan(Station& station, std::vector<RowSpan>* timeline) {
+bool RunPlan(Station& station) {
   RunState& run = station.Run;
   Controls& main = station.Main;
   DisableRunControls(station);
@@ -195,11 +196,11 @@ bool RunPlan(Station& station, std::vector<RowSpan>* timeline) {
     station.SetStatus(std::string("Error: ") + e.what());
   }
   CleanUpAfterRun(station);
-  if (timeline) *timeline = std::move(executor.Timeline);
+  run.Timeline = std::move(executor.Timeline);
   return completed;
 }
 
-int RunTestPlan(Station& station, DateTime startUt, std::vector<RowSpan>* timeline) {
+int RunTestPlan(Station& station, DateTime startUt) {
   RunState& run = station.Run;
   Controls& main = station.Main;
   run.TestClock = startUt;
@@ -223,7 +224,7 @@ int RunTestPlan(Station& station, DateTime startUt, std::vector<RowSpan>* timeli
   } catch (const std::exception& e) {
     station.LogTimed(std::string(": Error: ") + e.what());
   }
-  if (timeline) *timeline = std::move(executor.Timeline);
+  run.Timeline = std::move(executor.Timeline);
   if (errors >= 0) station.UiPort.ShowMessage(std::to_string(errors) + " errors found");
   run.TestMode = false;
   EnableRunControls(station);
@@ -236,7 +237,9 @@ int RunTestPlan(Station& station, DateTime startUt, std::vector<RowSpan>* timeli
 }
 
 void ExecuteButtonClick(Station& station) {
-  if (StartChecks(station)) RunPlan(station);
+  if (!StartChecks(station)) return;
+  RunPlan(station);
+  station.UiPort.ShowForm(kNightTimelineForm, false);
 }
 
 std::optional<DateTime> ParseTestStart(const std::string& date, const std::string& time) {
@@ -254,6 +257,7 @@ void CheckButtonClick(Station& station) {
     return;
   }
   RunTestPlan(station, *start);
+  station.UiPort.ShowForm(kNightTimelineForm, false);
 }
 
 void DeclareTestFormControls(Controls& form) {

@@ -4,9 +4,7 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "automation/night_timeline.h"
 #include "common/datetime.h"
 
 namespace noctarbel {
@@ -21,12 +19,12 @@ void DeclareTestFormControls(Controls& form);
 // not start (every control and flag is left as it was then).
 bool StartChecks(Station& station);
 // The real run after the checks: every row, then the clean-up (also after an error). True
-// when the rows ran to the end without the run being stopped. `timeline` receives the rows'
-// spans.
-bool RunPlan(Station& station, std::vector<RowSpan>* timeline = nullptr);
+// when the rows ran to the end without the run being stopped. The rows' spans are left in
+// the run-state's Timeline.
+bool RunPlan(Station& station);
 // The test run from `startUt`: every row on the simulated clock. The number of problems
 // found; -1 when it was stopped.
-int RunTestPlan(Station& station, DateTime startUt, std::vector<RowSpan>* timeline = nullptr);
+int RunTestPlan(Station& station, DateTime startUt);
 
 void ExecuteButtonClick(Station& station);
 void CheckButtonClick(Station& station);

@@ -121,8 +121,8 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
     start = *parsed;
   }
   const size_t first = station->Log.Size();
-  std::vector<RowSpan> timeline;
-  const int errors = RunTestPlan(*station, start, &timeline);
+  const int errors = RunTestPlan(*station, start);
+  const std::vector<RowSpan>& timeline = station->Run.Timeline;
   const auto& lines = station->Log.Lines();
   if (!options.timeline.empty()) SaveTimeline(context, timeline, options.timeline);
   if (options.json) {
@@ -197,10 +197,9 @@ class NightRun {
       station_->Log.Unsubscribe(token);
       return context_.Fail("The run did not start: " + (ui_.messages.empty() ? "nothing to do" : ui_.messages.back()));
     }
-    std::vector<RowSpan> timeline;
-    const bool completed = RunPlan(*station_, &timeline);
+    const bool completed = RunPlan(*station_);
     station_->Log.Unsubscribe(token);
-    if (!options_.timeline.empty()) SaveTimeline(context_, timeline, options_.timeline);
+    if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
     Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
     if (!completed) context_.Fail("The run was aborted: " + AbortReason(firstLine));
   }

@@ -8,6 +8,7 @@
 #include "gui/pilot_form.h"
 #include "gui/setup_dialog.h"
 #include "gui/shell_forms.h"
+#include "gui/timeline_window.h"
 #include "gui/viewer_form.h"
 
 namespace noctarbel::gui {
@@ -44,6 +45,11 @@ GuiStation::GuiStation(Runtime& runtime, Ui& ui, StationPaths paths)
     window->hide();
     windows_.push_back(window);
   }
+  // The night's time line has no controls of its own: it is a picture of the run-state.
+  auto timeline = std::make_unique<TNightTimeline>(*station_);
+  timeline->hide();
+  windows_.push_back(timeline.get());
+  secondary_.push_back(std::move(timeline));
 }
 
 GuiStation::~GuiStation() {

@@ -7,6 +7,7 @@
 #include "app/astro_controls.h"
 #include "app/settings.h"
 #include "automation/live_row_actions.h"
+#include "automation/night_timeline.h"
 #include "automation/plan_row.h"
 #include "tests/automation/night_fixture.h"
 
@@ -102,8 +103,7 @@ TEST(StartTime, IsTheNearestOccurrenceWithinTwelveHours) {
 
 class TestRun : public NightFixture {
  protected:
-  int Check(DateTime start) { return RunTestPlan(*station, start, &timeline); }
-  std::vector<RowSpan> timeline;
+  int Check(DateTime start) { return RunTestPlan(*station, start); }
   // The log line's time stamp ("2026-12-06 18:06:15") of the first line holding `text`.
   std::string StampOf(const std::string& text) {
     const long at = LogIndex(text);
@@ -141,6 +141,7 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
 
   // The time line: each row from the end of its wait to its end, the foreseen problems marked.
+  const std::vector<RowSpan>& timeline = station->Run.Timeline;
   ASSERT_EQ(timeline.size(), 8u);
   EXPECT_EQ(timeline[0].Outcome, RowOutcome::Done);
   EXPECT_NEAR(timeline[0].Start, Utc(18, 0), 1e-9);

@@ -201,6 +201,15 @@ class ImageWindowsTest : public QObject {
     QCOMPARE(Find<LampWidget>(&f.Main(), "ExecLight")->Colour(), QStringLiteral("silver"));
     QVERIFY(Find<QPushButton>(&f.Main(), "CheckButton")->isEnabled());
     QCOMPARE(f.Main().PlanGrid()->currentIndex().row(), 1);
+    // The time line window shows both rows; the one never seen in the problem colour.
+    QWidget* timeline = f.gui->Window("NightTimeline");
+    QVERIFY(timeline && timeline->isVisible());
+    const QImage drawn = timeline->grab().toImage();
+    int problemPixels = 0;
+    for (int y = 0; y < drawn.height(); ++y) {
+      for (int x = 0; x < drawn.width(); ++x) problemPixels += drawn.pixelColor(x, y) == QColor(236, 150, 30);
+    }
+    QVERIFY(problemPixels > 14 * 10 + 30);  // the legend's mark and the row's bar
 
     // Abbruch: nothing runs.
     const size_t logged = log.size();
