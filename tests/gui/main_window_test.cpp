@@ -51,14 +51,14 @@ class MainWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void StartsTheNineWindowsInOrderWithOnlyTheMainWindowShown() {
+  void StartsTheNineWindowsInOrderAndTheTimeLineWithOnlyTheMainWindowShown() {
     GuiFixture f;
     f.Start();
     QCOMPARE(f.Core().CreatedForms, FormCreationOrder());
     QStringList names;
     for (QWidget* window : f.gui->Windows()) names << window->objectName();
     QCOMPARE(names, QStringList({"PilotForm1", "SetupForm1", "TestForm1", "ImgShowform", "CalibrateForm1",
-                                 "AutofocusForm", "HorizonForm", "GuidingtestForm", "CameraInfo"}));
+                                 "AutofocusForm", "HorizonForm", "GuidingtestForm", "CameraInfo", "NightTimeline"}));
     QVERIFY(f.Main().isVisible());
     for (QWidget* window : f.gui->Windows()) {
       if (window != &f.Main()) QVERIFY2(!window->isVisible(), qPrintable(window->objectName()));
