@@ -73,6 +73,18 @@ double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, dou
 
 double WarmUpTarget(double coolerSetPoint) { return std::min(coolerSetPoint + 15.0, 20.0); }
 
+bool FrameToImage(const ImageArrayData& frame, Timgbuffer& image, std::string& error) {
+  Timgbuffer fresh;
+  if (fresh.SetSizeReusing(frame.Width, frame.Height, PixelType::Bits16, image) != 0) {
+    error =
+        "no memory for an image of " + std::to_string(frame.Width) + " x " + std::to_string(frame.Height) + " pixels";
+    return false;
+  }
+  if (!CopyPixels(frame, fresh, error)) return false;
+  image = std::move(fresh);
+  return true;
+}
+
 bool CameraOperations::HasDriver() const { return core_.Devices.Camera != nullptr; }
 
 bool CameraOperations::Connected() {
@@ -194,14 +206,7 @@ bool CameraOperations::ReadImage(Timgbuffer& image, std::string& error) {
             std::to_string(width) + " x " + std::to_string(height) + " expected";
     return false;
   }
-  Timgbuffer fresh;
-  if (fresh.SetSizeReusing(width, height, PixelType::Bits16, image) != 0) {
-    error = "no memory for an image of " + std::to_string(width) + " x " + std::to_string(height) + " pixels";
-    return false;
-  }
-  if (!CopyPixels(array, fresh, error)) return false;
-  image = std::move(fresh);
-  return true;
+  return FrameToImage(array, image, error);
 }
 
 ExposureResult CameraOperations::TakeImage(OperationContext& op, const ExposureRequest& request, Timgbuffer& image) {

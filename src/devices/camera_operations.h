@@ -15,6 +15,7 @@ namespace noctarbel {
 class OperationContext;
 class StationCore;
 class Timgbuffer;
+struct ImageArrayData;
 
 // One exposure: the sub-frame in binned pixels, the 0-based filter slot, the exposure time.
 struct ExposureRequest {
@@ -58,6 +59,11 @@ ExposureRequest ExposureGeometry(int cameraXSize, int cameraYSize, int binning, 
 double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, double exposure);
 // The warm-up's target: 15 degrees above the cooler's set-point, at most 20.
 double WarmUpTarget(double coolerSetPoint);
+// The driver's frame into `image` as TakeImage reads it out: a fresh 16-bit image of the
+// frame's size that takes over `image`'s pixel block when it has that size (a fresh block of
+// a large frame costs more to touch than to fill). 16-bit frames are copied whole; wider
+// ones must hold 0..65535. False with the reason in `error`.
+bool FrameToImage(const ImageArrayData& frame, Timgbuffer& image, std::string& error);
 
 class CameraOperations {
  public:
