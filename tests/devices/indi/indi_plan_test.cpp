@@ -237,11 +237,8 @@ TEST_F(IndiStationRunTest, ManualExposureVCalibrationAndAutofocus) {
   EXPECT_LT(std::hypot(taken.Offset.X, taken.Offset.Y), std::hypot(320.0, 256.0) * 2 * kArcsecPerPixel);
 
   // The simulator's focuser moves ten times faster than by default (the station waits for
-  // whatever speed it has). The CCD simulator blurs its stars by the focuser's FWHM, which
-  // the focuser works out at its polling: polled once a second, an exposure right after a
-  // move would show the blur of the position before.
+  // whatever speed it has).
   SetDeviceNumbers(Server(), kFocuser, "DELAY", {{"DELAY_VALUE", 10}});
-  SetDeviceNumbers(Server(), kFocuser, "POLLING_PERIOD", {{"PERIOD_MS", 100}});
   SettingsRecord& s = station->Settings;
   s.AFexptime = 0.5f;
   // The simulator's V is rounded well up its flanks: the lines fitted to them meet some 7 px
