@@ -1,7 +1,10 @@
 // ImageArray of a 6248 x 4176 16-bit frame from noctarbel-alpaca's server over loopback:
 // ImageBytes (what our client asks for) beside the JSON array (what a server without
-// ImageBytes sends), each from the request to the decoded ImageArrayData. The server runs
-// in this process; the frame is rendered once before the measured reads.
+// ImageBytes sends), each from the request to the decoded ImageArrayData; and the ImageBytes
+// read on into a Timgbuffer as the camera operation's TakeImage takes it, into a fresh image
+// (each image of a plan run) and into one whose pixel block is reused (the focusing and
+// guiding loops). The server runs in this process; the frame is rendered once before the
+// measured reads.
 //
 // Run: build/bench/alpaca_bench [--benchmark_filter=...]
 
@@ -16,7 +19,9 @@
 #include "devices/alpaca/alpaca_client.h"
 #include "devices/alpaca/image_transfer.h"
 #include "devices/alpaca/server/alpaca_server.h"
+#include "devices/camera_operations.h"
 #include "devices/sim/sim_world.h"
+#include "imaging/image_buffer.h"
 
 namespace noctarbel {
 namespace {
@@ -66,6 +71,25 @@ void BM_ImageArrayAsImageBytes(benchmark::State& state) {
   CountFrames(state);
 }
 BENCHMARK(BM_ImageArrayAsImageBytes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void IntoImageBuffer(benchmark::State& state, bool reuse) {
+  DeviceClient camera(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(Server().Port()) + "/camera/0"),
+                      Timeouts{2000, 60000});
+  Timgbuffer kept;
+  for (auto _ : state) {
+    const ImageArrayData frame = camera.GetImageArray();
+    Timgbuffer fresh;
+    Timgbuffer& image = reuse ? kept : fresh;
+    std::string error;
+    if (!ImageFromArray(frame, image, error)) throw std::runtime_error(error);
+    benchmark::DoNotOptimize(image.RawData());
+  }
+  CountFrames(state);
+}
+void BM_ImageArrayIntoTimgbuffer(benchmark::State& state) { IntoImageBuffer(state, false); }
+void BM_ImageArrayIntoReusedTimgbuffer(benchmark::State& state) { IntoImageBuffer(state, true); }
+BENCHMARK(BM_ImageArrayIntoTimgbuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ImageArrayIntoReusedTimgbuffer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ImageArrayAsJson(benchmark::State& state) {
   httplib::Client http("127.0.0.1", Server().Port());

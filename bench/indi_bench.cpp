@@ -1,7 +1,11 @@
 // The INDI camera path on the CCD simulator (1280 x 1024, 16-bit), POLLING_PERIOD 100 ms:
-// - the round trip of a 0.1 s exposure, from StartExposure to the image in a Timgbuffer;
+// - the round trip of a 0.1 s exposure through the camera operation's TakeImage, from the
+//   request to the image with its header cards in a Timgbuffer (the operation's wait polls
+//   every 50 ms);
 // - the station's own share of it: copying the BLOB out of the client library's callback,
-//   decoding the FITS and filling the Timgbuffer.
+//   decoding the FITS and taking the frame into the Timgbuffer as TakeImage does, into a
+//   fresh image (each image of a plan run) and into one whose pixel block is reused (the
+//   focusing and guiding loops).
 // The program starts indiserver with the simulator drivers itself and stops it at the end.
 //
 // Run: build/bench/indi_bench
@@ -15,8 +19,11 @@
 #include <stdexcept>
 #include <thread>
 
+#include "app/event_runtime.h"
+#include "app/station_core.h"
+#include "devices/camera_operations.h"
+#include "devices/indi/indi_address.h"
 #include "devices/indi/indi_client.h"
-#include "devices/indi/indi_devices.h"
 #include "devices/indi/indi_image.h"
 #include "imaging/image_buffer.h"
 #include "indi_test_server.h"
@@ -26,7 +33,7 @@ namespace {
 
 constexpr const char* kCcd = "CCD Simulator";
 
-// A folder of its own for the server, removed at the end.
+// A folder of its own, removed at the end.
 struct Folder {
   std::filesystem::path Path = [] {
     std::string name = (std::filesystem::temp_directory_path() / "noctarbel-indi-bench-XXXXXX").string();
@@ -59,31 +66,23 @@ Simulators& Server() {
   return *simulators;
 }
 
-// As the camera operation fills its image: pixel by pixel, clamped.
-void ToImageBuffer(const ImageArrayData& image, Timgbuffer& buffer) {
-  buffer.SetSize(image.Width, image.Height, PixelType::Bits16);
-  for (int y = 0; y < image.Height; ++y) {
-    for (int x = 0; x < image.Width; ++x) buffer.SetPixel(x + 1, y + 1, image.At(x, y));
-  }
-}
-
 void BM_IndiExposureRoundTrip(benchmark::State& state) {
-  auto camera = MakeIndiCamera(IndiDeviceAddress{Server().address, kCcd});
-  camera->SetConnected(true);
-  camera->SetBinX(1);
-  camera->SetBinY(1);
-  camera->SetStartX(0);
-  camera->SetStartY(0);
-  camera->SetNumX(camera->CameraXSize());
-  camera->SetNumY(camera->CameraYSize());
+  Folder home;
+  auto clock = EventRuntime::WithRealClock();
+  StationCore core(*clock, StationPaths{home.Path, {}});
+  core.Settings.CameraObject = IndiDeviceAddress{Server().address, kCcd}.Identifier();
+  std::string error;
+  if (!core.Camera.Connect(&error)) throw std::runtime_error("the CCD simulator does not connect: " + error);
+  ExposureRequest request = ExposureGeometry(core.Camera.CameraXSize(), core.Camera.CameraYSize(), 1, 1);
+  request.Exposure = 0.1;
+  Timgbuffer image;
   for (auto _ : state) {
-    camera->StartExposure(0.1, true);
-    while (!camera->ImageReady()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    Timgbuffer buffer;
-    ToImageBuffer(camera->ImageArray(), buffer);
-    benchmark::DoNotOptimize(buffer.RawData());
+    OperationContext op = core.BeginOperation();
+    const ExposureResult result = core.Camera.TakeImage(op, request, image);
+    if (!result.HasImage()) throw std::runtime_error("no image: " + result.Error);
+    benchmark::DoNotOptimize(image.RawData());
   }
-  camera->SetConnected(false);
+  core.Camera.Disconnect();
 }
 BENCHMARK(BM_IndiExposureRoundTrip)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
@@ -121,19 +120,27 @@ void BM_IndiFrameDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_IndiFrameDecode)->Unit(benchmark::kMillisecond);
 
-void BM_IndiFrameDecodeAndConvert(benchmark::State& state) {
+// Then into a Timgbuffer as TakeImage takes it: a fresh image for each frame, or one whose
+// pixel block is reused.
+void DecodeAndConvert(benchmark::State& state, bool reuse) {
   const IndiBlob& blob = Frame();
+  Timgbuffer kept;
   for (auto _ : state) {
     // The client thread's copy out of the library's buffer, then the station's work.
     const std::vector<std::uint8_t> bytes(blob.Bytes->begin(), blob.Bytes->end());
-    const ImageArrayData image = DecodeIndiImage(bytes.data(), bytes.size(), blob.Format);
-    Timgbuffer buffer;
-    ToImageBuffer(image, buffer);
-    benchmark::DoNotOptimize(buffer.RawData());
+    const ImageArrayData frame = DecodeIndiImage(bytes.data(), bytes.size(), blob.Format);
+    Timgbuffer fresh;
+    Timgbuffer& image = reuse ? kept : fresh;
+    std::string error;
+    if (!ImageFromArray(frame, image, error)) throw std::runtime_error(error);
+    benchmark::DoNotOptimize(image.RawData());
   }
   state.SetLabel(std::to_string(blob.Bytes->size()) + " bytes " + blob.Format);
 }
+void BM_IndiFrameDecodeAndConvert(benchmark::State& state) { DecodeAndConvert(state, false); }
+void BM_IndiFrameDecodeAndConvertReused(benchmark::State& state) { DecodeAndConvert(state, true); }
 BENCHMARK(BM_IndiFrameDecodeAndConvert)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IndiFrameDecodeAndConvertReused)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace noctarbel

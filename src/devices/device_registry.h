@@ -95,8 +95,10 @@ class DeviceRegistry {
   std::vector<std::unique_ptr<DeviceBackend>> backends_;
 };
 
-// The registry every station starts with: the built-in simulators. Network backends add
-// themselves with Add().
+// The registry every station starts with, in this order: the built-in simulators ("sim"),
+// INDI ("indi", in programs built with the INDI client library) and Alpaca ("alpaca"). A
+// backend added later under one of these schemes replaces it (tests give Alpaca shorter
+// time-outs and no discovery that way).
 DeviceRegistry MakeDefaultDeviceRegistry();
 
 }  // namespace noctarbel

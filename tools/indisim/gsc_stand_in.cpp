@@ -3,7 +3,9 @@
 //   gsc -c RA_DEG DEC_DEG -r RADIUS_ARCMIN -m 0 MAXMAG -n MAXCOUNT
 // with a synthetic, fixed sky: one star per cell of a 3 arc-minute grid in declination and
 // right ascension, placed and sized by a hash of the cell, so the same pointing always shows
-// the same stars and the stars move with the mount. Lines are in the catalogue's format
+// the same stars and the stars move with the mount. Those are of 8th to 13th magnitude; a few
+// brighter ones stand at fixed places, so that a field around them has one star clearly the
+// brightest (the focusing tests point there). Lines are in the catalogue's format
 // ("%10s %f %f %f %f %f %d %d %4s %2s %f %d").
 
 #include <algorithm>
@@ -17,6 +19,16 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kCellDeg = 0.05;
+
+struct BrightStar {
+  const char* Id;
+  double Ra;  // degrees, J2000
+  double Dec;
+  double Magnitude;
+};
+
+// Near the pole, high in the sky of any northern site at any hour.
+constexpr BrightStar kBrightStars[] = {{"B000000001", 0.0, 85.0, 6.0}};
 
 std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t salt) {
   std::uint64_t h =
@@ -59,6 +71,13 @@ int main(int argc, char** argv) {
   const long decFirst = static_cast<long>(std::floor((dec - radius) / kCellDeg));
   const long decLast = static_cast<long>(std::floor((dec + radius) / kCellDeg));
   long printed = 0;
+  for (const BrightStar& star : kBrightStars) {
+    const double distance = Separation(ra, dec, star.Ra, star.Dec);
+    if (star.Magnitude > maxMag || distance > radius || printed >= maxCount) continue;
+    std::printf("%s %10.6f %+10.6f 0.2 %5.2f 0.2 0 0 00A1 1 %6.2f 0\n", star.Id, star.Ra, star.Dec, star.Magnitude,
+                distance * 60.0);
+    ++printed;
+  }
   for (long row = decFirst; row <= decLast && printed < maxCount; ++row) {
     const double rowDec = (row + 0.5) * kCellDeg;
     if (rowDec <= -90 || rowDec >= 90) continue;

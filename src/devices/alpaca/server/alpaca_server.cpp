@@ -146,7 +146,7 @@ void SendImageJson(httplib::Response& response, std::shared_ptr<const ImageArray
 }  // namespace
 
 struct AlpacaServer::Impl {
-  explicit Impl(ServerOptions o) : options(std::move(o)), host(options.Site) {
+  explicit Impl(ServerOptions o) : options(std::move(o)), host(options.Site, options.Time) {
     tables[DeviceType::Telescope] = TelescopeMembers();
     tables[DeviceType::Camera] = CameraMembers();
     tables[DeviceType::Focuser] = FocuserMembers();

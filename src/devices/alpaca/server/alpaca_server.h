@@ -4,12 +4,14 @@
 // setup pages. Any Alpaca client can drive the simulators through it, our own backend's
 // tests included.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "astro/transforms.h"
+#include "common/datetime.h"
 #include "devices/alpaca/alpaca_protocol.h"
 
 namespace noctarbel {
@@ -27,6 +29,10 @@ struct ServerOptions {
   // Where the simulated mount stands (the observatory's site, for a station that uses it).
   SiteLocation Site{49.91806, -8.24889};
   std::string Location;
+  // The simulators' UT: the computer's clock when empty, else the time published here. A
+  // station on a simulated clock that serves itself the simulators in its own process keeps
+  // them on its time this way, while every request still crosses real HTTP.
+  std::shared_ptr<const std::atomic<DateTime>> Time;
 };
 
 class AlpacaServer {

@@ -1,8 +1,8 @@
 #pragma once
 // The built-in simulators as the server runs them: one thread owns them and the real-time
-// runtime they take their time from; HTTP handler threads hand it work with Run() and wait
-// for the result, so the simulators (which are not thread-safe) see one caller at a time
-// while slews and exposures run in real time.
+// runtime they take their time from (or a UT published from outside); HTTP handler threads
+// hand it work with Run() and wait for the result, so the simulators (which are not
+// thread-safe) see one caller at a time while slews and exposures run in real time.
 
 #include <atomic>
 #include <condition_variable>
@@ -56,7 +56,9 @@ struct SimDevices {
 
 class SimulatorHost {
  public:
-  explicit SimulatorHost(const SiteLocation& site);
+  // Without `time` the simulators run on the computer's clock; with it their UT is what it
+  // holds, whoever moves it on.
+  explicit SimulatorHost(const SiteLocation& site, std::shared_ptr<const std::atomic<DateTime>> time = nullptr);
   ~SimulatorHost();
   SimulatorHost(const SimulatorHost&) = delete;
   SimulatorHost& operator=(const SimulatorHost&) = delete;
@@ -88,6 +90,7 @@ class SimulatorHost {
   };
 
   std::unique_ptr<EventRuntime> clock_;
+  std::unique_ptr<Runtime> followed_;  // the simulators' clock when UT comes from outside
   std::unique_ptr<SimDevices> devices_;
   std::mutex mutex_;
   std::condition_variable idle_;
