@@ -71,7 +71,7 @@ struct IndiTimeouts {
   int ConnectMs = 3000;         // TCP connection to the server
   int DeviceMs = 3000;          // the device's properties after connecting to the server or the device
   int AnswerMs = 3000;          // a command's answer
-  int ConnectDeviceMs = 5000;   // the driver connecting to its hardware
+  int ConnectDeviceMs = 15000;  // the driver connecting to its hardware (cameras may load firmware first)
   int IdleBeforePingMs = 1000;  // silence after which a read asks the server for a sign of life
   int PingAnswerMs = 3000;      // a server that does not answer its ping for this long counts as lost
 };
