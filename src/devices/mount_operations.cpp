@@ -216,20 +216,25 @@ bool MountOperations::SlewAndWait(OperationContext& op, double raHours, double d
     return false;
   }
   try {
-    scope->SetTargetRightAscension(WrapRaHours(raHours));
-    scope->SetTargetDeclination(std::clamp(decDeg, -90.0, 90.0));
-    StartTracking(*scope);
-    scope->SlewToTargetAsync();
-    if (!WaitWhileSlewing(op, *scope, kSlewTimeoutSteps)) {
-      if (!op.MayContinue()) return Interrupted(op, "Slew");
-      core_.SetStatus("Slew timeout error");
-      return false;
-    }
-    return true;
+    return TrackAndSlewTo(op, *scope, raHours, decDeg, "Slew");
   } catch (const std::exception& e) {
     ReportFailure("Telescope error", e);
     return false;
   }
+}
+
+bool MountOperations::TrackAndSlewTo(OperationContext& op, ITelescope& scope, double raHours, double decDeg,
+                                     const char* what) {
+  scope.SetTargetRightAscension(WrapRaHours(raHours));
+  scope.SetTargetDeclination(std::clamp(decDeg, -90.0, 90.0));
+  StartTracking(scope);
+  scope.SlewToTargetAsync();
+  if (!WaitWhileSlewing(op, scope, kSlewTimeoutSteps)) {
+    if (!op.MayContinue()) return Interrupted(op, what);
+    core_.SetStatus("Slew timeout error");
+    return false;
+  }
+  return true;
 }
 
 bool MountOperations::MoveXY(OperationContext& op, double x, double y) {
@@ -240,16 +245,7 @@ bool MountOperations::MoveXY(OperationContext& op, double x, double y) {
     const double ra = scope->RightAscension();
     const double dec = scope->Declination();
     const double dRa = std::abs(dec) < kZenithAltitude ? x / 15.0 / std::cos(dec * kDegToRad) : 0.0;
-    scope->SetTargetRightAscension(WrapRaHours(ra + dRa));
-    scope->SetTargetDeclination(std::clamp(dec + y, -90.0, 90.0));
-    StartTracking(*scope);
-    scope->SlewToTargetAsync();
-    if (!WaitWhileSlewing(op, *scope, kSlewTimeoutSteps)) {
-      if (!op.MayContinue()) return Interrupted(op, "Move");
-      core_.SetStatus("Slew timeout error");
-      return false;
-    }
-    return true;
+    return TrackAndSlewTo(op, *scope, ra + dRa, dec + y, "Move");
   } catch (const std::exception& e) {
     ReportFailure("Telescope error", e);
     return false;
@@ -272,8 +268,8 @@ bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y, int
         core_.Run.PierSideAvailable = false;
       }
     }
-    const PulseGuideSettings settings{s.PulseGuideSpeed, s.InvertRAguiding, s.InvertDECguiding,
-                                      s.InvertPiersideguiding, s.OvercorrectionGuiding};
+    const PulseGuideSettings settings{s.PulseGuideSpeed, s.InvertRAguiding, s.InvertDECguiding, s.InvertPiersideguiding,
+                                      s.OvercorrectionGuiding};
     for (const PulseCommand& pulse : PulseGuidePlan(x, y, dec, west, settings)) {
       scope->PulseGuide(pulse.Direction, pulse.Milliseconds);
       if (longestPulseMs) *longestPulseMs = std::max(*longestPulseMs, pulse.Milliseconds);

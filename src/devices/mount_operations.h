@@ -132,6 +132,8 @@ class MountOperations {
   // Waits while the mount slews, pumping; false on an interruption or after limitSteps
   // steps of 100 ms (no limit when 0), with the status saying which.
   bool WaitWhileSlewing(OperationContext& op, ITelescope& scope, int limitSteps);
+  // Tracking on, a slew to the position and the wait for it (`what` names the interrupted step).
+  bool TrackAndSlewTo(OperationContext& op, ITelescope& scope, double raHours, double decDeg, const char* what);
   bool Interrupted(OperationContext& op, const char* what);
   void ReportFailure(const std::string& what, const std::exception& e);
 

@@ -161,37 +161,31 @@ bool NormalizeFlat(Timgbuffer& flat, std::string* reason) {
 ImageCalibration::ImageCalibration() = default;
 ImageCalibration::~ImageCalibration() = default;
 
-std::optional<MasterLoadError> ImageCalibration::LoadDark(int binningIndex, const std::string& name,
-                                                          const std::filesystem::path& file) {
-  Master& slot = darks_.at(static_cast<size_t>(binningIndex));
+std::optional<MasterLoadError> ImageCalibration::LoadMaster(Master& slot, const char* kind, int binningIndex,
+                                                            const std::string& name,
+                                                            const std::filesystem::path& file) {
   if (name.empty()) {
-    // A cleared name means no dark: the one held before must not go on being subtracted.
+    // A cleared name means no master: the one held before must not go on being subtracted.
     slot = {};
     return std::nullopt;
   }
   auto image = std::make_unique<Timgbuffer>();
   std::string reason;
   if (!LoadMasterImage(*image, file, reason)) {
-    return MasterLoadError{"dark image (" + BinningText(binningIndex) + ") not found", reason};
+    return MasterLoadError{std::string(kind) + " image (" + BinningText(binningIndex) + ") not found", reason};
   }
   slot = {std::move(image), name};
   return std::nullopt;
 }
 
+std::optional<MasterLoadError> ImageCalibration::LoadDark(int binningIndex, const std::string& name,
+                                                          const std::filesystem::path& file) {
+  return LoadMaster(darks_.at(static_cast<size_t>(binningIndex)), "dark", binningIndex, name, file);
+}
+
 std::optional<MasterLoadError> ImageCalibration::LoadBias(int binningIndex, const std::string& name,
                                                           const std::filesystem::path& file) {
-  Master& slot = biases_.at(static_cast<size_t>(binningIndex));
-  if (name.empty()) {
-    slot = {};
-    return std::nullopt;
-  }
-  auto image = std::make_unique<Timgbuffer>();
-  std::string reason;
-  if (!LoadMasterImage(*image, file, reason)) {
-    return MasterLoadError{"bias image (" + BinningText(binningIndex) + ") not found", reason};
-  }
-  slot = {std::move(image), name};
-  return std::nullopt;
+  return LoadMaster(biases_.at(static_cast<size_t>(binningIndex)), "bias", binningIndex, name, file);
 }
 
 std::optional<MasterLoadError> ImageCalibration::LoadFlat(int flatId, const std::string& name,

@@ -140,6 +140,9 @@ class ImageCalibration {
     std::unique_ptr<Timgbuffer> Image;
     std::string Name;
   };
+  // A dark or bias master of one binning into `slot`; an empty name clears it.
+  static std::optional<MasterLoadError> LoadMaster(Master& slot, const char* kind, int binningIndex,
+                                                   const std::string& name, const std::filesystem::path& file);
 
   // What the dark and flat steps will do (nothing when they are not wanted or cannot be
   // done); the bias-only correction of a very short exposure is done at once.
