@@ -1,7 +1,7 @@
-// The settings dialog: its pages and controls, OK with validation, Cancel, profiles, the
-// choosers and the filter grid, each driven through its widgets.
+// The settings dialog: its pages and controls, OK with validation, Cancel and the grids,
+// each driven through its widgets. Profiles and choosers go through the store as every
+// control does; their rules are the core's setup form tests.
 
-#include <QComboBox>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -105,75 +105,6 @@ class SetupDialogTest : public QObject {
     QVERIFY(!dialog.isVisible());
     QCOMPARE(f.Core().Settings.TrackingRange, 50);
     QVERIFY(!std::filesystem::exists(f.Home() / "noctarbel.ini"));
-  }
-
-  void SavingAProfileAnsweredNoKeepsTheOldProfile() {
-    GuiFixture f;
-    f.Start();
-    TSetupForm1& dialog = f.Setup();
-    dialog.show();
-    Click(&dialog, "SaveConfigBtn");
-    QCOMPARE(f.ui.LastMessage(), std::string("insert profile name first"));
-
-    Type(&dialog, "ProfileNameEdit", "nightA");
-    Type(&dialog, "ObserverEdit", "Anna");
-    Click(&dialog, "SaveConfigBtn");
-    QCOMPARE(f.ui.LastMessage(), std::string("Profile saved to nightA.ssf"));
-    QVERIFY(Contains(f.ReadHomeFile("nightA.ssf"), "Observername=Anna"));
-    auto* profiles = Find<QComboBox>(&dialog, "ProfileComboBox");
-    QCOMPARE(profiles->count(), 2);
-    QCOMPARE(profiles->itemText(0), QString());
-    QCOMPARE(profiles->itemText(1), QStringLiteral("nightA"));
-
-    Type(&dialog, "ObserverEdit", "Bert");
-    f.ui.answers = {false};
-    Click(&dialog, "SaveConfigBtn");
-    QCOMPARE(f.ui.questions.back(), std::string("Overwrite Profile?"));
-    QCOMPARE(f.ui.LastMessage(), std::string("Profile saved to nightA.ssf"));
-    QVERIFY(Contains(f.ReadHomeFile("nightA.ssf"), "Observername=Anna"));
-    QVERIFY(Contains(f.ReadHomeFile("noctarbel.ini"), "Observername=Bert"));
-
-    // A profile was saved since the dialog was shown: OK does not offer it again.
-    size_t asked = f.ui.questions.size();
-    Click(&dialog, "OKButton");
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(f.ui.questions.size(), asked);
-  }
-
-  void LoadingAProfileShowsItsSettings() {
-    GuiFixture f;
-    f.WriteHomeFile("dark site.ssf", "[GEO]\r\nGlaenge=-20.5\r\n[FITS]\r\nObservername=Clara\r\n");
-    f.Start();
-    TSetupForm1& dialog = f.Setup();
-    dialog.show();
-    Click(&dialog, "LoadConfigBtn");
-    QCOMPARE(f.ui.LastMessage(), std::string("no profile selected"));
-    auto* profiles = Find<QComboBox>(&dialog, "ProfileComboBox");
-    profiles->setCurrentIndex(profiles->findText(QStringLiteral("dark site")));
-    Click(&dialog, "LoadConfigBtn");
-    QCOMPARE(Find<QLineEdit>(&dialog, "LaengeEdit")->text(), QStringLiteral("-20.5"));
-    QCOMPARE(Find<QLineEdit>(&dialog, "ObserverEdit")->text(), QStringLiteral("Clara"));
-    QCOMPARE(Find<QLineEdit>(&dialog, "ProfileNameEdit")->text(), QStringLiteral("dark site"));
-    QCOMPARE(f.Core().Settings.ProfileName, std::string("dark site"));
-  }
-
-  void ChoosersStoreTheDeviceIdentifiers() {
-    GuiFixture f;
-    f.Start();
-    TSetupForm1& dialog = f.Setup();
-    dialog.show();
-    f.ui.devices = {"sim:telescope", "sim:filterwheel"};
-    Click(&dialog, "TelscopeSelectButton");
-    QCOMPARE(Find<QLineEdit>(&dialog, "TelescopeEdit")->text(), QStringLiteral("sim:telescope"));
-    QCOMPARE(f.Core().Settings.TelescopeObject, std::string("sim:telescope"));
-    Click(&dialog, "FilterwheelChooser");
-    QCOMPARE(f.Core().Settings.FilterwheelObject, std::string("sim:filterwheel"));
-    Click(&dialog, "FilterradClearBtn");
-    QCOMPARE(Find<QLineEdit>(&dialog, "FilterwheelEdit")->text(), QString());
-    QVERIFY(f.Core().Settings.FilterwheelObject.empty());
-    Click(&dialog, "CameraChooserBtn");  // cancelled: nothing changes
-    QVERIFY(f.Core().Settings.CameraObject.empty());
-    QCOMPARE(f.ui.deviceRequests, (std::vector<std::string>{"Telescope", "Filterwheel", "Camera"}));
   }
 
   void FilterGridEditsReachTheFilterFile() {

@@ -1,3 +1,6 @@
+// The image buffer's header cards, pixels, arithmetic and geometry. The default cards and
+// their order are shown by the capture cards test (StagesCAndPFillOneBlockInTheFixedOrder).
+
 #include "imaging/image_buffer.h"
 
 #include <gtest/gtest.h>
@@ -13,23 +16,6 @@ std::string Trimmed(std::string_view card) {
   std::string text(card);
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
-}
-
-TEST(FitsHeaderCards, NewBufferHoldsTheDefaultCardsInOrder) {
-  Timgbuffer image;
-  const FitsHeader& h = image.Header();
-  EXPECT_EQ(Trimmed(h.Card(1)), "SIMPLE  =                    T");
-  EXPECT_EQ(Trimmed(h.Card(2)), "BITPIX  =                   16");
-  EXPECT_EQ(Trimmed(h.Card(3)), "NAXIS   =                    2");
-  EXPECT_EQ(Trimmed(h.Card(6)), "BSCALE  =                    1");
-  EXPECT_EQ(Trimmed(h.Card(7)), "BZERO   =                    0");
-  EXPECT_EQ(h.Card(8), "END" + std::string(77, ' '));
-  EXPECT_EQ(h.EndCard(), 8);
-  EXPECT_EQ(h.Card(9), std::string(80, '\0'));
-  EXPECT_EQ(image.CameraKind, "CCD");
-  EXPECT_EQ(image.Airmass, -1.0);
-  EXPECT_EQ(image.FilterCode, -1);
-  EXPECT_TRUE(image.Unsigned);
 }
 
 TEST(FitsHeaderCards, ColumnLayoutOfValuesStringsAndComments) {
@@ -200,23 +186,15 @@ TEST(TimgbufferPixels, ExtremesFollowTheUnsignedFlag) {
   EXPECT_EQ(empty.ComputeMax(), 0);
 }
 
-TEST(TimgbufferPixels, CloneCopiesPixelsHeaderAndValues) {
+TEST(TimgbufferPixels, ACloneIsADeepCopy) {
   Timgbuffer image;
   image.SetSize(3, 3, PixelType::Bits16);
   image.SetPixel(2, 2, 1234);
-  image.Exposure = 12.5;
-  image.Filter = "R";
-  image.FilterCode = 4;
-  image.NormalizedFlat = true;
   image.Unsigned = false;
   image.SetKeyword("GAIN", "5");
   auto copy = image.Clone();
   ASSERT_TRUE(copy);
   EXPECT_EQ(copy->GetPixel(2, 2), 1234);
-  EXPECT_EQ(copy->Exposure, 12.5);
-  EXPECT_EQ(copy->Filter, "R");
-  EXPECT_EQ(copy->FilterCode, 4);
-  EXPECT_TRUE(copy->NormalizedFlat);
   EXPECT_FALSE(copy->Unsigned);
   EXPECT_EQ(copy->Header().FindCard("GAIN"), image.Header().FindCard("GAIN"));
   copy->SetPixel(2, 2, 1);

@@ -1,7 +1,8 @@
 // The station's own operations driving Alpaca devices served by noctarbel-alpaca, as they
 // drive the built-in simulators: connect, goto, the two parks, relative move, home
-// calibration, focuser moves and filter selection, the rain emergency. The station runs on
-// the real clock here, as the server's simulators do. And a hung mount never hangs it.
+// calibration, the rain emergency. The station runs on the real clock here, as the server's
+// simulators do. And a hung mount never hangs it. The focuser and the filter wheel over
+// Alpaca are shown by the plan and manual runs of alpaca_plan_test.
 
 #include <gtest/gtest.h>
 
@@ -94,23 +95,6 @@ TEST_F(AlpacaStationTest, TheRainEmergencyParksTheAlpacaMountAndClosesTheRoof) {
   EXPECT_EQ(core.Observatory.RainEmergency(), EmergencyOutcome::RoofClosed) << core.Status();
   EXPECT_EQ(core.Observatory.GetRoofState(), RoofState::Closed);
   EXPECT_LT(std::abs(AzimuthDifference(core.Mount.AzimuthAltitude().first, 0)), 0.3);
-}
-
-TEST_F(AlpacaStationTest, FocuserMovesAndFilterSelection) {
-  std::string error;
-  ASSERT_TRUE(core.Focuser.Connect(&error)) << error;
-  EXPECT_TRUE(core.Focuser.Linked());
-  OperationContext op = core.BeginOperation();
-  EXPECT_TRUE(core.Focuser.MoveTo(op, 6200));
-  const FocuserReading reading = core.Focuser.Read();
-  EXPECT_EQ(reading.Position, 6200);
-  EXPECT_DOUBLE_EQ(reading.Celsius, 10.0);
-
-  EXPECT_EQ(core.FilterWheel.Connect(op, &error), 0) << error;
-  EXPECT_EQ(core.Filters.FilterNames, (std::vector<std::string>{"L", "R", "G", "B", "Ha"}));
-  EXPECT_EQ(core.Filters.FilterOffsets[4], "-40");
-  EXPECT_TRUE(core.FilterWheel.Select(op, 4));
-  EXPECT_EQ(core.Devices.FilterWheel->Position(), 4);
 }
 
 // A mount that accepts connections and never answers: every call is a DeviceError after the
