@@ -5,7 +5,9 @@
 // right ascension, placed and sized by a hash of the cell, so the same pointing always shows
 // the same stars and the stars move with the mount. Those are of 8th to 13th magnitude; a few
 // brighter ones stand at fixed places, so that a field around them has one star clearly the
-// brightest (the focusing tests point there). Lines are in the catalogue's format
+// brightest: one of 6th magnitude near the pole (the focusing tests point there) and a ring of
+// 5th magnitude at +40 degrees, one every quarter hour of right ascension (the centring tests
+// point near one of them, wherever the meridian is). Lines are in the catalogue's format
 // ("%10s %f %f %f %f %f %d %d %4s %2s %f %d").
 
 #include <algorithm>
@@ -29,6 +31,9 @@ struct BrightStar {
 
 // Near the pole, high in the sky of any northern site at any hour.
 constexpr BrightStar kBrightStars[] = {{"B000000001", 0.0, 85.0, 6.0}};
+constexpr double kRingDec = 40.0;
+constexpr double kRingStepDeg = 3.75;
+constexpr double kRingMagnitude = 5.0;
 
 std::uint32_t Hash(std::int64_t a, std::int64_t b, std::uint32_t salt) {
   std::uint64_t h =
@@ -75,6 +80,14 @@ int main(int argc, char** argv) {
     const double distance = Separation(ra, dec, star.Ra, star.Dec);
     if (star.Magnitude > maxMag || distance > radius || printed >= maxCount) continue;
     std::printf("%s %10.6f %+10.6f 0.2 %5.2f 0.2 0 0 00A1 1 %6.2f 0\n", star.Id, star.Ra, star.Dec, star.Magnitude,
+                distance * 60.0);
+    ++printed;
+  }
+  for (int k = 0; k < static_cast<int>(360.0 / kRingStepDeg) && printed < maxCount; ++k) {
+    const double starRa = k * kRingStepDeg;
+    const double distance = Separation(ra, dec, starRa, kRingDec);
+    if (kRingMagnitude > maxMag || distance > radius) continue;
+    std::printf("R%09d %10.6f %+10.6f 0.2 %5.2f 0.2 0 0 00A1 1 %6.2f 0\n", k, starRa, kRingDec, kRingMagnitude,
                 distance * 60.0);
     ++printed;
   }

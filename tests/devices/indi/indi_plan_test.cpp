@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "app/event_log.h"
 #include "app/main_window.h"
@@ -113,14 +114,19 @@ class IndiStationRunTest : public IndiStationTest {
     for (size_t i = 0; i < cells.size(); ++i) grid.SetCell(static_cast<int>(i) + 1, row, cells[i]);
   }
 
-  // A J2000 position half an hour west of the meridian, 40 degrees north: high in the sky
-  // now, and on the side of the pier the camera's rotation was measured on.
+  // A J2000 position some 2 arc minutes from the stand-in catalogue's 5th-magnitude star
+  // nearest to half an hour west of the meridian at +40 degrees: high in the sky now, on the
+  // side of the pier the camera's rotation was measured on, and with one star in the field
+  // clearly the brightest (among the ordinary stars several saturate alike, and the centring
+  // could take another one each time).
   TargetPosition TargetNearMeridian() {
     const DateTime now = clock->UtcNow();
     const double lst = SiteSiderealTime(now, station->Site().LongitudeWestDeg);
     const EquatorialPosition j2000 =
         DateToJ2000(std::fmod(lst - 0.5 + 24.0, 24.0), 40.0, JulianCenturiesSince2000(clock->LocalNow()));
-    return TargetPosition{j2000.Ra, j2000.Dec};
+    const double starRa = std::round(j2000.Ra * 4.0) / 4.0;
+    const double raOffset = 2.0 / 60.0 / 15.0 / std::cos(40.0 * std::numbers::pi / 180.0);
+    return TargetPosition{std::fmod(starRa + raOffset, 24.0), 40.0 + 1.5 / 60.0};
   }
 
   ScriptedUi ui;
