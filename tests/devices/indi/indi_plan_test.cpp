@@ -11,7 +11,6 @@
 // follow the Filter Simulator (no filter throughput, no focus offset of a filter of its own),
 // and the Focuser Simulator's temperature is always 0 C.
 
-#include <fitsio.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,20 +38,6 @@ namespace {
 constexpr double kArcsecPerPixel = 1.19;
 constexpr int kCameraRotation = 90;
 constexpr int kBestFocus = 36700;
-
-std::string Keyword(const std::string& path, const char* key) {
-  fitsfile* f = nullptr;
-  int status = 0;
-  char value[FLEN_VALUE] = {};
-  if (fits_open_file(&f, path.c_str(), READONLY, &status) == 0) {
-    fits_read_keyword(f, key, value, nullptr, &status);
-    int closing = 0;
-    fits_close_file(f, &closing);
-  }
-  std::string text = status == 0 ? value : "";
-  if (text.size() >= 2 && text.front() == '\'') text = text.substr(1, text.find_last_not_of(" '"));
-  return text;
-}
 
 // A J2000 position as the plan's cells: hours, minutes, seconds; degrees, minutes, seconds.
 std::vector<std::string> PositionCells(double raHours, double decDeg) {
@@ -199,11 +184,11 @@ TEST_F(IndiStationRunTest, APlanRunsEndToEnd) {
     EXPECT_EQ(image.Height, 512);
     // The stand-in catalogue's stars stand far above the simulator's sky.
     EXPECT_GT(*std::max_element(image.Pixels.begin(), image.Pixels.end()), 500);
-    EXPECT_EQ(Keyword(path, "FILTER"), e.filter);
-    EXPECT_EQ(Keyword(path, "FOCUSPOS"), std::to_string(e.focus));
-    EXPECT_EQ(Keyword(path, "EXPTIME").substr(0, 3), "1.0");
+    EXPECT_EQ(CfitsioValue(path, "FILTER"), e.filter);
+    EXPECT_EQ(CfitsioValue(path, "FOCUSPOS"), std::to_string(e.focus));
+    EXPECT_EQ(CfitsioValue(path, "EXPTIME").substr(0, 3), "1.0");
   }
-  EXPECT_EQ(Keyword((images / "fielda-Red-001.fit").string(), "OBJECT"), "Field A");
+  EXPECT_EQ(CfitsioValue((images / "fielda-Red-001.fit").string(), "OBJECT"), "Field A");
 
   // The log is written beside the images, and the focuser went back to the base position.
   const std::string log = ReadFile(images / kLogFileName);
