@@ -19,7 +19,7 @@
 #include "devices/alpaca/alpaca_client.h"
 #include "devices/alpaca/image_transfer.h"
 #include "devices/alpaca/server/alpaca_server.h"
-#include "devices/camera_operations.h"
+#include "operations/camera_operations.h"
 #include "devices/sim/sim_world.h"
 #include "imaging/image_buffer.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/event_log.h"
+#include "station/event_log.h"
 #include "common/datetime.h"
 
 namespace {

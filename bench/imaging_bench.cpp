@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "guiding/star_measure.h"
+#include "imaging/star_measure.h"
 #include "imaging/display.h"
 #include "imaging/header_cards.h"
 #include "imaging/hot_pixel_filter.h"
 #include "imaging/image_buffer.h"
 #include "imaging/jpeg_codec.h"
-#include "tests/guiding/direct_star_measure.h"
+#include "tests/imaging/direct_star_measure.h"
 #include "tests/imaging/synthetic_frames.h"
 
 #ifdef NOCTARBEL_BENCH_CFITSIO

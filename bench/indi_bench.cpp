@@ -19,9 +19,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/event_runtime.h"
-#include "app/station_core.h"
-#include "devices/camera_operations.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
+#include "operations/camera_operations.h"
 #include "devices/indi/indi_address.h"
 #include "devices/indi/indi_client.h"
 #include "devices/indi/indi_image.h"

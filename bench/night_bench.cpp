@@ -18,14 +18,14 @@
 #include <memory>
 #include <string>
 
-#include "app/event_runtime.h"
-#include "app/main_window.h"
-#include "app/station.h"
-#include "app/ui.h"
+#include "common/event_runtime.h"
+#include "windows/main_window.h"
+#include "windows/station.h"
+#include "windows/ui.h"
 #include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_run.h"
-#include "automation/station_setup.h"
+#include "windows/install_windows.h"
 #include "common/datetime.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"

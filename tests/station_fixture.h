@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "app/event_runtime.h"
-#include "app/station.h"
-#include "app/ui.h"
+#include "common/event_runtime.h"
+#include "windows/station.h"
+#include "windows/ui.h"
 #include "common/datetime.h"
 #include "tests/test_support.h"
 

@@ -1,7 +1,7 @@
 #include "automation/executor.h"
 
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 
 namespace noctarbel {
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/run_state.h"
+#include "station/run_state.h"
 #include "automation/plan_row.h"
 
 namespace noctarbel {

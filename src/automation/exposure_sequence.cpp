@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/astro_controls.h"
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "windows/astro_window.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "common/number_text.h"
-#include "devices/camera_control.h"
-#include "devices/viewer_window.h"
+#include "windows/camera_window.h"
+#include "windows/viewer_window.h"
 #include "imaging/header_cards.h"
 #include "imaging/image_buffer.h"
 

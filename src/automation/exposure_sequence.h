@@ -11,7 +11,7 @@
 
 #include "automation/plan_row.h"
 #include "automation/plan_services.h"
-#include "devices/camera_operations.h"
+#include "operations/camera_operations.h"
 
 namespace noctarbel {
 

@@ -3,15 +3,15 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/astro_controls.h"
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "windows/astro_window.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "automation/exposure_sequence.h"
 #include "automation/test_row_actions.h"
 #include "common/number_text.h"
-#include "devices/camera_control.h"
+#include "windows/camera_window.h"
 
 namespace noctarbel {
 

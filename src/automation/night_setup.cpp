@@ -1,9 +1,9 @@
 #include "automation/night_setup.h"
 
-#include "app/station.h"
-#include "devices/camera_control.h"
-#include "devices/device_handlers.h"
-#include "devices/observatory.h"
+#include "windows/station.h"
+#include "windows/camera_window.h"
+#include "windows/device_windows.h"
+#include "windows/observatory_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "imaging/calibration_config.h"

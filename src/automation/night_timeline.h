@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_state.h"
+#include "station/run_state.h"
 #include "imaging/jpeg_codec.h"
 
 namespace noctarbel {

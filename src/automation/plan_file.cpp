@@ -2,10 +2,10 @@
 
 #include <system_error>
 
-#include "app/plan_columns.h"
-#include "app/station.h"
-#include "app/string_grid.h"
-#include "automation/plan_table.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
+#include "station/string_grid.h"
+#include "windows/plan_table_window.h"
 #include "common/text_file.h"
 
 namespace noctarbel {

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "app/plan_columns.h"
-#include "app/settings.h"
-#include "app/string_grid.h"
+#include "station/plan_columns.h"
+#include "station/settings.h"
+#include "station/string_grid.h"
 #include "common/number_text.h"
 
 namespace noctarbel {

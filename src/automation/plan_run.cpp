@@ -3,16 +3,16 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "automation/live_row_actions.h"
 #include "automation/night_timeline.h"
 #include "automation/test_row_actions.h"
 #include "common/number_text.h"
-#include "devices/camera_control.h"
-#include "devices/viewer_window.h"
+#include "windows/camera_window.h"
+#include "windows/viewer_window.h"
 
 namespace noctarbel {
 

@@ -1,7 +1,7 @@
 #include "automation/plan_services.h"
 
-#include "app/station.h"
-#include "devices/camera_operations.h"
+#include "windows/station.h"
+#include "operations/camera_operations.h"
 
 namespace noctarbel {
 

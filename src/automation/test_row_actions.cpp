@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/astro_controls.h"
-#include "app/station.h"
+#include "windows/astro_window.h"
+#include "windows/station.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"

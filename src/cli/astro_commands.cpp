@@ -5,9 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "app/astro_controls.h"
-#include "app/event_runtime.h"
-#include "app/settings.h"
+#include "windows/astro_window.h"
+#include "common/event_runtime.h"
+#include "station/settings.h"
 #include "astro/catalogue.h"
 #include "astro/horizon.h"
 #include "astro/time.h"

@@ -8,12 +8,12 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "app/event_runtime.h"
-#include "app/station_core.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"
-#include "devices/manual_exposure.h"
+#include "operations/manual_exposure.h"
 #include "imaging/calibration_config.h"
 #include "imaging/image_buffer.h"
 

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "app/paths.h"
-#include "app/ui.h"
+#include "station/paths.h"
+#include "windows/ui.h"
 
 namespace noctarbel::cli {
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "app/event_runtime.h"
-#include "app/station_core.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "devices/device_registry.h"

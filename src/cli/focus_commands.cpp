@@ -12,8 +12,8 @@
 #include <optional>
 #include <vector>
 
-#include "app/event_runtime.h"
-#include "app/station_core.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"

@@ -10,7 +10,7 @@
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"
-#include "guiding/star_measure.h"
+#include "imaging/star_measure.h"
 #include "imaging/display.h"
 #include "imaging/hot_pixel_filter.h"
 #include "imaging/image_buffer.h"

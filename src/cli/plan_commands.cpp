@@ -4,8 +4,8 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
-#include "app/plan_columns.h"
-#include "app/string_grid.h"
+#include "station/plan_columns.h"
+#include "station/string_grid.h"
 #include "automation/plan_file.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"

@@ -14,16 +14,16 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "app/event_runtime.h"
-#include "app/main_window.h"
-#include "app/station.h"
+#include "common/event_runtime.h"
+#include "windows/main_window.h"
+#include "windows/station.h"
 #include "astro/time.h"
 #include "automation/night_setup.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
-#include "automation/station_setup.h"
+#include "windows/install_windows.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"

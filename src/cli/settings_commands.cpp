@@ -2,9 +2,9 @@
 
 #include <iostream>
 
-#include "app/controls.h"
-#include "app/settings.h"
-#include "app/setup_form.h"
+#include "windows/controls.h"
+#include "station/settings.h"
+#include "windows/setup_window.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 

@@ -4,8 +4,8 @@
 #include <QHeaderView>
 #include <QVBoxLayout>
 
-#include "app/calibrate_form.h"
-#include "app/station.h"
+#include "windows/calibrate_window.h"
+#include "windows/station.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/string_grid_view.h"

@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "app/string_grid.h"
+#include "station/string_grid.h"
 
 namespace noctarbel {
 class Station;

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "app/controls.h"
+#include "windows/controls.h"
 
 class QAction;
 class QButtonGroup;

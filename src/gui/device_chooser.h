@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station_core.h"
+#include "operations/station_core.h"
 
 class QLineEdit;
 class QListWidget;

@@ -1,9 +1,9 @@
 #include "gui/gui_station.h"
 
-#include "app/calibrate_form.h"
-#include "app/main_window.h"
-#include "automation/station_setup.h"
-#include "devices/viewer_window.h"
+#include "windows/calibrate_window.h"
+#include "windows/main_window.h"
+#include "windows/install_windows.h"
+#include "windows/viewer_window.h"
 #include "gui/calibrate_dialog.h"
 #include "gui/pilot_form.h"
 #include "gui/setup_dialog.h"

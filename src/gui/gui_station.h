@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/station.h"
+#include "windows/station.h"
 
 namespace noctarbel::gui {
 

@@ -5,7 +5,7 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
-#include "app/event_log.h"
+#include "station/event_log.h"
 
 namespace noctarbel::gui {
 

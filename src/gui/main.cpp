@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/main_window_controls.h"
-#include "app/paths.h"
+#include "windows/main_window_controls.h"
+#include "station/paths.h"
 #include "gui/gui_station.h"
 #include "gui/night_palette.h"
 #include "gui/pilot_form.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/station.h"
+#include "windows/station.h"
 
 namespace noctarbel::gui {
 

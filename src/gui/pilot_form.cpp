@@ -13,12 +13,12 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
-#include "app/main_window.h"
-#include "app/plan_columns.h"
-#include "app/setup_form.h"
-#include "app/station.h"
+#include "windows/main_window.h"
+#include "station/plan_columns.h"
+#include "windows/setup_window.h"
+#include "windows/station.h"
 #include "automation/plan_file.h"
-#include "automation/plan_table.h"
+#include "windows/plan_table_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/log_memo.h"

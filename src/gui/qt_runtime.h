@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "app/runtime.h"
+#include "common/runtime.h"
 
 class QTimer;
 

@@ -6,8 +6,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "app/station_core.h"
-#include "app/ui.h"
+#include "operations/station_core.h"
+#include "windows/ui.h"
 
 namespace noctarbel::gui {
 

@@ -7,8 +7,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/setup_form.h"
-#include "app/station.h"
+#include "windows/setup_window.h"
+#include "windows/station.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/string_grid_view.h"

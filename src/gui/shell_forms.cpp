@@ -6,8 +6,8 @@
 #include <QVBoxLayout>
 #include <map>
 
-#include "app/station.h"
-#include "devices/focus_window.h"
+#include "windows/station.h"
+#include "windows/autofocus_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/vcurve_plot.h"

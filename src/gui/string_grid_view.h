@@ -6,7 +6,7 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 
-#include "app/string_grid.h"
+#include "station/string_grid.h"
 
 namespace noctarbel::gui {
 

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "app/station.h"
+#include "windows/station.h"
 #include "automation/night_timeline.h"
 
 namespace noctarbel::gui {

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <vector>
 
-#include "app/station.h"
-#include "devices/focus_window.h"
+#include "windows/station.h"
+#include "windows/autofocus_window.h"
 
 namespace noctarbel::gui {
 

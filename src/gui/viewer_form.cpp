@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/station.h"
-#include "devices/viewer_window.h"
+#include "windows/station.h"
+#include "windows/viewer_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
 #include "gui/picture_view.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "guiding/guide_star.h"
+#include "imaging/guide_star.h"
 
 namespace noctarbel {
 

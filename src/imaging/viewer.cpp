@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "common/number_text.h"
-#include "guiding/guide_star.h"
+#include "imaging/guide_star.h"
 #include "imaging/picture_text.h"
 
 namespace noctarbel {

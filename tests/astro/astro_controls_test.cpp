@@ -1,12 +1,12 @@
 // The main window's astronomy controls on a station with the virtual clock.
 
-#include "app/astro_controls.h"
-#include "automation/station_setup.h"
+#include "windows/astro_window.h"
+#include "windows/install_windows.h"
 
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
-#include "app/plan_columns.h"
+#include "windows/main_window.h"
+#include "station/plan_columns.h"
 #include "astro/time.h"
 #include "tests/astro/catalogue_fixture.h"
 #include "tests/station_fixture.h"

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/astro_controls.h"
-#include "app/settings.h"
+#include "windows/astro_window.h"
+#include "station/settings.h"
 #include "automation/live_row_actions.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_row.h"

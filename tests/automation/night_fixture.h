@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "windows/main_window.h"
 #include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_run.h"
-#include "automation/station_setup.h"
+#include "windows/install_windows.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "tests/station_fixture.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
+#include "windows/main_window.h"
 #include "tests/station_fixture.h"
 
 namespace noctarbel {

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "devices/camera_control.h"
+#include "windows/camera_window.h"
 #include "tests/automation/night_fixture.h"
 #include "tests/fits_check.h"
 

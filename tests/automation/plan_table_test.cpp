@@ -1,12 +1,12 @@
 // The plan table's controls reached by name. Inserting, deleting, adding and clearing rows
 // are shown through the grid by the GUI main window test (PlanGridInsertAndDeleteRenumberTheRows).
 
-#include "automation/plan_table.h"
+#include "windows/plan_table_window.h"
 
 #include <gtest/gtest.h>
 
-#include "app/main_window.h"
-#include "automation/station_setup.h"
+#include "windows/main_window.h"
+#include "windows/install_windows.h"
 #include "tests/station_fixture.h"
 
 namespace noctarbel {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "app/settings.h"
+#include "station/settings.h"
 #include "tests/cli_runner.h"
 
 namespace noctarbel {

@@ -11,7 +11,7 @@
 
 #include "devices/device_registry.h"
 #include "devices/sim/sim_devices.h"
-#include "tests/devices/device_fixture.h"
+#include "tests/operations/device_fixture.h"
 
 namespace noctarbel::testing {
 namespace {

@@ -8,10 +8,10 @@
 #include <functional>
 #include <random>
 
-#include "app/event_runtime.h"
-#include "app/filter_tables.h"
-#include "app/settings.h"
-#include "app/station.h"
+#include "common/event_runtime.h"
+#include "station/filter_tables.h"
+#include "station/settings.h"
+#include "windows/station.h"
 #include "astro/horizon.h"
 #include "automation/plan_file.h"
 #include "common/text_file.h"

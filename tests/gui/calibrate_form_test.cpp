@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "app/calibrate_form.h"
+#include "windows/calibrate_window.h"
 #include "gui/calibrate_dialog.h"
 #include "gui/string_grid_view.h"
 #include "gui_fixture.h"

@@ -4,7 +4,7 @@
 #include <QImage>
 #include <QPushButton>
 
-#include "devices/focus_window.h"
+#include "windows/autofocus_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "gui/vcurve_plot.h"

@@ -13,9 +13,9 @@
 #include <memory>
 #include <sstream>
 
-#include "app/event_runtime.h"
-#include "app/paths.h"
-#include "app/ui.h"
+#include "common/event_runtime.h"
+#include "station/paths.h"
+#include "windows/ui.h"
 #include "common/datetime.h"
 #include "gui/gui_station.h"
 #include "gui/pilot_form.h"

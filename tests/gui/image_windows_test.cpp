@@ -11,7 +11,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
-#include "devices/viewer_window.h"
+#include "windows/viewer_window.h"
 #include "gui/lamp_widget.h"
 #include "gui/picture_view.h"
 #include "gui/string_grid_view.h"

@@ -17,8 +17,8 @@
 #include <QTextBlock>
 #include <QTimer>
 
-#include "app/main_window.h"
-#include "app/plan_columns.h"
+#include "windows/main_window.h"
+#include "station/plan_columns.h"
 #include "automation/plan_file.h"
 #include "gui/control_binding.h"
 #include "gui/lamp_widget.h"

@@ -12,8 +12,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/event_runtime.h"
-#include "app/runtime.h"
+#include "common/event_runtime.h"
+#include "common/runtime.h"
 #include "common/datetime.h"
 #include "gui/device_chooser.h"
 #include "gui/qt_runtime.h"

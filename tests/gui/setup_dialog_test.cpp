@@ -6,7 +6,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
-#include "app/filter_tables.h"
+#include "station/filter_tables.h"
 #include "gui/string_grid_view.h"
 #include "gui_fixture.h"
 

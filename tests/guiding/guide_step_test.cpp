@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "guiding/guide_star.h"
+#include "imaging/guide_star.h"
 #include "tests/imaging/synthetic_frames.h"
 
 namespace noctarbel {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/settings.h"
+#include "station/settings.h"
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_drivers.h"
 

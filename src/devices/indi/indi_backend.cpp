@@ -4,8 +4,8 @@
 #include <map>
 #include <mutex>
 
-#include "app/runtime.h"
-#include "app/settings.h"
+#include "common/runtime.h"
+#include "station/settings.h"
 #include "devices/indi/indi_client.h"
 #include "devices/indi/indi_device.h"
 #include "devices/indi/indi_devices.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/runtime.h"
+#include "common/runtime.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
 #include "devices/indi/indi_device.h"

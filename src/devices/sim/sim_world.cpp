@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/runtime.h"
+#include "common/runtime.h"
 #include "devices/device_interfaces.h"
 
 namespace noctarbel {

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/event_runtime.h"
-#include "app/settings.h"
+#include "common/event_runtime.h"
+#include "station/settings.h"
 #include "devices/alpaca/image_transfer.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"

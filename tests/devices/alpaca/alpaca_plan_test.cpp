@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "app/event_log.h"
-#include "app/main_window.h"
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "station/event_log.h"
+#include "windows/main_window.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 #include "automation/plan_run.h"
-#include "automation/station_setup.h"
-#include "devices/centring_operations.h"
-#include "devices/device_handlers.h"
-#include "devices/manual_exposure.h"
+#include "windows/install_windows.h"
+#include "operations/centring_operations.h"
+#include "windows/device_windows.h"
+#include "operations/manual_exposure.h"
 #include "devices/sim/sim_devices.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
 #include "tests/devices/alpaca/station_time.h"

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/astro_controls.h"
-#include "app/event_runtime.h"
-#include "app/station_core.h"
+#include "windows/astro_window.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
 #include "devices/alpaca/alpaca_drivers.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
 

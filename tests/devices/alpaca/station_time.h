@@ -7,7 +7,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/event_runtime.h"
+#include "common/event_runtime.h"
 
 namespace noctarbel::testing {
 

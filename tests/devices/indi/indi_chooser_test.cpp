@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "app/main_window.h"
-#include "app/station.h"
-#include "app/ui.h"
-#include "automation/station_setup.h"
+#include "windows/main_window.h"
+#include "windows/station.h"
+#include "windows/ui.h"
+#include "windows/install_windows.h"
 #include "common/datetime.h"
-#include "devices/device_handlers.h"
+#include "windows/device_windows.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/indi/indi_fixture.h"
 

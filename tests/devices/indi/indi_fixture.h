@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "app/event_runtime.h"
-#include "app/station_core.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
 #include "devices/indi/indi_address.h"
 #include "devices/indi/indi_client.h"
 #include "devices/indi/indi_devices.h"

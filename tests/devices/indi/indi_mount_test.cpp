@@ -7,7 +7,7 @@
 #include <cmath>
 #include <thread>
 
-#include "app/astro_controls.h"
+#include "windows/astro_window.h"
 #include "astro/transforms.h"
 #include "tests/devices/indi/indi_fixture.h"
 

@@ -16,18 +16,18 @@
 #include <cmath>
 #include <numbers>
 
-#include "app/event_log.h"
-#include "app/main_window.h"
-#include "app/plan_columns.h"
-#include "app/station.h"
+#include "station/event_log.h"
+#include "windows/main_window.h"
+#include "station/plan_columns.h"
+#include "windows/station.h"
 #include "astro/time.h"
 #include "astro/transforms.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
-#include "automation/station_setup.h"
-#include "devices/device_handlers.h"
-#include "devices/focus_operations.h"
-#include "devices/manual_exposure.h"
+#include "windows/install_windows.h"
+#include "windows/device_windows.h"
+#include "operations/autofocus_operations.h"
+#include "operations/manual_exposure.h"
 #include "tests/devices/indi/indi_fixture.h"
 #include "tests/fits_check.h"
 

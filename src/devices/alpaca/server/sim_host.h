@@ -13,8 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/event_runtime.h"
-#include "app/settings.h"
+#include "common/event_runtime.h"
+#include "station/settings.h"
 #include "astro/transforms.h"
 #include "devices/device_interfaces.h"
 #include "devices/sim/sim_devices.h"

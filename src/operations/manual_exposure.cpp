@@ -1,0 +1,69 @@
+#include "operations/manual_exposure.h"
+
+#include "operations/station_core.h"
+#include "imaging/hot_pixel_filter.h"
+#include "imaging/image_buffer.h"
+
+namespace noctarbel {
+
+namespace {
+
+// Moves the focuser to the base position plus the filter's offset and the plan's shift,
+// when the base position is fixed.
+void FocusForFilter(StationCore& core, OperationContext& op, int filter) {
+  const int base = core.Run.BaseFocusPosition;
+  if (!core.Focuser.HasDriver() || !core.Focuser.Linked() || base < 0) return;
+  const int offset = core.Settings.FilterwheelObject.empty() ? 0 : FilterOffset(core.Filters, filter);
+  const int target = base + offset + core.Run.FocusShift;
+  try {
+    if (core.Focuser.Read().Position == target) return;
+  } catch (const std::exception&) {
+    return;
+  }
+  core.Focuser.MoveTo(op, target);
+}
+
+}  // namespace
+
+ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op, const ManualExposure& request,
+                                        Timgbuffer& image) {
+  ManualExposureResult result;
+  try {
+    result.Frame =
+        ExposureGeometry(core.Camera.CameraXSize(), core.Camera.CameraYSize(), request.Binning, request.Zoom);
+  } catch (const std::exception& e) {
+    result.Exposure = ExposureResult{ExposureEnd::Failed, std::string("Camera error: ") + e.what()};
+    return result;
+  }
+  result.Frame.Filter = request.Filter - 1;
+  result.Frame.Exposure = request.Exposure;
+  result.Frame.Light = request.Light;
+  FocusForFilter(core, op, request.Filter);
+  result.Exposure = core.Camera.TakeImage(op, result.Frame, image);
+  if (!result.Exposure.HasImage()) return result;
+
+  if (request.HotPixelFilter) HotPixelFilter(image, 4);
+  result.Star = FindBrightestStar(image);
+  if (result.Star.Found) {
+    const SettingsRecord& s = core.Settings;
+    result.Offset = OffsetOfStar(image.Width(), image.Height(), result.Star.X, result.Star.Y,
+                                 request.Binning * s.ArcsecX, request.Binning * s.ArcsecY, s.CameraRotation);
+  }
+  core.StarOffsetArcsec = result.Offset;
+
+  const int darkFilter = core.Settings.Darkfilter;
+  if (request.Calibrate && (darkFilter == 0 || request.Filter != darkFilter)) {
+    const auto side = core.Mount.ReadPierSide();
+    bool dark = true;
+    bool flat = true;
+    bool rotate = side && core.Settings.CameraPiersideRotate == ToInt(*side) + 1;
+    result.Calibrated = core.Calibration.CalibrateImage(image, request.Filter, static_cast<int>(request.Zoom),
+                                                        result.Frame.StartX, result.Frame.StartY, dark, flat, rotate);
+    result.Dark = dark;
+    result.Flat = flat;
+    result.Rotated = rotate;
+  }
+  return result;
+}
+
+}  // namespace noctarbel

@@ -1,0 +1,375 @@
+#include "operations/observatory_operations.h"
+
+#include <chrono>
+#include <thread>
+
+#include "operations/station_core.h"
+#include "common/number_text.h"
+
+namespace noctarbel {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr std::uint8_t kSetOutput = 0x10;
+constexpr std::uint8_t kStatusQuery = 0xA0;
+constexpr std::uint8_t kStatusBits = 0x07;
+constexpr int kMotorPolls = 16;
+constexpr int kPulseMs = 500;
+
+const SerialSettings kControllerLine{1200, 8, 1};
+const SerialSettings kSensorLine{9600, 8, 1};
+
+std::optional<double> ValueAfter(const std::string& line, const std::string& label) {
+  const size_t at = line.find(label);
+  if (at == std::string::npos) return std::nullopt;
+  return ParseFloat(line.substr(at + label.size(), 5));
+}
+
+}  // namespace
+
+RoofState RoofStateFromStatus(std::uint8_t status) {
+  if (status & ~kStatusBits) return RoofState::Undetermined;
+  const bool openSwitch = status & 0x01;
+  const bool closedSwitch = status & 0x02;
+  if (openSwitch && !closedSwitch) return RoofState::Open;
+  if (!openSwitch && closedSwitch) return RoofState::Closed;
+  return RoofState::Undetermined;
+}
+
+RainState RainStateFromStatus(std::uint8_t status) {
+  if (status & ~kStatusBits) return RainState::Unknown;
+  return (status & 0x04) ? RainState::Wet : RainState::Dry;
+}
+
+std::optional<SensorReading> ParseSensorLine(const std::string& line) {
+  auto humidity = ValueAfter(line, "Feuchte:");
+  auto temperature = ValueAfter(line, "Temperatur:");
+  if (!humidity || !temperature) return std::nullopt;
+  // Values no sensor can report are line noise.
+  if (*humidity < 0 || *humidity > 100 || *temperature < -80 || *temperature > 80) return std::nullopt;
+  return SensorReading{*temperature, *humidity};
+}
+
+bool ObservatoryOperations::ControlEnabled() const { return core_.Settings.EnableObservatoryControl; }
+
+std::string ObservatoryOperations::ControllerLinePath() const {
+  if (!ControllerPathOverride.empty()) return ControllerPathOverride;
+  return SerialDevicePath(core_.Settings.SerialPortPattern, core_.Settings.Comport1);
+}
+
+std::string ObservatoryOperations::SensorLinePath() const {
+  if (!SensorPathOverride.empty()) return SensorPathOverride;
+  return SerialDevicePath(core_.Settings.SerialPortPattern, core_.Settings.TempComport1);
+}
+
+bool ObservatoryOperations::ControllerReady() const {
+  return !ControlEnabled() || SimulationMode || controllerLine_.IsOpen();
+}
+
+void ObservatoryOperations::FailLine(const std::string& why) { lineError_ = why; }
+
+bool ObservatoryOperations::SetControllerOutput(std::uint8_t value) {
+  if (!controllerLine_.IsOpen()) {
+    FailLine("the roof controller on " + ControllerLinePath() + " is not connected");
+    return false;
+  }
+  try {
+    controllerLine_.WriteByte(kSetOutput);
+    // Not a pumping wait: a status query sent between the two bytes would be taken for the
+    // output value.
+    std::this_thread::sleep_for(milliseconds(50));
+    controllerLine_.WriteByte(value);
+    return true;
+  } catch (const SerialError& e) {
+    FailLine(e.what());
+    return false;
+  }
+}
+
+std::optional<std::uint8_t> ObservatoryOperations::QueryControllerStatus() {
+  if (!controllerLine_.IsOpen()) {
+    FailLine("the roof controller on " + ControllerLinePath() + " is not connected");
+    return std::nullopt;
+  }
+  try {
+    // A late reply to an earlier query must not pass for this one.
+    controllerLine_.DiscardInput();
+    controllerLine_.WriteByte(kStatusQuery);
+    auto reply = controllerLine_.ReadByte(milliseconds(200));
+    if (!reply) {
+      FailLine("no reply from the roof controller on " + controllerLine_.Path());
+      return std::nullopt;
+    }
+    // The controller sends one byte: anything more is noise or an echo, and so is a reply
+    // with bits it never sets.
+    if (controllerLine_.ReadByte(milliseconds(20)) || (*reply & ~kStatusBits)) {
+      FailLine("garbled reply from the roof controller on " + controllerLine_.Path());
+      return std::nullopt;
+    }
+    lineError_.clear();
+    return reply;
+  } catch (const SerialError& e) {
+    FailLine(e.what());
+    return std::nullopt;
+  }
+}
+
+bool ObservatoryOperations::ConnectObservatory() {
+  if (!ControlEnabled() || SimulationMode) return true;
+  try {
+    controllerLine_.Open(ControllerLinePath(), kControllerLine);
+  } catch (const SerialError& e) {
+    FailLine(e.what());
+    return false;
+  }
+  core_.Clock.Sleep(100);
+  if (!SetControllerOutput(0x00)) {
+    // The motor output is in an unknown state and cannot be commanded: not connected.
+    controllerLine_.Close();
+    return false;
+  }
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    core_.Clock.Sleep(500);
+    if (QueryControllerStatus()) return true;
+  }
+  controllerLine_.Close();
+  return false;
+}
+
+RoofState ObservatoryOperations::GetRoofState() {
+  if (!ControlEnabled()) return RoofState::Open;
+  if (SimulationMode) return SimRoof;
+  auto status = QueryControllerStatus();
+  return status ? RoofStateFromStatus(*status) : RoofState::Undetermined;
+}
+
+RainState ObservatoryOperations::GetRainState() {
+  if (!ControlEnabled()) return RainState::Dry;
+  if (SimulationMode) return SimRain;
+  auto status = QueryControllerStatus();
+  return status ? RainStateFromStatus(*status) : RainState::Unknown;
+}
+
+bool ObservatoryOperations::PulseRoofMotor() {
+  if (!ControlEnabled()) return true;
+  if (SimulationMode) {
+    SimRoof = SimRoof == RoofState::Open ? RoofState::Closed : RoofState::Open;
+    return true;
+  }
+  const bool on = SetControllerOutput(0x01);
+  std::this_thread::sleep_for(milliseconds(kPulseMs));
+  bool off = SetControllerOutput(0x00);
+  if (!off) {
+    // The output must not stay on: one more try.
+    std::this_thread::sleep_for(milliseconds(100));
+    off = SetControllerOutput(0x00);
+  }
+  return on && off;
+}
+
+bool ObservatoryOperations::MoveRoofMotor(OperationContext& op, RoofState from, RoofState to) {
+  // Without observatory control there is no roof to move: the command succeeds.
+  if (!ControlEnabled()) return true;
+  if (!op.MayContinue()) return false;
+  RoofState state = GetRoofState();
+  if (state != from) return state == to;
+  if (!op.MayContinue()) return false;
+  PulseRoofMotor();
+  for (int poll = 0; poll < kMotorPolls; ++poll) {
+    if (!op.Wait(1000)) return false;
+    state = GetRoofState();
+    if (state == to) break;
+  }
+  return state == to;
+}
+
+bool ObservatoryOperations::OpenRoofMotor(OperationContext& op) {
+  return MoveRoofMotor(op, RoofState::Closed, RoofState::Open);
+}
+
+bool ObservatoryOperations::CloseRoofMotor(OperationContext& op) {
+  return MoveRoofMotor(op, RoofState::Open, RoofState::Closed);
+}
+
+bool ObservatoryOperations::WaitForEndSwitch(OperationContext& op) {
+  for (int poll = 0; poll < kMotorPolls && GetRoofState() == RoofState::Undetermined; ++poll) {
+    if (!op.Wait(1000)) return false;
+  }
+  return GetRoofState() != RoofState::Undetermined;
+}
+
+bool ObservatoryOperations::ConnectSensor() {
+  if (!ControlEnabled()) return false;
+  if (core_.Settings.TempComport1 == 0 || sensorLineOpen_) return true;
+  try {
+    sensorLine_.Open(SensorLinePath(), kSensorLine);
+    core_.Clock.Sleep(100);
+    sensorLine_.WriteByte(0x00);
+    // The first line may be cut; it is read and dropped (a silent sensor is noticed later).
+    sensorLine_.ReadLine(milliseconds(10000));
+    sensorLineOpen_ = true;
+    return true;
+  } catch (const SerialError& e) {
+    sensorLine_.Close();
+    core_.SetStatus(e.what());
+    return false;
+  }
+}
+
+std::optional<SensorReading> ObservatoryOperations::ReadSensor() {
+  if (!sensorLineOpen_) return std::nullopt;
+  try {
+    auto line = sensorLine_.ReadLine(milliseconds(10000));
+    sensorLine_.Purge();
+    if (!line) return std::nullopt;
+    return ParseSensorLine(*line);
+  } catch (const SerialError&) {
+    return std::nullopt;
+  }
+}
+
+bool ObservatoryOperations::ParkForRoof(OperationContext& op, const char* refused) {
+  if (core_.Mount.GotoParkPosition1(op)) return true;
+  // Keep the park's own reason: a time-out, a position error or an interruption.
+  const std::string why = core_.Status();
+  core_.SetStatus(std::string(refused) + ": park position 1 not reached" + (why.empty() ? "" : " (" + why + ")"));
+  return false;
+}
+
+// The interactive opening's own approach to park position 1: a slew to its azimuth and
+// altitude, then the same check as a park.
+bool ObservatoryOperations::ApproachParkForOpening(OperationContext& op) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope) return false;
+  try {
+    if (scope->CanSetTracking()) scope->SetTracking(false);
+    scope->SlewToAltAz(NormalizeAzimuth(core_.Settings.Park1Az), core_.Settings.Park1Alt);
+    // Bounded like a park: a mount that never stops slewing must not hold the window.
+    for (int step = 0; scope->Slewing(); ++step) {
+      if (step >= 600) {
+        core_.SetStatus("Roof not opened: park position 1 not reached (Park position timeout error)");
+        return false;
+      }
+      if (!op.Wait(100)) {
+        core_.SetStatus("Roof not opened: " + op.StopText());
+        return false;
+      }
+    }
+    if (scope->CanSetTracking()) scope->SetTracking(false);
+    if (core_.Mount.AtParkPosition1()) return true;
+    core_.SetStatus("Roof not opened: park position 1 not reached");
+    return false;
+  } catch (const std::exception& e) {
+    core_.SetStatus(std::string("Roof not opened: telescope error: ") + e.what());
+    return false;
+  }
+}
+
+RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confirm& ask) {
+  RoofMoveResult result;
+  const bool interactive = static_cast<bool>(ask);
+  if (core_.Mount.Connected() && GetRainState() == RainState::Dry) {
+    core_.SetStatus("Roof is opened...");
+    if (interactive && !ask("Park telescope and open roof?")) {
+      result.Declined = true;
+    } else if (!(interactive ? ApproachParkForOpening(op) : ParkForRoof(op, "Roof not opened"))) {
+      result.ParkFailed = true;
+    } else if (GetRainState() != RainState::Dry) {
+      // It began to rain while the telescope went to its park position: the roof stays shut
+      // (said below).
+    } else {
+      // The roof only moves with the telescope in park position 1.
+      if (OnRoofMoving) OnRoofMoving();
+      op.Pump();
+      result.Ok = OpenRoofMotor(op);
+      if (result.Ok) {
+        core_.SetStatus(interactive ? "Roof is opened" : "Roof is open");
+      } else if (!op.MayContinue()) {
+        // Whoever interrupted the opening owns the observatory now: nothing more is sent.
+        core_.SetStatus("Open error! " + op.StopText());
+        return result;
+      } else {
+        core_.SetStatus(lineError_.empty() ? "Open error!" : "Open error! " + lineError_);
+      }
+    }
+  }
+  const RainState rain = GetRainState();
+  if (rain != RainState::Dry) {
+    result.RainBlocked = true;
+    // A line that does not answer is not a wet sensor.
+    core_.SetStatus(rain == RainState::Unknown && !lineError_.empty() ? "Error: " + lineError_ : "Error: Rain sensor!");
+  }
+  return result;
+}
+
+RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Confirm& ask) {
+  RoofMoveResult result;
+  if (GetRoofState() == RoofState::Closed) {
+    result.Ok = true;
+    return result;
+  }
+  if (core_.Mount.Connected()) {
+    core_.SetStatus("Roof is closing...");
+    if (ask && !ask("Park telescope and close roof?")) {
+      result.Declined = true;
+    } else {
+      if (!ParkForRoof(op, "Roof not closed")) {
+        result.ParkFailed = true;
+        return result;
+      }
+      if (OnRoofMoving) OnRoofMoving();
+      op.Pump();
+      // In an emergency a roof between its switches may still be moving: it is given the
+      // motor's time to reach one before the close is decided.
+      if (op.IsEmergency() && GetRoofState() == RoofState::Undetermined) WaitForEndSwitch(op);
+      result.Ok = CloseRoofMotor(op);
+    }
+  }
+  if (result.Ok) {
+    core_.SetStatus("Roof was closed");
+    core_.Run.RoofErrorState = RoofAlarm::None;
+  } else if (!op.MayContinue()) {
+    core_.SetStatus("Error closing roof: " + op.StopText());
+  } else if (!core_.Mount.Connected()) {
+    core_.SetStatus("Error closing roof: telescope not connected");
+  } else {
+    core_.SetStatus(lineError_.empty() ? "Error closing roof" : "Error closing roof: " + lineError_);
+  }
+  return result;
+}
+
+bool ObservatoryOperations::EmergencyDue(RoofState roof, RainState rain) const {
+  return roof == RoofState::Open && rain == RainState::Wet && core_.Run.RoofErrorState == RoofAlarm::None;
+}
+
+EmergencyOutcome ObservatoryOperations::RainEmergency() {
+  auto lease = core_.Operations.BeginEmergency("the rain emergency");
+  if (!lease) return EmergencyOutcome::AlreadyRunning;
+  OperationContext& op = lease->Context();
+  if (GetRoofState() == RoofState::Closed) return EmergencyOutcome::NotNeeded;
+  if (!core_.Mount.Connected() || !core_.Mount.GotoParkPosition1(op)) {
+    // Closing the roof onto a telescope that is not parked would wreck it.
+    core_.Run.RoofErrorState = RoofAlarm::RainNotParked;
+    return EmergencyOutcome::NotParked;
+  }
+  core_.SetStatus("Emergency! Going to park position");
+  core_.LogTimed(": Emergency! Going to park position");
+  const bool closed = CloseRoof(op).Ok;
+  std::string message;
+  if (closed) {
+    message = " roof is closed!";
+  } else {
+    core_.LogTimed(": " + core_.Status());
+    core_.Run.RoofErrorState = RoofAlarm::CloseFailed;
+    message = " error occured closing roof!";
+  }
+  core_.SetStatus(message);
+  core_.LogTimed(": " + message);
+  core_.SaveLogFile();
+  core_.Run.AbortRequested = true;
+  return closed ? EmergencyOutcome::RoofClosed : EmergencyOutcome::CloseFailed;
+}
+
+}  // namespace noctarbel

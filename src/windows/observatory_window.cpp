@@ -1,0 +1,164 @@
+#include "windows/observatory_window.h"
+
+#include "windows/station.h"
+#include "common/number_text.h"
+#include "windows/window_support.h"
+
+namespace noctarbel {
+
+namespace {
+
+// A sensor silent for longer than this (days, about 60 s) shows "?".
+constexpr double kSensorStaleDays = 0.0007;
+
+void ShowRoof(Station& station, RoofState roof) {
+  Controls& main = station.Main;
+  const bool enabled = station.Observatory.ControlEnabled();
+  const bool slotFilled = station.Mount.HasDriver();
+  if (roof == RoofState::Closed) {
+    main.SetText("DachStatusEdit", "closed");
+    main.SetColour("DachStatusEdit", enabled ? kColourRed : kColourGrey);
+    if (slotFilled) main.SetEnabled("DachAufButton", station.Mount.Connected());
+    for (const char* button : {"DachZuButton", "HomeButton", "BtnGoto"}) main.SetEnabled(button, false);
+  } else if (roof == RoofState::Open) {
+    main.SetText("DachStatusEdit", "open");
+    main.SetColour("DachStatusEdit", enabled ? kColourGreen : kColourGrey);
+    if (slotFilled) main.SetEnabled("DachZuButton", station.Mount.Connected());
+    main.SetEnabled("DachAufButton", false);
+    main.SetEnabled("HomeButton", true);
+    main.SetEnabled("BtnGoto", true);
+  } else {
+    main.SetText("DachStatusEdit", "?");
+    main.SetColour("DachStatusEdit", kColourYellow);
+  }
+}
+
+void ShowRain(Station& station, RainState rain) {
+  Controls& main = station.Main;
+  const bool enabled = station.Observatory.ControlEnabled();
+  if (rain == RainState::Dry) {
+    main.SetText("RegensensorEdit", "dry");
+    main.SetColour("RegensensorEdit", enabled ? kColourGreen : kColourGrey);
+  } else if (rain == RainState::Wet) {
+    main.SetText("RegensensorEdit", "wet");
+    main.SetColour("RegensensorEdit", enabled ? kColourRed : kColourGrey);
+  } else {
+    main.SetText("RegensensorEdit", "?");
+    main.SetColour("RegensensorEdit", kColourYellow);
+  }
+}
+
+void ShowSensor(Station& station) {
+  if (station.Settings.TempComport1 <= 0) return;
+  const DateTime now = station.Clock.UtcNow();
+  ObservatoryOperations& obs = station.Observatory;
+  if (auto reading = obs.ReadSensor()) {
+    station.Main.SetText("TemperaturEdit1", FormatFixed(reading->Temperature, 1));
+    station.Main.SetText("FeuchteEdit1", FormatFixed(reading->Humidity, 1));
+    obs.LastGoodSensorTime = now;
+  } else if (now - obs.LastGoodSensorTime > kSensorStaleDays) {
+    station.Main.SetText("TemperaturEdit1", "?");
+    station.Main.SetText("FeuchteEdit1", "?");
+  }
+}
+
+// The open button's check of the telescope before anything is asked; false when a message
+// was shown.
+bool ParkPositionLooksRight(Station& station) {
+  switch (station.Mount.CheckParkPosition1()) {
+    case ParkCheck::Ok:
+      return true;
+    case ParkCheck::WrongPierSide:
+      station.UiPort.ShowMessage("Pierside incorrect, check park position!");
+      return false;
+    case ParkCheck::TooFar:
+      station.UiPort.ShowMessage("Too large deviation from park position, check!");
+      return false;
+    case ParkCheck::Failed:
+      ReportDeviceProblem(station, station.Status());
+      return false;
+  }
+  return false;
+}
+
+ObservatoryOperations::Confirm AskOperator(Station& station) {
+  return [&station](const std::string& question) { return station.UiPort.Ask(question); };
+}
+
+}  // namespace
+
+void IOConnectButtonClick(Station& station) {
+  Controls& main = station.Main;
+  if (station.Observatory.ConnectObservatory()) {
+    main.SetColour("LED2", kColourGreen);
+    station.StatusTimer.Start();
+    main.SetEnabled("IOConnectButton", false);
+    main.SetEnabled("SimulationButton", false);
+  } else {
+    main.SetColour("LED2", kColourRed);
+    station.SetStatus(station.Observatory.LineError());
+    station.UiPort.ShowMessage("Observatory I/O error");
+  }
+  if (station.Settings.TempComport1 > 0 && !station.Observatory.ConnectSensor()) {
+    station.UiPort.ShowMessage("Error at temperature/humidity sensor 1");
+  }
+}
+
+void SimulationButtonClick(Station& station) {
+  station.Observatory.SimulationMode = true;
+  station.Main.SetEnabled("SimulationButton", false);
+  IOConnectButtonClick(station);
+  station.Main.SetVisible("SimulationLabel", true);
+}
+
+void DachAufButtonClick(Station& station) {
+  ObservatoryOperations& obs = station.Observatory;
+  if (station.Mount.Connected() && !obs.SimulationMode && !ParkPositionLooksRight(station)) return;
+  if (obs.SimulationMode) {
+    obs.SimRoof = RoofState::Open;
+    return;
+  }
+  if (!station.UiPort.Ask("Telescope park position OK?")) return;
+  station.StatusTimer.Stop();
+  OperationContext op = station.BeginOperation();
+  const RoofMoveResult result = obs.OpenRoof(op, AskOperator(station));
+  if (result.RainBlocked) station.UiPort.ShowMessage("Rain sensor: wet!");
+  if (!result.Ok) station.UiPort.ShowMessage("Open error!");
+  station.StatusTimer.Start();
+}
+
+void DachZuButtonClick(Station& station) {
+  ObservatoryOperations& obs = station.Observatory;
+  station.StatusTimer.Stop();
+  if (obs.SimulationMode) {
+    obs.SimRoof = RoofState::Closed;
+  } else {
+    OperationContext op = station.BeginOperation();
+    const RoofMoveResult result = obs.CloseRoof(op, AskOperator(station));
+    if (result.ParkFailed) station.UiPort.ShowMessage("Error park position");
+    if (!result.Ok) station.UiPort.ShowMessage("Error closing roof!");
+  }
+  station.StatusTimer.Start();
+}
+
+void StatusTimerTimer(Station& station) {
+  station.StatusTimer.Stop();
+  ObservatoryOperations& obs = station.Observatory;
+  try {
+    ShowUtcAndSiderealTime(station);
+    const RoofState roof = obs.GetRoofState();
+    ShowRoof(station, roof);
+    const RainState rain = obs.GetRainState();
+    ShowRain(station, rain);
+    if (obs.EmergencyDue(roof, rain)) obs.RainEmergency();
+    ShowSensor(station);
+  } catch (const std::exception& e) {
+    station.LogTimed(std::string(": Observatory status error: ") + e.what());
+  }
+  if (station.Run.RoofErrorState != RoofAlarm::None) {
+    station.SetStatus("ALARM " + std::to_string(ToInt(station.Run.RoofErrorState)));
+  }
+  station.StatusTimer.Start();
+}
+
+}  // namespace noctarbel

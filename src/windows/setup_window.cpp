@@ -1,0 +1,792 @@
+#include "windows/setup_window.h"
+
+#include <algorithm>
+#include <cmath>
+#include <system_error>
+
+#include "windows/station.h"
+#include "common/number_text.h"
+#include "common/text_file.h"
+
+namespace noctarbel {
+
+namespace {
+
+using S = SettingsRecord;
+
+// How a setting is shown in its control.
+enum class Shown { Check, Spin, Radio, General, Fixed1, Fixed2, Fixed5, IntText, Text, Profile };
+
+struct Binding {
+  const char* key;
+  const char* control;
+  Shown shown;
+};
+
+const std::vector<Binding>& Bindings() {
+  static const std::vector<Binding> bindings = {
+      {"EnableObservatoryControl", "ObservatoryControlCheck", Shown::Check},
+      {"Comport1", "ComportEdit1", Shown::Spin},
+      {"TempComport1", "comportEdit2", Shown::Spin},
+      {"Glaenge", "LaengeEdit", Shown::General},
+      {"Gbreite", "BreiteEdit", Shown::General},
+      {"Horizontdatei", "HorizonFileEdit", Shown::Text},
+      {"TelescopeObject", "TelescopeEdit", Shown::Text},
+      {"ParkMethod", "ParkGroup", Shown::Radio},
+      {"Park1Az", "Park1AzimutEdit", Shown::General},
+      {"Park1Alt", "Park1AltEdit", Shown::General},
+      {"Park1Pierside", "Park1PiersideBox", Shown::Radio},
+      {"Park2Az", "Park2AzimutEdit", Shown::General},
+      {"Park2Alt", "Park2AltEdit", Shown::General},
+      {"Park2Pierside", "Park2Piersidebox", Shown::Radio},
+      {"HomeAz", "HomeAzEdit", Shown::General},
+      {"HomeAlt", "HomeAltEdit", Shown::General},
+      {"HomePierside", "HomePiersideBox", Shown::Radio},
+      {"TrackingRange", "TrackingEdit1", Shown::Spin},
+      {"PulseGuideSpeed", "PulseguidingEdit", Shown::Spin},
+      {"InvertRAguiding", "RAguideinvertCheck", Shown::Check},
+      {"InvertDECguiding", "DECguideInvertCheck", Shown::Check},
+      {"InvertPiersideguiding", "PiersideInvertCheck", Shown::Check},
+      {"OvercorrectionGuiding", "OvercorrectionEdit", Shown::Spin},
+      {"SyncRange", "SYrangeEdit0", Shown::Spin},
+      {"CameraObject", "ASCOMCameraEdit", Shown::Text},
+      {"ArcsecX", "ArcsecXEdit", Shown::General},
+      {"ArcsecY", "ArcsecYEdit", Shown::General},
+      {"CameraReadTime", "CamReadtimeEdit", Shown::Spin},
+      {"CameraTimeout", "CamTimeoutEdit", Shown::Spin},
+      {"CameraPauseTime", "CamPauseEdit", Shown::Spin},
+      {"DSLRautodark", "DSLRAutodarkCheckBox", Shown::Check},
+      {"CameraCoolerTemp", "CoolerTempEdit", Shown::Spin},
+      {"CameraPiersideRotate", "RotateGroup", Shown::Radio},
+      {"CameraMode", "CamModeGroup", Shown::Radio},
+      {"CamCOMport", "CamCOMEdit", Shown::Spin},
+      {"CameraRotation", "CameraRotationEdit", Shown::Spin},
+      {"SyncBinning", "SyncbinningEdit", Shown::Spin},
+      {"HistogramMaxLevel", "HistogramMaxlevelEdit", Shown::General},
+      {"ConvRaw2Fits", "Raw2fitsCheckBox", Shown::Check},
+      {"RootImagePath", "ImagepathEdit", Shown::Text},
+      {"WebmonitorPathname", "WebmonitorEdit", Shown::Text},
+      {"FocuserObject", "FocusEdit", Shown::Text},
+      {"FilterwheelObject", "FilterwheelEdit", Shown::Text},
+      {"Standardfilter", "StandardfilterEdit", Shown::Spin},
+      {"Darkfilter", "DarkfilterEdit", Shown::Spin},
+      {"FilternamesFromFile", "FilternamesGroup", Shown::Radio},
+      {"AFexptime", "AFExptimeEdit", Shown::Fixed1},
+      {"AFsubframe", "AFsubframeSpinEdit", Shown::Spin},
+      {"AFbinning", "AFbinningSpinEdit", Shown::Spin},
+      {"AFposition", "AFEdit", Shown::IntText},
+      {"AFHFDlow", "HFDlowEdit", Shown::Fixed2},
+      {"AFLslope", "LslopeEdit", Shown::Fixed5},
+      {"AFRslope", "RslopeEdit", Shown::Fixed5},
+      {"AFLic", "LicEdit", Shown::Fixed5},
+      {"AFRic", "RicEdit", Shown::Fixed5},
+      {"AFrange", "AFrangeEdit", Shown::IntText},
+      {"SpectrumRA", "SpectrumRAEdit", Shown::Fixed2},
+      {"SpectrumFilt", "SpectrumFilterEdit", Shown::Spin},
+      {"SpectrumMirror", "SpectrumMirrorGroup", Shown::Radio},
+      {"Observername", "ObserverEdit", Shown::Text},
+      {"TelescopeDescription", "TelescopeNameEdit", Shown::Text},
+      {"ProfileName", "ProfileNameEdit", Shown::Profile},
+      {"SerialPortPattern", "SerialPatternEdit", Shown::Text},
+      {"ShutdownCommand", "ShutdownCommandEdit", Shown::Text},
+      {"IndiServers", "IndiServersEdit", Shown::Text},
+      {"AlpacaHosts", "AlpacaHostsEdit", Shown::Text},
+  };
+  return bindings;
+}
+
+const Binding* FindBinding(const std::string& key) {
+  for (const auto& b : Bindings()) {
+    if (EqualsIgnoreCase(b.key, key)) return &b;
+  }
+  return nullptr;
+}
+
+// The validated fields, in the order OK checks them.
+struct ValidatedField {
+  const char* control;
+  const char* key;
+  const char* message;
+};
+
+const std::vector<ValidatedField>& ValidatedFields() {
+  static const std::vector<ValidatedField> fields = {
+      {"LaengeEdit", "Glaenge", "Longitude not correct"},
+      {"BreiteEdit", "Gbreite", "Latitude not correct"},
+      {"Park1AzimutEdit", "Park1Az", "Park pos. 1 Azimuth not correct"},
+      {"Park1AltEdit", "Park1Alt", "Park pos. 1 Altitude not correct"},
+      {"Park2AzimutEdit", "Park2Az", "Park pos. 2 Azimuth not correct"},
+      {"Park2AltEdit", "Park2Alt", "Park pos. 2 Altitude not correct"},
+      {"HomeAzEdit", "HomeAz", "Home Azimuth not correct"},
+      {"HomeAltEdit", "HomeAlt", "Home Altitude not correct"},
+      {"ArcsecXEdit", "ArcsecX", "Arcsec/Pixel(X) not correct"},
+      {"ArcsecYEdit", "ArcsecY", "Arcsec/Pixel(Y) not correct"},
+      {"AFExptimeEdit", "AFexptime", "Autofocus exptime not correct"},
+      {"AFEdit", "AFposition", "Autofocus focus pos. not correct"},
+      {"HFDlowEdit", "AFHFDlow", "Autofocus HFD low not correct"},
+      {"LslopeEdit", "AFLslope", "Autofocus left slope not correct"},
+      {"RslopeEdit", "AFRslope", "Autofocus right slope not correct"},
+      {"LicEdit", "AFLic", "Autofocus left intercept pos. not correct"},
+      {"RicEdit", "AFRic", "Autofocus right intercept pos. not correct"},
+      {"AFrangeEdit", "AFrange", "Autofocus range not correct"},
+      {"HistogramMaxlevelEdit", "HistogramMaxLevel", "Histogram max level not correct"},
+  };
+  return fields;
+}
+
+const ValidatedField* FindValidatedField(const std::string& key) {
+  for (const auto& f : ValidatedFields()) {
+    if (EqualsIgnoreCase(f.key, key)) return &f;
+  }
+  return nullptr;
+}
+
+// Converts a validated field's text for its key: integer keys need an integer, the others a
+// number; single-precision keys must fit a float.
+bool StoreValidated(SettingsRecord& settings, const SettingKey& key, const std::string& text) {
+  if (key.type == SettingType::Int || key.type == SettingType::IntAsFloat) {
+    auto v = ParseInt(text);
+    if (!v) return false;
+    settings.*std::get<int S::*>(key.field) = *v;
+    return true;
+  }
+  return ParseSettingValue(settings, key, text);
+}
+
+std::string ShowValue(const SettingsRecord& s, const SettingKey& key, Shown shown) {
+  double number = 0;
+  switch (key.type) {
+    case SettingType::Double:
+      number = s.*std::get<double S::*>(key.field);
+      break;
+    case SettingType::Single:
+      number = static_cast<double>(s.*std::get<float S::*>(key.field));
+      break;
+    case SettingType::Int:
+    case SettingType::IntAsFloat:
+      return std::to_string(s.*std::get<int S::*>(key.field));
+    default:
+      return FormatSettingValue(s, key);
+  }
+  switch (shown) {
+    case Shown::Fixed1:
+      return FormatFixed(number, 1);
+    case Shown::Fixed2:
+      return FormatFixed(number, 2);
+    case Shown::Fixed5:
+      return FormatFixed(number, 5);
+    default:
+      return FormatGeneral(number, 15);
+  }
+}
+
+int IntField(const SettingsRecord& s, const SettingKey& key) {
+  if (key.type == SettingType::Bool) return s.*std::get<bool S::*>(key.field) ? 1 : 0;
+  return s.*std::get<int S::*>(key.field);
+}
+
+void SetIntField(SettingsRecord& s, const SettingKey& key, int value) {
+  if (key.type == SettingType::Bool) {
+    s.*std::get<bool S::*>(key.field) = value != 0;
+  } else {
+    s.*std::get<int S::*>(key.field) = value;
+  }
+}
+
+// Takes one control's value into the record (check boxes, spin edits, radio groups, texts).
+void TakeFromControl(Station& station, const char* key) {
+  const SettingKey* k = FindSettingKey(key);
+  const Binding* b = FindBinding(key);
+  if (!k || !b) return;
+  Controls& c = station.Setup;
+  switch (b->shown) {
+    case Shown::Check:
+      SetIntField(station.Settings, *k, c.Checked(b->control) ? 1 : 0);
+      break;
+    case Shown::Spin:
+      SetIntField(station.Settings, *k, c.IntValue(b->control));
+      break;
+    case Shown::Radio:
+      SetIntField(station.Settings, *k, std::max(c.Selection(b->control), 0));
+      break;
+    case Shown::Text:
+    case Shown::Profile:
+      station.Settings.*std::get<std::string S::*>(k->field) = c.Text(b->control);
+      break;
+    default:
+      break;
+  }
+}
+
+// Mode 0 lets the camera be chosen by identifier; the DSLR switch port only counts in mode 2.
+void ApplyCameraMode(Station& station) {
+  int mode = station.Settings.CameraMode;
+  station.Setup.SetEnabled("ASCOMCameraEdit", mode == 0);
+  station.Setup.SetEnabled("CamCOMEdit", mode == 2);
+}
+
+// Settings whose controls store them the moment they change, even if the dialog is cancelled.
+const std::vector<const char*>& AtOnceKeys() {
+  static const std::vector<const char*> keys = {"CameraReadTime",      "CameraPauseTime",      "CameraCoolerTemp",
+                                                "CameraTimeout",       "CameraPiersideRotate", "ParkMethod",
+                                                "CamCOMport",          "Standardfilter",       "Darkfilter",
+                                                "FilternamesFromFile", "DSLRautodark",         "CameraMode"};
+  return keys;
+}
+
+// The grid must show the filter file before OK writes it back: the driver's names (or none)
+// would otherwise replace the operator's names and focus offsets.
+void ShowFilterFileWhenSwitchedOn(Station& station, bool namesWereFromFile) {
+  if (!namesWereFromFile && station.Settings.FilternamesFromFile) {
+    LoadFilterTable(station.Filters, station.Paths.Home, true);
+  }
+}
+
+std::filesystem::path ProfilePath(const Station& station, const std::string& name) {
+  return station.Paths.Home / (name + kProfileExtension);
+}
+
+// Copies a file in 32 KiB blocks; reports failures as the system always has.
+bool CopyProfileFile(Station& station, const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::string content;
+  if (!ReadSmallFile(from, content)) {
+    station.UiPort.ShowMessage("read error");
+    return false;
+  }
+  std::string error;
+  if (!WriteFileAtomically(to, content, &error)) {
+    station.UiPort.ShowMessage("write error: " + error);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void DeclareSetupFormControls(Controls& c) {
+  auto add = [&c](const std::string& name, ControlKind kind, const std::string& parent, const std::string& caption,
+                  const std::string& hint = {}) -> ControlState& {
+    ControlState& s = c.Declare(name, kind, parent);
+    s.caption = caption;
+    s.hint = hint;
+    return s;
+  };
+  auto spin = [&](const std::string& name, const std::string& parent, const std::string& caption, double lo, double hi,
+                  double value, double step = 1) -> ControlState& {
+    ControlState& s = add(name, ControlKind::SpinEdit, parent, caption);
+    s.minimum = lo;
+    s.maximum = hi;
+    s.value = value;
+    s.step = step;
+    return s;
+  };
+  auto radio = [&](const std::string& name, const std::string& parent, const std::string& caption,
+                   std::vector<std::string> items) -> ControlState& {
+    ControlState& s = add(name, ControlKind::RadioGroup, parent, caption);
+    s.items = std::move(items);
+    s.selection = 0;
+    return s;
+  };
+  const std::vector<std::string> pierSides = {"east", "west"};
+
+  add("PageControl1", ControlKind::PageControl, "", "");
+  // Local coordinates and FITS header.
+  const std::string local = "PageLocal";
+  add(local, ControlKind::Page, "PageControl1", "Local coordinates/ Fits header");
+  add("LaengeEdit", ControlKind::Edit, local, "Longitude (xxx.xxxxx degrees)");
+  add("EastLongitudeLabel", ControlKind::Label, local, "easter long. negative!");
+  add("BreiteEdit", ControlKind::Edit, local, "Latitude (xx.xxxxx)");
+  add("HorizonFileEdit", ControlKind::Edit, local, "Horizon file");
+  add("HorizonfileButton", ControlKind::Button, local, "..", "Choose the horizon file");
+  add("FitsHeaderGroup", ControlKind::GroupBox, local, "Fits header");
+  add("ObserverEdit", ControlKind::Edit, "FitsHeaderGroup", "OBSERVER");
+  add("TelescopeNameEdit", ControlKind::Edit, "FitsHeaderGroup", "TELESCOP");
+  // Telescope control.
+  const std::string tel = "PageTelescope";
+  add(tel, ControlKind::Page, "PageControl1", "Telescope control");
+  add("TelescopeEdit", ControlKind::Edit, tel, "Telescope").readOnly = true;
+  add("TelscopeSelectButton", ControlKind::Button, tel, "Telescope chooser");
+  radio("ParkGroup", tel, "Park method (P0/P1)", {"Telescope", "Noctarbel"}).selection = 1;
+  add("AzimuthNorthLabel", ControlKind::Label, tel, "Azimuth 0° at North !");
+  add("HomeGroup", ControlKind::GroupBox, tel, "Home Position (H0)");
+  add("HomeAzEdit", ControlKind::Edit, "HomeGroup", "Home Azimuth°");
+  add("HomeAltEdit", ControlKind::Edit, "HomeGroup", "Home Altitude°");
+  radio("HomePiersideBox", "HomeGroup", "Pierside", pierSides);
+  add("Park1Group", ControlKind::GroupBox, tel, "Park Position 1 (P0/P1)");
+  add("Park1AzimutEdit", ControlKind::Edit, "Park1Group", "Park1 Azimuth°");
+  add("Park1AltEdit", ControlKind::Edit, "Park1Group", "Park1 Altitude°");
+  radio("Park1PiersideBox", "Park1Group", "Pierside", pierSides);
+  add("Park2Group", ControlKind::GroupBox, tel, "Park Position 2 (P2)");
+  add("Park2AzimutEdit", ControlKind::Edit, "Park2Group", "Park2 Azimuth°");
+  add("Park2AltEdit", ControlKind::Edit, "Park2Group", "Park2 Altitude°");
+  radio("Park2Piersidebox", "Park2Group", "Pierside", pierSides);
+  add("GuidingGroup", ControlKind::GroupBox, tel, "Guiding");
+  spin("TrackingEdit1", "GuidingGroup", "Tracking range (pixel)", 10, 100, 50);
+  spin("PulseguidingEdit", "GuidingGroup", "Pulse guiding (\"/s)", 1, 20, 5);
+  add("RAguideinvertCheck", ControlKind::CheckBox, "GuidingGroup", "invert RA");
+  add("DECguideInvertCheck", ControlKind::CheckBox, "GuidingGroup", "invert DEC");
+  add("PiersideInvertCheck", ControlKind::CheckBox, "GuidingGroup", "Pierside inverting");
+  spin("OvercorrectionEdit", "GuidingGroup", "Overcorrection (0-10)", 0, 10, 0);
+  add("guidetestBtn", ControlKind::Button, "GuidingGroup", "Guiding test");
+  spin("TestmoveEdit", "GuidingGroup", "testmove (\")", 10, 100, 30, 10);
+  add("AutopilotGroup", ControlKind::GroupBox, tel, "Autopilot");
+  spin("SYrangeEdit0", "AutopilotGroup", "default SY range (arcsec)", 3, 30, 5);
+  // Camera.
+  const std::string cam = "PageCamera";
+  add(cam, ControlKind::Page, "PageControl1", "Camera");
+  add("ASCOMCameraEdit", ControlKind::Edit, cam, "Camera (ASCOM)").readOnly = true;
+  add("CameraChooserBtn", ControlKind::Button, cam, "Chooser");
+  add("ArcsecXEdit", ControlKind::Edit, cam, "arcsec/pixel (X)");
+  add("ArcsecYEdit", ControlKind::Edit, cam, "arcsec/pixel (Y)");
+  spin("CamReadtimeEdit", cam, "Readtime full (s)", 0, 99, 5);
+  spin("CamTimeoutEdit", cam, "Timeout (s)", 10, 99, 30);
+  spin("CamPauseEdit", cam, "Series pause (s)", 0, 99, 0);
+  add("DSLRAutodarkCheckBox", ControlKind::CheckBox, cam, "DSLRAutodark");
+  spin("CoolerTempEdit", cam, "Set Cooler temp.", -99, 20, -5);
+  radio("RotateGroup", cam, "180° Rotation", {"none", "Pierside 0 (East) rotate", "Pierside 1 (West) rotate"});
+  radio("CamModeGroup", cam, "Control by", {"ASCOM", "(not available)", "DSLR switch"}).enabled = false;
+  spin("CamCOMEdit", cam, "COM Port (Switch)", 1, 99, 1).enabled = false;
+  spin("CameraRotationEdit", cam, "Rotation (Pierside east)", 0, 359, 0);
+  spin("SyncbinningEdit", cam, "Sync binning", 1, 3, 2);
+  add("HistogramMaxlevelEdit", ControlKind::Edit, cam, "Histogram max level");
+  add("Raw2fitsCheckBox", ControlKind::CheckBox, cam, "Raw to Fits conversion");
+  add("CamFlipCheckBox", ControlKind::CheckBox, cam, "Flip (for screen only)");
+  add("ImagepathEdit", ControlKind::Edit, cam, "Default image path");
+  add("imagepathButton", ControlKind::Button, cam, "..", "Choose the default image folder");
+  add("WebmonitorEdit", ControlKind::Edit, cam, "Webmonitor path/filename");
+  // Observatory.
+  const std::string obs = "PageObservatory";
+  add(obs, ControlKind::Page, "PageControl1", "Observatory");
+  add("ObservatoryControlCheck", ControlKind::CheckBox, obs, "Enable observatory control");
+  spin("ComportEdit1", obs, "COM-Port", 0, 99, 1);
+  spin("comportEdit2", obs, "COM-Port", 0, 99, 0);
+  add("RestartLabel", ControlKind::Label, obs, "Program restart after changes on this page required!");
+  add("NoAscomObservatoryLabel", ControlKind::Label, obs, "Hint: No ASCOM support for observatory control  ");
+  add("SerialPatternEdit", ControlKind::Edit, obs, "Serial device ({n} = COM-Port number)",
+      "Device path of a serial port, e.g. /dev/ttyUSB{n-1} or /dev/ttyS{n}");
+  add("ShutdownCommandEdit", ControlKind::Edit, obs, "Shutdown command",
+      "Command that powers the computer off (plan command ZZ)");
+  add("IndiServersEdit", ControlKind::Edit, obs, "INDI servers",
+      "INDI servers whose devices the chooser lists, HOST:PORT separated by commas");
+  add("AlpacaHostsEdit", ControlKind::Edit, obs, "Alpaca servers",
+      "HOST:PORT of Alpaca servers to list besides those found on the network, separated by commas");
+  // Focus.
+  const std::string foc = "PageFocus";
+  add(foc, ControlKind::Page, "PageControl1", "Focus");
+  add("FocusEdit", ControlKind::Edit, foc, "Focuser").readOnly = true;
+  add("focusChoose", ControlKind::Button, foc, "focuser chooser");
+  add("Focustable", ControlKind::Grid, foc, "Focus table");
+  add("AutofocusGroup", ControlKind::GroupBox, foc, "Autofocus");
+  add("AFExptimeEdit", ControlKind::Edit, "AutofocusGroup", "Exposure (s)");
+  spin("AFsubframeSpinEdit", "AutofocusGroup", "Subframe size", 150, 500, 300, 10);
+  spin("AFbinningSpinEdit", "AutofocusGroup", "Focus binning", 1, 4, 1);
+  add("AFEdit", ControlKind::Edit, "AutofocusGroup", "Focus");
+  add("HFDlowEdit", ControlKind::Edit, "AutofocusGroup", "HFD low limit");
+  add("LslopeEdit", ControlKind::Edit, "AutofocusGroup", "Left Slope");
+  add("RslopeEdit", ControlKind::Edit, "AutofocusGroup", "Right Slope");
+  add("LicEdit", ControlKind::Edit, "AutofocusGroup", "Left Intercept");
+  add("RicEdit", ControlKind::Edit, "AutofocusGroup", "Right Intercept");
+  add("AFrangeEdit", ControlKind::Edit, "AutofocusGroup", "AF range");
+  add("CalibrateAutofocus", ControlKind::Button, "AutofocusGroup", "Calibrate Autofocus");
+  // Filter wheel.
+  const std::string fw = "PageFilterwheel";
+  add(fw, ControlKind::Page, "PageControl1", "Filter wheel");
+  add("FilterwheelEdit", ControlKind::Edit, fw, "Filter wheel").readOnly = true;
+  add("FilterwheelChooser", ControlKind::Button, fw, "Filter wheel chooser");
+  add("FilterradClearBtn", ControlKind::Button, fw, "clear");
+  spin("StandardfilterEdit", fw, "Standard filter for autofocus/sync", 1, 9, 1);
+  spin("DarkfilterEdit", fw, "Dark filter", 0, 9, 0);
+  radio("FilternamesGroup", fw, "Filter names", {"Filter data by ASCOM", "Filter data from file"});
+  add("Filtertable", ControlKind::Grid, fw, "Filter table");
+  add("SaveFilterTableButton", ControlKind::Button, fw, "Save filter table");
+  // Spectrum (the page is hidden; its keys are still loaded and saved).
+  const std::string spectrum = "PageSpectrum";
+  add(spectrum, ControlKind::Page, "PageControl1", "Spectrum").visible = false;
+  add("SpectrumRAEdit", ControlKind::Edit, spectrum, "RA-Verschiebung in '");
+  spin("SpectrumFilterEdit", spectrum, "Filter no.", 0, 9, 0);
+  radio("SpectrumMirrorGroup", spectrum, "Bild spiegeln",
+        {"nicht spiegeln", "bei Pierside=0 spiegeln", "bei Pierside=1 spiegeln", "immer spiegeln"});
+  // Below the pages.
+  add("OKButton", ControlKind::Button, "", "OK");
+  add("CancelButton", ControlKind::Button, "", "Cancel");
+  add("LoadConfigBtn", ControlKind::Button, "", "Load profile", "Specific setup file (*.ssf) can be loaded");
+  add("SaveConfigBtn", ControlKind::Button, "", "Save profile", "Setup can be saved to specific file (*.ssf)");
+  add("ProfileNameEdit", ControlKind::Edit, "", "Profile name");
+  add("ProfileComboBox", ControlKind::ComboBox, "", "Profiles");
+}
+
+void ShowSettingsInForm(Station& station) {
+  Controls& c = station.Setup;
+  const SettingsRecord& s = station.Settings;
+  for (const auto& b : Bindings()) {
+    const SettingKey* key = FindSettingKey(b.key);
+    if (!key) continue;
+    switch (b.shown) {
+      case Shown::Check:
+        c.SetChecked(b.control, IntField(s, *key) != 0);
+        break;
+      case Shown::Spin:
+        c.SetValue(b.control, IntField(s, *key));
+        break;
+      case Shown::Radio: {
+        int index = IntField(s, *key);
+        c.SetSelection(b.control, index);
+        break;
+      }
+      case Shown::Profile:
+        if (s.ProfileName != "default") c.SetText(b.control, s.ProfileName);
+        break;
+      default:
+        c.SetText(b.control, ShowValue(s, *key, b.shown));
+        break;
+    }
+  }
+  ApplyCameraMode(station);
+}
+
+void LoadSettings(Station& station) {
+  station.Settings = LoadSettingsFile(station.SettingsFilePath());
+  ShowSettingsInForm(station);
+}
+
+void InstallSetupFormHandlers(Station& station) {
+  station.Setup.Subscribe([&station](const std::string& name, ControlProperty what) {
+    if (what != ControlProperty::Value && what != ControlProperty::Checked && what != ControlProperty::Selection) {
+      return;
+    }
+    for (const char* key : AtOnceKeys()) {
+      const Binding* b = FindBinding(key);
+      if (b && name == b->control) {
+        const bool namesWereFromFile = station.Settings.FilternamesFromFile;
+        TakeFromControl(station, key);
+        if (std::string(key) == "CameraMode") ApplyCameraMode(station);
+        ShowFilterFileWhenSwitchedOn(station, namesWereFromFile);
+      }
+    }
+  });
+}
+
+void SetupFormCreate(Station& station) {
+  LoadSettings(station);
+  LoadFilterTable(station.Filters, station.Paths.Home, station.Settings.FilternamesFromFile);
+  LoadFocusTable(station.Focus, station.Paths.Home);
+  FillProfileList(station);
+}
+
+void SetupFormShow(Station& station) { station.SetupProfileSaved = false; }
+
+bool ValidateSetupForm(Station& station) {
+  for (const auto& field : ValidatedFields()) {
+    if (std::string(field.key) == "AFposition") {
+      // The two autofocus spin fields come before the focus position and need no check.
+      station.Settings.AFsubframe = station.Setup.IntValue("AFsubframeSpinEdit");
+      station.Settings.AFbinning = station.Setup.IntValue("AFbinningSpinEdit");
+    }
+    const SettingKey* key = FindSettingKey(field.key);
+    if (!StoreValidated(station.Settings, *key, station.Setup.Text(field.control))) {
+      station.UiPort.ShowMessage(field.message);
+      return false;
+    }
+  }
+  station.Settings.EnableObservatoryControl = station.Setup.Checked("ObservatoryControlCheck");
+  return true;
+}
+
+bool SaveSettings(Station& station) {
+  static const char* const kDirectKeys[] = {"EnableObservatoryControl",
+                                            "Comport1",
+                                            "TempComport1",
+                                            "Park1Pierside",
+                                            "Park2Pierside",
+                                            "HomePierside",
+                                            "TrackingRange",
+                                            "PulseGuideSpeed",
+                                            "InvertRAguiding",
+                                            "InvertDECguiding",
+                                            "InvertPiersideguiding",
+                                            "OvercorrectionGuiding",
+                                            "SyncRange",
+                                            "CameraRotation",
+                                            "SyncBinning",
+                                            "ConvRaw2Fits",
+                                            "RootImagePath",
+                                            "WebmonitorPathname",
+                                            "FilternamesFromFile",
+                                            "SpectrumFilt",
+                                            "SpectrumMirror",
+                                            "Observername",
+                                            "TelescopeDescription",
+                                            "ProfileName",
+                                            "SerialPortPattern",
+                                            "ShutdownCommand",
+                                            "IndiServers",
+                                            "AlpacaHosts"};
+  for (const char* key : kDirectKeys) TakeFromControl(station, key);
+  // Unreadable numbers keep the value the record holds.
+  if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;
+  if (auto v = ParseFloat(station.Setup.Text("SpectrumRAEdit"))) station.Settings.SpectrumRA = *v;
+  std::string error;
+  if (!SaveSettingsFile(station.SettingsFilePath(), station.Settings, &error)) {
+    station.UiPort.ShowMessage("Settings not saved: " + error);
+    return false;
+  }
+  return true;
+}
+
+bool SetupOKButtonClick(Station& station) {
+  if (!ValidateSetupForm(station)) return false;
+  SaveSettings(station);
+  const auto& home = station.Paths.Home;
+  SaveFilterTable(station.Filters, home, station.Settings.FilternamesFromFile);
+  SaveFocusTable(station.Focus, home);
+  std::string name = station.Setup.Text("ProfileNameEdit");
+  if (!station.SetupProfileSaved && !name.empty()) {
+    if (station.UiPort.Ask("Save Profile as " + name + " ?")) SaveConfigBtnClick(station);
+  }
+  return true;
+}
+
+void SetupCancelButtonClick(Station& /*station*/) {
+  // Nothing to undo: the settings that take effect at once stay for this run, the rest
+  // was never taken over.
+}
+
+bool IsValidProfileName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> ListProfiles(const Station& station) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(station.Paths.Home, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto& path = it->path();
+    if (path.extension() != kProfileExtension || !it->is_regular_file(ec)) continue;
+    std::string name = path.stem().string();
+    if (name == "default") continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    std::string la = ToLowerAscii(a);
+    std::string lb = ToLowerAscii(b);
+    return la == lb ? a < b : la < lb;
+  });
+  return names;
+}
+
+void FillProfileList(Station& station) {
+  std::vector<std::string> items{""};
+  for (auto& name : ListProfiles(station)) items.push_back(std::move(name));
+  station.Setup.SetItems("ProfileComboBox", std::move(items));
+}
+
+void SaveConfigBtnClick(Station& station) {
+  std::string name = station.Setup.Text("ProfileNameEdit");
+  if (name.empty()) {
+    station.UiPort.ShowMessage("insert profile name first");
+    return;
+  }
+  if (!IsValidProfileName(name)) {
+    station.UiPort.ShowMessage("invalid profile name: " + name);
+    return;
+  }
+  SaveSettings(station);
+  auto target = ProfilePath(station, name);
+  std::error_code ec;
+  if (!std::filesystem::exists(target, ec)) {
+    CopyProfileFile(station, station.SettingsFilePath(), target);
+  } else if (station.UiPort.Ask("Overwrite Profile?")) {
+    CopyProfileFile(station, station.SettingsFilePath(), target);
+  }
+  FillProfileList(station);
+  station.UiPort.ShowMessage("Profile saved to " + name + kProfileExtension);
+  station.SetupProfileSaved = true;
+}
+
+void LoadConfigBtnClick(Station& station) {
+  std::string name = station.Setup.SelectedItem("ProfileComboBox");
+  if (name.empty()) {
+    station.UiPort.ShowMessage("no profile selected");
+    return;
+  }
+  if (!IsValidProfileName(name)) return;
+  const bool namesWereFromFile = station.Settings.FilternamesFromFile;
+  CopyProfileFile(station, ProfilePath(station, name), station.SettingsFilePath());
+  LoadSettings(station);
+  ShowFilterFileWhenSwitchedOn(station, namesWereFromFile);
+  station.Settings.ProfileName = name;
+  station.Setup.SetText("ProfileNameEdit", name);
+}
+
+void InstallSetupFormButtonHandlers(Station& station) {
+  auto on = [&station](const char* control, void (*handler)(Station&)) {
+    station.SetHandler("SetupForm1", control, handler);
+  };
+  on("SaveConfigBtn", SaveConfigBtnClick);
+  on("LoadConfigBtn", LoadConfigBtnClick);
+  on("TelscopeSelectButton", TelscopeSelectButtonClick);
+  on("CameraChooserBtn", CameraChooserBtnClick);
+  on("focusChoose", FocusChooseClick);
+  on("FilterwheelChooser", FilterwheelChooserClick);
+  on("FilterradClearBtn", FilterradClearBtnClick);
+  on("HorizonfileButton", HorizonfileButtonClick);
+  on("imagepathButton", ImagepathButtonClick);
+  on("SaveFilterTableButton", SaveFilterTableButtonClick);
+}
+
+void TelscopeSelectButtonClick(Station& station) {
+  std::string chosen = station.UiPort.ChooseDevice("Telescope", station.Setup.Text("TelescopeEdit"));
+  station.Setup.SetText("TelescopeEdit", chosen);
+  if (!chosen.empty()) station.Settings.TelescopeObject = chosen;
+}
+
+void FocusChooseClick(Station& station) {
+  std::string chosen = station.UiPort.ChooseDevice("Focuser", station.Setup.Text("FocusEdit"));
+  station.Setup.SetText("FocusEdit", chosen);
+  if (!chosen.empty()) station.Settings.FocuserObject = chosen;
+}
+
+void CameraChooserBtnClick(Station& station) {
+  std::string chosen = station.UiPort.ChooseDevice("Camera", "");
+  if (chosen.empty()) return;
+  station.Setup.SetText("ASCOMCameraEdit", chosen);
+  station.Settings.CameraObject = chosen;
+}
+
+void FilterwheelChooserClick(Station& station) {
+  std::string chosen = station.UiPort.ChooseDevice("Filterwheel", "");
+  if (chosen.empty()) return;
+  station.Setup.SetText("FilterwheelEdit", chosen);
+  station.Settings.FilterwheelObject = chosen;
+}
+
+void FilterradClearBtnClick(Station& station) {
+  station.Setup.SetText("FilterwheelEdit", "");
+  station.Settings.FilterwheelObject.clear();
+}
+
+void HorizonfileButtonClick(Station& station) {
+  FileDialogRequest request;
+  request.title = "Horizon file";
+  request.filter = "horizon file|*.txt|all files|*";
+  request.initialFolder = station.Paths.Home.string();
+  auto chosen = station.UiPort.ChooseFileToOpen(request);
+  if (!chosen) return;
+  station.Setup.SetText("HorizonFileEdit", *chosen);
+  station.Settings.Horizontdatei = *chosen;
+}
+
+void ImagepathButtonClick(Station& station) {
+  FileDialogRequest request;
+  request.title = "Default image path";
+  request.initialName = "select path";
+  request.initialFolder = station.Setup.Text("ImagepathEdit");
+  auto chosen = station.UiPort.ChooseFileToOpen(request);
+  if (!chosen) return;
+  std::string folder = std::filesystem::path(*chosen).parent_path().string();
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  station.Setup.SetText("ImagepathEdit", folder);
+}
+
+void SaveFilterTableButtonClick(Station& station) {
+  SaveFilterTable(station.Filters, station.Paths.Home, station.Settings.FilternamesFromFile);
+}
+
+namespace {
+
+// Converts and range-checks the text as the dialog's control for the key would.
+std::optional<std::string> ConvertLikeTheDialog(SettingsRecord& settings, const Controls& setup, const SettingKey* key,
+                                                const std::string& text) {
+  if (const ValidatedField* field = FindValidatedField(key->key)) {
+    if (!StoreValidated(settings, *key, text)) return std::string(field->message);
+    return std::nullopt;
+  }
+  const Binding* b = FindBinding(key->key);
+  switch (key->type) {
+    case SettingType::String:
+      if (RemoveControlCharacters(text) != text) return std::string(key->key) + " must not hold control characters";
+      settings.*std::get<std::string S::*>(key->field) = text;
+      return std::nullopt;
+    case SettingType::Bool: {
+      auto v = ParseInt(text);
+      if (!v || (*v != 0 && *v != 1)) return std::string(key->key) + " must be 0 or 1";
+      settings.*std::get<bool S::*>(key->field) = *v != 0;
+      return std::nullopt;
+    }
+    case SettingType::Int: {
+      auto v = ParseInt(text);
+      int lo = 0;
+      int hi = 0;
+      if (b && b->shown == Shown::Spin) {
+        const ControlState& c = setup.Get(b->control);
+        lo = static_cast<int>(c.minimum);
+        hi = static_cast<int>(c.maximum);
+      } else if (b && b->shown == Shown::Radio) {
+        hi = static_cast<int>(setup.Get(b->control).items.size()) - 1;
+      }
+      bool ranged = hi > lo;
+      if (!v || (ranged && (*v < lo || *v > hi))) {
+        if (!ranged) return std::string(key->key) + " must be an integer";
+        return std::string(key->key) + " must be an integer from " + std::to_string(lo) + " to " + std::to_string(hi);
+      }
+      settings.*std::get<int S::*>(key->field) = *v;
+      return std::nullopt;
+    }
+    default:
+      if (!ParseSettingValue(settings, *key, text)) return std::string(key->key) + " must be a number";
+      return std::nullopt;
+  }
+}
+
+// The value exactly as held, so that a change in the last digit shows.
+std::string ExactValue(const SettingsRecord& s, const SettingKey& key) {
+  switch (key.type) {
+    case SettingType::Double:
+      return FormatShortest(s.*std::get<double S::*>(key.field));
+    case SettingType::Single:
+      return FormatShortest(static_cast<double>(s.*std::get<float S::*>(key.field)));
+    case SettingType::String:
+      return s.*std::get<std::string S::*>(key.field);
+    default:
+      return FormatSettingValue(s, key);
+  }
+}
+
+// A value the dialog would show differently (rounded to its decimals, blanks trimmed) would be
+// saved differently the next time OK is pressed; and a key the loader never reads comes back
+// as its default. Such a value is refused rather than silently changed.
+std::optional<std::string> ChangedByTheDialog(const SettingsRecord& settings, const SettingKey& key,
+                                              const std::string& text) {
+  if (!key.readFromFile) {
+    if (ExactValue(settings, key) == ExactValue(SettingsRecord{}, key)) return std::nullopt;
+    return std::string(key.key) + " cannot be changed: it is always " + ExactValue(SettingsRecord{}, key);
+  }
+  const Binding* b = FindBinding(key.key);
+  const Shown shown = b ? b->shown : Shown::Text;
+  if (shown == Shown::Check || shown == Shown::Spin || shown == Shown::Radio) return std::nullopt;
+  const std::string shownText = ShowValue(settings, key, shown);
+  SettingsRecord back = settings;
+  const bool same = key.type == SettingType::String
+                        ? shownText == text
+                        : StoreValidated(back, key, shownText) && ExactValue(back, key) == ExactValue(settings, key);
+  if (same) return std::nullopt;
+  return std::string(key.key) + " cannot hold \"" + text + "\": the settings dialog keeps it as \"" + shownText + "\"";
+}
+
+}  // namespace
+
+std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& name,
+                                             const std::string& text) {
+  const SettingKey* key = FindSettingKey(name);
+  if (!key) return "Unknown setting " + name;
+  SettingsRecord changed = settings;
+  if (auto error = ConvertLikeTheDialog(changed, setup, key, text)) return error;
+  if (auto error = ChangedByTheDialog(changed, *key, text)) return error;
+  settings = std::move(changed);
+  return std::nullopt;
+}
+
+}  // namespace noctarbel

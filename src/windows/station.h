@@ -1,0 +1,116 @@
+#pragma once
+// The hub of a running station with its windows: the core, the plan table and the operator's
+// controls, with the Ui port every handler uses.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "windows/controls.h"
+#include "operations/station_core.h"
+#include "station/string_grid.h"
+#include "windows/ui.h"
+#include "windows/viewer_window.h"
+#include "imaging/display.h"
+#include "imaging/image_buffer.h"
+
+namespace noctarbel {
+
+inline constexpr int kPlanColumns = 17;
+
+// Operations of subsystems wired up above this layer (devices, horizon). An empty hook does
+// nothing (or answers false).
+struct StationHooks {
+  std::function<bool()> AnyDeviceConnected;  // telescope, camera or focuser
+  std::function<bool()> CameraCoolerOn;      // a connected camera whose cooler is on
+  std::function<void()> DisconnectDevices;   // telescope, camera, focuser
+  std::function<void()> StopManualFocusSeries;
+  // The camera window part's connect and disconnect (with their control changes).
+  std::function<void()> ConnectCamera;
+  std::function<void()> DisconnectCamera;
+};
+
+// The station with its operator's window: the core (settings, run-state, log, devices and
+// their operations) plus the windows' controls, the plan table, the timers and the handlers.
+class Station : public StationCore {
+ public:
+  Station(Runtime& clock, Ui& ui, StationPaths paths);
+  ~Station() override;
+
+  Ui& UiPort;
+
+  // The main window's controls and the settings dialog's.
+  Controls Main{"PilotForm1"};
+  Controls Setup{"SetupForm1"};
+
+  StringGrid Planer1{kPlanColumns, 2};
+
+  // The main window's timers (their handlers are set where their subsystems are wired up).
+  Timer Timer1;        // telescope status, 1000 ms
+  Timer StatusTimer;   // observatory status, 3000 ms
+  Timer CameraTimer1;  // camera temperature and cooler, 2000 ms
+  Timer ExposeTimer;   // repeated manual exposures, 200 ms
+  Timer FocusTimer;    // focuser display, 1000 ms
+  Timer WaitTimer;     // the executor's pauses, 1000 ms
+
+  StationHooks Hooks;
+
+  // Who follows a plan run (the command line's progress and events): a row begins, an image
+  // begins, a file was saved.
+  struct RunReports {
+    std::function<void(int row, const std::string& object)> RowStarted;
+    std::function<void(int image, int images, const std::string& filter)> ImageStarted;
+    std::function<void(const std::string& file, bool stack)> FileSaved;
+  } Reports;
+  // The plan's "ZZ" may switch the computer off (never in tests and simulated nights).
+  bool ShutdownAllowed = false;
+
+  // The camera controls' own state: the warm-up in progress, the manual exposure's image
+  // (its pixel block is reused from one exposure to the next).
+  bool WarmUpRequested = false;
+  Timgbuffer ExposureFrame;
+  // The image viewer window's own state (display mode, overlays); the window repaints when
+  // it hears of a change.
+  ViewerWindowState ViewerWindow;
+  std::function<void()> OnViewerChanged;
+  // The main window's preview picture (PaintBox1); the window repaints it when it hears of
+  // a new one.
+  Bitmap8 Preview;
+  int PreviewPaletteEntries = 256;
+  std::function<void()> OnPreviewChanged;
+
+  // The settings dialog saw a profile saved since it was last shown.
+  bool SetupProfileSaved = false;
+
+  // The operator's events: a button's click, a check box's click, an edit's or a list's change.
+  // Subsystems register their handlers by window and control name; the desktop program routes
+  // widget events here, and tests "click" the same way. Work is done by the operations, never
+  // by clicking another subsystem's control.
+  void SetHandler(const std::string& form, const std::string& control, std::function<void()> handler);
+  // The common case: a handler function that takes the station.
+  void SetHandler(const std::string& form, const std::string& control, void (*handler)(Station&));
+  bool HasHandler(const std::string& form, const std::string& control) const;
+  // Runs the control's handler; false when it has none (the control is inert).
+  bool Activate(const std::string& form, const std::string& control);
+  bool Activate(const std::string& control) { return Activate("PilotForm1", control); }
+
+  // Windows in the order they were created at start-up.
+  std::vector<std::string> CreatedForms;
+  // Controls of a secondary window, created on first use.
+  Controls& Form(const std::string& name);
+
+ private:
+  std::map<std::string, std::unique_ptr<Controls>> forms_;
+  std::map<std::string, std::function<void()>> handlers_;
+  int mainListener_ = 0;
+};
+
+// Writes the log to the image path (the main window's ImgPathEdit; a relative path counts
+// from the station folder) or, when that is empty,
+// to the station folder. False, without a message, when the file cannot be written.
+inline bool SaveLogFile(Station& station) { return station.SaveLogFile(); }
+
+}  // namespace noctarbel

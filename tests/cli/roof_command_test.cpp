@@ -1,0 +1,247 @@
+// noctarbel-cli's "devices" and "roof" commands against the roof emulator on a real
+// pseudo-terminal (the command runs on the real clock, so the roofs here travel fast). The
+// roof command is a safety net scripts rely on: its exit status must say what happened.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "station/settings.h"
+#include "roof_emulator.h"
+#include "tests/cli_runner.h"
+
+extern char** environ;
+
+namespace noctarbel::testing {
+namespace {
+
+using roofsim::PtyEmulator;
+using roofsim::RoofConfig;
+
+class RoofCommandTest : public ::testing::Test {
+ protected:
+  CliResult Run(const std::string& args) {
+    return RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(home.Path().string()) + " " + args, scratch);
+  }
+  void Save(const SettingsRecord& settings) { ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings)); }
+  void ChooseTelescope() {
+    SettingsRecord settings;
+    settings.TelescopeObject = "sim:telescope";
+    Save(settings);
+  }
+  std::string Port(const PtyEmulator& roof) { return "--port " + ShellQuote(roof.Path()); }
+
+  // Starts the command without waiting for it; its output goes to files in the scratch
+  // folder.
+  pid_t Start(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {NOCTARBEL_CLI, "--home", home.Path().string()};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    const std::string out = (scratch / "cli.out").string();
+    const std::string err = (scratch / "cli.err").string();
+    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, NOCTARBEL_CLI, &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+  }
+  int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  TempDir home;
+  TempDir scratch;
+};
+
+int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST_F(RoofCommandTest, DevicesListsTheChoicesPerType) {
+  CliResult result = Run("devices --json");
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  auto json = nlohmann::json::parse(result.out);
+  EXPECT_EQ(json["Telescope"][0]["id"], "sim:telescope");
+  EXPECT_EQ(json["Camera"][0]["id"], "sim:camera");
+  EXPECT_EQ(json["Focuser"][0]["id"], "sim:focuser");
+  EXPECT_EQ(json["Filterwheel"][0]["id"], "sim:filterwheel");
+  EXPECT_NE(Run("devices").out.find("Telescope:\n  sim:telescope"), std::string::npos);
+}
+
+TEST_F(RoofCommandTest, StatusReportsRoofAndRainAndWhyTheyAreUnknown) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.Rain = true;
+  auto roof = PtyEmulator::Roof(config);
+  CliResult result = Run("roof status --json " + Port(*roof));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "{\"roof\":1,\"rain\":1,\"controlled\":true}\n");
+  result = Run("roof status " + Port(*roof));
+  EXPECT_EQ(result.out, "roof: open\nrain: wet\n");
+
+  // A controller that does not answer is a line fault, not a rain-sensor fault.
+  roof->SetFault(roofsim::RoofFault::NoReply);
+  result = Run("roof status " + Port(*roof));
+  EXPECT_EQ(result.exitCode, 1);
+  const std::string cause = "(no reply from the roof controller on " + roof->Path() + ")";
+  EXPECT_EQ(result.out, "roof: undetermined " + cause + "\nrain: unknown " + cause + "\n");
+  EXPECT_EQ(result.err,
+            "noctarbel-cli: Observatory I/O error: no reply from the roof controller on " + roof->Path() + "\n");
+  result = Run("roof status --json --port " + ShellQuote((scratch / "none").string()));
+  EXPECT_EQ(result.exitCode, 1);
+  auto json = nlohmann::json::parse(result.out);
+  EXPECT_EQ(json["roof"], -1);
+  EXPECT_EQ(json["rain"], -1);
+  EXPECT_NE(json["error"].get<std::string>().find("none"), std::string::npos);
+}
+
+TEST_F(RoofCommandTest, WithControlOffNothingIsSentAndNothingClaimsSuccess) {
+  RoofConfig config;
+  config.StartOpen = true;
+  auto roof = PtyEmulator::Roof(config);
+  SettingsRecord settings;
+  settings.TelescopeObject = "sim:telescope";
+  settings.SerialPortPattern = roof->Path();  // the settings' port is the emulator
+  settings.EnableObservatoryControl = false;
+  Save(settings);
+
+  CliResult result = Run("roof status");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.out.find("roof: open (assumed: observatory control is off)"), std::string::npos);
+  result = Run("roof status --json");
+  EXPECT_EQ(result.out, "{\"roof\":1,\"rain\":0,\"controlled\":false}\n");
+  for (const char* action : {"open", "close"}) {
+    result = Run(std::string("roof ") + action);
+    EXPECT_EQ(result.exitCode, 1) << action;
+    EXPECT_EQ(result.err, "noctarbel-cli: Observatory control is off: the roof was not moved\n");
+    result = Run(std::string("roof ") + action + " --json");
+    EXPECT_EQ(result.exitCode, 1) << action;
+    EXPECT_EQ(nlohmann::json::parse(result.out)["ok"], false);
+    EXPECT_EQ(nlohmann::json::parse(result.out)["controlled"], false);
+  }
+  EXPECT_EQ(roof->RoofQueries(), 0);
+  EXPECT_EQ(roof->RoofPulses(), 0);
+}
+
+TEST_F(RoofCommandTest, UsageErrorsAreOneLineAndExitTwo) {
+  for (const char* args : {"roof open --port ''", "roof sideways", "roof"}) {
+    CliResult result = Run(args);
+    EXPECT_EQ(result.exitCode, 2) << args;
+    EXPECT_EQ(Lines(result.err), 1) << args << ": " << result.err;
+    EXPECT_TRUE(result.out.empty()) << args;
+  }
+}
+
+TEST_F(RoofCommandTest, CloseParksTheTelescopeThenClosesTheRoof) {
+  ChooseTelescope();
+  RoofConfig config;
+  config.StartOpen = true;
+  config.TravelSeconds = 0.3;
+  auto roof = PtyEmulator::Roof(config);
+  CliResult result = Run("roof close " + Port(*roof));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "Roof was closed\n");
+  EXPECT_EQ(roof->RoofStatus(), 0x02);
+
+  result = Run("roof open --json " + Port(*roof));
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "{\"ok\":true,\"status\":\"Roof is open\",\"roof\":1,\"rain\":0,\"controlled\":true}\n");
+}
+
+// Every failed roof command exits non-zero, with and without --json.
+TEST_F(RoofCommandTest, FailuresExitNonZeroWithAndWithoutJson) {
+  RoofConfig config;
+  config.StartOpen = true;
+  auto roof = PtyEmulator::Roof(config);
+  for (const char* action : {"open", "close"}) {
+    for (const char* json : {"", " --json"}) {
+      // No telescope chosen: it cannot be parked, so the roof stays.
+      CliResult result = Run(std::string("roof ") + action + json + " " + Port(*roof));
+      EXPECT_EQ(result.exitCode, 1) << action << json;
+      EXPECT_NE(result.err.find("No telescope is chosen"), std::string::npos) << result.err;
+      EXPECT_EQ(Lines(result.err), 1);
+      if (*json) {
+        EXPECT_EQ(nlohmann::json::parse(result.out)["ok"], false);
+      }
+    }
+  }
+  EXPECT_EQ(roof->RoofPulses(), 0);
+
+  // Rain: opening refused, also in JSON.
+  ChooseTelescope();
+  RoofConfig wet;
+  wet.Rain = true;
+  auto rainy = PtyEmulator::Roof(wet);
+  for (const char* json : {"", " --json"}) {
+    CliResult result = Run(std::string("roof open") + json + " " + Port(*rainy));
+    EXPECT_EQ(result.exitCode, 1) << json;
+    EXPECT_NE(result.err.find("Rain sensor"), std::string::npos) << result.err;
+  }
+  EXPECT_EQ(rainy->RoofPulses(), 0);
+}
+
+TEST_F(RoofCommandTest, RainWhileOpeningRunsTheEmergencyAndFails) {
+  ChooseTelescope();
+  RoofConfig config;
+  config.TravelSeconds = 3;
+  config.RainAtSeconds = 1.8;  // while the roof travels
+  auto roof = PtyEmulator::Roof(config);
+  CliResult result = Run("roof open " + Port(*roof));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "noctarbel-cli: Rain while the roof was opening: telescope parked, roof closed\n");
+  EXPECT_EQ(roof->RoofStatus(), 0x06);  // closed, raining
+  EXPECT_EQ(roof->RoofPulses(), 2);
+  EXPECT_FALSE(roof->RoofOutput());
+}
+
+TEST_F(RoofCommandTest, ASignalDuringThePulseSwitchesTheOutputOff) {
+  ChooseTelescope();
+  RoofConfig config;
+  config.TravelSeconds = 30;
+  for (int signals : {1, 2}) {
+    auto roof = PtyEmulator::Roof(config);
+    const pid_t pid = Start({"roof", "open", "--port", roof->Path()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!roof->RoofOutput() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(roof->RoofOutput()) << "the pulse never began";
+    // A second signal ends the program at once, switching the output off on the way.
+    for (int i = 0; i < signals; ++i) kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 128 + SIGTERM) << signals;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(roof->RoofOutput()) << signals;
+    if (signals == 1) {
+      EXPECT_NE(ReadFile(scratch / "cli.err").find("Interrupted by SIGTERM"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(RoofCommandTest, ASimulatedTelescopeCannotVouchForARealRoof) {
+  ChooseTelescope();
+  CliResult result = Run("roof open --port /dev/ttyS99");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(Lines(result.err), 1);
+  EXPECT_NE(result.err.find("sim:telescope"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("/dev/ttyS99"), std::string::npos) << result.err;
+  // Allowed: it goes on to the line, which is not there.
+  result = Run("roof open --allow-simulated-telescope --port /dev/ttyS99");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Observatory I/O error"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace noctarbel::testing

@@ -1,0 +1,344 @@
+#include "imaging/star_measure.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <tuple>
+#include <utility>
+
+#include "tests/imaging/direct_star_measure.h"
+#include "tests/imaging/synthetic_frames.h"
+
+namespace noctarbel {
+namespace {
+
+using testing::DirectFindBrightestStar;
+using testing::FrameRandom;
+
+void ExpectSameResult(const StarSearchResult& fast, const StarSearchResult& direct, const std::string& where) {
+  EXPECT_EQ(fast.Found, direct.Found) << where;
+  EXPECT_EQ(fast.X, direct.X) << where;
+  EXPECT_EQ(fast.Y, direct.Y) << where;
+  EXPECT_EQ(fast.Background, direct.Background) << where;
+  EXPECT_EQ(fast.Peak, direct.Peak) << where;
+  EXPECT_EQ(fast.Minimum, direct.Minimum) << where;
+}
+
+Timgbuffer Flat(int width, int height, int level) {
+  Timgbuffer image;
+  image.SetSize(width, height, PixelType::Bits16);
+  for (int y = 1; y <= height; ++y) {
+    for (int x = 1; x <= width; ++x) image.SetPixel(x, y, level);
+  }
+  return image;
+}
+
+// Random frames of every pixel type, with plateaus and repeated stars so that equal means
+// (ties) occur often.
+Timgbuffer RandomFrame(PixelType type, bool isUnsigned, int width, int height, FrameRandom& random) {
+  Timgbuffer image;
+  image.SetSize(width, height, type);
+  image.Unsigned = isUnsigned;
+  const int range = static_cast<int>(random.Below(3));  // 0: tiny values, many ties
+  for (int y = 1; y <= height; ++y) {
+    for (int x = 1; x <= width; ++x) {
+      int v =
+          range == 0 ? static_cast<int>(random.Below(4)) : 900 + static_cast<int>(random.Below(range == 1 ? 50 : 3000));
+      if (type == PixelType::Bits8) v = v % 256;
+      if (!isUnsigned && type == PixelType::Bits16) v -= 1500;
+      if (type == PixelType::Bits32) v = v * 3 - 2000;
+      const size_t i = static_cast<size_t>(y - 1) * width + (x - 1);
+      switch (type) {
+        case PixelType::Bits8:
+          image.PixelsAs<std::uint8_t>()[i] = static_cast<std::uint8_t>(v);
+          break;
+        case PixelType::Bits16:
+          image.PixelsAs<std::int16_t>()[i] = static_cast<std::int16_t>(v);
+          break;
+        case PixelType::Bits32:
+          image.PixelsAs<std::int32_t>()[i] = v;
+          break;
+        default:
+          image.PixelsAs<float>()[i] = static_cast<float>(v) + 0.25f * static_cast<float>(random.Below(4));
+          break;
+      }
+    }
+  }
+  // Identical bright spots: the same mean at several positions.
+  const int spots = 1 + static_cast<int>(random.Below(4));
+  const int value = type == PixelType::Bits8 ? 200 : 20000;
+  for (int s = 0; s < spots && width > 4 && height > 4; ++s) {
+    int x = 3 + static_cast<int>(random.Below(static_cast<std::uint32_t>(width - 4)));
+    int y = 3 + static_cast<int>(random.Below(static_cast<std::uint32_t>(height - 4)));
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) image.SetPixel(x + dx, y + dy, dx == 0 && dy == 0 ? value : value / 2);
+    }
+  }
+  return image;
+}
+
+TEST(FindBrightestStar, EqualsTheDirectScanOnRandomFramesOfEveryType) {
+  FrameRandom random(20240611);
+  const std::tuple<PixelType, bool> kinds[] = {{PixelType::Bits16, true},
+                                               {PixelType::Bits16, false},
+                                               {PixelType::Bits8, true},
+                                               {PixelType::Bits32, true},
+                                               {PixelType::Float32, true}};
+  const std::pair<int, int> sizes[] = {{11, 11}, {21, 22}, {22, 23}, {40, 33}, {64, 64}, {97, 41}, {12, 90}};
+  for (const auto& [type, isUnsigned] : kinds) {
+    for (const auto& [width, height] : sizes) {
+      for (int round = 0; round < 4; ++round) {
+        Timgbuffer image = RandomFrame(type, isUnsigned, width, height, random);
+        ExpectSameResult(FindBrightestStar(image), DirectFindBrightestStar(image),
+                         "type " + std::to_string(static_cast<int>(type)) + (isUnsigned ? "u " : "s ") +
+                             std::to_string(width) + "x" + std::to_string(height));
+      }
+    }
+  }
+}
+
+TEST(FindBrightestStar, EqualsTheDirectScanOnAStarField) {
+  Timgbuffer image;
+  testing::MakeStarField(image, 640, 480, 60, 7);
+  StarSearchResult fast = FindBrightestStar(image);
+  ExpectSameResult(fast, DirectFindBrightestStar(image), "star field");
+  EXPECT_TRUE(fast.Found);
+}
+
+// A small star whose brightest 9-pixel cross is centred on (x, y).
+void AddStar(Timgbuffer& image, int x, int y, double peak) { testing::AddGaussianStar(image, x, y, 1.2, peak); }
+
+TEST(FindBrightestStar, EqualStarsPickTheSmallerColumnThenTheSmallerRow) {
+  Timgbuffer image = Flat(100, 80, 1000);
+  AddStar(image, 60, 20, 8000);
+  AddStar(image, 40, 50, 8000);  // smaller column, larger row: scanned first column by column
+  AddStar(image, 40, 60, 8000);
+  StarSearchResult result = FindBrightestStar(image);
+  EXPECT_EQ(result.X, 40);
+  EXPECT_EQ(result.Y, 50);
+  ExpectSameResult(result, DirectFindBrightestStar(image), "ties");
+}
+
+TEST(FindBrightestStar, ALoneHotPixelIsNoStar) {
+  Timgbuffer image = Flat(100, 80, 1000);
+  image.SetPixel(50, 40, 60000);
+  StarSearchResult result = FindBrightestStar(image);
+  // Its own position fails centre < 5 * mean8; a neighbour's cross holds it, but no 3 x 3 ring
+  // around that neighbour stands out.
+  EXPECT_FALSE(result.X == 50 && result.Y == 40);
+  EXPECT_FALSE(result.Found);
+  ExpectSameResult(result, DirectFindBrightestStar(image), "hot pixel");
+}
+
+TEST(FindBrightestStar, IgnoresCandidatesNearTheEdge) {
+  Timgbuffer image = Flat(100, 80, 1000);
+  AddStar(image, 6, 40, 30000);  // its crosses end before column 11
+  AddStar(image, 40, 75, 30000);
+  AddStar(image, 70, 30, 5000);
+  StarSearchResult result = FindBrightestStar(image);
+  EXPECT_EQ(result.X, 70);
+  EXPECT_EQ(result.Y, 30);
+  EXPECT_TRUE(result.Found);
+  ExpectSameResult(result, DirectFindBrightestStar(image), "edge");
+}
+
+TEST(FindBrightestStar, PeakIsTheCentreOnlyWhenTheRingStandsMoreThan500AboveBackground) {
+  // The 8 pixels around the centre hold `ring`, the 12 beyond them a little less, so that the
+  // centre has the highest cross mean. The ring level that puts ring - background at exactly 500
+  // is searched (the background moves a little with the ring); then both sides are checked.
+  auto frame = [](int ring) {
+    Timgbuffer image = Flat(200, 200, 1000);
+    for (int dy = -2; dy <= 2; ++dy) {
+      for (int dx = -2; dx <= 2; ++dx) {
+        int d = std::max(std::abs(dx), std::abs(dy));
+        image.SetPixel(100 + dx, 100 + dy, d == 0 ? 4000 : d == 1 ? ring : 1100);
+      }
+    }
+    return image;
+  };
+  int atLimit = 0;
+  for (int ring = 1300; ring < 1700 && atLimit == 0; ++ring) {
+    Timgbuffer image = frame(ring);
+    StarSearchResult r = FindBrightestStar(image);
+    if (ring - r.Background == 500) atLimit = ring;
+  }
+  ASSERT_NE(atLimit, 0);
+  Timgbuffer at = frame(atLimit);
+  StarSearchResult r = FindBrightestStar(at);
+  EXPECT_EQ(r.X, 100);
+  EXPECT_EQ(r.Y, 100);
+  EXPECT_EQ(r.Peak, r.Background);
+  EXPECT_FALSE(r.Found);
+  Timgbuffer above = frame(atLimit + 1);
+  r = FindBrightestStar(above);
+  ASSERT_EQ(atLimit + 1 - r.Background, 501);
+  EXPECT_EQ(r.Peak, 4000);
+  EXPECT_TRUE(r.Found);
+}
+
+// Worked by hand. A 30 x 30 frame at level v with a star at (15, 15): +1260 in the centre, +504
+// on its 8 neighbours, +9 on the 16 pixels beyond. Every increment is a multiple of 9, so each
+// position's 9-pixel mean is exact, and each star pixel lies in the footprint of 9 scanned
+// positions (6..25): the sum of the means is 400 v + 1260 + 8 * 504 + 16 * 9 = 400 v + 5436,
+// the background Round((400 v + 5436) / 900) and the ring v + 504.
+//   v = 4: background Round(7.818) = 8, ring 508: 500 above, so the peak is the background.
+//   v = 5: background Round(8.262) = 8, ring 509: 501 above, so the peak is the centre, 1265.
+TEST(FindBrightestStar, RingTestWorkedByHand) {
+  auto frame = [](int v) {
+    Timgbuffer image = Flat(30, 30, v);
+    for (int dy = -2; dy <= 2; ++dy) {
+      for (int dx = -2; dx <= 2; ++dx) {
+        const int d = std::max(std::abs(dx), std::abs(dy));
+        image.SetPixel(15 + dx, 15 + dy, v + (d == 0 ? 1260 : d == 1 ? 504 : 9));
+      }
+    }
+    return FindBrightestStar(image);
+  };
+  StarSearchResult r = frame(4);
+  EXPECT_EQ(r.X, 15);
+  EXPECT_EQ(r.Y, 15);
+  EXPECT_EQ(r.Background, 8);
+  EXPECT_EQ(r.Peak, 8);
+  EXPECT_EQ(r.Minimum, 4);
+  EXPECT_FALSE(r.Found);
+  r = frame(5);
+  EXPECT_EQ(r.Background, 8);
+  EXPECT_EQ(r.Peak, 1265);
+  EXPECT_TRUE(r.Found);  // 1265 > 8 + 1000
+}
+
+TEST(FindBrightestStar, EmptyAndTinyFramesFindNothing) {
+  Timgbuffer empty = Flat(50, 40, 0);
+  StarSearchResult r = FindBrightestStar(empty);
+  EXPECT_FALSE(r.Found);
+  EXPECT_EQ(r.Background, 0);
+  EXPECT_EQ(r.Peak, 0);
+  EXPECT_EQ(r.X, 0);
+  Timgbuffer tiny = Flat(10, 40, 5000);
+  r = FindBrightestStar(tiny);
+  EXPECT_FALSE(r.Found);
+  EXPECT_EQ(r.Minimum, 65535);
+  Timgbuffer none;
+  EXPECT_FALSE(FindBrightestStar(none).Found);
+}
+
+TEST(FindBrightestStar, NegativeBackgroundWithoutCandidateIsNoStar) {
+  Timgbuffer image;
+  image.SetSize(30, 30, PixelType::Bits32);
+  for (int y = 1; y <= 30; ++y) {
+    for (int x = 1; x <= 30; ++x) image.SetPixel(x, y, -5000);
+  }
+  StarSearchResult r = FindBrightestStar(image);
+  EXPECT_EQ(r.X, 0);
+  EXPECT_FALSE(r.Found);  // peak (0) would exceed background + 1000
+}
+
+TEST(RingSum, CoversTheSquareOutline) {
+  Timgbuffer image = Flat(20, 20, 10);
+  EXPECT_EQ(RingSum(image, 10, 10, 0, 4), 6);
+  EXPECT_EQ(RingSum(image, 10, 10, 0, 40), 0);
+  EXPECT_EQ(RingSum(image, 10, 10, 1, 0), 80);
+  EXPECT_EQ(RingSum(image, 10, 10, 3, 0), 240);
+  EXPECT_EQ(RingSum(image, 1, 1, 1, 0), 30);  // outside pixels read 0
+}
+
+TEST(StarCentroid, WeightsPixelsAboveTheThreshold) {
+  Timgbuffer image = Flat(30, 30, 100);
+  image.SetPixel(10, 12, 300);
+  image.SetPixel(12, 12, 300);
+  int column = -7, row = -7;
+  ASSERT_TRUE(StarCentroid(image, 5, 20, 5, 20, 100, column, row));
+  EXPECT_EQ(column, 11);
+  EXPECT_EQ(row, 12);
+  column = row = -7;
+  EXPECT_FALSE(StarCentroid(image, 5, 20, 5, 20, 300, column, row));
+  EXPECT_EQ(column, -7);
+  // Half-way positions round to even: (10 + 11) / 2 = 10.5 -> 10.
+  image.SetPixel(12, 12, 100);
+  image.SetPixel(11, 12, 300);
+  ASSERT_TRUE(StarCentroid(image, 1, 30, 1, 30, 100, column, row));
+  EXPECT_EQ(column, 10);
+  int c2 = 0, r2 = 0;
+  ASSERT_TRUE(testing::DirectStarCentroid(image, 1, 30, 1, 30, 100, c2, r2));
+  EXPECT_EQ(c2, column);
+  EXPECT_EQ(r2, row);
+}
+
+TEST(HalfFluxDiameter, EqualsTheDirectFormulaOnStars) {
+  FrameRandom random(99);
+  for (int i = 0; i < 40; ++i) {
+    Timgbuffer image;
+    testing::FillSky(image, 120, 120, 200 + static_cast<int>(random.Below(800)), random.Below(3) * 10.0, random);
+    double sigma = 0.8 + random.Below(60) / 10.0;
+    testing::AddGaussianStar(image, 60 + random.Below(10) / 10.0, 60 + random.Below(10) / 10.0, sigma,
+                             2000 + random.Below(30000));
+    int r = 1 + static_cast<int>(random.Below(55));
+    double fast = HalfFluxDiameter(image, 60, 60, r);
+    double direct = testing::DirectHalfFluxDiameter(image, 60, 60, r);
+    EXPECT_EQ(fast, direct) << "radius " << r;
+  }
+}
+
+TEST(HalfFluxDiameter, FailsWithoutFluxOrWithAnUndefinedStep) {
+  Timgbuffer flat = Flat(50, 50, 0);
+  EXPECT_EQ(HalfFluxDiameter(flat, 25, 25, 10), -1);
+  Timgbuffer level = Flat(50, 50, 100);  // everything at or below twice the ring mean
+  EXPECT_EQ(HalfFluxDiameter(level, 25, 25, 10), -1);
+  EXPECT_EQ(HalfFluxDiameter(level, 25, 25, 0), -1);
+  EXPECT_EQ(HalfFluxDiameter(level, 25, 25, 1001), -1);
+  // All flux in the centre pixel: the walk ends at k = 0 and the next ring adds nothing.
+  Timgbuffer point = Flat(50, 50, 0);
+  point.SetPixel(25, 25, 1000);
+  EXPECT_EQ(HalfFluxDiameter(point, 25, 25, 5), -1);
+  EXPECT_EQ(testing::DirectHalfFluxDiameter(point, 25, 25, 5), -1);
+}
+
+// Worked by hand: a star of 100 in the centre and 25, 25, 100, 25 on the four axis pixels at
+// distances 1, 2, 3, 4, nothing at distance 5. With R = 5 the rings sum to 100, 100, 100, 400,
+// 100, 0: cum = 100, 200, 300, 700, 800, 800. The walk computes f = 1, 1, 0.875, 0.375 and stops
+// at k = 1, so HFD = 2 * ((400 - 200) / (300 - 200) + 1 - 1) = 4. On a sky of 10 with the star 20
+// higher the outer ring's 40 pixels give b = Round(400 / 20) = 20, twice the sky: the same 4.
+TEST(HalfFluxDiameter, WorkedByHand) {
+  auto star = [](int sky, int lift) {
+    Timgbuffer image = Flat(40, 40, sky);
+    image.SetPixel(20, 20, 100 + lift);
+    const int axis[] = {25, 25, 100, 25};
+    for (int d = 1; d <= 4; ++d) {
+      for (const auto& [dx, dy] : {std::pair{d, 0}, std::pair{-d, 0}, std::pair{0, d}, std::pair{0, -d}}) {
+        image.SetPixel(20 + dx, 20 + dy, axis[d - 1] + lift);
+      }
+    }
+    return image;
+  };
+  const Timgbuffer dark = star(0, 0);
+  EXPECT_EQ(RingSum(dark, 20, 20, 3, 0), 400);
+  EXPECT_DOUBLE_EQ(HalfFluxDiameter(dark, 20, 20, 5), 4.0);
+  EXPECT_DOUBLE_EQ(HalfFluxDiameter(star(10, 20), 20, 20, 5), 4.0);
+}
+
+TEST(HalfFluxDiameter, GrowsLinearlyWithDefocus) {
+  std::vector<double> radii, hfd;
+  for (double radius = 6; radius <= 30; radius += 4) {
+    Timgbuffer image = Flat(160, 160, 100);
+    testing::AddDefocusedStar(image, 80, 80, radius, 4.0e6);
+    radii.push_back(radius);
+    hfd.push_back(HalfFluxDiameter(image, 80, 80, 60));
+  }
+  // Least-squares line and its worst deviation.
+  double n = static_cast<double>(radii.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (size_t i = 0; i < radii.size(); ++i) {
+    sx += radii[i];
+    sy += hfd[i];
+    sxx += radii[i] * radii[i];
+    sxy += radii[i] * hfd[i];
+  }
+  double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  double intercept = (sy - slope * sx) / n;
+  for (size_t i = 0; i < radii.size(); ++i) EXPECT_NEAR(hfd[i], slope * radii[i] + intercept, 0.5) << radii[i];
+  EXPECT_GT(slope, 0.8);
+}
+
+}  // namespace
+}  // namespace noctarbel

@@ -1,0 +1,361 @@
+// The observatory: protocol decoding, the simulator mode, and the roof and sensor sequences
+// through the emulator on real pseudo-terminals, on the virtual clock.
+
+#include <gtest/gtest.h>
+
+#include "windows/observatory_window.h"
+#include "devices/serial_port.h"
+#include "tests/operations/observatory_fixture.h"
+
+namespace noctarbel::testing {
+namespace {
+
+TEST(ControllerProtocol, StatusBytesGiveRoofAndRainStates) {
+  EXPECT_EQ(RoofStateFromStatus(0x01), RoofState::Open);
+  EXPECT_EQ(RoofStateFromStatus(0x02), RoofState::Closed);
+  EXPECT_EQ(RoofStateFromStatus(0x03), RoofState::Undetermined);
+  EXPECT_EQ(RoofStateFromStatus(0x00), RoofState::Undetermined);
+  EXPECT_EQ(RoofStateFromStatus(0x05), RoofState::Open);
+  EXPECT_EQ(RainStateFromStatus(0x05), RainState::Wet);
+  EXPECT_EQ(RainStateFromStatus(0x01), RainState::Dry);
+  // A byte with bits the controller never sets is noise: neither "open" nor "dry".
+  EXPECT_EQ(RoofStateFromStatus(0xF9), RoofState::Undetermined);
+  EXPECT_EQ(RainStateFromStatus(0xA1), RainState::Unknown);
+  // One bit past the three the controller uses is enough to make a reply noise.
+  EXPECT_EQ(RoofStateFromStatus(0x09), RoofState::Undetermined);
+  EXPECT_EQ(RainStateFromStatus(0x08), RainState::Unknown);
+}
+
+TEST(SensorLines, BothValuesAreNeededAndMustBePlausible) {
+  auto reading = ParseSensorLine("Temperatur:12.30 Feuchte:65.40");
+  ASSERT_TRUE(reading);
+  EXPECT_DOUBLE_EQ(reading->Temperature, 12.3);
+  EXPECT_DOUBLE_EQ(reading->Humidity, 65.4);
+  EXPECT_TRUE(ParseSensorLine("Feuchte:-5.0 Temperatur:-12.3") == std::nullopt);  // humidity below 0
+  EXPECT_TRUE(ParseSensorLine("Temperatur:-5.00Feuchte:99.99"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:12.30"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:1x.30 Feuchte:65.40"));
+  EXPECT_FALSE(ParseSensorLine("Temperatur:999.9 Feuchte:65.40"));
+  EXPECT_EQ(roofsim::SensorLine(-12.345, 100), "Temperatur:-12.3 Feuchte:100.0\r\n");
+}
+
+TEST(SerialPortPaths, PortNumbersMapThroughThePattern) {
+  EXPECT_EQ(SerialDevicePath("/dev/ttyUSB{n-1}", 1), "/dev/ttyUSB0");
+  EXPECT_EQ(SerialDevicePath("/dev/ttyS{n}", 3), "/dev/ttyS3");
+  EXPECT_EQ(SerialDevicePath("/tmp/roof", 7), "/tmp/roof");
+}
+
+TEST(SerialPortPaths, APortThatIsNotASerialLineFails) {
+  TempDir dir;
+  WriteFile(dir / "plain", "x");
+  SerialPort port;
+  EXPECT_THROW(port.Open((dir / "plain").string(), SerialSettings{}), SerialError);
+  EXPECT_THROW(port.Open((dir / "missing").string(), SerialSettings{}), SerialError);
+  EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(ObservatoryTest, ConnectingShowsTheLampAndStartsTheStatusTimer) {
+  StartRoof(RoofConfig{});
+  station->Activate("IOConnectButton");
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+  EXPECT_FALSE(Main().Enabled("IOConnectButton"));
+  EXPECT_FALSE(Main().Enabled("SimulationButton"));
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "red");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_EQ(Main().Colour("RegensensorEdit"), "lime");
+}
+
+TEST_F(ObservatoryTest, AControllerThatDoesNotAnswerIsAnIOError) {
+  RoofConfig config;
+  config.Fault = RoofFault::NoReply;
+  PtyEmulator& roof = StartRoof(config);
+  station->Activate("IOConnectButton");
+  EXPECT_EQ(ui.LastMessage(), "Observatory I/O error");
+  EXPECT_EQ(Main().Colour("LED2"), "red");
+  EXPECT_EQ(roof.RoofQueries(), 5);
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Undetermined);
+  EXPECT_EQ(station->Observatory.GetRainState(), RainState::Unknown);
+}
+
+TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
+  PtyEmulator& roof = StartRoof(RoofConfig{});
+  // Pulled 50 ms after the port opened, before "set output 0x00".
+  Runtime::TimerId pull = clock->AddTimer(50, [&] {
+    clock->SetTimerEnabled(pull, false);
+    roof.Hangup();
+  });
+  clock->SetTimerEnabled(pull, true);
+  EXPECT_FALSE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(station->Observatory.ControllerReady());
+  EXPECT_EQ(roof.RoofPulses(), 0);
+  clock->RemoveTimer(pull);
+}
+
+TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
+  RoofConfig config;
+  config.StartOpen = true;
+  PtyEmulator& roof = StartRoof(config);
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
+  roof.Hangup();
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Undetermined);
+  EXPECT_EQ(station->Observatory.GetRainState(), RainState::Unknown);
+  StatusTick();
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "?");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "?");
+  EXPECT_FALSE(station->Observatory.PulseRoofMotor());
+}
+
+TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.Fault = RoofFault::BothSwitches;  // the controller answers 0x03
+  StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  Main().SetEnabled("DachAufButton", true);
+  Main().SetEnabled("DachZuButton", false);
+  Main().SetEnabled("BtnGoto", true);
+  StatusTick();
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "?");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "yellow");
+  EXPECT_TRUE(Main().Enabled("DachAufButton"));
+  EXPECT_FALSE(Main().Enabled("DachZuButton"));
+  EXPECT_TRUE(Main().Enabled("BtnGoto"));
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_FALSE(station->Run.AbortRequested);
+  EXPECT_EQ(Mount().SlewsStarted(), 0);
+}
+
+TEST_F(ObservatoryTest, RainWithTheRoofOpenStartsTheEmergencyOnTheNextTick) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.TravelSeconds = 5;
+  config.RainAtSeconds = 5;  // the controller answers 0x05 from then on
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_TRUE(Main().Enabled("DachZuButton"));
+  EXPECT_FALSE(station->Run.AbortRequested);
+
+  clock->Sleep(3000);
+  EXPECT_TRUE(station->Run.AbortRequested);
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
+  EXPECT_EQ(roof.RoofStatus(), 0x06);  // closed, still raining
+  const auto& lines = station->Log.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find(": Emergency! Going to park position"), std::string::npos);
+  EXPECT_NE(lines.back().find(":  roof is closed!"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt"));
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+}
+
+TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.Rain = true;
+  PtyEmulator& roof = StartRoof(config);
+  Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out
+  ConnectScope();
+  PlaceMount(180, 60);
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  StatusTick();
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::RainNotParked);
+  EXPECT_EQ(roof.RoofPulses(), 0);
+  EXPECT_EQ(station->Status(), "ALARM 2");
+}
+
+TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
+  RoofConfig config;
+  config.Fault = RoofFault::StuckMotor;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  const int queriesBefore = roof.RoofQueries();
+  const double start = SecondsNow();
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(roof.RoofPulses(), 1);
+  EXPECT_EQ(station->Status(), "Open error!");
+  // Rain checks before and after the park, state before the pulse, 16 polls, rain check at the end.
+  EXPECT_EQ(roof.RoofQueries() - queriesBefore, 20);
+  EXPECT_GE(SecondsNow() - start, 16);
+}
+
+TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
+  RoofConfig config;
+  config.TravelSeconds = 5;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(station->Status(), "Roof is open");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+
+  station->Run.RoofErrorState = RoofAlarm::CloseFailed;
+  Scope()->SetTracking(true);
+  EXPECT_TRUE(Close());
+  EXPECT_EQ(station->Status(), "Roof was closed");
+  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
+  EXPECT_EQ(roof.RoofStatus(), 0x02);
+  EXPECT_EQ(roof.RoofPulses(), 2);
+  EXPECT_FALSE(Scope()->Tracking());
+  // Already closed: nothing happens.
+  EXPECT_TRUE(Close());
+  EXPECT_EQ(roof.RoofPulses(), 2);
+}
+
+TEST_F(ObservatoryTest, TheRoofDoesNotMoveWhenTheParkFails) {
+  PtyEmulator& roof = StartRoof(RoofConfig{});
+  Mount().Config.SlewRateDegPerSec = 0.5;
+  ConnectScope();
+  PlaceMount(180, 60);
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(Open());
+  // The cause is kept: the park, not the roof, failed.
+  EXPECT_EQ(station->Status(), "Roof not opened: park position 1 not reached (Park position timeout error)");
+  EXPECT_EQ(roof.RoofPulses(), 0);
+}
+
+TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
+  RoofConfig config;
+  config.StartOpen = true;
+  PtyEmulator& roof = StartRoof(config);
+  station->Activate("IOConnectButton");
+  station->Activate("DachZuButton");
+  EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
+  EXPECT_EQ(station->Status(), "Error closing roof: telescope not connected");
+
+  // Open with the telescope disconnected: no park check, the question, then nothing moves.
+  ui.answers = {true};
+  roof.SetFault(RoofFault::None);
+  EXPECT_TRUE(ui.questions.empty());
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.questions.back(), "Telescope park position OK?");
+  EXPECT_EQ(ui.LastMessage(), "Open error!");
+  EXPECT_EQ(roof.RoofPulses(), 0);
+}
+
+TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
+  RoofConfig config;
+  config.TravelSeconds = 3;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  // Open: the park position check passes (the mount stands at park position 1), then two
+  // questions, then the mount goes to park position 1 and the roof opens.
+  ui.answers = {true, true};
+  station->Activate("DachAufButton");
+  ASSERT_EQ(ui.questions.size(), 2u);
+  EXPECT_EQ(ui.questions[0], "Telescope park position OK?");
+  EXPECT_EQ(ui.questions[1], "Park telescope and open roof?");
+  EXPECT_EQ(station->Status(), "Roof is opened");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+
+  ui.answers = {false};
+  station->Activate("DachZuButton");
+  EXPECT_EQ(ui.questions.back(), "Park telescope and close roof?");
+  EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
+  EXPECT_EQ(roof.RoofStatus(), 0x01);
+}
+
+TEST_F(ObservatoryTest, TheOpenButtonChecksTheParkPositionFirst) {
+  StartRoof(RoofConfig{});
+  ConnectScope();
+  station->Activate("IOConnectButton");
+  PlaceMount(180, 60);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
+  EXPECT_TRUE(ui.questions.empty());
+
+  Settings().Park1Pierside = 1;
+  PlaceMount(0, 0);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
+  EXPECT_TRUE(ui.questions.empty());
+}
+
+TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
+  PtyEmulator& sensor = StartSensor();
+  StartRoof(RoofConfig{});
+  station->Activate("IOConnectButton");
+  EXPECT_TRUE(ui.messages.empty());
+  StatusTick();
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "65.4");
+
+  sensor.SetSensorText("Temperatur:##.## Feuchte:65.40");
+  station->Observatory.ReadSensor();  // may still get a line sent before the change
+  EXPECT_FALSE(station->Observatory.ReadSensor());
+  clock->Sleep(30000);
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");  // kept for about a minute
+  clock->Sleep(33000);
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "?");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "?");
+
+  sensor.SetSensorText("");
+  sensor.SetSensorValues(-3.4, 91);
+  StatusTick();
+  StatusTick();
+  EXPECT_EQ(Main().Text("TemperaturEdit1"), "-3.4");
+  EXPECT_EQ(Main().Text("FeuchteEdit1"), "91.0");
+}
+
+TEST_F(ObservatoryTest, ASensorPortThatCannotBeOpenedIsReported) {
+  StartRoof(RoofConfig{});
+  Settings().TempComport1 = 2;
+  station->Observatory.SensorPathOverride = (dir / "no-such-port").string();
+  station->Activate("IOConnectButton");
+  EXPECT_EQ(ui.LastMessage(), "Error at temperature/humidity sensor 1");
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+}
+
+class ObservatorySimulatorTest : public DeviceFixture {};
+
+TEST_F(ObservatorySimulatorTest, TheSimulatorOpensAndClosesWithoutDialogs) {
+  Settings().EnableObservatoryControl = true;
+  station->Activate("SimulationButton");
+  EXPECT_TRUE(station->Observatory.SimulationMode);
+  EXPECT_TRUE(Main().Visible("SimulationLabel"));
+  EXPECT_FALSE(Main().Enabled("SimulationButton"));
+  EXPECT_EQ(Main().Colour("LED2"), "lime");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+
+  station->Activate("DachAufButton");
+  EXPECT_TRUE(ui.questions.empty());
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "lime");
+
+  station->Activate("DachZuButton");
+  clock->Sleep(3000);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
+}
+
+TEST_F(ObservatorySimulatorTest, WithoutObservatoryControlTheRoofCountsAsOpenAndDry) {
+  ConnectScope();
+  Main().SetEnabled("BtnGoto", false);
+  Main().SetEnabled("HomeButton", false);
+  StatusTimerTimer(*station);
+  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
+  EXPECT_EQ(Main().Colour("DachStatusEdit"), "grey");
+  EXPECT_EQ(Main().Text("RegensensorEdit"), "dry");
+  EXPECT_EQ(Main().Colour("RegensensorEdit"), "grey");
+  EXPECT_TRUE(Main().Enabled("BtnGoto"));
+  EXPECT_TRUE(Main().Enabled("HomeButton"));
+  EXPECT_TRUE(Main().Enabled("DachZuButton"));
+  EXPECT_TRUE(station->StatusTimer.Enabled());
+  EXPECT_TRUE(Open());
+  EXPECT_TRUE(Close());
+}
+
+}  // namespace
+}  // namespace noctarbel::testing

@@ -1,0 +1,219 @@
+// The observatory's safety rules, each checked on both sides of its limit, and the rain
+// emergency running inside another operation's wait: the interrupted operation must end
+// and send nothing more (an interrupted park must not slew under the closed roof).
+
+#include <gtest/gtest.h>
+
+#include "tests/operations/observatory_fixture.h"
+
+namespace noctarbel::testing {
+namespace {
+
+class SafetyTest : public ObservatoryTest {
+ protected:
+  // Runs `action` once, `seconds` from now on the virtual clock.
+  void At(double seconds, std::function<void()> action) {
+    auto id = std::make_shared<Runtime::TimerId>(0);
+    *id = clock->AddTimer(static_cast<int>(seconds * 1000), [this, id, action] {
+      clock->SetTimerEnabled(*id, false);
+      action();
+    });
+    clock->SetTimerEnabled(*id, true);
+    oneShots_.push_back(id);
+  }
+  ~SafetyTest() override {
+    for (auto& id : oneShots_) clock->RemoveTimer(*id);
+  }
+
+  // The observatory simulator: the roof is a variable, rain too.
+  void SimulatedObservatory(RoofState roof) {
+    station->Observatory.SimulationMode = true;
+    station->Observatory.SimRoof = roof;
+    ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  }
+
+  bool LogHas(const std::string& text) {
+    for (const auto& line : station->Log.Lines()) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  std::vector<std::shared_ptr<Runtime::TimerId>> oneShots_;
+};
+
+// ---- the rain emergency inside another operation
+
+TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
+  RoofConfig config;
+  config.StartOpen = true;
+  config.TravelSeconds = 5;
+  config.RainAtSeconds = 4;
+  PtyEmulator& roof = StartRoof(config);
+  Settings().Park2Az = 90;
+  Settings().Park2Alt = 5;
+  ConnectScope();
+  PlaceMount(200, 60);
+  station->Activate("IOConnectButton");  // starts the status timer
+  station->Activate("ParkButton2");
+
+  // The status timer saw the rain inside the park's wait, parked at P1 and closed the roof.
+  EXPECT_EQ(roof.RoofStatus(), 0x06);
+  EXPECT_TRUE(station->Run.AbortRequested);
+  EXPECT_TRUE(LogHas(": Emergency! Going to park position"));
+  // The P2 park ended there, with its reason, and sent nothing more.
+  EXPECT_TRUE(LogHas(": Park position 2 interrupted by the rain emergency"));
+  EXPECT_EQ(ui.LastMessage(), "Error at parking P2");
+  const SimSlew last = Mount().Slews().back();
+  EXPECT_TRUE(last.AltAz);
+  EXPECT_DOUBLE_EQ(last.First, 0);  // park position 1
+  EXPECT_DOUBLE_EQ(last.Second, 0);
+  const int slews = Mount().SlewsStarted();
+  clock->Sleep(60000);
+  EXPECT_EQ(Mount().SlewsStarted(), slews);
+  EXPECT_LT(AzimuthGap(Scope()->Azimuth(), 0), 0.3);
+  EXPECT_NEAR(Scope()->Altitude(), 0, 0.3);
+  EXPECT_EQ(roof.RoofStatus(), 0x06);
+}
+
+TEST_F(SafetyTest, AnEmergencyDuringAnOpeningClosesTheRoofAndTheOpeningStops) {
+  RoofConfig config;
+  config.TravelSeconds = 8;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  // Rain while the roof travels; the plan's own check starts the emergency (the status
+  // timer waits for an open roof).
+  At(3, [&] {
+    roof.SetRain(true);
+    EXPECT_EQ(station->Observatory.RainEmergency(), EmergencyOutcome::RoofClosed);
+  });
+  OperationContext op = Op();
+  const RoofMoveResult result = station->Observatory.OpenRoof(op);
+  EXPECT_FALSE(result.Ok);
+  EXPECT_EQ(op.Stop(), OperationStop::Preempted);
+  EXPECT_EQ(station->Status(), "Open error! Interrupted by the rain emergency");
+  // The emergency let the roof reach its switch, then closed it; the opening sent nothing
+  // after that.
+  EXPECT_EQ(roof.RoofStatus(), 0x06);
+  EXPECT_EQ(roof.RoofPulses(), 2);
+  clock->Sleep(20000);
+  EXPECT_EQ(roof.RoofPulses(), 2);
+}
+
+TEST_F(SafetyTest, AnEmergencyDuringAFocuserMoveEndsTheMove) {
+  SimulatedObservatory(RoofState::Open);
+  ConnectScope();
+  station->StatusTimer.Start();
+  station->Activate("FocusConnectButton");
+  World().Focuser.Config.StepsPerSecond = 50;
+  At(4, [&] { station->Observatory.SimRain = RainState::Wet; });
+  const double start = SecondsNow();
+  OperationContext op = Op();
+  EXPECT_FALSE(station->Focuser.MoveTo(op, 5600));  // 12 s of travel
+  EXPECT_LT(SecondsNow() - start, 10);
+  EXPECT_EQ(station->Status(), "Focuser move to 5600: Interrupted by the rain emergency");
+  EXPECT_EQ(station->Observatory.SimRoof, RoofState::Closed);
+  EXPECT_EQ(World().Focuser.MovesReceived(), 1);
+}
+
+// ---- opening needs dry weather that can be read
+
+TEST_F(SafetyTest, TheSimulatedRoofDoesNotOpenInRainOrWithAnUnreadableSensor) {
+  ConnectScope();
+  SimulatedObservatory(RoofState::Closed);
+  for (RainState rain : {RainState::Wet, RainState::Unknown}) {
+    station->Observatory.SimRain = rain;
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(station->Observatory.SimRoof, RoofState::Closed);
+    EXPECT_EQ(station->Status(), "Error: Rain sensor!");
+  }
+  station->Observatory.SimRain = RainState::Dry;
+  EXPECT_TRUE(Open());
+  EXPECT_EQ(station->Observatory.SimRoof, RoofState::Open);
+}
+
+TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
+  RoofConfig config;
+  config.Rain = true;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(station->Status(), "Error: Rain sensor!");
+
+  roof.SetRain(false);
+  roof.SetFault(RoofFault::NoReply);
+  EXPECT_FALSE(Open());
+  // Said as what it is: the line, not the sensor.
+  EXPECT_EQ(station->Status(), "Error: no reply from the roof controller on " + roof.Path());
+  EXPECT_EQ(roof.RoofPulses(), 0);
+}
+
+// ---- the roof moves only behind a park within 0.3 degrees of park position 1
+
+TEST_F(SafetyTest, TheRoofMovesOnlyBehindAParkWithinTolerance) {
+  Settings().ParkMethod = 0;  // the driver parks wherever its own park position is
+  Settings().Park1Az = 20;
+  Settings().Park1Alt = 10;
+  ConnectScope();
+  SimulatedObservatory(RoofState::Closed);
+  struct Case {
+    double AzOff;
+    double AltOff;
+    bool Moves;
+  };
+  for (const Case c :
+       {Case{0.31, 0, false}, Case{0, 0.31, false}, Case{-0.31, 0, false}, Case{0.29, 0, true}, Case{0, -0.29, true}}) {
+    SCOPED_TRACE(std::to_string(c.AzOff) + " / " + std::to_string(c.AltOff));
+    Mount().Config.ParkAzimuth = 20 + c.AzOff;
+    Mount().Config.ParkAltitude = 10 + c.AltOff;
+    station->Observatory.SimRoof = RoofState::Closed;
+    PlaceMount(200, 50);
+    EXPECT_EQ(Open(), c.Moves);
+    EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Open : RoofState::Closed);
+    station->Observatory.SimRoof = RoofState::Open;
+    PlaceMount(200, 50);
+    EXPECT_EQ(Close(), c.Moves);
+    EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Closed : RoofState::Open);
+  }
+}
+
+TEST_F(SafetyTest, AParkMaySlewForSixtySecondsPerWait) {
+  Settings().Park1Az = 0;
+  Settings().Park1Alt = 25;  // high enough for no approach slew
+  ConnectScope();
+  // Measure the park's slew at 1 degree per second, then set the rate for 59 s and 61 s.
+  Mount().Config.SlewRateDegPerSec = 1;
+  PlaceMount(0, 85);
+  const double start = SecondsNow();
+  Scope()->SlewToAltAz(0, 25);
+  while (Scope()->Slewing()) clock->Sleep(10);
+  const double distance = SecondsNow() - start - Mount().Config.SettleSeconds;
+  for (const auto& [seconds, parks] : {std::pair{59.0, true}, std::pair{61.0, false}}) {
+    SCOPED_TRACE(seconds);
+    Mount().Config.SlewRateDegPerSec = distance / (seconds - Mount().Config.SettleSeconds);
+    PlaceMount(0, 85);
+    OperationContext op = Op();
+    EXPECT_EQ(station->Mount.GotoParkPosition1(op), parks);
+    if (!parks) {
+      EXPECT_EQ(station->Status(), "Park position timeout error");
+    }
+  }
+}
+
+TEST_F(SafetyTest, TheRoofMotorGetsSixteenPolls) {
+  for (const auto& [travel, opens] : {std::pair{15.5, true}, std::pair{16.5, false}}) {
+    SCOPED_TRACE(travel);
+    RoofConfig config;
+    config.TravelSeconds = travel;
+    PtyEmulator& roof = StartRoof(config);
+    ASSERT_TRUE(station->Observatory.ConnectObservatory());
+    OperationContext op = Op();
+    EXPECT_EQ(station->Observatory.OpenRoofMotor(op), opens);
+    EXPECT_EQ(roof.RoofPulses(), 1);
+  }
+}
+
+}  // namespace
+}  // namespace noctarbel::testing
