@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "windows/astro_window.h"
+#include "station/site_sky.h"
 #include "station/plan_columns.h"
 #include "windows/station.h"
 #include "astro/transforms.h"

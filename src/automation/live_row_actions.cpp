@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "windows/astro_window.h"
+#include "station/site_sky.h"
 #include "station/plan_columns.h"
 #include "windows/station.h"
 #include "astro/horizon.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "windows/astro_window.h"
+#include "station/site_sky.h"
 #include "windows/station.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "windows/astro_window.h"
+#include "station/site_sky.h"
 #include "common/event_runtime.h"
 #include "station/settings.h"
 #include "astro/catalogue.h"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/event_runtime.h"
+#include "operations/manual_exposure.h"
 #include "operations/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
@@ -350,7 +351,7 @@ void RunGuideTest(CliContext& context, const GuideTestOptions& options) {
   core.Guiding.PrepareGuideRates();
   OperationContext op = core.BeginOperation();
   const GuidingTestResult result =
-      core.Guiding.RunGuidingTest(op, options.move, core.Guiding.ManualExposureSource(exposure),
+      core.Guiding.RunGuidingTest(op, options.move, ManualExposureSource(core, exposure),
                                   [&context](const std::string& text) { context.Note(text); });
   if (!result.Ok()) {
     const std::string message = GuidingCheckMessage(result.End);

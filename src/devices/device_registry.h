@@ -16,7 +16,6 @@
 namespace noctarbel {
 
 class Runtime;
-struct SettingsRecord;
 
 enum class DeviceType { Telescope, Camera, Focuser, FilterWheel };
 
@@ -31,13 +30,20 @@ struct DeviceChoice {
   std::string Description;
 };
 
-// What a backend gets when it lists or makes drivers: the station's clock, site and settings
-// (network backends find their servers there). Nothing of a particular backend: the
-// simulated world belongs to the simulator backend.
+// Where the network backends look for devices: the station's "IndiServers" and
+// "AlpacaHosts" settings as they stand.
+struct DeviceServers {
+  std::string IndiServers;
+  std::string AlpacaHosts;
+};
+
+// What a backend gets when it lists or makes drivers: the station's clock, site and the
+// servers to ask. Nothing of a particular backend: the simulated world belongs to the
+// simulator backend.
 struct DeviceContext {
   Runtime& Clock;
   SiteLocation Site;
-  const SettingsRecord& Settings;
+  DeviceServers Servers;
 };
 
 // One family of drivers. A backend that has no driver of a type keeps the default, which

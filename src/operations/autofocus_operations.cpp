@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
+#include "operations/camera_operations.h"
+#include "operations/focuser_wheel_operations.h"
 #include "common/number_text.h"
 #include "imaging/hot_pixel_filter.h"
 
@@ -57,16 +59,16 @@ std::string CalibrationMessage(FocusFailure failure) {
   }
 }
 
-int FocusOperations::SearchBinning() {
+int AutofocusOperations::SearchBinning() {
   try {
-    return core_.Camera.MaxBinX() == 1 ? 1 : 2;
+    return camera_.MaxBinX() == 1 ? 1 : 2;
   } catch (const std::exception&) {
     return 2;
   }
 }
 
-ExposureResult FocusOperations::Expose(OperationContext& op, const ExposureRequest& request, int hotPixelFactor) {
-  ExposureResult result = core_.Camera.TakeImage(op, request, frame_);
+ExposureResult AutofocusOperations::Expose(OperationContext& op, const ExposureRequest& request, int hotPixelFactor) {
+  ExposureResult result = camera_.TakeImage(op, request, frame_);
   if (!result.HasImage()) return result;
   if (hotPixelFactor > 0) HotPixelFilter(frame_, hotPixelFactor);
   if (Hooks.Calibrate) {
@@ -77,12 +79,12 @@ ExposureResult FocusOperations::Expose(OperationContext& op, const ExposureReque
   return result;
 }
 
-bool FocusOperations::MoveFocuser(OperationContext& op, int target) {
-  if (!core_.Focuser.HasDriver()) return false;
-  return core_.Focuser.MoveTo(op, target);
+bool AutofocusOperations::MoveFocuser(OperationContext& op, int target) {
+  if (!focuser_.HasDriver()) return false;
+  return focuser_.MoveTo(op, target);
 }
 
-FocusStar FocusOperations::LocateFocusStar(OperationContext& op, int b, int filterIndex, int hotPixelFactor) {
+FocusStar AutofocusOperations::LocateFocusStar(OperationContext& op, int b, int filterIndex, int hotPixelFactor) {
   FocusStar result;
   const SettingsRecord& s = core_.Settings;
   const int afBinning = std::max(1, s.AFbinning);
@@ -90,8 +92,8 @@ FocusStar FocusOperations::LocateFocusStar(OperationContext& op, int b, int filt
   int sensorWidth = 0;
   int sensorHeight = 0;
   try {
-    sensorWidth = core_.Camera.CameraXSize();
-    sensorHeight = core_.Camera.CameraYSize();
+    sensorWidth = camera_.CameraXSize();
+    sensorHeight = camera_.CameraYSize();
   } catch (const std::exception& e) {
     result.Failure = FocusFailure::CameraError;
     result.Error = std::string("camera error: ") + e.what();
@@ -128,7 +130,7 @@ FocusStar FocusOperations::LocateFocusStar(OperationContext& op, int b, int filt
   return result;
 }
 
-HfdMeasurement FocusOperations::MeasureMeanHfd(OperationContext& op, int n, int column, int row, int filterIndex) {
+HfdMeasurement AutofocusOperations::MeasureMeanHfd(OperationContext& op, int n, int column, int row, int filterIndex) {
   HfdMeasurement m;
   const SettingsRecord& s = core_.Settings;
   const int afBinning = std::max(1, s.AFbinning);
@@ -140,8 +142,8 @@ HfdMeasurement FocusOperations::MeasureMeanHfd(OperationContext& op, int n, int 
   }
   HfdSubframe frame;
   try {
-    frame = PlaceHfdSubframe(column, row, s.AFsubframe, core_.Camera.CameraXSize() / afBinning,
-                             core_.Camera.CameraYSize() / afBinning);
+    frame = PlaceHfdSubframe(column, row, s.AFsubframe, camera_.CameraXSize() / afBinning,
+                             camera_.CameraYSize() / afBinning);
   } catch (const std::exception& e) {
     m.Failure = FocusFailure::CameraError;
     m.Error = std::string("camera error: ") + e.what();
@@ -183,7 +185,7 @@ HfdMeasurement FocusOperations::MeasureMeanHfd(OperationContext& op, int n, int 
   return m;
 }
 
-AutofocusResult FocusOperations::Fail(AutofocusResult result, FocusFailure failure, const std::string& error) {
+AutofocusResult AutofocusOperations::Fail(AutofocusResult result, FocusFailure failure, const std::string& error) {
   result.Ok = false;
   result.Failure = failure;
   result.Error = "Autofocus: " + error;
@@ -191,7 +193,7 @@ AutofocusResult FocusOperations::Fail(AutofocusResult result, FocusFailure failu
   return result;
 }
 
-AutofocusResult FocusOperations::RunAutofocus(OperationContext& op, int filterIndex, const AutofocusOptions& options) {
+AutofocusResult AutofocusOperations::RunAutofocus(OperationContext& op, int filterIndex, const AutofocusOptions& options) {
   AutofocusResult result;
   SettingsRecord& s = core_.Settings;
   RunState& run = core_.Run;
@@ -206,7 +208,7 @@ AutofocusResult FocusOperations::RunAutofocus(OperationContext& op, int filterIn
     return Fail(result, FocusFailure::NotCalibrated, problem);
   }
 
-  if (core_.Focuser.HasDriver() && core_.Focuser.Linked()) {
+  if (focuser_.HasDriver() && focuser_.Linked()) {
     if (!MoveFocuser(op, p)) return Fail(result, FocusFailure::FocuserMove, "focuser move to " + std::to_string(p));
     result.Position = p;
   }
@@ -265,8 +267,8 @@ AutofocusResult FocusOperations::RunAutofocus(OperationContext& op, int filterIn
   int width = 0;
   int height = 0;
   try {
-    width = core_.Camera.CameraXSize();
-    height = core_.Camera.CameraYSize();
+    width = camera_.CameraXSize();
+    height = camera_.CameraYSize();
   } catch (const std::exception& e) {
     return Fail(result, FocusFailure::CameraError, std::string("camera error: ") + e.what());
   }
@@ -280,11 +282,11 @@ AutofocusResult FocusOperations::RunAutofocus(OperationContext& op, int filterIn
   return result;
 }
 
-void FocusOperations::ScanChanged() {
+void AutofocusOperations::ScanChanged() {
   if (OnScanChanged) OnScanChanged();
 }
 
-FocusFailure FocusOperations::MeasureFlank(OperationContext& op, const FocusStar& star, int meanPosition, int range,
+FocusFailure AutofocusOperations::MeasureFlank(OperationContext& op, const FocusStar& star, int meanPosition, int range,
                                            int count, int filterIndex, std::vector<VCurvePoint>& points,
                                            const std::function<void(const std::string&)>& onLine) {
   for (int position : CalibrationPositions(meanPosition, range, count)) {
@@ -300,7 +302,7 @@ FocusFailure FocusOperations::MeasureFlank(OperationContext& op, const FocusStar
   return FocusFailure::None;
 }
 
-VCurveScan FocusOperations::CalibrateVCurve(OperationContext& op, const VCurveRequest& request,
+VCurveScan AutofocusOperations::CalibrateVCurve(OperationContext& op, const VCurveRequest& request,
                                             const std::function<void(const std::string&)>& onLine) {
   scan_ = VCurveScan{};
   ScanChanged();
@@ -313,8 +315,8 @@ VCurveScan FocusOperations::CalibrateVCurve(OperationContext& op, const VCurveRe
   };
   const int p = request.MeanPosition;
   scan_.MeanPosition = p;
-  if (!core_.Focuser.HasDriver()) return fail(FocusFailure::NoFocuser, "");
-  if (!core_.Focuser.Linked() || p < 0) return fail(FocusFailure::NotLinked, "");
+  if (!focuser_.HasDriver()) return fail(FocusFailure::NoFocuser, "");
+  if (!focuser_.Linked() || p < 0) return fail(FocusFailure::NotLinked, "");
   if (!MoveFocuser(op, p)) return fail(op.MayContinue() ? FocusFailure::FocuserMove : FocusFailure::Interrupted, "");
 
   const FocusStar star = LocateFocusStar(op, SearchBinning(), request.FilterIndex, kCalibrationHotPixelFactor);
@@ -342,7 +344,7 @@ VCurveScan FocusOperations::CalibrateVCurve(OperationContext& op, const VCurveRe
   return scan_;
 }
 
-bool FocusOperations::StoreLines(const VFit& fit, std::string* error) {
+bool AutofocusOperations::StoreLines(const VFit& fit, std::string* error) {
   if (!fit.Usable()) {
     if (error) *error = fit.Problem();
     return false;

@@ -18,7 +18,9 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class CameraOperations;
+class FocuserOperations;
 struct ExposureRequest;
 struct ExposureResult;
 
@@ -99,16 +101,16 @@ struct VCurveScan {
   bool Ok() const { return Failure == FocusFailure::None; }
 };
 
-class FocusOperations {
+class AutofocusOperations {
  public:
   // Steps the autofocus run measures its first HFD outside the base position.
   static constexpr int kFirstOffsetSteps = 400;
   // A frame whose star reaches this level is taken as saturated.
   static constexpr int kSaturatedAdu = 65000;
 
-  explicit FocusOperations(StationCore& core) : core_(core) {}
-  FocusOperations(const FocusOperations&) = delete;
-  FocusOperations& operator=(const FocusOperations&) = delete;
+  AutofocusOperations(StationState& state, CameraOperations& camera, FocuserOperations& focuser) : core_(state), camera_(camera), focuser_(focuser) {}
+  AutofocusOperations(const AutofocusOperations&) = delete;
+  AutofocusOperations& operator=(const AutofocusOperations&) = delete;
 
   FocusImageHooks Hooks;
 
@@ -150,7 +152,9 @@ class FocusOperations {
   AutofocusResult Fail(AutofocusResult result, FocusFailure failure, const std::string& error);
   void ScanChanged();
 
-  StationCore& core_;
+  StationState& core_;
+  CameraOperations& camera_;
+  FocuserOperations& focuser_;
   Timgbuffer frame_;  // the pixel block is reused from one exposure to the next
   VCurveScan scan_;
 };

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
+#include "operations/focuser_wheel_operations.h"
 #include "astro/time.h"
 #include "common/number_text.h"
 #include "imaging/header_cards.h"
@@ -140,7 +141,7 @@ void CameraOperations::Disconnect() {
 }
 
 namespace {
-std::shared_ptr<ICamera> Require(StationCore& core) {
+std::shared_ptr<ICamera> Require(StationState& core) {
   auto camera = core.Devices.Camera;
   if (!camera) throw DeviceError("Camera not connected");
   return camera;
@@ -223,7 +224,7 @@ ExposureResult CameraOperations::TakeImage(OperationContext& op, const ExposureR
   } catch (const std::exception& e) {
     return Fail(ExposureEnd::Failed, std::string("Camera error: ") + e.what());
   }
-  if (!core_.FilterWheel.Select(op, request.Filter)) {
+  if (!filterWheel_.Select(op, request.Filter)) {
     if (!op.MayContinue()) return Fail(ExposureEnd::Interrupted, op.StopText());
     // Images through the wrong filter are of no use: the same as a camera failure.
     return Fail(ExposureEnd::Failed, core_.Status());

@@ -13,7 +13,8 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class FilterWheelOperations;
 class Timgbuffer;
 struct ImageArrayData;
 
@@ -67,7 +68,7 @@ bool ImageFromArray(const ImageArrayData& array, Timgbuffer& image, std::string&
 
 class CameraOperations {
  public:
-  explicit CameraOperations(StationCore& core) : core_(core) {}
+  CameraOperations(StationState& state, FilterWheelOperations& filterWheel) : core_(state), filterWheel_(filterWheel) {}
   CameraOperations(const CameraOperations&) = delete;
   CameraOperations& operator=(const CameraOperations&) = delete;
 
@@ -112,7 +113,8 @@ class CameraOperations {
   bool ReadImage(Timgbuffer& image, std::string& error);
   std::string FilterNameInUse();
 
-  StationCore& core_;
+  StationState& core_;
+  FilterWheelOperations& filterWheel_;
   std::optional<int> gain_;
   bool exposureStopped_ = false;
 };

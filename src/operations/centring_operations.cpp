@@ -1,6 +1,8 @@
 #include "operations/centring_operations.h"
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
+#include "operations/camera_operations.h"
+#include "operations/mount_operations.h"
 #include "common/number_text.h"
 #include "imaging/star_measure.h"
 #include "imaging/hot_pixel_filter.h"
@@ -23,11 +25,11 @@ double CentringOperations::ScaleOf(const Timgbuffer& image) const {
 }
 
 bool CentringOperations::MoveBy(OperationContext& op, const StarOffset& offset) {
-  if (!NeedsCorrectingMove(offset) || !core_.Mount.Connected()) return false;
+  if (!NeedsCorrectingMove(offset) || !mount_.Connected()) return false;
   // Only a mount that says it is on the west side gets the mirrored move; one that cannot
   // tell is taken as it stands.
-  const SkyMove move = CorrectingMove(offset, core_.Mount.SideOfPier() == PierSide::West);
-  if (!core_.Mount.MoveXY(op, move.X, move.Y)) return false;
+  const SkyMove move = CorrectingMove(offset, mount_.SideOfPier() == PierSide::West);
+  if (!mount_.MoveXY(op, move.X, move.Y)) return false;
   op.Wait(kSettleMs);
   return true;
 }
@@ -62,7 +64,7 @@ SyncResult CentringOperations::CenterAndSync(OperationContext& op, double raHour
   SyncImageSource take = source;
   if (!take) {
     take = [this, frame](OperationContext& o, Timgbuffer& image) {
-      if (!core_.Camera.TakeImage(o, frame, image).HasImage()) return false;
+      if (!camera_.TakeImage(o, frame, image).HasImage()) return false;
       if (Hooks.Calibrate) Hooks.Calibrate(image, frame.Filter + 1);
       if (Hooks.Show) Hooks.Show(image);
       return true;
@@ -105,8 +107,8 @@ SyncResult CentringOperations::CenterAndSync(OperationContext& op, double raHour
     result.Pixels = third.Pixels;
   }
   if (!op.MayContinue()) return result;
-  if (SyncWithinRange(result.Offset, rangeArcsec) && core_.Mount.Connected()) {
-    if (core_.Mount.SyncToCoordinates(raHours, decDeg)) {
+  if (SyncWithinRange(result.Offset, rangeArcsec) && mount_.Connected()) {
+    if (mount_.SyncToCoordinates(raHours, decDeg)) {
       result.Synced = true;
       Log(result, ": center&sync OK");
     }

@@ -17,7 +17,9 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class CameraOperations;
+class MountOperations;
 class Timgbuffer;
 
 struct CentringResult {
@@ -45,7 +47,7 @@ class CentringOperations {
   // The mount settles this long after a correcting move.
   static constexpr int kSettleMs = 5000;
 
-  explicit CentringOperations(StationCore& core) : core_(core) {}
+  CentringOperations(StationState& state, CameraOperations& camera, MountOperations& mount) : core_(state), camera_(camera), mount_(mount) {}
   CentringOperations(const CentringOperations&) = delete;
   CentringOperations& operator=(const CentringOperations&) = delete;
 
@@ -68,7 +70,9 @@ class CentringOperations {
   void Log(SyncResult& result, const std::string& line);
   double ScaleOf(const Timgbuffer& image) const;
 
-  StationCore& core_;
+  StationState& core_;
+  CameraOperations& camera_;
+  MountOperations& mount_;
 };
 
 }  // namespace noctarbel

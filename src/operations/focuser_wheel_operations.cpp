@@ -1,6 +1,6 @@
 #include "operations/focuser_wheel_operations.h"
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
 #include "common/number_text.h"
 
 namespace noctarbel {

@@ -12,7 +12,7 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
 class IFilterWheel;
 
 // Polls of one second a focuser move may take; arriving at the last one counts as late.
@@ -27,7 +27,7 @@ struct FocuserReading {
 
 class FocuserOperations {
  public:
-  explicit FocuserOperations(StationCore& core) : core_(core) {}
+  explicit FocuserOperations(StationState& state) : core_(state) {}
   FocuserOperations(const FocuserOperations&) = delete;
   FocuserOperations& operator=(const FocuserOperations&) = delete;
 
@@ -45,12 +45,12 @@ class FocuserOperations {
   bool MoveTo(OperationContext& op, int target);
 
  private:
-  StationCore& core_;
+  StationState& core_;
 };
 
 class FilterWheelOperations {
  public:
-  explicit FilterWheelOperations(StationCore& core) : core_(core) {}
+  explicit FilterWheelOperations(StationState& state) : core_(state) {}
   FilterWheelOperations(const FilterWheelOperations&) = delete;
   FilterWheelOperations& operator=(const FilterWheelOperations&) = delete;
 
@@ -73,7 +73,7 @@ class FilterWheelOperations {
   void FillFilterLists(const std::vector<std::string>& names, const std::vector<int>& offsets);
   void Report(const std::string& text);
 
-  StationCore& core_;
+  StationState& core_;
 };
 
 }  // namespace noctarbel

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <memory>
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
+#include "operations/mount_operations.h"
+#include "operations/centring_operations.h"
 #include "common/number_text.h"
 #include "imaging/guide_star.h"
 #include "imaging/image_buffer.h"
@@ -50,7 +52,7 @@ GuideDecision GuidingOperations::GuideStep(OperationContext& op, const Timgbuffe
   if (!d.Status.empty()) core_.SetStatus(d.Status);
   if (OnMarker) OnMarker(GuideMarker{d.MarkerOn, d.MarkerBox, d.MarkerX, d.MarkerY});
   int longest = 0;
-  if (d.Correct) core_.Mount.PulseGuideXY(op, d.CorrectionX, d.CorrectionY, &longest);
+  if (d.Correct) mount_.PulseGuideXY(op, d.CorrectionX, d.CorrectionY, &longest);
   // The next image is measured against a mount that has finished its correction.
   if (d.Settle && op.Pump()) op.Wait(std::max(kSettleMs, longest));
   return d;
@@ -58,20 +60,11 @@ GuideDecision GuidingOperations::GuideStep(OperationContext& op, const Timgbuffe
 
 std::pair<double, double> GuidingOperations::PrepareGuideRates() {
   const double speed = core_.Settings.PulseGuideSpeed;
-  if (!core_.Mount.HasDriver()) return {speed, speed};
-  if (core_.Mount.Connected()) core_.Mount.SetGuideRates(speed / 3600.0);
+  if (!mount_.HasDriver()) return {speed, speed};
+  if (mount_.Connected()) mount_.SetGuideRates(speed / 3600.0);
   ratesSet_ = true;
-  if (auto rates = core_.Mount.GuideRates()) return {rates->first * 3600.0, rates->second * 3600.0};
+  if (auto rates = mount_.GuideRates()) return {rates->first * 3600.0, rates->second * 3600.0};
   return {speed, speed};
-}
-
-StarOffsetSource GuidingOperations::ManualExposureSource(const ManualExposure& request) {
-  auto image = std::make_shared<Timgbuffer>();
-  return [this, request, image](OperationContext& op) -> std::optional<StarOffset> {
-    const ManualExposureResult result = TakeManualExposure(core_, op, request, *image);
-    if (!result.Exposure.HasImage() || !result.Star.Found) return std::nullopt;
-    return result.Offset;
-  };
 }
 
 std::optional<StarOffset> GuidingOperations::Measure(OperationContext& op, const StarOffsetSource& measure) {
@@ -81,7 +74,7 @@ std::optional<StarOffset> GuidingOperations::Measure(OperationContext& op, const
 }
 
 bool GuidingOperations::Pulse(OperationContext& op, double x, double y, int* longestMs) {
-  return core_.Mount.PulseGuideXY(op, x, y, longestMs);
+  return mount_.PulseGuideXY(op, x, y, longestMs);
 }
 
 GuidingTestResult GuidingOperations::RunGuidingTest(OperationContext& op, int moveArcsec,
@@ -91,12 +84,12 @@ GuidingTestResult GuidingOperations::RunGuidingTest(OperationContext& op, int mo
   const double speed = std::max(1, s.PulseGuideSpeed);
   result.RaRate = result.DecRate = speed;
   if (ratesSet_) {
-    if (auto rates = core_.Mount.GuideRates()) {
+    if (auto rates = mount_.GuideRates()) {
       result.RaRate = rates->first * 3600.0;
       result.DecRate = rates->second * 3600.0;
     }
   }
-  if (!core_.Mount.Connected()) {
+  if (!mount_.Connected()) {
     result.End = GuidingCheckEnd::NotConnected;
     return result;
   }
@@ -109,7 +102,7 @@ GuidingTestResult GuidingOperations::RunGuidingTest(OperationContext& op, int mo
   if (acknowledge) acknowledge(GuidingTestMoveText(moveArcsec));
   // The pulse may be turned round on the west side of the pier; the image is turned round
   // there in any case.
-  const bool west = core_.Mount.SideOfPier() == PierSide::West;
+  const bool west = mount_.SideOfPier() == PierSide::West;
   const bool mirrored = west && s.InvertPiersideguiding;
   int longest = 0;
   if (!Pulse(op, moveArcsec, 0, &longest)) return ended(GuidingCheckEnd::PulseFailed);
@@ -137,11 +130,11 @@ MovementCheckResult GuidingOperations::RunMovementCheck(OperationContext& op, in
     result.End = op.MayContinue() ? end : GuidingCheckEnd::Interrupted;
     return result;
   };
-  if (!core_.Mount.Connected()) return ended(GuidingCheckEnd::NotConnected);
+  if (!mount_.Connected()) return ended(GuidingCheckEnd::NotConnected);
   std::optional<StarOffset> offset = Measure(op, measure);
   if (!offset) return ended(GuidingCheckEnd::NoStar);
   // Centre the star as the centre button does: the move, the settling, a new exposure.
-  core_.Centring.MoveBy(op, *offset);
+  centring_.MoveBy(op, *offset);
   if (!op.MayContinue()) return ended(GuidingCheckEnd::Interrupted);
   const std::optional<StarOffset> before = Measure(op, measure);
   if (!before) return ended(GuidingCheckEnd::NoStar);

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "operations/manual_exposure.h"
+#include "operations/camera_operations.h"
 #include "guiding/guide_step.h"
 #include "guiding/guiding_test_math.h"
 #include "guiding/star_offset.h"
@@ -17,7 +17,9 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class MountOperations;
+class CentringOperations;
 class Timgbuffer;
 
 // The viewer's guide marker: the tracking box around the reference star.
@@ -70,7 +72,7 @@ class GuidingOperations {
   // The guiding test and the movement check wait this long after each exposure.
   static constexpr int kAfterExposureMs = 1000;
 
-  explicit GuidingOperations(StationCore& core) : core_(core) {}
+  GuidingOperations(StationState& state, MountOperations& mount, CentringOperations& centring) : core_(state), mount_(mount), centring_(centring) {}
   GuidingOperations(const GuidingOperations&) = delete;
   GuidingOperations& operator=(const GuidingOperations&) = delete;
 
@@ -98,14 +100,14 @@ class GuidingOperations {
   MovementCheckResult RunMovementCheck(OperationContext& op, int moveArcsec, const StarOffsetSource& measure,
                                        const Acknowledge& acknowledge);
 
-  // A StarOffsetSource that takes the exposure with TakeManualExposure.
-  StarOffsetSource ManualExposureSource(const ManualExposure& request);
 
  private:
   std::optional<StarOffset> Measure(OperationContext& op, const StarOffsetSource& measure);
   bool Pulse(OperationContext& op, double x, double y, int* longestMs);
 
-  StationCore& core_;
+  StationState& core_;
+  MountOperations& mount_;
+  CentringOperations& centring_;
   bool ratesSet_ = false;  // the rates were set when the test window was shown
 };
 

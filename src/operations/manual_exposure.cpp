@@ -66,4 +66,13 @@ ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op,
   return result;
 }
 
+StarOffsetSource ManualExposureSource(StationCore& core, const ManualExposure& request) {
+  auto image = std::make_shared<Timgbuffer>();
+  return [&core, request, image](OperationContext& op) -> std::optional<StarOffset> {
+    const ManualExposureResult result = TakeManualExposure(core, op, request, *image);
+    if (!result.Exposure.HasImage() || !result.Star.Found) return std::nullopt;
+    return result.Offset;
+  };
+}
+
 }  // namespace noctarbel

@@ -4,7 +4,7 @@
 // star and its offset from the centre. The main window's exposure button and
 // `noctarbel-cli expose` both take their images through it.
 
-#include "operations/camera_operations.h"
+#include "operations/guiding_operations.h"
 #include "imaging/star_measure.h"
 #include "guiding/star_offset.h"
 
@@ -39,5 +39,8 @@ struct ManualExposureResult {
 
 ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op, const ManualExposure& request,
                                         Timgbuffer& image);
+
+// Star offsets measured by manual exposures of `request` (the guiding test's measurements).
+StarOffsetSource ManualExposureSource(StationCore& core, const ManualExposure& request);
 
 }  // namespace noctarbel

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "windows/astro_window.h"
-#include "operations/station_core.h"
+#include "station/site_sky.h"
+#include "station/station_state.h"
+#include "operations/observatory_operations.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
@@ -183,7 +184,7 @@ bool MountOperations::WaitWhileSlewing(OperationContext& op, ITelescope& scope, 
 
 GotoOutcome MountOperations::GotoJ2000(double raHours, double decDeg) {
   if (!Connected()) return GotoOutcome::NotConnected;
-  if (core_.Observatory.GetRoofState() != RoofState::Open) return GotoOutcome::RoofNotOpen;
+  if (observatory_.GetRoofState() != RoofState::Open) return GotoOutcome::RoofNotOpen;
   const HorizontalPosition here = StationEquatorialToHorizontal(core_, raHours * 15.0, decDeg);
   if (HorizonAltitude(core_.Horizon, here.Azimuth) > here.Altitude) return GotoOutcome::BelowHorizon;
   try {
@@ -211,7 +212,7 @@ bool MountOperations::SlewAndWait(OperationContext& op, double raHours, double d
   if (!scope || !Connected()) return false;
   if (!op.MayContinue()) return Interrupted(op, "Slew");
   // The tube must not sweep under a roof that is not open.
-  if (core_.Observatory.GetRoofState() != RoofState::Open) {
+  if (observatory_.GetRoofState() != RoofState::Open) {
     core_.SetStatus("Roof is not open!");
     return false;
   }
@@ -394,7 +395,7 @@ bool MountOperations::ParkSteps(OperationContext& op, ITelescope& scope, const P
     // Low park positions are reached from 30 degrees up at the park azimuth, so the tube
     // never sweeps low through the open roof's frame.
     if (std::abs(AzimuthDifference(park.Azimuth, scope.Azimuth())) > kVerifyDeg && park.Altitude < kLowParkAltitude &&
-        core_.Observatory.GetRoofState() == RoofState::Open) {
+        observatory_.GetRoofState() == RoofState::Open) {
       if (!op.MayContinue()) return Interrupted(op, park.Name);
       scope.SlewToAltAz(NormalizeAzimuth(park.Azimuth), kApproachAltitude);
       if (!WaitWhileSlewing(op, scope, kParkTimeoutSteps)) return waitFailed();
@@ -484,7 +485,7 @@ ParkCheck MountOperations::CheckParkPosition1() {
 }
 
 HomeOutcome MountOperations::HomeCalibration(OperationContext& op) {
-  const RoofState roof = core_.Observatory.GetRoofState();
+  const RoofState roof = observatory_.GetRoofState();
   auto scope = core_.Devices.Telescope;
   if (!scope || !Connected() || roof != RoofState::Open) {
     core_.SetStatus(roof == RoofState::Open ? "Telescope not connected" : "Roof is not open!");

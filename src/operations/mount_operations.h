@@ -16,7 +16,8 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class ObservatoryOperations;
 class ITelescope;
 
 // The once-a-second status of a connected mount.
@@ -48,7 +49,7 @@ enum class HomeOutcome { Done, NotPossible, NotConnected, RoofNotOpen, Interrupt
 
 class MountOperations {
  public:
-  explicit MountOperations(StationCore& core) : core_(core) {}
+  MountOperations(StationState& state, ObservatoryOperations& observatory) : core_(state), observatory_(observatory) {}
   MountOperations(const MountOperations&) = delete;
   MountOperations& operator=(const MountOperations&) = delete;
 
@@ -137,7 +138,8 @@ class MountOperations {
   bool Interrupted(OperationContext& op, const char* what);
   void ReportFailure(const std::string& what, const std::exception& e);
 
-  StationCore& core_;
+  StationState& core_;
+  ObservatoryOperations& observatory_;
 };
 
 // Angle from one azimuth to another, -180 < d <= 180 (0 and 359.9 are 0.1 apart).

@@ -3,7 +3,8 @@
 #include <chrono>
 #include <thread>
 
-#include "operations/station_core.h"
+#include "station/station_state.h"
+#include "operations/mount_operations.h"
 #include "common/number_text.h"
 
 namespace noctarbel {
@@ -231,7 +232,7 @@ std::optional<SensorReading> ObservatoryOperations::ReadSensor() {
 }
 
 bool ObservatoryOperations::ParkForRoof(OperationContext& op, const char* refused) {
-  if (core_.Mount.GotoParkPosition1(op)) return true;
+  if (mount_.GotoParkPosition1(op)) return true;
   // Keep the park's own reason: a time-out, a position error or an interruption.
   const std::string why = core_.Status();
   core_.SetStatus(std::string(refused) + ": park position 1 not reached" + (why.empty() ? "" : " (" + why + ")"));
@@ -258,7 +259,7 @@ bool ObservatoryOperations::ApproachParkForOpening(OperationContext& op) {
       }
     }
     if (scope->CanSetTracking()) scope->SetTracking(false);
-    if (core_.Mount.AtParkPosition1()) return true;
+    if (mount_.AtParkPosition1()) return true;
     core_.SetStatus("Roof not opened: park position 1 not reached");
     return false;
   } catch (const std::exception& e) {
@@ -270,7 +271,7 @@ bool ObservatoryOperations::ApproachParkForOpening(OperationContext& op) {
 RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confirm& ask) {
   RoofMoveResult result;
   const bool interactive = static_cast<bool>(ask);
-  if (core_.Mount.Connected() && GetRainState() == RainState::Dry) {
+  if (mount_.Connected() && GetRainState() == RainState::Dry) {
     core_.SetStatus("Roof is opened...");
     if (interactive && !ask("Park telescope and open roof?")) {
       result.Declined = true;
@@ -310,7 +311,7 @@ RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Conf
     result.Ok = true;
     return result;
   }
-  if (core_.Mount.Connected()) {
+  if (mount_.Connected()) {
     core_.SetStatus("Roof is closing...");
     if (ask && !ask("Park telescope and close roof?")) {
       result.Declined = true;
@@ -332,7 +333,7 @@ RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Conf
     core_.Run.RoofErrorState = RoofAlarm::None;
   } else if (!op.MayContinue()) {
     core_.SetStatus("Error closing roof: " + op.StopText());
-  } else if (!core_.Mount.Connected()) {
+  } else if (!mount_.Connected()) {
     core_.SetStatus("Error closing roof: telescope not connected");
   } else {
     core_.SetStatus(lineError_.empty() ? "Error closing roof" : "Error closing roof: " + lineError_);
@@ -349,7 +350,7 @@ EmergencyOutcome ObservatoryOperations::RainEmergency() {
   if (!lease) return EmergencyOutcome::AlreadyRunning;
   OperationContext& op = lease->Context();
   if (GetRoofState() == RoofState::Closed) return EmergencyOutcome::NotNeeded;
-  if (!core_.Mount.Connected() || !core_.Mount.GotoParkPosition1(op)) {
+  if (!mount_.Connected() || !mount_.GotoParkPosition1(op)) {
     // Closing the roof onto a telescope that is not parked would wreck it.
     core_.Run.RoofErrorState = RoofAlarm::RainNotParked;
     return EmergencyOutcome::NotParked;

@@ -35,7 +35,8 @@
 namespace noctarbel {
 
 class OperationContext;
-class StationCore;
+class StationState;
+class MountOperations;
 
 // What a status byte says; undetermined/unknown for a byte that is not a valid reply.
 RoofState RoofStateFromStatus(std::uint8_t status);
@@ -67,7 +68,7 @@ enum class EmergencyOutcome {
 
 class ObservatoryOperations {
  public:
-  explicit ObservatoryOperations(StationCore& core) : core_(core) {}
+  ObservatoryOperations(StationState& state, MountOperations& mount) : core_(state), mount_(mount) {}
   ObservatoryOperations(const ObservatoryOperations&) = delete;
   ObservatoryOperations& operator=(const ObservatoryOperations&) = delete;
 
@@ -138,7 +139,8 @@ class ObservatoryOperations {
   bool ApproachParkForOpening(OperationContext& op);
   void FailLine(const std::string& why);
 
-  StationCore& core_;
+  StationState& core_;
+  MountOperations& mount_;
   SerialPort controllerLine_;
   SerialPort sensorLine_;
   bool sensorLineOpen_ = false;

@@ -6,6 +6,8 @@
 
 namespace noctarbel {
 
+inline constexpr int kPlanColumns = 17;
+
 enum PlanColumn {
   kColIndex = 0,
   kColUtHour = 1,

@@ -51,34 +51,6 @@ NamedPosition LookUpName(const Station& station, const ObjectName& name) {
 
 }  // namespace
 
-HorizonLoadReport LoadHorizonSetting(const std::string& setting, const std::filesystem::path& stationFolder,
-                                     HorizonTable& table) {
-  HorizonLoadReport report;
-  if (setting.empty()) {
-    table = DefaultHorizonTable();
-    report.Opened = true;
-    report.Points = table.Count;
-    return report;
-  }
-  std::filesystem::path file(setting);
-  report.File = file.is_absolute() ? file : stationFolder / file;
-  HorizonFileResult result = LoadHorizonFile(report.File, table);
-  report.Opened = result.Opened;
-  report.Points = result.Accepted;
-  report.Ignored = result.Ignored;
-  return report;
-}
-
-void LoadHorizon(Station& station) {
-  HorizonLoadReport report = LoadHorizonSetting(station.Settings.Horizontdatei, station.Paths.Home, station.Horizon);
-  if (report.Ignored > 0) {
-    station.LogTimed(": Horizon file " + report.File.string() + " has more than " + std::to_string(kMaxHorizonPoints) +
-                     " points; the other " + std::to_string(report.Ignored) + " were ignored");
-  }
-}
-
-std::filesystem::path CatalogueFolder(const Station& station) { return station.Paths.Data / "catalog"; }
-
 void InstallAstroHandlers(Station& station) {
   station.SetHandler("PilotForm1", "KatalogButton", KatalogButtonClick);
   station.SetHandler("PilotForm1", "ObjektBtn", ObjektBtnClick);
@@ -150,23 +122,6 @@ double MainWindowDeclination(const Station& station) {
   const Controls& main = station.Main;
   return DeclinationFromFields(main.IntValue("DECdegEdit"), main.IntValue("DECminEdit"), main.Value("DECsecEdit"),
                                main.SelectedItem("NSbox") == "S");
-}
-
-DateTime ResolveUtc(StationCore& station, DateTime utc) { return utc > 0 ? utc : station.Clock.UtcNow(); }
-
-SiteLocation StationSite(const StationCore& station) { return station.Site(); }
-
-double StationSiderealTime(StationCore& station, DateTime utc) {
-  return SiteSiderealTime(ResolveUtc(station, utc), station.Settings.Glaenge);
-}
-
-HorizontalPosition StationEquatorialToHorizontal(StationCore& station, double raDeg, double decDeg, DateTime utc) {
-  return EquatorialToHorizontal(raDeg, decDeg, ResolveUtc(station, utc), StationSite(station));
-}
-
-EquatorialPosition StationHorizontalToEquatorial(StationCore& station, double azimuthDeg, double altitudeDeg,
-                                                 DateTime utc) {
-  return HorizontalToEquatorial(azimuthDeg, altitudeDeg, ResolveUtc(station, utc), StationSite(station));
 }
 
 }  // namespace noctarbel

@@ -2,7 +2,7 @@
 // The focusing windows and buttons: the autofocus calibration window "AutofocusForm" (the
 // V-curve table, and the fitted lines with their picture), the main window's autofocus
 // button, its focus loop ("Focus start" / "Focus stop"), the external focus application's
-// slot, and the settings dialog's "Calibrate Autofocus". Adapters over FocusOperations.
+// slot, and the settings dialog's "Calibrate Autofocus". Adapters over AutofocusOperations.
 
 namespace noctarbel {
 

@@ -19,8 +19,6 @@
 
 namespace noctarbel {
 
-inline constexpr int kPlanColumns = 17;
-
 // Operations of subsystems wired up above this layer (devices, horizon). An empty hook does
 // nothing (or answers false).
 struct StationHooks {
@@ -45,8 +43,6 @@ class Station : public StationCore {
   // The main window's controls and the settings dialog's.
   Controls Main{"PilotForm1"};
   Controls Setup{"SetupForm1"};
-
-  StringGrid Planer1{kPlanColumns, 2};
 
   // The main window's timers (their handlers are set where their subsystems are wired up).
   Timer Timer1;        // telescope status, 1000 ms

@@ -311,8 +311,7 @@ TEST(DeviceRegistry, BackendsPlugInByScheme) {
   DeviceRegistry registry = MakeDefaultDeviceRegistry();
   registry.Add(std::make_unique<FakeNetworkBackend>());
   auto clock = EventRuntime::WithVirtualClock(0);
-  const SettingsRecord settings;
-  DeviceContext context{*clock, SiteLocation{}, settings};
+  DeviceContext context{*clock, SiteLocation{}, {}};
   EXPECT_EQ(registry.Choices(DeviceType::Focuser, context).size(), 2u);
   EXPECT_EQ(registry.Choices(DeviceType::Focuser, context)[1].Description, "INDI focuser");
   EXPECT_THROW(registry.CreateFocuser("indi://localhost:7624/Focuser Simulator", context), DeviceError);

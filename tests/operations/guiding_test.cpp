@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "operations/manual_exposure.h"
 #include "windows/guiding_window.h"
 #include "imaging/guide_star.h"
 #include "tests/operations/focusing_fixture.h"
@@ -195,7 +196,7 @@ TEST_P(GuidingTestAngle, MeasuresTheCameraRotation) {
   std::vector<std::string> said;
   OperationContext op = Op();
   const GuidingTestResult result = station->Guiding.RunGuidingTest(
-      op, 30, station->Guiding.ManualExposureSource(exposure), [&](const std::string& text) { said.push_back(text); });
+      op, 30, ManualExposureSource(*station, exposure), [&](const std::string& text) { said.push_back(text); });
   ASSERT_TRUE(result.Ok()) << GuidingCheckMessage(result.End);
   EXPECT_NEAR(std::hypot(result.Dx, result.Dy), 30, 3.5);
   const double error = std::remainder(result.Angle - GetParam().Rotation, 360.0);

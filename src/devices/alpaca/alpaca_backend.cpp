@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include "station/settings.h"
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_drivers.h"
 
@@ -43,7 +42,7 @@ std::vector<DeviceChoice> AlpacaBackend::Choices(DeviceType type, const DeviceCo
   // A server reached under two addresses (discovered on loopback and on the network) lists
   // its devices once.
   std::set<std::string> seen;
-  for (const auto& listing : Listings(context.Settings.AlpacaHosts)) {
+  for (const auto& listing : Listings(context.Servers.AlpacaHosts)) {
     for (const auto& device : listing.Devices) {
       if (device.Type != type) continue;
       if (!device.UniqueId.empty() && !seen.insert(device.UniqueId + "/" + std::to_string(device.Number)).second) {

@@ -5,7 +5,6 @@
 #include <mutex>
 
 #include "common/runtime.h"
-#include "station/settings.h"
 #include "devices/indi/indi_client.h"
 #include "devices/indi/indi_device.h"
 #include "devices/indi/indi_devices.h"
@@ -39,7 +38,7 @@ class IndiBackend : public DeviceBackend {
 
   std::vector<DeviceChoice> Choices(DeviceType type, const DeviceContext& context) const override {
     std::vector<DeviceChoice> choices;
-    for (const IndiServerAddress& server : ParseIndiServerList(context.Settings.IndiServers)) {
+    for (const IndiServerAddress& server : ParseIndiServerList(context.Servers.IndiServers)) {
       for (const IndiDeviceInfo& device : Listing(server)) {
         if (!(device.Interface & InterfaceOf(type))) continue;
         const IndiDeviceAddress address{server, device.Name};

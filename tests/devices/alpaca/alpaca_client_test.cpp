@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "common/event_runtime.h"
-#include "station/settings.h"
 #include "devices/alpaca/image_transfer.h"
+#include "station/settings.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
 
@@ -22,10 +22,10 @@ class AlpacaClientTest : public AlpacaServerTest {
     options.Discover = false;
     return options;
   }
-  DeviceContext Context() { return DeviceContext{*clock, SiteLocation{}, settings}; }
+  DeviceContext Context() { return DeviceContext{*clock, SiteLocation{}, servers}; }
 
   std::unique_ptr<EventRuntime> clock = EventRuntime::WithRealClock();
-  SettingsRecord settings;
+  DeviceServers servers;
   AlpacaBackend backend;
 };
 
@@ -193,7 +193,7 @@ TEST_F(AlpacaClientTest, OptionalMembersReportNotImplementedWithTheDevicesText) 
 }
 
 TEST_F(AlpacaClientTest, ChooserListsConfiguredHostsAndDiscoveredServers) {
-  settings.AlpacaHosts = "127.0.0.1:" + std::to_string(DeadPort()) + ", 127.0.0.1:" + std::to_string(Port());
+  servers.AlpacaHosts = "127.0.0.1:" + std::to_string(DeadPort()) + ", 127.0.0.1:" + std::to_string(Port());
   const DeviceContext context = Context();
   const auto cameras = backend.Choices(DeviceType::Camera, context);
   ASSERT_EQ(cameras.size(), 1u);
@@ -204,7 +204,7 @@ TEST_F(AlpacaClientTest, ChooserListsConfiguredHostsAndDiscoveredServers) {
   BackendOptions discovering = Options();
   discovering.Discover = true;
   discovering.Discovery = DiscoveryOptions{server.DiscoveryPort(), {"127.0.0.1"}, 300};
-  settings.AlpacaHosts.clear();
+  servers.AlpacaHosts.clear();
   const auto scopes = AlpacaBackend(discovering).Choices(DeviceType::Telescope, context);
   ASSERT_EQ(scopes.size(), 1u);
   EXPECT_EQ(scopes[0].Identifier, Id("telescope"));

@@ -64,7 +64,7 @@ TEST_F(IndiChooserTest, ListsEachServersDevicesByTheTypesTheirDriversDeclare) {
   }
   // A station on a simulated clock cannot drive real devices.
   auto simulated = EventRuntime::WithVirtualClock(EncodeDateTime(2026, 12, 6, 18, 0, 0));
-  DeviceContext virtualTime{*simulated, core->Site(), core->Settings};
+  DeviceContext virtualTime{*simulated, core->Site(), core->MakeDeviceContext().Servers};
   EXPECT_THROW(registry.CreateTelescope(Id(kTelescope), virtualTime), DeviceError);
 }
 

@@ -34,7 +34,7 @@ class FollowedClock : public Runtime {
 }  // namespace
 
 SimDevices::SimDevices(Runtime& clock, const SiteLocation& site) {
-  DeviceContext context{clock, site, Settings};
+  DeviceContext context{clock, site, {}};
   Telescope = Backend.CreateTelescope(kSimTelescopeId, context);
   Camera = Backend.CreateCamera(kSimCameraId, context);
   Focuser = Backend.CreateFocuser(kSimFocuserId, context);

@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "common/event_runtime.h"
-#include "station/settings.h"
 #include "astro/transforms.h"
 #include "devices/device_interfaces.h"
 #include "devices/sim/sim_devices.h"
@@ -27,7 +26,6 @@ struct SimDevices {
   SimDevices(Runtime& clock, const SiteLocation& site);
 
   SimulatorBackend Backend;
-  SettingsRecord Settings;
   std::unique_ptr<ITelescope> Telescope;
   std::unique_ptr<ICamera> Camera;
   std::unique_ptr<IFocuser> Focuser;

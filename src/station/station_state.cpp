@@ -1,0 +1,45 @@
+#include "station/station_state.h"
+
+namespace noctarbel {
+
+StationState::StationState(Runtime& clock, StationPaths paths)
+    : Clock(clock), Paths(std::move(paths)), Operations(clock) {}
+
+StationState::~StationState() = default;
+
+OperationContext StationState::BeginRunOperation() {
+  return Operations.Begin([this] { return Run.AbortRequested; });
+}
+
+void StationState::SetStatus(const std::string& text) {
+  status_ = text;
+  if (OnStatus) OnStatus(text);
+}
+
+void StationState::LogTimed(const std::string& message) {
+  DateTime stamp = Run.TestMode ? Run.TestClock : Clock.LocalNow();
+  Log.AppendTimed(stamp, message);
+}
+
+void StationState::LogUntimed(const std::string& line) { Log.Append(line); }
+
+bool StationState::SaveLogFile() {
+  const std::filesystem::path folder = ImagePath.empty() ? Paths.Home : ResolveFile(ImagePath);
+  return Log.SaveTo(folder);
+}
+
+std::filesystem::path StationState::SettingsFilePath() const { return Paths.Home / kSettingsFileName; }
+
+std::filesystem::path StationState::ResolveFile(const std::string& name) const {
+  std::filesystem::path p(name);
+  if (p.is_absolute()) return p;
+  return Paths.Home / p;
+}
+
+SiteLocation StationState::Site() const { return SiteLocation{Settings.Gbreite, Settings.Glaenge}; }
+
+DeviceContext StationState::MakeDeviceContext() {
+  return DeviceContext{Clock, Site(), DeviceServers{Settings.IndiServers, Settings.AlpacaHosts}};
+}
+
+}  // namespace noctarbel

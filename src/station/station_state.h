@@ -1,0 +1,105 @@
+#pragma once
+// The station layer: what a station knows and keeps, without any window and without the
+// operations that drive its devices — the settings record, the run-state, the filter and
+// focus tables, the log, the horizon, the plan table, the device slots, the image viewer and
+// the calibration masters, the clock and the operation contexts. It may use everything below
+// it (common, astro, imaging, guiding, devices) and nothing above.
+//
+// The operations (operations/) each get this state and the operations they build on; the
+// station core (operations/station_core.h) puts them together.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "astro/horizon.h"
+#include "astro/transforms.h"
+#include "common/runtime.h"
+#include "devices/device_hub.h"
+#include "guiding/star_offset.h"
+#include "imaging/calibration.h"
+#include "imaging/viewer.h"
+#include "station/event_log.h"
+#include "station/filter_tables.h"
+#include "station/operation_context.h"
+#include "station/paths.h"
+#include "station/plan_columns.h"
+#include "station/run_state.h"
+#include "station/settings.h"
+#include "station/string_grid.h"
+
+namespace noctarbel {
+
+class StationState {
+ public:
+  StationState(Runtime& clock, StationPaths paths);
+  virtual ~StationState();
+  StationState(const StationState&) = delete;
+  StationState& operator=(const StationState&) = delete;
+
+  Runtime& Clock;
+  StationPaths Paths;
+
+  SettingsRecord Settings;
+  RunState Run;
+  FilterTable Filters;
+  FocusTable Focus;
+  EventLog Log;
+  // The local horizon, loaded when the station starts.
+  HorizonTable Horizon;
+  // The plan table: row 0 the titles, column 0 the row numbers.
+  StringGrid Planer1{kPlanColumns, 2};
+
+  OperationControl Operations;
+  DeviceHub Devices;
+
+  // The image viewer's images and stack (the window shows them; a plan run also hands its
+  // images and stacks to it headless, for the web-monitor picture).
+  ImageViewer Viewer;
+
+  // The last star offset measured (centring moves by it) and the guide offset of the last
+  // guided image (stacking shifts by it); zero at start-up.
+  StarOffset StarOffsetArcsec;
+  double GuideX = 0;
+  double GuideY = 0;
+
+  // The calibration masters and the values images are calibrated with.
+  ImageCalibration Calibration;
+
+  // A context for a manual operation: only an emergency interrupts it.
+  OperationContext BeginOperation() { return Operations.Begin(); }
+  // A context for a step of a plan run: Stop and Exit (AbortRequested) cancel it too.
+  OperationContext BeginRunOperation();
+
+  // The current step, mirrored by the window's status bar.
+  void SetStatus(const std::string& text);
+  const std::string& Status() const { return status_; }
+  std::function<void(const std::string&)> OnStatus;
+
+  // A log line: time stamp (the simulated UT during a test run, else the local clock) and
+  // the message.
+  void LogTimed(const std::string& message);
+  void LogUntimed(const std::string& line);
+
+  // The image folder (the window's image path field mirrors it); relative names resolve
+  // against the station folder.
+  std::string ImagePath;
+  // Writes the log to the image folder or, when none is set, to the station folder. False,
+  // without a message, when the file cannot be written.
+  bool SaveLogFile();
+
+  std::filesystem::path SettingsFilePath() const;
+  // A file setting: relative names resolve against the station folder.
+  std::filesystem::path ResolveFile(const std::string& name) const;
+
+  // The observatory's place, from the settings (longitude west-positive there, east-positive
+  // here).
+  SiteLocation Site() const;
+  // What device backends get when they list or make drivers.
+  DeviceContext MakeDeviceContext();
+
+ private:
+  std::string status_;
+};
+
+}  // namespace noctarbel
