@@ -18,15 +18,13 @@
 #include <memory>
 #include <string>
 
-#include "common/event_runtime.h"
-#include "windows/main_window.h"
-#include "windows/station.h"
-#include "windows/ui.h"
 #include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_run.h"
-#include "windows/install_windows.h"
 #include "common/datetime.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
+#include "station/site_sky.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 
@@ -58,14 +56,11 @@ struct NightFigures {
 // before the plan's first time (17:30 UT), as it starts by default.
 NightFigures RunExampleNight(const std::filesystem::path& home, const std::string& cameraId) {
   auto runtime = EventRuntime::WithVirtualClock(EncodeDateTime(2026, 12, 6, 17, 20, 0), 1.0);
-  ScriptedUi ui;
-  ui.defaultAnswer = true;
-  auto station = std::make_unique<Station>(*runtime, ui, StationPaths{home, NOCTARBEL_SOURCE_DATA_DIR});
-  InstallHandlers(*station);
-  CreateForms(*station);
-  PilotFormShow(*station);
+  auto station = std::make_unique<StationCore>(*runtime, StationPaths{home, NOCTARBEL_SOURCE_DATA_DIR});
+  station->LoadSettingsAndTables();
+  LoadHorizon(*station);
+  station->StatusTimer.Start();
   ReplacePlanRows(station->Planer1, ExamplePlan().rows);
-  station->ShutdownAllowed = false;
   SettingsRecord& s = station->Settings;
   s.AFposition = 5000;
   s.AFLslope = -0.0345;
@@ -76,13 +71,15 @@ NightFigures RunExampleNight(const std::filesystem::path& home, const std::strin
   NightOptions options;
   options.Simulate = true;
   options.Corrections = false;
-  PrepareNight(*station, options);
+  PlanRun run(*station, PrepareNight(*station, options).Options);
 
   NightFigures figures;
-  station->Reports.FileSaved = [&figures](const std::string&, bool) { ++figures.Images; };
+  run.Events.FileSaved = [&figures](const std::string&, bool) { ++figures.Images; };
+  RunPrompts yes;
+  yes.Ask = [](const std::string&) { return true; };
   const auto wallStart = Clock::now();
   const DateTime simStart = runtime->UtcNow();
-  figures.Completed = StartChecks(*station) && RunPlan(*station);
+  figures.Completed = run.StartChecks(yes) && run.Run();
   figures.RunSeconds = std::chrono::duration<double>(Clock::now() - wallStart).count();
   figures.SimulatedHours = (runtime->UtcNow() - simStart) * 24.0;
   figures.Exposures = SimulatedWorld(station->Devices.Registry)->Camera.ExposuresStarted();

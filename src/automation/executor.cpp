@@ -1,29 +1,31 @@
 #include "automation/executor.h"
 
+#include "automation/plan_run.h"
+#include "operations/station_core.h"
 #include "station/plan_columns.h"
-#include "windows/station.h"
 
 namespace noctarbel {
 
-void WaitWhilePaused(Station& station) {
+void WaitWhilePaused(StationState& station) {
   station.Clock.Pump();
   RunState& run = station.Run;
   if (!run.PauseRequested) return;
   station.LogTimed(" Execution is paused..");
-  while (run.PauseRequested && !run.AbortRequested) {
-    station.Clock.Sleep(500);
-    station.Clock.Pump();
+  OperationContext op = station.BeginRunOperation();
+  while (run.PauseRequested && op.Wait(500)) {
   }
   run.PauseRequested = false;
   station.LogTimed(" Execution is continued");
 }
 
-void EndRowUnreadable(Station& station) { station.Run.PlanRunning = false; }
+void EndRowUnreadable(StationState& station) { station.Run.PlanRunning = false; }
 
-void EndRowAborted(Station& station, const char* status) {
+void EndRowAborted(StationState& station, const char* status) {
   station.Run.PlanRunning = false;
   station.SetStatus(status);
 }
+
+PlanExecutor::PlanExecutor(PlanRun& run, RowActions& actions) : station_(run.Core), actions_(actions) {}
 
 void PlanExecutor::ExecutePlanRow(int row) {
   // The running row is the grid's current cell, so the operator sees where the night is.

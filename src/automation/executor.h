@@ -13,7 +13,9 @@
 
 namespace noctarbel {
 
-class Station;
+class PlanRun;
+class StationCore;
+class StationState;
 
 enum class TargetOutcome {
   Reached,     // slewed (or nothing to slew: no telescope) and ready for the exposures
@@ -46,7 +48,7 @@ class RowActions {
 
 class PlanExecutor {
  public:
-  PlanExecutor(Station& station, RowActions& actions) : station_(station), actions_(actions) {}
+  PlanExecutor(PlanRun& run, RowActions& actions);
 
   void ExecutePlanRow(int row);
 
@@ -62,15 +64,16 @@ class PlanExecutor {
   RowOutcome RunExposurePart(int row, const RowCells& cells, const std::string& name,
                              const std::optional<TargetPosition>& position, bool ownPosition);
 
-  Station& station_;
+  StationCore& station_;
   RowActions& actions_;
 };
 
-// Pause point of a run: while Pause is pressed, waits until Play (or Stop).
-void WaitWhilePaused(Station& station);
+// Pause point of a run: while Pause is pressed, waits until Play (or Stop, or the rain
+// emergency).
+void WaitWhilePaused(StationState& station);
 // The row ends early without a message: the run goes on with the next row.
-void EndRowUnreadable(Station& station);
+void EndRowUnreadable(StationState& station);
 // The row ends because Stop was pressed: "Function aborted" in the status bar.
-void EndRowAborted(Station& station, const char* status = "Function aborted");
+void EndRowAborted(StationState& station, const char* status = "Function aborted");
 
 }  // namespace noctarbel

@@ -4,14 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "station/site_sky.h"
+#include "automation/plan_run.h"
+#include "operations/station_core.h"
 #include "station/plan_columns.h"
-#include "windows/station.h"
+#include "station/site_sky.h"
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "common/number_text.h"
-#include "windows/camera_window.h"
-#include "windows/viewer_window.h"
 #include "imaging/header_cards.h"
 #include "imaging/image_buffer.h"
 
@@ -54,7 +53,7 @@ std::unique_ptr<Timgbuffer> NewStack(const Timgbuffer& frame) {
 
 }  // namespace
 
-ExposureSequence::ExposureSequence(Station& station, OperationContext& op) : station_(station), op_(op) {}
+ExposureSequence::ExposureSequence(PlanRun& run, OperationContext& op) : run_(run), station_(run.Core), op_(op) {}
 
 ExposureSequence::~ExposureSequence() = default;
 
@@ -70,7 +69,11 @@ std::string ExposureSequence::StackFileName(int filter) const {
   return folder_ + "/" + e_->Base + "-" + FilterName(filter) + "_stack.fit";
 }
 
-bool ExposureSequence::Guided() const { return station_.Main.Checked("starguideCheckBox"); }
+bool ExposureSequence::WebMonitorWanted() const {
+  return run_.Options.WebMonitor && !station_.Settings.WebmonitorPathname.empty();
+}
+
+bool ExposureSequence::Guided() const { return run_.Options.Guiding; }
 
 std::optional<int> ExposureSequence::PierSide() {
   const auto side = station_.Mount.ReadPierSide();
@@ -121,7 +124,7 @@ bool ExposureSequence::PauseBefore(int image) {
 
 bool ExposureSequence::CalibrationWanted(int filter) const {
   const int dark = station_.Settings.Darkfilter;
-  return station_.Main.Checked("CalibrationCheckbox") && (dark == 0 || filter != dark);
+  return run_.Options.Corrections && (dark == 0 || filter != dark);
 }
 
 bool ExposureSequence::Calibrate(Timgbuffer& picture, int filter, std::optional<CalibrationHistory>& history) {
@@ -132,7 +135,7 @@ bool ExposureSequence::Calibrate(Timgbuffer& picture, int filter, std::optional<
   request.SubFrameY = frame_.StartY;
   const auto side = PierSide();
   request.Rotate = side && station_.Settings.CameraPiersideRotate == *side + 1;
-  history = PlanCalibrate(station_, picture, request);
+  history = PlanCalibrate(run_, picture, request);
   return history.has_value();
 }
 
@@ -160,7 +163,7 @@ bool ExposureSequence::ExposeSeries(int image, int filter, Timgbuffer& result, b
     Timgbuffer& sub = *subFrame_;
     if (Guided() && e_->Seconds >= 5) {
       if (CalibrationWanted(filter)) calibrated = Calibrate(sub, filter, history) || calibrated;
-      if (!PlanGuideStep(station_, op_, guiding_, sub)) {
+      if (!PlanGuideStep(run_, op_, guiding_, sub)) {
         station_.GuideX = station_.GuideY = 0;
       }
       sub.ShiftImage(-static_cast<int>(RoundHalfEven(station_.GuideX)),
@@ -177,14 +180,11 @@ bool ExposureSequence::ExposeSeries(int image, int filter, Timgbuffer& result, b
     } else {
       sum->AddImage(sub);
     }
-    if (station_.Main.Checked("ViewerControlCheck") && (k < 20 || s % 10 == 0)) {
+    if (run_.Options.ExtraViewer && (k < 20 || s % 10 == 0)) {
       const std::string caption = folder_ + "/" + e_->Base + "-" + FilterName(filter) + "-" + ThreeDigits(image) +
                                   "_stack.fit " + std::to_string(s) + "/" + std::to_string(k);
       station_.Viewer.ShowPlanStack(*sum, caption);
-      ViewerRedraw(station_);
-      if (station_.Main.Checked("WebmonitorCheck") && !station_.Settings.WebmonitorPathname.empty()) {
-        ViewerWebMonitor(station_);
-      }
+      if (run_.Events.ViewerChanged) run_.Events.ViewerChanged(WebMonitorWanted());
     }
   }
   sum->SetKeyword("SUBEXP", FormatFixed(e_->Seconds, 3), "sub exposure in sec");
@@ -240,7 +240,7 @@ bool ExposureSequence::FinishImage(int image, int filter, Timgbuffer& picture, b
     return false;
   }
   station_.LogTimed(": saved to " + file);
-  if (station_.Reports.FileSaved) station_.Reports.FileSaved(file, false);
+  if (run_.Events.FileSaved) run_.Events.FileSaved(file, false);
   return true;
 }
 
@@ -265,27 +265,24 @@ void ExposureSequence::Stack(int image, int slot, int filter, const Timgbuffer& 
   const std::string file = StackFileName(filter);
   if (stack->SaveFits(file)) {
     station_.LogTimed(": saved to " + file);
-    if (station_.Reports.FileSaved) station_.Reports.FileSaved(file, true);
+    if (run_.Events.FileSaved) run_.Events.FileSaved(file, true);
   } else {
     station_.LogTimed(": cannot save " + file + ": " + stack->LastError());
   }
 }
 
 void ExposureSequence::Display(int image, int slot, Timgbuffer& picture, const std::string& file) {
-  const bool stacking = station_.Main.Checked("StackingCheckBox") && e_->Number > 1;
-  if (station_.Main.Checked("ViewerControlCheck")) {
+  const bool stacking = run_.Options.Stacking && e_->Number > 1;
+  if (run_.Options.ExtraViewer) {
+    const bool webMonitor = WebMonitorWanted() && (!stacking || picture.Exposure > kStackWebMonitorSeconds);
     if (stacking || file.empty()) {
       station_.Viewer.ShowPlanFrame(picture, file);
       if (stacking && stacks_[static_cast<size_t>(slot)]) {
         station_.Viewer.ShowPlanStack(*stacks_[static_cast<size_t>(slot)], file);
       }
-      ViewerRedraw(station_);
-    } else {
-      ViewerShowFile(station_, file);
-    }
-    if (station_.Main.Checked("WebmonitorCheck") && !station_.Settings.WebmonitorPathname.empty() &&
-        (!stacking || picture.Exposure > kStackWebMonitorSeconds)) {
-      ViewerWebMonitor(station_);
+      if (run_.Events.ViewerChanged) run_.Events.ViewerChanged(webMonitor);
+    } else if (run_.Events.ViewerFile) {
+      run_.Events.ViewerFile(file, webMonitor);
     }
   }
   if (image == e_->Number) stacks_[static_cast<size_t>(slot)].reset();
@@ -294,9 +291,7 @@ void ExposureSequence::Display(int image, int slot, Timgbuffer& picture, const s
 void ExposureSequence::Run(const ExposureSequenceRow& row) {
   row_ = &row;
   e_ = row.Exposure;
-  const std::string imagePath = station_.Main.Text("ImgPathEdit");
-  folder_ = imagePath.empty() ? station_.Paths.Home.string() : station_.ResolveFile(imagePath).string();
-  while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+  folder_ = run_.ImageFolder().string();
   try {
     frame_ = ExposureGeometry(station_.Camera.CameraXSize(), station_.Camera.CameraYSize(), e_->Binning, e_->Zoom);
   } catch (const std::exception& e) {
@@ -326,11 +321,11 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
                                   FormatFixed(t, 3) + "s; Filter: " + FilterName(filter);
       station_.LogTimed(message);
       station_.SetStatus(message);
-      if (station_.Reports.ImageStarted) station_.Reports.ImageStarted(image, n, FilterName(filter));
+      if (run_.Events.ImageStarted) run_.Events.ImageStarted(image, n, FilterName(filter));
 
       if (e_->Kind == ExposureKind::Sync) {
         SyncExposure exposure{t, e_->Binning, filter};
-        PlanCenterAndSync(station_, op_, row.Slewed.value_or(SyncTarget{}), exposure);
+        PlanCenterAndSync(run_, op_, row.Slewed.value_or(SyncTarget{}), exposure);
         return;
       }
       Timgbuffer picture;
@@ -338,7 +333,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
       std::optional<CalibrationHistory> history;
       if (!ExposeSeries(image, filter, picture, calibrated, history)) return;
       if (e_->Kind == ExposureKind::Autofocus) {
-        if (PlanAutofocus(station_, op_, filter)) {
+        if (PlanAutofocus(run_, op_, filter)) {
           station_.LogTimed(": Autofocus: focus=" + std::to_string(station_.Run.BaseFocusPosition));
         } else {
           station_.LogTimed(": Autofocus error");
@@ -347,17 +342,14 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
       }
       std::string file;
       if (!FinishImage(image, filter, picture, calibrated, history, file)) return;
-      ShowInPreview(station_, picture);
-      station_.Main.SetText("ImgMaxEdit", std::to_string(picture.Maximum));
-      station_.Main.SetText("ImgMeanEdit", "");
+      if (run_.Events.ImageDone) run_.Events.ImageDone(picture, row.Name);
       WaitWhilePaused(station_);
-      if (Guided() && guiding_.State != 0 && !PlanGuideStep(station_, op_, guiding_, picture)) {
+      if (Guided() && guiding_.State != 0 && !PlanGuideStep(run_, op_, guiding_, picture)) {
         guiding_.State = 0;
         station_.GuideX = station_.GuideY = 0;
       }
-      if (station_.Main.Checked("StackingCheckBox") && n > 1) Stack(image, static_cast<int>(slot), filter, picture);
+      if (run_.Options.Stacking && n > 1) Stack(image, static_cast<int>(slot), filter, picture);
       Display(image, static_cast<int>(slot), picture, file);
-      station_.Main.SetText("ImageInfoEdit", row.Name);
       WaitWhilePaused(station_);
       if (station_.Run.AbortRequested) return EndRowAborted(station_);
     }

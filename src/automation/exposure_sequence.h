@@ -16,7 +16,8 @@
 namespace noctarbel {
 
 class OperationContext;
-class Station;
+class PlanRun;
+class StationCore;
 class Timgbuffer;
 
 struct ExposureSequenceRow {
@@ -30,7 +31,7 @@ struct ExposureSequenceRow {
 
 class ExposureSequence {
  public:
-  ExposureSequence(Station& station, OperationContext& op);
+  ExposureSequence(PlanRun& run, OperationContext& op);
   ~ExposureSequence();
 
   void Run(const ExposureSequenceRow& row);
@@ -51,8 +52,10 @@ class ExposureSequence {
   std::string FileName(int image, int filter) const;
   std::string StackFileName(int filter) const;
   bool Guided() const;
+  bool WebMonitorWanted() const;
 
-  Station& station_;
+  PlanRun& run_;
+  StationCore& station_;
   OperationContext& op_;
   const ExposureSequenceRow* row_ = nullptr;
   const RowExposure* e_ = nullptr;

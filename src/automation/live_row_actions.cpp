@@ -5,13 +5,13 @@
 
 #include "station/site_sky.h"
 #include "station/plan_columns.h"
-#include "windows/station.h"
+#include "automation/plan_run.h"
+#include "operations/station_core.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "automation/exposure_sequence.h"
 #include "automation/test_row_actions.h"
 #include "common/number_text.h"
-#include "windows/camera_window.h"
 
 namespace noctarbel {
 
@@ -34,6 +34,8 @@ double DaysUntil(const StartTime& start, DateTime utcNow) {
   }
   return d;
 }
+
+LiveRowActions::LiveRowActions(PlanRun& run) : run_(run), station_(run.Core) {}
 
 DateTime LiveRowActions::Now() { return station_.Clock.UtcNow(); }
 
@@ -157,10 +159,15 @@ void LiveRowActions::ShutDown() {
     run.AbortRequested = true;
     return;
   }
-  CameraShutDown(station_);
+  // The camera's warm-up is no safety step: Stop ends it, and the computer stays on then.
+  OperationContext warmUp = station_.BeginRunOperation();
+  if (!station_.ShutDownCamera(warmUp)) {
+    run.AbortRequested = true;
+    return;
+  }
   station_.LogTimed(": Shutdown");
   station_.SaveLogFile();
-  if (station_.ShutdownAllowed && !station_.Clock.IsVirtual() && !station_.Settings.ShutdownCommand.empty()) {
+  if (run_.Options.ShutdownAllowed && !station_.Clock.IsVirtual() && !station_.Settings.ShutdownCommand.empty()) {
     if (std::system(station_.Settings.ShutdownCommand.c_str()) != 0) {
       station_.LogTimed(": Shutdown command failed: " + station_.Settings.ShutdownCommand);
     }
@@ -170,9 +177,20 @@ void LiveRowActions::ShutDown() {
 
 void LiveRowActions::CoolerOn() {
   station_.LogTimed(CommandMessage(RowCommand::CoolerOn));
-  if (station_.Main.Checked("CoolerCheckBox")) return;
-  station_.Main.SetChecked("CoolerCheckBox", true);
-  CoolerCheckBoxClick(station_);
+  CameraOperations& camera = station_.Camera;
+  try {
+    if (!camera.Connected() || camera.CoolerOn()) return;
+  } catch (const std::exception& e) {
+    station_.LogTimed(std::string(": Camera error: ") + e.what());
+    return;
+  }
+  std::string error;
+  if (!camera.SwitchCoolerOn(run_.Options.CoolerSetPoint, &error)) {
+    station_.LogTimed(": Camera error: " + error);
+    station_.SetStatus("Camera error: " + error);
+    return;
+  }
+  if (run_.Events.CoolerSwitchedOn) run_.Events.CoolerSwitchedOn();
 }
 
 void LiveRowActions::RunCommand(RowCommand command, int) {
@@ -276,14 +294,11 @@ bool LiveRowActions::Settle() {
 
 void LiveRowActions::RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position, bool,
                                   const RowExposure& exposure, const RowCells& cells) {
-  if (exposure.Kind == ExposureKind::Sync) {
-    // The exposure field, the filter and the binning show what the sync takes.
-    station_.Main.SetText("ExposeSecEdit", FormatGeneral(exposure.Seconds));
-    station_.Main.SetValue("FilterEdit", exposure.Filters.front());
-    station_.Main.SetValue("BinningEdit1", exposure.Binning);
+  if (exposure.Kind == ExposureKind::Sync && run_.Events.SyncExposure) {
+    run_.Events.SyncExposure(exposure.Seconds, exposure.Filters.front(), exposure.Binning);
   }
   OperationContext op = station_.BeginRunOperation();
-  ExposureSequence sequence(station_, op);
+  ExposureSequence sequence(run_, op);
   ExposureSequenceRow what;
   what.Row = row;
   what.Name = name;

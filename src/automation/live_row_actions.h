@@ -10,10 +10,15 @@
 #include "common/datetime.h"
 
 namespace noctarbel {
+class PlanRun;
+class StationCore;
+}  // namespace noctarbel
+
+namespace noctarbel {
 
 class LiveRowActions : public RowActions {
  public:
-  explicit LiveRowActions(Station& station) : station_(station) {}
+  explicit LiveRowActions(PlanRun& run);
 
   DateTime Now() override;
   bool RainEndsRow() override;
@@ -33,7 +38,8 @@ class LiveRowActions : public RowActions {
   void ShutDown();
   void CoolerOn();
 
-  Station& station_;
+  PlanRun& run_;
+  StationCore& station_;
   // The last target as it was sent to the mount (of date, with the spectrum offset): a "SY"
   // row syncs to it.
   std::optional<SyncTarget> slewed_;

@@ -1,9 +1,6 @@
 #include "automation/night_setup.h"
 
-#include "windows/station.h"
-#include "windows/camera_window.h"
-#include "windows/device_windows.h"
-#include "windows/observatory_window.h"
+#include "operations/station_core.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "imaging/calibration_config.h"
@@ -12,7 +9,7 @@ namespace noctarbel {
 
 namespace {
 
-void UseSimulators(Station& station, bool cloudy) {
+void UseSimulators(StationCore& station, bool cloudy) {
   SettingsRecord& s = station.Settings;
   s.TelescopeObject = kSimTelescopeId;
   // A simulated camera of the station's own choosing (its size, its read-out) is kept.
@@ -33,39 +30,48 @@ void UseSimulators(Station& station, bool cloudy) {
 
 }  // namespace
 
-std::vector<std::string> PrepareNight(Station& station, const NightOptions& options) {
-  std::vector<std::string> notes;
-  Controls& main = station.Main;
+PreparedNight PrepareNight(StationCore& station, const NightOptions& options) {
+  PreparedNight night;
+  OperationContext op = station.BeginOperation();
   if (options.Simulate) {
     UseSimulators(station, options.Cloudy);
-    SimulationButtonClick(station);
-  } else if (station.Settings.EnableObservatoryControl) {
-    IOConnectButtonClick(station);
+    station.Observatory.SimulationMode = true;
   }
-  ConnectAllBtnClick(station);
-  if (main.Enabled("CoolerCheckBox") && !main.Checked("CoolerCheckBox")) {
-    main.SetChecked("CoolerCheckBox", true);
-    CoolerCheckBoxClick(station);
+  if (options.Simulate || station.Settings.EnableObservatoryControl) {
+    std::string error;
+    if (!station.ConnectObservatory(op, &error)) night.Notes.push_back("Observatory I/O error: " + error);
   }
+  for (std::string& failed : station.ConnectAll(op)) night.Notes.push_back(std::move(failed));
+  try {
+    CameraOperations& camera = station.Camera;
+    if (camera.Connected() && camera.CanSetTemperature() && !camera.CoolerOn()) {
+      std::string error;
+      if (!camera.SwitchCoolerOn(station.Settings.CameraCoolerTemp, &error)) night.Notes.push_back("Camera error: " + error);
+    }
+  } catch (const std::exception& e) {
+    night.Notes.push_back(std::string("Camera error: ") + e.what());
+  }
+  RunOptions& run = night.Options;
   // "Corrections" with the station's imgcalib.cfg and every master it names, as the
   // calibration window's OK loads them; without a configuration there are none.
-  bool corrections = false;
+  run.Corrections = false;
   if (options.Corrections) {
     StationCalibrationLoad load = LoadStationCalibration(station.Paths.Home, station.Calibration);
-    corrections = load.Read;
-    notes = std::move(load.Notes);
+    run.Corrections = load.Read;
+    for (std::string& note : load.Notes) night.Notes.push_back(std::move(note));
   }
-  main.SetChecked("CalibrationCheckbox", corrections);
-  main.SetChecked("DachzuCheckBox", options.CloseRoofAtEnd);
-  main.SetChecked("StackingCheckBox", options.Stacking);
-  main.SetChecked("starguideCheckBox", options.Guiding);
-  const std::filesystem::path images =
-      options.ImageFolder.empty() ? station.Paths.Home / "images" : std::filesystem::absolute(options.ImageFolder);
-  main.SetText("ImgPathEdit", images.string());
-  return notes;
+  run.CloseRoofAtEnd = options.CloseRoofAtEnd;
+  run.Stacking = options.Stacking;
+  run.Guiding = options.Guiding;
+  run.SyncRangeArcsec = station.Settings.SyncRange;
+  run.CoolerSetPoint = station.Settings.CameraCoolerTemp;
+  run.ImageFolder =
+      (options.ImageFolder.empty() ? station.Paths.Home / "images" : std::filesystem::absolute(options.ImageFolder))
+          .string();
+  return night;
 }
 
-SimulatedFaults::SimulatedFaults(Station& station) : station_(station) {
+SimulatedFaults::SimulatedFaults(StationCore& station) : station_(station) {
   timer_ = std::make_unique<Timer>(station.Clock, 1000);
   timer_->SetHandler([this] { Check(); });
 }

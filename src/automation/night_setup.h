@@ -1,9 +1,9 @@
 #pragma once
 // Getting a station ready for a night without anyone at the window: the devices connected,
-// the cooler on, the main window's run options set as the operator would tick them. The
-// command line's "run" and the tests of whole nights use it. For a simulated night the
-// built-in simulators replace the station's devices and faults can be scheduled on the
-// simulated clock (rain, a camera that stops delivering).
+// the cooler on, the run's options as the operator would tick them. The command line's
+// "run" and the tests of whole nights use it. For a simulated night the built-in
+// simulators replace the station's devices and faults can be scheduled on the simulated
+// clock (rain, a camera that stops delivering).
 
 #include <filesystem>
 #include <functional>
@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "automation/plan_run.h"
 #include "common/datetime.h"
 
 namespace noctarbel {
 
-class Station;
+class StationCore;
 class Timer;
 
 struct NightOptions {
@@ -28,15 +29,21 @@ struct NightOptions {
   std::filesystem::path ImageFolder;  // empty: "images" in the station folder
 };
 
-// Connects what the settings (or the simulation) name and sets the run's options. The notes
-// are what the operator should know (a calibration master that could not be loaded).
-std::vector<std::string> PrepareNight(Station& station, const NightOptions& options);
+struct PreparedNight {
+  RunOptions Options;
+  // What the operator should know: a device that did not connect, a calibration master
+  // that could not be loaded.
+  std::vector<std::string> Notes;
+};
+// Connects what the settings (or the simulation) name, switches the cooler on and makes the
+// run's options.
+PreparedNight PrepareNight(StationCore& station, const NightOptions& options);
 
 // Faults of a simulated night. Each fires once, on the simulated clock's second ticks, when
 // its condition first holds.
 class SimulatedFaults {
  public:
-  explicit SimulatedFaults(Station& station);
+  explicit SimulatedFaults(StationCore& station);
   ~SimulatedFaults();
 
   // Called with "rain" or "camera timeout" as each fault fires.
@@ -60,7 +67,7 @@ class SimulatedFaults {
   void Add(std::function<bool()> when, std::string what, std::function<void()> act);
   void Check();
 
-  Station& station_;
+  StationCore& station_;
   std::unique_ptr<Timer> timer_;
   std::vector<Fault> faults_;
 };

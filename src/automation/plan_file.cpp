@@ -3,9 +3,7 @@
 #include <system_error>
 
 #include "station/plan_columns.h"
-#include "windows/station.h"
 #include "station/string_grid.h"
-#include "windows/plan_table_window.h"
 #include "common/text_file.h"
 
 namespace noctarbel {
@@ -109,39 +107,6 @@ bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std
   return WriteFileAtomically(path, PlanFileText(grid), error);
 }
 
-bool LoadPlanTable(Station& station, const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
-  PlanFileContent content = ReadPlanFile(path);
-  if (!content.ok) {
-    station.UiPort.ShowMessage("Table not loaded: " + content.error);
-    return false;
-  }
-  StringGrid& grid = station.Planer1;
-  bool overwrite = false;
-  if (station.Run.PlanRunning) {
-    if (!station.UiPort.Ask("Append table? ")) return false;
-  } else if (grid.RowCount() >= 2) {
-    overwrite = station.UiPort.Ask("Table overwrite (yes) or append (no)? ");
-  } else {
-    overwrite = true;
-  }
-  grid.Batch([&] {
-    if (overwrite) {
-      for (int row = 1; row < grid.RowCount(); ++row) grid.ClearRow(row);
-      grid.SetRowCount(1);
-    }
-    for (auto& cells : content.rows) {
-      int row = grid.RowCount();
-      grid.SetRowCount(row + 1);
-      grid.SetCell(0, row, std::to_string(row));
-      for (int col = 1; col <= kPlanFileColumns; ++col) grid.SetCell(col, row, std::move(cells[col - 1]));
-    }
-    if (grid.RowCount() < 2) grid.SetRowCount(2);
-  });
-  return true;
-}
-
 void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows) {
   grid.Batch([&] {
     for (int row = 1; row < grid.RowCount(); ++row) grid.ClearRow(row);
@@ -153,33 +118,6 @@ void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows) {
     }
     if (grid.RowCount() < 2) grid.SetRowCount(2);
   });
-}
-
-bool SavePlanTable(Station& station, const std::filesystem::path& path) {
-  std::string error;
-  if (!SavePlanFile(station.Planer1, path, &error)) {
-    station.UiPort.ShowMessage("Table not saved: " + error);
-    return false;
-  }
-  return true;
-}
-
-void LoadButtonClick(Station& station) {
-  FileDialogRequest request;
-  request.title = "Load table";
-  request.filter = kPlanFileFilter;
-  request.initialFolder = station.Paths.Home.string();
-  if (auto file = station.UiPort.ChooseFileToOpen(request)) LoadPlanTable(station, *file);
-}
-
-void SaveButtonClick(Station& station) {
-  FileDialogRequest request;
-  request.title = "Save table";
-  request.filter = kPlanFileFilter;
-  request.defaultExtension = "*.csv";
-  request.confirmOverwrite = true;
-  request.initialFolder = station.Paths.Home.string();
-  if (auto file = station.UiPort.ChooseFileToSave(request)) SavePlanTable(station, *file);
 }
 
 }  // namespace noctarbel

@@ -9,7 +9,6 @@
 
 namespace noctarbel {
 
-class Station;
 class StringGrid;
 
 inline constexpr int kPlanFileColumns = 16;
@@ -39,15 +38,7 @@ std::string PlanFileText(const StringGrid& grid);
 std::string FindUnstorableCell(const StringGrid& grid);
 bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std::string* error);
 
-// Loads into the station's plan table with the overwrite/append questions; while a run is in
-// progress it only appends. False when nothing was loaded.
-bool LoadPlanTable(Station& station, const std::filesystem::path& path);
 // The rows into the table in place of what it held (rows numbered, at least one row).
 void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows);
-bool SavePlanTable(Station& station, const std::filesystem::path& path);
-
-// The "Load table" and "Save table" buttons: file dialog, then load or save.
-void LoadButtonClick(Station& station);
-void SaveButtonClick(Station& station);
 
 }  // namespace noctarbel

@@ -1,19 +1,22 @@
 #include "automation/plan_services.h"
 
-#include "windows/station.h"
+#include "automation/plan_run.h"
+#include "operations/station_core.h"
 #include "operations/camera_operations.h"
 
 namespace noctarbel {
 
-bool PlanAutofocus(Station& station, OperationContext& op, int filter) {
+bool PlanAutofocus(PlanRun& run, OperationContext& op, int filter) {
+  StationCore& station = run.Core;
   AutofocusOptions options;
-  options.HotPixelFilter = station.Main.Checked("HotpixelCheckbox");
+  options.HotPixelFilter = run.Options.HotPixelFilter;
   const AutofocusResult result = station.Autofocus.RunAutofocus(op, filter - 1, options);
   if (!result.Ok && !result.Error.empty()) station.LogTimed(": " + result.Error);
   return result.Ok;
 }
 
-void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure) {
+void PlanCenterAndSync(PlanRun& run, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure) {
+  StationCore& station = run.Core;
   ExposureRequest frame;
   try {
     frame = ExposureGeometry(station.Camera.CameraXSize(), station.Camera.CameraYSize(), exposure.Binning, 1);
@@ -24,10 +27,11 @@ void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget&
   }
   frame.Exposure = exposure.Seconds;
   frame.Filter = exposure.Filter - 1;
-  station.Centring.CenterAndSync(op, target.RaHours, target.DecDeg, frame, station.Main.Value("SYrangeEdit"));
+  station.Centring.CenterAndSync(op, target.RaHours, target.DecDeg, frame, run.Options.SyncRangeArcsec);
 }
 
-bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series, Timgbuffer& image) {
+bool PlanGuideStep(PlanRun& run, OperationContext& op, GuidingSeries& series, Timgbuffer& image) {
+  StationCore& station = run.Core;
   if (series.State == 0) return false;
   if (series.State == 1) station.Guiding.BeginSeries();
   const GuideDecision decision = station.Guiding.GuideStep(op, image);
@@ -40,8 +44,8 @@ bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series
   return decision.Measured;
 }
 
-std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image,
-                                                const CalibrationRequest& request) {
+std::optional<CalibrationHistory> PlanCalibrate(PlanRun& run, Timgbuffer& image, const CalibrationRequest& request) {
+  StationCore& station = run.Core;
   const CalibrationResult result = station.Calibration.Calibrate(image, request);
   if (!result.Any()) return std::nullopt;
   return result.History;

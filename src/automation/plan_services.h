@@ -10,12 +10,12 @@
 namespace noctarbel {
 
 class OperationContext;
-class Station;
+class PlanRun;
 class Timgbuffer;
 
 // The plan's autofocus through the filter (1-based); true when it found focus and fixed
 // BaseFocusPosition.
-bool PlanAutofocus(Station& station, OperationContext& op, int filter);
+bool PlanAutofocus(PlanRun& run, OperationContext& op, int filter);
 
 // The "SY" row: centre the brightest star and sync the mount to the slew's target (right
 // ascension in hours and declination as they were sent to the mount).
@@ -28,7 +28,7 @@ struct SyncExposure {
   int Binning = 2;
   int Filter = 1;
 };
-void PlanCenterAndSync(Station& station, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure);
+void PlanCenterAndSync(PlanRun& run, OperationContext& op, const SyncTarget& target, const SyncExposure& exposure);
 
 // The guiding state of a series: 0 off, 1 take the next image as reference, 2 correct.
 struct GuidingSeries {
@@ -37,10 +37,10 @@ struct GuidingSeries {
   bool Ended = false;
 };
 // One image of a guided series; false when guiding failed (the state is then 0).
-bool PlanGuideStep(Station& station, OperationContext& op, GuidingSeries& series, Timgbuffer& image);
+bool PlanGuideStep(PlanRun& run, OperationContext& op, GuidingSeries& series, Timgbuffer& image);
 
 // The calibration of a plan image with the wanted steps; the steps done, or nothing when
 // none was applied.
-std::optional<CalibrationHistory> PlanCalibrate(Station& station, Timgbuffer& image, const CalibrationRequest& request);
+std::optional<CalibrationHistory> PlanCalibrate(PlanRun& run, Timgbuffer& image, const CalibrationRequest& request);
 
 }  // namespace noctarbel

@@ -3,7 +3,8 @@
 #include <cmath>
 
 #include "station/site_sky.h"
-#include "windows/station.h"
+#include "automation/plan_run.h"
+#include "operations/station_core.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
@@ -18,7 +19,7 @@ constexpr double kSyncDays = 0.0007;
 constexpr double kSettleSeconds = 5;
 
 // Hour angle in degrees, -180 < h <= 180.
-double HourAngleDeg(Station& station, const TargetPosition& ofDate) {
+double HourAngleDeg(StationCore& station, const TargetPosition& ofDate) {
   double h = (StationSiderealTime(station, station.Run.TestClock) - ofDate.RaHours) * 15.0;
   h = std::fmod(h, 360.0);
   if (h < 0) h += 360.0;
@@ -26,7 +27,7 @@ double HourAngleDeg(Station& station, const TargetPosition& ofDate) {
   return h;
 }
 
-bool BelowHorizon(Station& station, const TargetPosition& ofDate) {
+bool BelowHorizon(StationCore& station, const TargetPosition& ofDate) {
   const HorizontalPosition here =
       StationEquatorialToHorizontal(station, ofDate.RaHours * 15.0, ofDate.DecDeg, station.Run.TestClock);
   return HorizonAltitude(station.Horizon, here.Azimuth) > here.Altitude;
@@ -56,6 +57,8 @@ const char* CommandMessage(RowCommand command) {
       return "";
   }
 }
+
+TestRowActions::TestRowActions(PlanRun& run) : station_(run.Core) {}
 
 DateTime TestRowActions::Now() { return station_.Run.TestClock; }
 

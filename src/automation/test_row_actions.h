@@ -7,10 +7,14 @@
 #include "automation/executor.h"
 
 namespace noctarbel {
+class PlanRun;
+}  // namespace noctarbel
+
+namespace noctarbel {
 
 class TestRowActions : public RowActions {
  public:
-  explicit TestRowActions(Station& station) : station_(station) {}
+  explicit TestRowActions(PlanRun& run);
 
   DateTime Now() override;
   bool RainEndsRow() override { return false; }
@@ -28,7 +32,7 @@ class TestRowActions : public RowActions {
   TargetPosition OfDate(const TargetPosition& j2000) const;
   void Error(const std::string& message);
 
-  Station& station_;
+  StationCore& station_;
 };
 
 // The status and log text of a command; empty for the commands without one (T0, T1).

@@ -1,31 +1,14 @@
 #pragma once
-// What every command of noctarbel-cli shares: the station folder option and a headless Ui.
+// What every command of noctarbel-cli shares: the station folder option, the exit code and
+// the one-line error messages. The command line builds the station core only, never the
+// windows.
 
 #include <iostream>
 #include <string>
 
 #include "station/paths.h"
-#include "windows/ui.h"
 
 namespace noctarbel::cli {
-
-// Headless answers: messages go to stderr; questions get the fixed answer (default No) and
-// are reported, so a script sees what would have been asked.
-class CliUi : public Ui {
- public:
-  void ShowMessage(const std::string& text) override { std::cerr << text << "\n"; }
-  bool Ask(const std::string& question) override {
-    std::cerr << question << (answer ? " -> Yes" : " -> No") << "\n";
-    return answer;
-  }
-  std::optional<std::string> ChooseFileToOpen(const FileDialogRequest&) override { return std::nullopt; }
-  std::optional<std::string> ChooseFileToSave(const FileDialogRequest&) override { return std::nullopt; }
-  std::optional<std::string> ChooseFolder(const std::string&) override { return std::nullopt; }
-  std::string ChooseDevice(const std::string&, const std::string&) override { return {}; }
-  std::string ClipboardText() override { return {}; }
-
-  bool answer = false;
-};
 
 // Exit code of every usage error: a bad option or option value, a missing argument, an
 // unknown command, an unusable station folder.
@@ -38,7 +21,6 @@ std::string ErrorLine(const std::string& message);
 struct CliContext {
   std::string homeOption;  // --home DIR
   int exitCode = 0;
-  CliUi ui;
 
   StationPaths Paths() const { return MakeStationPaths(homeOption); }
   // The station folder, created when missing; prints the reason and returns false on failure.

@@ -159,7 +159,8 @@ class RoofCommand {
     if (options_.action == "status") return Status();
     if (options_.action == "open" && !SimulatedTelescopeAllowed()) return;
     InstallSignalHandlers();
-    if (!obs.ConnectObservatory()) return Fail("Observatory I/O error: " + obs.LineError());
+    OperationContext connecting = Begin();
+    if (!obs.ConnectObservatory(connecting)) return Fail("Observatory I/O error: " + obs.LineError());
     gControllerFd = obs.ControllerLineFd();
     if (!ConnectTelescope()) return;
     if (options_.action == "open") {
@@ -189,7 +190,8 @@ class RoofCommand {
 
   void Status() {
     ObservatoryOperations& obs = core_->Observatory;
-    const bool connected = obs.ConnectObservatory();
+    OperationContext op = core_->BeginOperation();
+    const bool connected = obs.ConnectObservatory(op);
     const RoofState roof = connected ? obs.GetRoofState() : RoofState::Undetermined;
     const RainState rain = connected ? obs.GetRainState() : RainState::Unknown;
     const std::string error = obs.LineError();

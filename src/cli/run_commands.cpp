@@ -1,7 +1,7 @@
 // noctarbel-cli "check" (the test run of a plan) and "run" (the real run, on the station's
 // devices and the computer's clock, or with --simulate on the built-in simulators and a
 // simulated clock that jumps over every wait, so that a night takes seconds). Both build the
-// station with its window logic headless: the controls are the store the commands set.
+// station core alone: the run's options come from the flags, its events are printed.
 
 #include <CLI/CLI.hpp>
 
@@ -14,16 +14,15 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "common/event_runtime.h"
-#include "windows/main_window.h"
-#include "windows/station.h"
 #include "astro/time.h"
 #include "automation/night_setup.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
-#include "windows/install_windows.h"
+#include "common/event_runtime.h"
+#include "operations/station_core.h"
+#include "station/site_sky.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/number_text.h"
@@ -39,7 +38,7 @@ struct CheckOptions {
   std::string timeline;
 };
 
-struct RunOptions {
+struct RunFlags {
   std::string plan;
   bool simulate = false;
   std::string start;
@@ -58,10 +57,12 @@ struct RunOptions {
 
 // Nothing is asked on the command line: questions get the answer the command was given and
 // say so on stderr; messages are kept for the command to report.
-class CommandUi : public CliUi {
+class CommandPrompts {
  public:
-  void ShowMessage(const std::string& text) override { messages.push_back(text); }
-  bool Ask(const std::string& question) override {
+  bool answer = false;
+  std::vector<std::string> messages;
+
+  bool Ask(const std::string& question) {
     auto given = given_.find(question);
     const bool yes = given != given_.end() ? given->second.Yes : answer;
     std::cerr << question << (yes ? "-> Yes" : "-> No") << (given != given_.end() ? " (" + given->second.Why + ")" : "")
@@ -70,7 +71,13 @@ class CommandUi : public CliUi {
   }
   // An answer the command line gave before the question came.
   void Answer(const std::string& question, bool yes, const std::string& why) { given_[question] = {yes, why}; }
-  std::vector<std::string> messages;
+
+  RunPrompts Prompts() {
+    RunPrompts prompts;
+    prompts.Tell = [this](const std::string& text) { messages.push_back(text); };
+    prompts.Ask = [this](const std::string& question) { return Ask(question); };
+    return prompts;
+  }
 
  private:
   struct Given {
@@ -83,7 +90,7 @@ class CommandUi : public CliUi {
 std::optional<DateTime> ParseUt(const std::string& text) { return ParseIsoDateTime(TrimBlanks(text)); }
 
 // The plan's rows into the station's table, replacing what it held.
-bool FillPlanTable(CliContext& context, Station& station, const std::string& file) {
+bool FillPlanTable(CliContext& context, StationCore& station, const std::string& file) {
   const PlanFileContent content = ReadPlanFile(file);
   if (!content.ok) {
     context.Fail("Cannot read the plan " + file + ": " + content.error);
@@ -93,12 +100,12 @@ bool FillPlanTable(CliContext& context, Station& station, const std::string& fil
   return true;
 }
 
-// A station with its windows' logic, headless, on the given clock.
-std::unique_ptr<Station> MakeStation(CliContext& context, Runtime& runtime, Ui& ui) {
-  auto station = std::make_unique<Station>(runtime, ui, context.Paths());
-  InstallHandlers(*station);
-  CreateForms(*station);
-  PilotFormShow(*station);
+// The station core as it starts: its files, its horizon, the observatory's watch.
+std::unique_ptr<StationCore> MakeStation(CliContext& context, Runtime& runtime) {
+  auto station = std::make_unique<StationCore>(runtime, context.Paths());
+  station->LoadSettingsAndTables();
+  LoadHorizon(*station);
+  station->StatusTimer.Start();
   return station;
 }
 
@@ -111,8 +118,7 @@ void SaveTimeline(CliContext& context, const std::vector<RowSpan>& timeline, con
 void RunCheck(CliContext& context, const CheckOptions& options) {
   if (!context.EnsureStationFolder()) return;
   auto runtime = EventRuntime::WithRealClock();
-  CommandUi ui;
-  auto station = MakeStation(context, *runtime, ui);
+  auto station = MakeStation(context, *runtime);
   if (!FillPlanTable(context, *station, options.plan)) return;
   DateTime start = runtime->UtcNow();
   if (!options.start.empty()) {
@@ -121,7 +127,9 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
     start = *parsed;
   }
   const size_t first = station->Log.Size();
-  const int errors = RunTestPlan(*station, start);
+  noctarbel::RunOptions runOptions;
+  runOptions.SyncRangeArcsec = station->Settings.SyncRange;
+  const int errors = PlanRun(*station, runOptions).Test(start);
   const std::vector<RowSpan>& timeline = station->Run.Timeline;
   const auto& lines = station->Log.Lines();
   if (!options.timeline.empty()) SaveTimeline(context, timeline, options.timeline);
@@ -161,7 +169,7 @@ DateTime DefaultSimulationStart(const std::vector<PlanRow>& rows, DateTime nowUt
 
 class NightRun {
  public:
-  NightRun(CliContext& context, const RunOptions& options) : context_(context), options_(options) {}
+  NightRun(CliContext& context, const RunFlags& options) : context_(context), options_(options) {}
 
   void Run() {
     if (!context_.EnsureStationFolder()) return;
@@ -183,21 +191,20 @@ class NightRun {
     } else {
       runtime_ = EventRuntime::WithRealClock();
     }
-    station_ = MakeStation(context_, *runtime_, ui_);
+    station_ = MakeStation(context_, *runtime_);
     if (!FillPlanTable(context_, *station_, options_.plan)) return;
-    station_->ShutdownAllowed = !options_.simulate;
     if (!SetUp()) return;
+    run_->Options.ShutdownAllowed = !options_.simulate;
     Follow();
     const auto wallStart = std::chrono::steady_clock::now();
     const DateTime simStart = runtime_->UtcNow();
-    station_->Reports.RowStarted = [this](int row, const std::string& object) { RowStarted(row, object); };
     const size_t firstLine = station_->Log.Size();
     const int token = station_->Log.Subscribe([this](long index) { LogLine(index); });
-    if (!StartChecks(*station_)) {
+    if (!run_->StartChecks(ui_.Prompts())) {
       station_->Log.Unsubscribe(token);
       return context_.Fail("The run did not start: " + (ui_.messages.empty() ? "nothing to do" : ui_.messages.back()));
     }
-    const bool completed = RunPlan(*station_);
+    const bool completed = run_->Run();
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
     Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
@@ -232,17 +239,21 @@ class NightRun {
     night.Stacking = options_.stacking;
     night.Guiding = options_.guiding;
     night.ImageFolder = options_.images;
-    for (const auto& note : PrepareNight(*station_, night)) context_.Note(note);
+    PreparedNight prepared = PrepareNight(*station_, night);
+    for (const auto& note : prepared.Notes) context_.Note(note);
+    run_ = std::make_unique<PlanRun>(*station_, prepared.Options);
     return true;
   }
 
   void Follow() {
-    station_->Reports.ImageStarted = [this](int image, int images, const std::string& filter) {
+    RunEvents& events = run_->Events;
+    events.RowStarted = [this](int row, const std::string& object) { RowStarted(row, object); };
+    events.ImageStarted = [this](int image, int images, const std::string& filter) {
       Event("image", {{"image", image}, {"images", images}, {"filter", filter}});
       progress_ = "image " + std::to_string(image) + "/" + std::to_string(images) + " filter " + filter;
       ShowProgress();
     };
-    station_->Reports.FileSaved = [this](const std::string& file, bool stack) {
+    events.FileSaved = [this](const std::string& file, bool stack) {
       (stack ? stacks_ : images_).push_back(file);
       Event("saved", {{"file", file}, {"stack", stack}});
     };
@@ -315,7 +326,7 @@ class NightRun {
     }
     const double simulatedHours = (runtime_->UtcNow() - simStart) * 24.0;
     const double wallSeconds = std::chrono::duration<double>(wall).count();
-    const std::string logFile = (station_->ResolveFile(station_->Main.Text("ImgPathEdit")) / kLogFileName).string();
+    const std::string logFile = (run_->ImageFolder() / kLogFileName).string();
     if (options_.jsonEvents) {
       nlohmann::ordered_json out = {{"event", "summary"},
                                     {"rows", rows_},
@@ -336,15 +347,16 @@ class NightRun {
               << "run: " << (aborted ? "aborted" : "completed") << "\n"
               << (options_.simulate ? "simulated time: " : "time: ") << FormatFixed(simulatedHours, 2) << " h\n"
               << "wall time: " << FormatFixed(wallSeconds, 1) << " s\n"
-              << "images in: " << station_->ResolveFile(station_->Main.Text("ImgPathEdit")).string() << "\n"
+              << "images in: " << run_->ImageFolder().string() << "\n"
               << "log: " << logFile << "\n";
   }
 
   CliContext& context_;
-  const RunOptions& options_;
-  CommandUi ui_;
+  const RunFlags& options_;
+  CommandPrompts ui_;
   std::unique_ptr<EventRuntime> runtime_;
-  std::unique_ptr<Station> station_;
+  std::unique_ptr<StationCore> station_;
+  std::unique_ptr<PlanRun> run_;
   std::unique_ptr<SimulatedFaults> faults_;
   int rows_ = 0;
   std::vector<std::string> images_;
@@ -365,7 +377,7 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   checkCmd->add_option("--timeline", check->timeline, "Also draw the rows on a time line into this PNG (or .jpg) file");
   checkCmd->callback([&context, check] { RunCheck(context, *check); });
 
-  auto run = std::make_shared<RunOptions>();
+  auto run = std::make_shared<RunFlags>();
   CLI::App* runCmd =
       app.add_subcommand("run", "Run a plan on the station's devices, or simulated on the built-in simulators");
   runCmd->add_option("plan", run->plan, "Plan file")->required();

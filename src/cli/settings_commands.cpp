@@ -2,9 +2,8 @@
 
 #include <iostream>
 
-#include "windows/controls.h"
+#include "station/setting_rules.h"
 #include "station/settings.h"
-#include "windows/setup_window.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 
@@ -27,12 +26,10 @@ void RunSettings(CliContext& context, const SettingsOptions& options) {
     return;
   }
   if (!options.set.empty()) {
-    Controls setup("SetupForm1");
-    DeclareSetupFormControls(setup);
     for (const auto& assignment : options.set) {
       auto eq = assignment.find('=');
       if (eq == std::string::npos) return context.UsageError("--set needs KEY=VALUE, got \"" + assignment + "\"");
-      if (auto error = SetSettingChecked(settings, setup, assignment.substr(0, eq), assignment.substr(eq + 1))) {
+      if (auto error = SetSettingChecked(settings, assignment.substr(0, eq), assignment.substr(eq + 1))) {
         return context.UsageError(*error);
       }
     }

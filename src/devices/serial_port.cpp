@@ -1,5 +1,7 @@
 #include "devices/serial_port.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -173,6 +175,23 @@ std::optional<std::string> SerialPort::ReadLine(std::chrono::milliseconds timeou
     }
     if (line.size() > maxLength + 2) Fail("line too long");
   }
+}
+
+std::string SerialPort::ReadAvailable(size_t maxBytes) {
+  if (fd_ < 0) Fail("not open");
+  std::string bytes;
+  char buffer[256];
+  while (bytes.size() < maxBytes) {
+    const ssize_t n = ::read(fd_, buffer, std::min(sizeof buffer, maxBytes - bytes.size()));
+    if (n > 0) {
+      bytes.append(buffer, static_cast<size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) Fail("read failed: " + ErrnoText());
+    break;
+  }
+  return bytes;
 }
 
 void SerialPort::Purge() {

@@ -51,6 +51,8 @@ class SerialPort {
   // Bytes up to and including "\r\n", without them; nothing when no complete line arrived in
   // time. A line longer than maxLength fails (no sensor sends such a line).
   std::optional<std::string> ReadLine(std::chrono::milliseconds timeout, size_t maxLength = 256);
+  // What has arrived and not been read yet, at most maxBytes, without waiting.
+  std::string ReadAvailable(size_t maxBytes = 4096);
   // Discards what was received and not yet read, and what was written and not yet sent.
   void Purge();
   // Discards only what was received and not yet read (bytes still being sent go out).

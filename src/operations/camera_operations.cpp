@@ -154,7 +154,22 @@ int CameraOperations::CameraXSize() { return Require(core_)->CameraXSize(); }
 int CameraOperations::CameraYSize() { return Require(core_)->CameraYSize(); }
 bool CameraOperations::CoolerOn() { return Require(core_)->CoolerOn(); }
 void CameraOperations::SetCoolerOn(bool on) { Require(core_)->SetCoolerOn(on); }
-void CameraOperations::SetSetPoint(double celsius) { Require(core_)->SetCCDTemperature(celsius); }
+void CameraOperations::SetSetPoint(double celsius) {
+  Require(core_)->SetCCDTemperature(celsius);
+}
+
+bool CameraOperations::SwitchCoolerOn(double celsius, std::string* error) {
+  try {
+    if (!Connected()) return true;
+    ChosenSetPoint = celsius;
+    SetSetPoint(celsius);
+    SetCoolerOn(true);
+    return true;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return false;
+  }
+}
 double CameraOperations::CCDTemperature() { return Require(core_)->CCDTemperature(); }
 
 std::optional<double> CameraOperations::CoolerPower() {

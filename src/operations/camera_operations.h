@@ -91,6 +91,10 @@ class CameraOperations {
   void SetCoolerOn(bool on);
   // The cooler's set-point (written to the driver), and what the driver holds now.
   void SetSetPoint(double celsius);
+  // The set-point the operator (or a plan's "CC") chose last; the warm-up counts from it.
+  std::optional<double> ChosenSetPoint;
+  // The chosen set-point, then cooler on: a plan's "CC". False with the reason in *error.
+  bool SwitchCoolerOn(double celsius, std::string* error);
   double CCDTemperature();
   // Nothing when the driver cannot tell its cooler power.
   std::optional<double> CoolerPower();

@@ -141,6 +141,18 @@ int FilterWheelOperations::Connect(OperationContext& op, std::string* error) {
   }
 }
 
+std::optional<int> FilterWheelOperations::Slot() {
+  auto wheel = core_.Devices.FilterWheel;
+  if (!wheel) return std::nullopt;
+  try {
+    if (!wheel->Connected()) return std::nullopt;
+    const int slot = wheel->Position();
+    return slot >= 0 ? std::optional<int>(slot) : std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 void FilterWheelOperations::Disconnect() {
   auto wheel = core_.Devices.FilterWheel;
   core_.Devices.FilterWheel.reset();

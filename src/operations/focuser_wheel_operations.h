@@ -61,6 +61,8 @@ class FilterWheelOperations {
   int Connect(OperationContext& op, std::string* error);
   void Disconnect();
   bool HasDriver() const;
+  // The 0-based slot the wheel reports; nothing without a connected wheel or when it fails.
+  std::optional<int> Slot();
   // Turns the wheel to the 0-based slot and waits for it, at most kFilterWheelPolls
   // seconds. True when the wheel stands there (or no wheel is used); false with a status and
   // log message when it does not arrive or fails, or when interrupted.

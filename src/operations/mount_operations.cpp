@@ -368,6 +368,32 @@ bool MountOperations::GotoPark(OperationContext& op, const ParkPosition& park) {
   }
 }
 
+bool MountOperations::ApproachParkPosition1(OperationContext& op, const char* refused) {
+  auto scope = core_.Devices.Telescope;
+  if (!scope) return false;
+  const SettingsRecord& s = core_.Settings;
+  try {
+    StopTracking(*scope);
+    scope->SlewToAltAz(NormalizeAzimuth(s.Park1Az), s.Park1Alt);
+    // Bounded like a park: a mount that never stops slewing must not hold the station.
+    for (int step = 0; scope->Slewing(); ++step) {
+      if (step >= kParkTimeoutSteps) {
+        core_.SetStatus(std::string(refused) + ": park position 1 not reached (Park position timeout error)");
+        return false;
+      }
+      if (!op.Wait(100)) {
+        core_.SetStatus(std::string(refused) + ": " + op.StopText());
+        return false;
+      }
+    }
+    StopTracking(*scope);
+    return true;
+  } catch (const std::exception& e) {
+    core_.SetStatus(std::string(refused) + ": telescope error: " + e.what());
+    return false;
+  }
+}
+
 bool MountOperations::ParkSteps(OperationContext& op, ITelescope& scope, const ParkPosition& park) {
   // A wait that ended early: either the operation lost the mount (nothing more is sent) or
   // the mount slewed for too long (tracking is left as it is, the park failed).

@@ -110,6 +110,11 @@ class MountOperations {
   bool GotoParkPosition2(OperationContext& op);
   // True when the mount stands within the verify tolerance of park position 1 now.
   bool AtParkPosition1();
+  // The roof's interactive opening approaches park position 1 on its own: tracking off, one
+  // slew to its azimuth and altitude, waited for at most 60 s, tracking off. False with the
+  // status beginning `refused` when it times out, is interrupted or the driver fails; the
+  // caller still checks the position.
+  bool ApproachParkPosition1(OperationContext& op, const char* refused);
   // The pier side (when the mount can tell it) must be park position 1's, and the pointing
   // within 0.1 h in right ascension and 1.5 degrees in declination of where park position 1
   // lies on the sky now.

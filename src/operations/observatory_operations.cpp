@@ -18,6 +18,9 @@ constexpr std::uint8_t kStatusQuery = 0xA0;
 constexpr std::uint8_t kStatusBits = 0x07;
 constexpr int kMotorPolls = 16;
 constexpr int kPulseMs = 500;
+constexpr size_t kMaxSensorLine = 256;
+// A sensor silent for longer than this (days, about 60 s) shows "?".
+constexpr double kSensorStaleDays = 0.0007;
 
 const SerialSettings kControllerLine{1200, 8, 1};
 const SerialSettings kSensorLine{9600, 8, 1};
@@ -117,7 +120,7 @@ std::optional<std::uint8_t> ObservatoryOperations::QueryControllerStatus() {
   }
 }
 
-bool ObservatoryOperations::ConnectObservatory() {
+bool ObservatoryOperations::ConnectObservatory(OperationContext& op) {
   if (!ControlEnabled() || SimulationMode) return true;
   try {
     controllerLine_.Open(ControllerLinePath(), kControllerLine);
@@ -125,14 +128,17 @@ bool ObservatoryOperations::ConnectObservatory() {
     FailLine(e.what());
     return false;
   }
-  core_.Clock.Sleep(100);
-  if (!SetControllerOutput(0x00)) {
+  if (!op.Wait(100) || !SetControllerOutput(0x00)) {
     // The motor output is in an unknown state and cannot be commanded: not connected.
+    if (!op.MayContinue()) FailLine("connecting the roof controller: " + op.StopText());
     controllerLine_.Close();
     return false;
   }
   for (int attempt = 0; attempt < 5; ++attempt) {
-    core_.Clock.Sleep(500);
+    if (!op.Wait(500)) {
+      FailLine("connecting the roof controller: " + op.StopText());
+      break;
+    }
     if (QueryControllerStatus()) return true;
   }
   controllerLine_.Close();
@@ -206,10 +212,12 @@ bool ObservatoryOperations::ConnectSensor() {
   if (core_.Settings.TempComport1 == 0 || sensorLineOpen_) return true;
   try {
     sensorLine_.Open(SensorLinePath(), kSensorLine);
-    core_.Clock.Sleep(100);
+    sensorLine_.DiscardInput();
     sensorLine_.WriteByte(0x00);
-    // The first line may be cut; it is read and dropped (a silent sensor is noticed later).
-    sensorLine_.ReadLine(milliseconds(10000));
+    sensorBuffer_.clear();
+    // The first line may be cut: it is dropped when it comes (a silent sensor is noticed
+    // by the watch a minute later).
+    dropFirstSensorLine_ = true;
     sensorLineOpen_ = true;
     return true;
   } catch (const SerialError& e) {
@@ -222,13 +230,28 @@ bool ObservatoryOperations::ConnectSensor() {
 std::optional<SensorReading> ObservatoryOperations::ReadSensor() {
   if (!sensorLineOpen_) return std::nullopt;
   try {
-    auto line = sensorLine_.ReadLine(milliseconds(10000));
-    sensorLine_.Purge();
-    if (!line) return std::nullopt;
-    return ParseSensorLine(*line);
+    sensorBuffer_ += sensorLine_.ReadAvailable();
   } catch (const SerialError&) {
     return std::nullopt;
   }
+  std::optional<SensorReading> newest;
+  for (size_t end; (end = sensorBuffer_.find("\r\n")) != std::string::npos;) {
+    const std::string line = sensorBuffer_.substr(0, end);
+    sensorBuffer_.erase(0, end + 2);
+    if (dropFirstSensorLine_) {
+      dropFirstSensorLine_ = false;
+      continue;
+    }
+    if (auto reading = ParseSensorLine(line)) newest = reading;
+  }
+  // No sensor sends such a line: what is there is noise, and the next line starts afresh.
+  if (sensorBuffer_.size() > kMaxSensorLine) sensorBuffer_.clear();
+  if (newest) LastGoodSensorTime = core_.Clock.UtcNow();
+  return newest;
+}
+
+bool ObservatoryOperations::SensorStale() const {
+  return core_.Clock.UtcNow() - LastGoodSensorTime > kSensorStaleDays;
 }
 
 bool ObservatoryOperations::ParkForRoof(OperationContext& op, const char* refused) {
@@ -242,30 +265,10 @@ bool ObservatoryOperations::ParkForRoof(OperationContext& op, const char* refuse
 // The interactive opening's own approach to park position 1: a slew to its azimuth and
 // altitude, then the same check as a park.
 bool ObservatoryOperations::ApproachParkForOpening(OperationContext& op) {
-  auto scope = core_.Devices.Telescope;
-  if (!scope) return false;
-  try {
-    if (scope->CanSetTracking()) scope->SetTracking(false);
-    scope->SlewToAltAz(NormalizeAzimuth(core_.Settings.Park1Az), core_.Settings.Park1Alt);
-    // Bounded like a park: a mount that never stops slewing must not hold the window.
-    for (int step = 0; scope->Slewing(); ++step) {
-      if (step >= 600) {
-        core_.SetStatus("Roof not opened: park position 1 not reached (Park position timeout error)");
-        return false;
-      }
-      if (!op.Wait(100)) {
-        core_.SetStatus("Roof not opened: " + op.StopText());
-        return false;
-      }
-    }
-    if (scope->CanSetTracking()) scope->SetTracking(false);
-    if (mount_.AtParkPosition1()) return true;
-    core_.SetStatus("Roof not opened: park position 1 not reached");
-    return false;
-  } catch (const std::exception& e) {
-    core_.SetStatus(std::string("Roof not opened: telescope error: ") + e.what());
-    return false;
-  }
+  if (!mount_.ApproachParkPosition1(op, "Roof not opened")) return false;
+  if (mount_.AtParkPosition1()) return true;
+  core_.SetStatus("Roof not opened: park position 1 not reached");
+  return false;
 }
 
 RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confirm& ask) {
@@ -306,6 +309,10 @@ RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confi
 }
 
 RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Confirm& ask) {
+  return CloseRoofSequence(op, ask, false);
+}
+
+RoofMoveResult ObservatoryOperations::CloseRoofSequence(OperationContext& op, const Confirm& ask, bool parked) {
   RoofMoveResult result;
   if (GetRoofState() == RoofState::Closed) {
     result.Ok = true;
@@ -316,7 +323,7 @@ RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Conf
     if (ask && !ask("Park telescope and close roof?")) {
       result.Declined = true;
     } else {
-      if (!ParkForRoof(op, "Roof not closed")) {
+      if (!parked && !ParkForRoof(op, "Roof not closed")) {
         result.ParkFailed = true;
         return result;
       }
@@ -357,7 +364,8 @@ EmergencyOutcome ObservatoryOperations::RainEmergency() {
   }
   core_.SetStatus("Emergency! Going to park position");
   core_.LogTimed(": Emergency! Going to park position");
-  const bool closed = CloseRoof(op).Ok;
+  // The telescope has just been parked: the close does not park it a second time.
+  const bool closed = CloseRoofSequence(op, {}, true).Ok;
   std::string message;
   if (closed) {
     message = " roof is closed!";

@@ -98,10 +98,11 @@ class ObservatoryOperations {
   bool SetControllerOutput(std::uint8_t value);
   std::optional<std::uint8_t> QueryControllerStatus();
 
-  // Opens the controller line and checks that the controller answers. False also when the
-  // first "set output 0x00" fails: a controller we cannot command must not count as
-  // connected. True without any I/O when observatory control is off or the simulator runs.
-  bool ConnectObservatory();
+  // Opens the controller line and checks that the controller answers (up to five queries
+  // half a second apart, under `op`). False also when the first "set output 0x00" fails: a
+  // controller we cannot command must not count as connected. True without any I/O when
+  // observatory control is off or the simulator runs.
+  bool ConnectObservatory(OperationContext& op);
   RoofState GetRoofState();
   RainState GetRainState();
   // Output on, 500 ms, output off. The pause does not pump: nothing else may use the line
@@ -110,12 +111,19 @@ class ObservatoryOperations {
   bool OpenRoofMotor(OperationContext& op);
   bool CloseRoofMotor(OperationContext& op);
 
-  // False when the sensor line could not be opened (or control is off).
+  // False when the sensor line could not be opened (or control is off). Nothing is awaited:
+  // the sensor sends a line every few seconds by itself, and its first (perhaps cut) line is
+  // dropped when it comes.
   bool ConnectSensor();
   bool SensorConnected() const { return sensorLineOpen_; }
+  // The newest valid reading among the lines that arrived since the last call; nothing when
+  // no complete valid line came. Never waits: a sensor that stopped sending must not hold
+  // up the observatory's watch (and with it the rain check).
   std::optional<SensorReading> ReadSensor();
   // UT of the last good reading; 0 before the first.
   DateTime LastGoodSensorTime = 0;
+  // The last good reading is older than a minute (the window shows "?" then).
+  bool SensorStale() const;
 
   // The full sequences. `ask` is the operator's Yes/No for an interactive sequence (empty:
   // not interactive, as in a plan run or from the command line).
@@ -136,6 +144,8 @@ class ObservatoryOperations {
   bool MoveRoofMotor(OperationContext& op, RoofState from, RoofState to);
   bool WaitForEndSwitch(OperationContext& op);
   bool ParkForRoof(OperationContext& op, const char* refused);
+  // The close behind a park: `parked` when the caller has just verified park position 1.
+  RoofMoveResult CloseRoofSequence(OperationContext& op, const Confirm& ask, bool parked);
   bool ApproachParkForOpening(OperationContext& op);
   void FailLine(const std::string& why);
 
@@ -144,6 +154,8 @@ class ObservatoryOperations {
   SerialPort controllerLine_;
   SerialPort sensorLine_;
   bool sensorLineOpen_ = false;
+  std::string sensorBuffer_;  // bytes of a line not complete yet
+  bool dropFirstSensorLine_ = false;
   std::string lineError_;
 };
 

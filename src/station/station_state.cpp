@@ -3,7 +3,15 @@
 namespace noctarbel {
 
 StationState::StationState(Runtime& clock, StationPaths paths)
-    : Clock(clock), Paths(std::move(paths)), Operations(clock) {}
+    : Clock(clock), Paths(std::move(paths)), Operations(clock), WaitTimer(clock, 1000) {
+  const auto& titles = PlanColumnTitles();
+  for (int col = 0; col < static_cast<int>(titles.size()); ++col) Planer1.SetCell(col, 0, titles[col]);
+  WaitTimer.SetHandler([this] {
+    WaitTimer.Stop();
+    --Run.WaitTicks;
+    if (Run.WaitTicks > 0) WaitTimer.Start();
+  });
+}
 
 StationState::~StationState() = default;
 
@@ -26,6 +34,12 @@ void StationState::LogUntimed(const std::string& line) { Log.Append(line); }
 bool StationState::SaveLogFile() {
   const std::filesystem::path folder = ImagePath.empty() ? Paths.Home : ResolveFile(ImagePath);
   return Log.SaveTo(folder);
+}
+
+void StationState::LoadSettingsAndTables() {
+  Settings = LoadSettingsFile(SettingsFilePath());
+  LoadFilterTable(Filters, Paths.Home, Settings.FilternamesFromFile);
+  LoadFocusTable(Focus, Paths.Home);
 }
 
 std::filesystem::path StationState::SettingsFilePath() const { return Paths.Home / kSettingsFileName; }

@@ -53,6 +53,9 @@ class StationState {
   OperationControl Operations;
   DeviceHub Devices;
 
+  // The executor's pauses: each tick counts Run.WaitTicks down, until none are left.
+  Timer WaitTimer;
+
   // The image viewer's images and stack (the window shows them; a plan run also hands its
   // images and stacks to it headless, for the web-monitor picture).
   ImageViewer Viewer;
@@ -87,6 +90,10 @@ class StationState {
   // Writes the log to the image folder or, when none is set, to the station folder. False,
   // without a message, when the file cannot be written.
   bool SaveLogFile();
+
+  // The station's files as a start-up reads them: the settings file (defaults without
+  // one), the filter table and the focus table.
+  void LoadSettingsAndTables();
 
   std::filesystem::path SettingsFilePath() const;
   // A file setting: relative names resolve against the station folder.

@@ -18,7 +18,6 @@ namespace {
 
 constexpr const char* kMain = "PilotForm1";
 constexpr const char* kTestImageName = "testbild.fits";
-constexpr int kWarmUpSeconds = 180;
 
 void ShowConnected(Station& station, bool connected) {
   Controls& main = station.Main;
@@ -50,20 +49,21 @@ void ShowProgress(Station& station, const ExposureProgress& progress) {
   main.SetColour("exposeLight", progress.Running && progress.LightOn ? kColourRed : "silver");
 }
 
-// The filter wheel's part of connecting: without a wheel one nameless filter slot is left.
-void ConnectWheelWithCamera(Station& station) {
+// The filter wheel's part of connecting, as the core's connect left it: without a wheel one
+// nameless filter slot.
+void ShowWheelAfterConnect(Station& station) {
   Controls& main = station.Main;
   if (station.Settings.FilterwheelObject.empty()) {
     main.SetValue("FilterEdit", 1);
     main.SetEnabled("FilterEdit", false);
     main.SetText("FilternameEdit", "");
-    station.Filters.FilterNames = {""};
-    station.Filters.FilterOffsets = {"0"};
-    station.Settings.Darkfilter = 0;
     return;
   }
-  OperationContext op = station.BeginOperation();
-  if (!op.Wait(5000) || !ConnectFilterWheel(station)) main.SetText("FilternameEdit", "??");
+  if (!station.FilterWheel.Slot()) {
+    main.SetText("FilternameEdit", "??");
+    return;
+  }
+  ShowFilterWheelConnected(station);
 }
 
 std::string ImageFolderOfToday(Station& station) {
@@ -127,11 +127,11 @@ std::string ExposureStepText(const std::string& text, bool up) {
 
 bool ConnectCamera(Station& station) {
   Controls& main = station.Main;
-  station.Run.CameraErrorFlag = false;
   if (station.Settings.CameraObject.empty()) return false;
   station.UiPort.SetBusy(true);
   std::string error;
-  if (!station.Camera.Connect(&error)) {
+  OperationContext op = station.BeginOperation();
+  if (!station.StationCore::ConnectCamera(op, &error)) {
     station.UiPort.SetBusy(false);
     station.UiPort.ShowMessage(error == "No connection to camera." ? error : "No connection to camera");
     if (error != "No connection to camera.") station.LogTimed(": No connection to camera: " + error);
@@ -139,13 +139,12 @@ bool ConnectCamera(Station& station) {
   }
   try {
     ShowConnected(station, true);
-    station.WarmUpRequested = false;
-    station.CameraTimer1.Start();
     if (station.Camera.CanSetTemperature()) {
       main.SetEnabled("CoolerCheckBox", true);
       main.SetEnabled("setCoolerButton", true);
       if (station.Camera.CoolerOn()) main.SetChecked("CoolerCheckBox", true);
       if (main.Checked("CoolerCheckBox")) {
+        station.Camera.ChosenSetPoint = main.Value("CoolerTempEdit");
         station.Camera.SetSetPoint(main.Value("CoolerTempEdit"));
         station.Camera.SetCoolerOn(true);
         main.SetEnabled("WarmUpBtn", true);
@@ -161,8 +160,7 @@ bool ConnectCamera(Station& station) {
     main.SetEnabled("FilterEdit", true);
     main.SetEnabled("FocusmaxConnect", false);
     station.Form(kViewerForm).SetEnabled("ExpStartBtn", true);
-    station.Clock.Pump();
-    ConnectWheelWithCamera(station);
+    ShowWheelAfterConnect(station);
     if (!station.Settings.RootImagePath.empty()) main.SetText("ImgPathEdit", ImageFolderOfToday(station));
   } catch (const std::exception& e) {
     station.UiPort.SetBusy(false);
@@ -177,16 +175,15 @@ bool ConnectCamera(Station& station) {
 void CCDConnectBtnClick(Station& station) { ConnectCamera(station); }
 
 void CamDisconnectButtonClick(Station& station) {
-  station.CameraTimer1.Stop();
-  station.WarmUpRequested = false;
-  if (!station.Settings.FilterwheelObject.empty()) DisconnectFilterWheel(station);
-  station.Camera.Disconnect();
+  station.DisconnectCamera();
+  station.Main.SetEnabled("FilterEdit", false);
   ShowConnected(station, false);
 }
 
 void setCoolerButtonClick(Station& station) {
   if (!station.Camera.Connected()) return;
   try {
+    station.Camera.ChosenSetPoint = station.Main.Value("CoolerTempEdit");
     station.Camera.SetSetPoint(station.Main.Value("CoolerTempEdit"));
     if (station.Main.Checked("CoolerCheckBox")) station.Camera.SetCoolerOn(true);
   } catch (const std::exception& e) {
@@ -212,32 +209,13 @@ void WarmUpBtnClick(Station& station) {
   station.Main.SetEnabled("WarmUpBtn", false);
 }
 
-void CameraTimer1Timer(Station& station) {
-  station.CameraTimer1.Stop();
+void CameraTimer1Timer(Station& station) { station.CameraWatchTick(); }
+
+void ShowCameraTick(Station& station, const CameraTick& tick) {
   Controls& main = station.Main;
-  try {
-    if (station.Camera.Connected()) {
-      const double temperature = station.Camera.CCDTemperature();
-      main.SetText("CamTempEdit", FormatShortest(temperature));
-      const auto power = station.Camera.CoolerPower();
-      main.SetText("CoolerPowerEdit", power ? FormatShortest(*power) : "?");
-      if (station.WarmUpRequested && station.Camera.CanSetTemperature()) {
-        const double target = WarmUpTarget(main.Value("CoolerTempEdit"));
-        if (temperature < target) {
-          station.Camera.SetSetPoint(target);
-          station.SetStatus("Camera warming up");
-        } else {
-          main.SetChecked("CoolerCheckBox", false);
-          station.Camera.SetCoolerOn(false);
-          station.WarmUpRequested = false;
-          station.SetStatus("Camera cooler off");
-        }
-      }
-    }
-  } catch (const std::exception& e) {
-    station.LogTimed(std::string(": Camera status failed: ") + e.what());
-  }
-  if (station.Camera.HasDriver()) station.CameraTimer1.Start();
+  if (tick.Temperature) main.SetText("CamTempEdit", FormatShortest(*tick.Temperature));
+  if (tick.Temperature) main.SetText("CoolerPowerEdit", tick.CoolerPower ? FormatShortest(*tick.CoolerPower) : "?");
+  if (tick.WarmUpEnded) main.SetChecked("CoolerCheckBox", false);
 }
 
 void ShowInPreview(Station& station, Timgbuffer& image) {
@@ -412,22 +390,6 @@ void StackingButtonClick(Station& station) {
   main.SetCaption("StackingButton", "Start stacking");
 }
 
-void CameraShutDown(Station& station) {
-  // The computer is switched off after this: the mount and the focuser are let go first.
-  if (station.Mount.HasDriver()) DisconnectTelescope(station);
-  if (station.Focuser.HasDriver()) DisconnectFocuser(station);
-  WarmUpBtnClick(station);
-  station.SetStatus("Camera cooler is warming up...");
-  station.LogTimed(": Camera cooler is warming up...");
-  OperationContext op = station.BeginOperation();
-  for (int second = 0; second < kWarmUpSeconds && op.Wait(1000);) ++second;
-  try {
-    if (station.Camera.Connected()) station.Camera.SetCoolerOn(false);
-  } catch (const std::exception&) {
-  }
-  if (station.Camera.Connected()) CamDisconnectButtonClick(station);
-}
-
 void InstallCameraHandlers(Station& station) {
   station.SetHandler(kMain, "CCDConnectBtn", CCDConnectBtnClick);
   station.SetHandler(kMain, "CamDisconnectButton", CamDisconnectButtonClick);
@@ -450,7 +412,7 @@ void InstallCameraHandlers(Station& station) {
   station.SetHandler("CameraInfo", "CloseButton", [&station] { station.UiPort.HideForm("CameraInfo"); });
 
   Station* st = &station;
-  station.CameraTimer1.SetHandler([st] { CameraTimer1Timer(*st); });
+  station.OnCameraTick = [st](const CameraTick& tick) { ShowCameraTick(*st, tick); };
   station.ExposeTimer.SetHandler([st] { ExposeTimerTimer(*st); });
   station.Camera.OnProgress = [st](const ExposureProgress& progress) { ShowProgress(*st, progress); };
   station.Hooks.ConnectCamera = [st] { ConnectCamera(*st); };

@@ -9,6 +9,7 @@
 namespace noctarbel {
 
 class Station;
+struct CameraTick;
 class Timgbuffer;
 
 void InstallCameraHandlers(Station& station);
@@ -21,7 +22,10 @@ void CamDisconnectButtonClick(Station& station);
 void setCoolerButtonClick(Station& station);
 void CoolerCheckBoxClick(Station& station);
 void WarmUpBtnClick(Station& station);
+// One tick of the camera's watch (the core's CameraTimer1, every 2 s).
 void CameraTimer1Timer(Station& station);
+// What the watch read: temperature and cooler power, the cooler box after a warm-up.
+void ShowCameraTick(Station& station, const CameraTick& tick);
 
 void ExposeButtonClick(Station& station);
 void ExposeTimerTimer(Station& station);
@@ -39,8 +43,5 @@ void StackingButtonClick(Station& station);
 // Shows an image in the main window's preview with the viewer's level rule.
 void ShowInPreview(Station& station, Timgbuffer& image);
 
-// The camera's part of the plan's "ZZ": warm the sensor up for 180 s, cooler off,
-// disconnect.
-void CameraShutDown(Station& station);
 
 }  // namespace noctarbel

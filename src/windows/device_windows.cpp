@@ -17,36 +17,29 @@ namespace {
 
 constexpr const char* kMain = "PilotForm1";
 
-bool CameraConnected(Station& station) {
-  auto camera = station.Devices.Camera;
-  if (!camera) return false;
-  try {
-    return camera->Connected();
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-// Without the camera part's own disconnect: release the camera and the wheel plainly.
-void ReleaseCamera(Station& station) {
-  auto camera = station.Devices.Camera;
-  station.Devices.Camera.reset();
-  if (camera) {
-    try {
-      camera->SetConnected(false);
-      camera->Dispose();
-    } catch (const std::exception&) {
-    }
-  }
-  DisconnectFilterWheel(station);
-}
-
 bool CameraCoolerOn(Station& station) {
-  if (!CameraConnected(station)) return false;
   try {
-    return station.Devices.Camera->CoolerOn();
+    return station.Camera.Connected() && station.Camera.CoolerOn();
   } catch (const std::exception&) {
     return false;
+  }
+}
+
+// The core let a device go (a mount that stopped answering, the night's shut-down).
+void ShowReleased(Station& station, DeviceType type) {
+  switch (type) {
+    case DeviceType::Telescope:
+      DisconnectTelescope(station);
+      break;
+    case DeviceType::Focuser:
+      DisconnectFocuser(station);
+      break;
+    case DeviceType::Camera:
+      CamDisconnectButtonClick(station);
+      break;
+    case DeviceType::FilterWheel:
+      DisconnectFilterWheel(station);
+      break;
   }
 }
 
@@ -69,7 +62,7 @@ void ConnectAllBtnClick(Station& station) {
     ConnectTelescope(station);
   }
   if (s.EnableObservatoryControl) IOConnectButtonClick(station);
-  if (!s.CameraObject.empty() && !CameraConnected(station) && station.Hooks.ConnectCamera) {
+  if (!s.CameraObject.empty() && !station.Camera.Connected() && station.Hooks.ConnectCamera) {
     station.Hooks.ConnectCamera();
   }
   if (!s.FocuserObject.empty() && !station.Focuser.Linked()) {
@@ -81,18 +74,18 @@ void ConnectAllBtnClick(Station& station) {
 
 void DisconnectDevices(Station& station) {
   if (station.Mount.Connected()) DisconnectTelescope(station);
-  if (CameraConnected(station)) {
+  if (station.Camera.Connected()) {
     if (station.Hooks.DisconnectCamera) {
       station.Hooks.DisconnectCamera();
     } else {
-      ReleaseCamera(station);
+      station.DisconnectCamera();
     }
   }
   if (station.Focuser.HasDriver()) DisconnectFocuser(station);
 }
 
 bool AnyDeviceConnected(Station& station) {
-  return station.Mount.Connected() || CameraConnected(station) || station.Focuser.Linked();
+  return station.Mount.Connected() || station.Camera.Connected() || station.Focuser.Linked();
 }
 
 void InstallDeviceHandlers(Station& station) {
@@ -122,8 +115,9 @@ void InstallDeviceHandlers(Station& station) {
   InstallGuidingWindows(station);
 
   Station* st = &station;
-  station.Timer1.SetHandler([st] { Timer1Timer(*st); });
-  station.StatusTimer.SetHandler([st] { StatusTimerTimer(*st); });
+  station.OnMountTick = [st](const MountTick& tick) { ShowMountTick(*st, tick); };
+  station.OnObservatoryTick = [st](const ObservatoryTick& tick) { ShowObservatoryTick(*st, tick); };
+  station.OnDeviceReleased = [st](DeviceType type) { ShowReleased(*st, type); };
   station.FocusTimer.SetHandler([st] { FocusTimerTimer(*st); });
   station.Mount.OnParkStarted = [st] { ShowParkStarted(*st); };
   station.Observatory.OnRoofMoving = [st] { ShowRoofMoving(*st); };

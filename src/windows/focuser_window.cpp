@@ -23,7 +23,7 @@ bool ConnectFocuser(Station& station) {
   if (station.Settings.FocuserObject.empty()) return false;
   if (station.Focuser.HasDriver()) return station.Focuser.Linked();
   std::string error;
-  if (!station.Focuser.Connect(&error)) {
+  if (!station.StationCore::ConnectFocuser(&error)) {
     ShowFocuserDisconnected(station);
     ReportDeviceProblem(station, "Focuser could not be connected: " + error);
     return false;
@@ -36,7 +36,7 @@ bool ConnectFocuser(Station& station) {
 }
 
 void DisconnectFocuser(Station& station) {
-  station.Focuser.Disconnect();
+  station.StationCore::DisconnectFocuser();
   station.FocusTimer.Stop();
   ShowFocuserDisconnected(station);
 }
@@ -82,16 +82,19 @@ bool ConnectFilterWheel(Station& station) {
   if (station.Settings.FilterwheelObject.empty()) return false;
   OperationContext op = station.BeginOperation();
   std::string error;
-  const int position = station.FilterWheel.Connect(op, &error);
-  if (position < 0) {
+  if (station.StationCore::ConnectFilterWheel(op, &error) < 0) {
     if (!error.empty()) ReportDeviceProblem(station, "Filter wheel error: " + error);
     return false;
   }
+  ShowFilterWheelConnected(station);
+  return true;
+}
+
+void ShowFilterWheelConnected(Station& station) {
   Controls& main = station.Main;
-  main.SetValue("FilterEdit", position + 1);
+  main.SetValue("FilterEdit", station.FilterWheel.Slot().value_or(0) + 1);
   main.SetText("FilternameEdit", FilterName(station.Filters, main.IntValue("FilterEdit")));
   main.SetEnabled("FilterEdit", true);
-  return true;
 }
 
 void DisconnectFilterWheel(Station& station) {

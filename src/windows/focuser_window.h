@@ -21,6 +21,8 @@ void FocusResetButtonClick(Station& station);
 // the slot. False when no wheel is configured or it does not connect.
 bool ConnectFilterWheel(Station& station);
 void DisconnectFilterWheel(Station& station);
+// The filter field and name after the wheel connected.
+void ShowFilterWheelConnected(Station& station);
 void FilterEditChange(Station& station);
 
 }  // namespace noctarbel

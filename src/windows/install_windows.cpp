@@ -5,7 +5,7 @@
 #include "windows/main_window.h"
 #include "windows/setup_window.h"
 #include "windows/station.h"
-#include "automation/plan_run.h"
+#include "windows/plan_window.h"
 #include "windows/plan_table_window.h"
 #include "windows/device_windows.h"
 

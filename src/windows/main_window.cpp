@@ -43,8 +43,6 @@ void CreateForms(Station& station) {
 void PilotFormCreate(Station& station) {
   RunState& run = station.Run;
   run.PlanRunning = false;
-  const auto& titles = PlanColumnTitles();
-  for (int col = 0; col < static_cast<int>(titles.size()); ++col) station.Planer1.SetCell(col, 0, titles[col]);
   run.AbortRequested = false;
   station.Main.SetColour("LED2", "red");
   station.Main.SetText("DachStatusEdit", "?");
@@ -93,14 +91,6 @@ void InstallMainWindowHandlers(Station& station) {
   station.SetHandler("PilotForm1", "StopBtn", StopBtnClick);
   station.SetHandler("PilotForm1", "WebmonitorCheck", WebmonitorCheckClick);
   station.SetHandler("PilotForm1", "ViewerControlCheck", ViewerControlCheckClick);
-  Station* st = &station;
-  station.WaitTimer.SetHandler([st] { WaitTimerTimer(*st); });
-}
-
-void WaitTimerTimer(Station& station) {
-  station.WaitTimer.Stop();
-  --station.Run.WaitTicks;
-  if (station.Run.WaitTicks > 0) station.WaitTimer.Start();
 }
 
 void PauseButtonClick(Station& station) {

@@ -21,8 +21,7 @@ void PilotFormShow(Station& station);
 // After the settings dialog closes: the controls that mirror settings.
 void RefreshMirroredSettings(Station& station);
 
-// Registers the run controls' handlers (Pause, Play, Stop, Webmonitor, Extra Viewer) and the
-// tick of WaitTimer.
+// Registers the run controls' handlers (Pause, Play, Stop, Webmonitor, Extra Viewer).
 void InstallMainWindowHandlers(Station& station);
 
 void PauseButtonClick(Station& station);
@@ -33,7 +32,5 @@ bool ExitButtonClick(Station& station);
 bool FormCloseQuery(Station& station);
 void WebmonitorCheckClick(Station& station);
 void ViewerControlCheckClick(Station& station);
-// One second of an executor's pause: counts WaitTicks down and runs again while ticks remain.
-void WaitTimerTimer(Station& station);
 
 }  // namespace noctarbel

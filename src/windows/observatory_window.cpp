@@ -8,9 +8,6 @@ namespace noctarbel {
 
 namespace {
 
-// A sensor silent for longer than this (days, about 60 s) shows "?".
-constexpr double kSensorStaleDays = 0.0007;
-
 void ShowRoof(Station& station, RoofState roof) {
   Controls& main = station.Main;
   const bool enabled = station.Observatory.ControlEnabled();
@@ -48,15 +45,12 @@ void ShowRain(Station& station, RainState rain) {
   }
 }
 
-void ShowSensor(Station& station) {
-  if (station.Settings.TempComport1 <= 0) return;
-  const DateTime now = station.Clock.UtcNow();
-  ObservatoryOperations& obs = station.Observatory;
-  if (auto reading = obs.ReadSensor()) {
-    station.Main.SetText("TemperaturEdit1", FormatFixed(reading->Temperature, 1));
-    station.Main.SetText("FeuchteEdit1", FormatFixed(reading->Humidity, 1));
-    obs.LastGoodSensorTime = now;
-  } else if (now - obs.LastGoodSensorTime > kSensorStaleDays) {
+void ShowSensor(Station& station, const ObservatoryTick& tick) {
+  if (!tick.SensorUsed) return;
+  if (tick.Sensor) {
+    station.Main.SetText("TemperaturEdit1", FormatFixed(tick.Sensor->Temperature, 1));
+    station.Main.SetText("FeuchteEdit1", FormatFixed(tick.Sensor->Humidity, 1));
+  } else if (tick.SensorStale) {
     station.Main.SetText("TemperaturEdit1", "?");
     station.Main.SetText("FeuchteEdit1", "?");
   }
@@ -89,9 +83,10 @@ ObservatoryOperations::Confirm AskOperator(Station& station) {
 
 void IOConnectButtonClick(Station& station) {
   Controls& main = station.Main;
-  if (station.Observatory.ConnectObservatory()) {
+  OperationContext op = station.BeginOperation();
+  std::string error;
+  if (station.ConnectObservatory(op, &error)) {
     main.SetColour("LED2", kColourGreen);
-    station.StatusTimer.Start();
     main.SetEnabled("IOConnectButton", false);
     main.SetEnabled("SimulationButton", false);
   } else {
@@ -99,7 +94,7 @@ void IOConnectButtonClick(Station& station) {
     station.SetStatus(station.Observatory.LineError());
     station.UiPort.ShowMessage("Observatory I/O error");
   }
-  if (station.Settings.TempComport1 > 0 && !station.Observatory.ConnectSensor()) {
+  if (station.Settings.TempComport1 > 0 && !station.Observatory.SensorConnected()) {
     station.UiPort.ShowMessage("Error at temperature/humidity sensor 1");
   }
 }
@@ -141,24 +136,14 @@ void DachZuButtonClick(Station& station) {
   station.StatusTimer.Start();
 }
 
-void StatusTimerTimer(Station& station) {
-  station.StatusTimer.Stop();
-  ObservatoryOperations& obs = station.Observatory;
-  try {
-    ShowUtcAndSiderealTime(station);
-    const RoofState roof = obs.GetRoofState();
-    ShowRoof(station, roof);
-    const RainState rain = obs.GetRainState();
-    ShowRain(station, rain);
-    if (obs.EmergencyDue(roof, rain)) obs.RainEmergency();
-    ShowSensor(station);
-  } catch (const std::exception& e) {
-    station.LogTimed(std::string(": Observatory status error: ") + e.what());
-  }
-  if (station.Run.RoofErrorState != RoofAlarm::None) {
-    station.SetStatus("ALARM " + std::to_string(ToInt(station.Run.RoofErrorState)));
-  }
-  station.StatusTimer.Start();
+void StatusTimerTimer(Station& station) { station.ObservatoryWatchTick(); }
+
+void ShowObservatoryTick(Station& station, const ObservatoryTick& tick) {
+  ShowUtcAndSiderealTime(station);
+  if (!tick.Error.empty()) return;
+  ShowRoof(station, tick.Roof);
+  ShowRain(station, tick.Rain);
+  ShowSensor(station, tick);
 }
 
 }  // namespace noctarbel

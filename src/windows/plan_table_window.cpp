@@ -4,6 +4,7 @@
 
 #include "windows/station.h"
 #include "automation/plan_file.h"
+#include "common/text_file.h"
 
 namespace noctarbel {
 
@@ -54,6 +55,66 @@ void Zeileeinfuegen1Click(Station& station) {
     grid.InsertRow(row);
     RenumberPlanRows(grid);
   });
+}
+
+bool LoadPlanTable(Station& station, const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  PlanFileContent content = ReadPlanFile(path);
+  if (!content.ok) {
+    station.UiPort.ShowMessage("Table not loaded: " + content.error);
+    return false;
+  }
+  StringGrid& grid = station.Planer1;
+  bool overwrite = false;
+  if (station.Run.PlanRunning) {
+    if (!station.UiPort.Ask("Append table? ")) return false;
+  } else if (grid.RowCount() >= 2) {
+    overwrite = station.UiPort.Ask("Table overwrite (yes) or append (no)? ");
+  } else {
+    overwrite = true;
+  }
+  grid.Batch([&] {
+    if (overwrite) {
+      for (int row = 1; row < grid.RowCount(); ++row) grid.ClearRow(row);
+      grid.SetRowCount(1);
+    }
+    for (auto& cells : content.rows) {
+      int row = grid.RowCount();
+      grid.SetRowCount(row + 1);
+      grid.SetCell(0, row, std::to_string(row));
+      for (int col = 1; col <= kPlanFileColumns; ++col) grid.SetCell(col, row, std::move(cells[col - 1]));
+    }
+    if (grid.RowCount() < 2) grid.SetRowCount(2);
+  });
+  return true;
+}
+
+bool SavePlanTable(Station& station, const std::filesystem::path& path) {
+  std::string error;
+  if (!SavePlanFile(station.Planer1, path, &error)) {
+    station.UiPort.ShowMessage("Table not saved: " + error);
+    return false;
+  }
+  return true;
+}
+
+void LoadButtonClick(Station& station) {
+  FileDialogRequest request;
+  request.title = "Load table";
+  request.filter = kPlanFileFilter;
+  request.initialFolder = station.Paths.Home.string();
+  if (auto file = station.UiPort.ChooseFileToOpen(request)) LoadPlanTable(station, *file);
+}
+
+void SaveButtonClick(Station& station) {
+  FileDialogRequest request;
+  request.title = "Save table";
+  request.filter = kPlanFileFilter;
+  request.defaultExtension = "*.csv";
+  request.confirmOverwrite = true;
+  request.initialFolder = station.Paths.Home.string();
+  if (auto file = station.UiPort.ChooseFileToSave(request)) SavePlanTable(station, *file);
 }
 
 }  // namespace noctarbel

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "station/setting_rules.h"
 #include "windows/station.h"
 #include "common/number_text.h"
 #include "common/text_file.h"
@@ -14,83 +15,80 @@ namespace {
 
 using S = SettingsRecord;
 
-// How a setting is shown in its control.
-enum class Shown { Check, Spin, Radio, General, Fixed1, Fixed2, Fixed5, IntText, Text, Profile };
-
+// The control that shows a setting.
 struct Binding {
   const char* key;
   const char* control;
-  Shown shown;
 };
 
 const std::vector<Binding>& Bindings() {
   static const std::vector<Binding> bindings = {
-      {"EnableObservatoryControl", "ObservatoryControlCheck", Shown::Check},
-      {"Comport1", "ComportEdit1", Shown::Spin},
-      {"TempComport1", "comportEdit2", Shown::Spin},
-      {"Glaenge", "LaengeEdit", Shown::General},
-      {"Gbreite", "BreiteEdit", Shown::General},
-      {"Horizontdatei", "HorizonFileEdit", Shown::Text},
-      {"TelescopeObject", "TelescopeEdit", Shown::Text},
-      {"ParkMethod", "ParkGroup", Shown::Radio},
-      {"Park1Az", "Park1AzimutEdit", Shown::General},
-      {"Park1Alt", "Park1AltEdit", Shown::General},
-      {"Park1Pierside", "Park1PiersideBox", Shown::Radio},
-      {"Park2Az", "Park2AzimutEdit", Shown::General},
-      {"Park2Alt", "Park2AltEdit", Shown::General},
-      {"Park2Pierside", "Park2Piersidebox", Shown::Radio},
-      {"HomeAz", "HomeAzEdit", Shown::General},
-      {"HomeAlt", "HomeAltEdit", Shown::General},
-      {"HomePierside", "HomePiersideBox", Shown::Radio},
-      {"TrackingRange", "TrackingEdit1", Shown::Spin},
-      {"PulseGuideSpeed", "PulseguidingEdit", Shown::Spin},
-      {"InvertRAguiding", "RAguideinvertCheck", Shown::Check},
-      {"InvertDECguiding", "DECguideInvertCheck", Shown::Check},
-      {"InvertPiersideguiding", "PiersideInvertCheck", Shown::Check},
-      {"OvercorrectionGuiding", "OvercorrectionEdit", Shown::Spin},
-      {"SyncRange", "SYrangeEdit0", Shown::Spin},
-      {"CameraObject", "ASCOMCameraEdit", Shown::Text},
-      {"ArcsecX", "ArcsecXEdit", Shown::General},
-      {"ArcsecY", "ArcsecYEdit", Shown::General},
-      {"CameraReadTime", "CamReadtimeEdit", Shown::Spin},
-      {"CameraTimeout", "CamTimeoutEdit", Shown::Spin},
-      {"CameraPauseTime", "CamPauseEdit", Shown::Spin},
-      {"DSLRautodark", "DSLRAutodarkCheckBox", Shown::Check},
-      {"CameraCoolerTemp", "CoolerTempEdit", Shown::Spin},
-      {"CameraPiersideRotate", "RotateGroup", Shown::Radio},
-      {"CameraMode", "CamModeGroup", Shown::Radio},
-      {"CamCOMport", "CamCOMEdit", Shown::Spin},
-      {"CameraRotation", "CameraRotationEdit", Shown::Spin},
-      {"SyncBinning", "SyncbinningEdit", Shown::Spin},
-      {"HistogramMaxLevel", "HistogramMaxlevelEdit", Shown::General},
-      {"ConvRaw2Fits", "Raw2fitsCheckBox", Shown::Check},
-      {"RootImagePath", "ImagepathEdit", Shown::Text},
-      {"WebmonitorPathname", "WebmonitorEdit", Shown::Text},
-      {"FocuserObject", "FocusEdit", Shown::Text},
-      {"FilterwheelObject", "FilterwheelEdit", Shown::Text},
-      {"Standardfilter", "StandardfilterEdit", Shown::Spin},
-      {"Darkfilter", "DarkfilterEdit", Shown::Spin},
-      {"FilternamesFromFile", "FilternamesGroup", Shown::Radio},
-      {"AFexptime", "AFExptimeEdit", Shown::Fixed1},
-      {"AFsubframe", "AFsubframeSpinEdit", Shown::Spin},
-      {"AFbinning", "AFbinningSpinEdit", Shown::Spin},
-      {"AFposition", "AFEdit", Shown::IntText},
-      {"AFHFDlow", "HFDlowEdit", Shown::Fixed2},
-      {"AFLslope", "LslopeEdit", Shown::Fixed5},
-      {"AFRslope", "RslopeEdit", Shown::Fixed5},
-      {"AFLic", "LicEdit", Shown::Fixed5},
-      {"AFRic", "RicEdit", Shown::Fixed5},
-      {"AFrange", "AFrangeEdit", Shown::IntText},
-      {"SpectrumRA", "SpectrumRAEdit", Shown::Fixed2},
-      {"SpectrumFilt", "SpectrumFilterEdit", Shown::Spin},
-      {"SpectrumMirror", "SpectrumMirrorGroup", Shown::Radio},
-      {"Observername", "ObserverEdit", Shown::Text},
-      {"TelescopeDescription", "TelescopeNameEdit", Shown::Text},
-      {"ProfileName", "ProfileNameEdit", Shown::Profile},
-      {"SerialPortPattern", "SerialPatternEdit", Shown::Text},
-      {"ShutdownCommand", "ShutdownCommandEdit", Shown::Text},
-      {"IndiServers", "IndiServersEdit", Shown::Text},
-      {"AlpacaHosts", "AlpacaHostsEdit", Shown::Text},
+      {"EnableObservatoryControl", "ObservatoryControlCheck"},
+      {"Comport1", "ComportEdit1"},
+      {"TempComport1", "comportEdit2"},
+      {"Glaenge", "LaengeEdit"},
+      {"Gbreite", "BreiteEdit"},
+      {"Horizontdatei", "HorizonFileEdit"},
+      {"TelescopeObject", "TelescopeEdit"},
+      {"ParkMethod", "ParkGroup"},
+      {"Park1Az", "Park1AzimutEdit"},
+      {"Park1Alt", "Park1AltEdit"},
+      {"Park1Pierside", "Park1PiersideBox"},
+      {"Park2Az", "Park2AzimutEdit"},
+      {"Park2Alt", "Park2AltEdit"},
+      {"Park2Pierside", "Park2Piersidebox"},
+      {"HomeAz", "HomeAzEdit"},
+      {"HomeAlt", "HomeAltEdit"},
+      {"HomePierside", "HomePiersideBox"},
+      {"TrackingRange", "TrackingEdit1"},
+      {"PulseGuideSpeed", "PulseguidingEdit"},
+      {"InvertRAguiding", "RAguideinvertCheck"},
+      {"InvertDECguiding", "DECguideInvertCheck"},
+      {"InvertPiersideguiding", "PiersideInvertCheck"},
+      {"OvercorrectionGuiding", "OvercorrectionEdit"},
+      {"SyncRange", "SYrangeEdit0"},
+      {"CameraObject", "ASCOMCameraEdit"},
+      {"ArcsecX", "ArcsecXEdit"},
+      {"ArcsecY", "ArcsecYEdit"},
+      {"CameraReadTime", "CamReadtimeEdit"},
+      {"CameraTimeout", "CamTimeoutEdit"},
+      {"CameraPauseTime", "CamPauseEdit"},
+      {"DSLRautodark", "DSLRAutodarkCheckBox"},
+      {"CameraCoolerTemp", "CoolerTempEdit"},
+      {"CameraPiersideRotate", "RotateGroup"},
+      {"CameraMode", "CamModeGroup"},
+      {"CamCOMport", "CamCOMEdit"},
+      {"CameraRotation", "CameraRotationEdit"},
+      {"SyncBinning", "SyncbinningEdit"},
+      {"HistogramMaxLevel", "HistogramMaxlevelEdit"},
+      {"ConvRaw2Fits", "Raw2fitsCheckBox"},
+      {"RootImagePath", "ImagepathEdit"},
+      {"WebmonitorPathname", "WebmonitorEdit"},
+      {"FocuserObject", "FocusEdit"},
+      {"FilterwheelObject", "FilterwheelEdit"},
+      {"Standardfilter", "StandardfilterEdit"},
+      {"Darkfilter", "DarkfilterEdit"},
+      {"FilternamesFromFile", "FilternamesGroup"},
+      {"AFexptime", "AFExptimeEdit"},
+      {"AFsubframe", "AFsubframeSpinEdit"},
+      {"AFbinning", "AFbinningSpinEdit"},
+      {"AFposition", "AFEdit"},
+      {"AFHFDlow", "HFDlowEdit"},
+      {"AFLslope", "LslopeEdit"},
+      {"AFRslope", "RslopeEdit"},
+      {"AFLic", "LicEdit"},
+      {"AFRic", "RicEdit"},
+      {"AFrange", "AFrangeEdit"},
+      {"SpectrumRA", "SpectrumRAEdit"},
+      {"SpectrumFilt", "SpectrumFilterEdit"},
+      {"SpectrumMirror", "SpectrumMirrorGroup"},
+      {"Observername", "ObserverEdit"},
+      {"TelescopeDescription", "TelescopeNameEdit"},
+      {"ProfileName", "ProfileNameEdit"},
+      {"SerialPortPattern", "SerialPatternEdit"},
+      {"ShutdownCommand", "ShutdownCommandEdit"},
+      {"IndiServers", "IndiServersEdit"},
+      {"AlpacaHosts", "AlpacaHostsEdit"},
   };
   return bindings;
 }
@@ -102,95 +100,10 @@ const Binding* FindBinding(const std::string& key) {
   return nullptr;
 }
 
-// The validated fields, in the order OK checks them.
-struct ValidatedField {
-  const char* control;
-  const char* key;
-  const char* message;
-};
-
-const std::vector<ValidatedField>& ValidatedFields() {
-  static const std::vector<ValidatedField> fields = {
-      {"LaengeEdit", "Glaenge", "Longitude not correct"},
-      {"BreiteEdit", "Gbreite", "Latitude not correct"},
-      {"Park1AzimutEdit", "Park1Az", "Park pos. 1 Azimuth not correct"},
-      {"Park1AltEdit", "Park1Alt", "Park pos. 1 Altitude not correct"},
-      {"Park2AzimutEdit", "Park2Az", "Park pos. 2 Azimuth not correct"},
-      {"Park2AltEdit", "Park2Alt", "Park pos. 2 Altitude not correct"},
-      {"HomeAzEdit", "HomeAz", "Home Azimuth not correct"},
-      {"HomeAltEdit", "HomeAlt", "Home Altitude not correct"},
-      {"ArcsecXEdit", "ArcsecX", "Arcsec/Pixel(X) not correct"},
-      {"ArcsecYEdit", "ArcsecY", "Arcsec/Pixel(Y) not correct"},
-      {"AFExptimeEdit", "AFexptime", "Autofocus exptime not correct"},
-      {"AFEdit", "AFposition", "Autofocus focus pos. not correct"},
-      {"HFDlowEdit", "AFHFDlow", "Autofocus HFD low not correct"},
-      {"LslopeEdit", "AFLslope", "Autofocus left slope not correct"},
-      {"RslopeEdit", "AFRslope", "Autofocus right slope not correct"},
-      {"LicEdit", "AFLic", "Autofocus left intercept pos. not correct"},
-      {"RicEdit", "AFRic", "Autofocus right intercept pos. not correct"},
-      {"AFrangeEdit", "AFrange", "Autofocus range not correct"},
-      {"HistogramMaxlevelEdit", "HistogramMaxLevel", "Histogram max level not correct"},
-  };
-  return fields;
-}
-
-const ValidatedField* FindValidatedField(const std::string& key) {
-  for (const auto& f : ValidatedFields()) {
-    if (EqualsIgnoreCase(f.key, key)) return &f;
-  }
-  return nullptr;
-}
-
-// Converts a validated field's text for its key: integer keys need an integer, the others a
-// number; single-precision keys must fit a float.
-bool StoreValidated(SettingsRecord& settings, const SettingKey& key, const std::string& text) {
-  if (key.type == SettingType::Int || key.type == SettingType::IntAsFloat) {
-    auto v = ParseInt(text);
-    if (!v) return false;
-    settings.*std::get<int S::*>(key.field) = *v;
-    return true;
-  }
-  return ParseSettingValue(settings, key, text);
-}
-
-std::string ShowValue(const SettingsRecord& s, const SettingKey& key, Shown shown) {
-  double number = 0;
-  switch (key.type) {
-    case SettingType::Double:
-      number = s.*std::get<double S::*>(key.field);
-      break;
-    case SettingType::Single:
-      number = static_cast<double>(s.*std::get<float S::*>(key.field));
-      break;
-    case SettingType::Int:
-    case SettingType::IntAsFloat:
-      return std::to_string(s.*std::get<int S::*>(key.field));
-    default:
-      return FormatSettingValue(s, key);
-  }
-  switch (shown) {
-    case Shown::Fixed1:
-      return FormatFixed(number, 1);
-    case Shown::Fixed2:
-      return FormatFixed(number, 2);
-    case Shown::Fixed5:
-      return FormatFixed(number, 5);
-    default:
-      return FormatGeneral(number, 15);
-  }
-}
-
-int IntField(const SettingsRecord& s, const SettingKey& key) {
-  if (key.type == SettingType::Bool) return s.*std::get<bool S::*>(key.field) ? 1 : 0;
-  return s.*std::get<int S::*>(key.field);
-}
-
-void SetIntField(SettingsRecord& s, const SettingKey& key, int value) {
-  if (key.type == SettingType::Bool) {
-    s.*std::get<bool S::*>(key.field) = value != 0;
-  } else {
-    s.*std::get<int S::*>(key.field) = value;
-  }
+// How the control for a key shows it (a text field when the dialog has no rule for it).
+SettingEntry EntryOf(const char* key) {
+  const SettingRule* rule = FindSettingRule(key);
+  return rule ? rule->Entry : SettingEntry::Text;
 }
 
 // Takes one control's value into the record (check boxes, spin edits, radio groups, texts).
@@ -199,18 +112,18 @@ void TakeFromControl(Station& station, const char* key) {
   const Binding* b = FindBinding(key);
   if (!k || !b) return;
   Controls& c = station.Setup;
-  switch (b->shown) {
-    case Shown::Check:
-      SetIntField(station.Settings, *k, c.Checked(b->control) ? 1 : 0);
+  switch (EntryOf(b->key)) {
+    case SettingEntry::Check:
+      SetIntSetting(station.Settings, *k, c.Checked(b->control) ? 1 : 0);
       break;
-    case Shown::Spin:
-      SetIntField(station.Settings, *k, c.IntValue(b->control));
+    case SettingEntry::Spin:
+      SetIntSetting(station.Settings, *k, c.IntValue(b->control));
       break;
-    case Shown::Radio:
-      SetIntField(station.Settings, *k, std::max(c.Selection(b->control), 0));
+    case SettingEntry::Radio:
+      SetIntSetting(station.Settings, *k, std::max(c.Selection(b->control), 0));
       break;
-    case Shown::Text:
-    case Shown::Profile:
+    case SettingEntry::Text:
+    case SettingEntry::Profile:
       station.Settings.*std::get<std::string S::*>(k->field) = c.Text(b->control);
       break;
     default:
@@ -280,6 +193,12 @@ void DeclareSetupFormControls(Controls& c) {
     s.step = step;
     return s;
   };
+  // A spin field of a setting takes its range from the setting's rule.
+  auto settingSpin = [&](const char* key, const std::string& name, const std::string& parent,
+                         const std::string& caption, double value, double step = 1) -> ControlState& {
+    const SettingRule* rule = FindSettingRule(key);
+    return spin(name, parent, caption, rule->Min, rule->Max, value, step);
+  };
   auto radio = [&](const std::string& name, const std::string& parent, const std::string& caption,
                    std::vector<std::string> items) -> ControlState& {
     ControlState& s = add(name, ControlKind::RadioGroup, parent, caption);
@@ -321,16 +240,16 @@ void DeclareSetupFormControls(Controls& c) {
   add("Park2AltEdit", ControlKind::Edit, "Park2Group", "Park2 Altitude°");
   radio("Park2Piersidebox", "Park2Group", "Pierside", pierSides);
   add("GuidingGroup", ControlKind::GroupBox, tel, "Guiding");
-  spin("TrackingEdit1", "GuidingGroup", "Tracking range (pixel)", 10, 100, 50);
-  spin("PulseguidingEdit", "GuidingGroup", "Pulse guiding (\"/s)", 1, 20, 5);
+  settingSpin("TrackingRange", "TrackingEdit1", "GuidingGroup", "Tracking range (pixel)", 50);
+  settingSpin("PulseGuideSpeed", "PulseguidingEdit", "GuidingGroup", "Pulse guiding (\"/s)", 5);
   add("RAguideinvertCheck", ControlKind::CheckBox, "GuidingGroup", "invert RA");
   add("DECguideInvertCheck", ControlKind::CheckBox, "GuidingGroup", "invert DEC");
   add("PiersideInvertCheck", ControlKind::CheckBox, "GuidingGroup", "Pierside inverting");
-  spin("OvercorrectionEdit", "GuidingGroup", "Overcorrection (0-10)", 0, 10, 0);
+  settingSpin("OvercorrectionGuiding", "OvercorrectionEdit", "GuidingGroup", "Overcorrection (0-10)", 0);
   add("guidetestBtn", ControlKind::Button, "GuidingGroup", "Guiding test");
   spin("TestmoveEdit", "GuidingGroup", "testmove (\")", 10, 100, 30, 10);
   add("AutopilotGroup", ControlKind::GroupBox, tel, "Autopilot");
-  spin("SYrangeEdit0", "AutopilotGroup", "default SY range (arcsec)", 3, 30, 5);
+  settingSpin("SyncRange", "SYrangeEdit0", "AutopilotGroup", "default SY range (arcsec)", 5);
   // Camera.
   const std::string cam = "PageCamera";
   add(cam, ControlKind::Page, "PageControl1", "Camera");
@@ -338,16 +257,16 @@ void DeclareSetupFormControls(Controls& c) {
   add("CameraChooserBtn", ControlKind::Button, cam, "Chooser");
   add("ArcsecXEdit", ControlKind::Edit, cam, "arcsec/pixel (X)");
   add("ArcsecYEdit", ControlKind::Edit, cam, "arcsec/pixel (Y)");
-  spin("CamReadtimeEdit", cam, "Readtime full (s)", 0, 99, 5);
-  spin("CamTimeoutEdit", cam, "Timeout (s)", 10, 99, 30);
-  spin("CamPauseEdit", cam, "Series pause (s)", 0, 99, 0);
+  settingSpin("CameraReadTime", "CamReadtimeEdit", cam, "Readtime full (s)", 5);
+  settingSpin("CameraTimeout", "CamTimeoutEdit", cam, "Timeout (s)", 30);
+  settingSpin("CameraPauseTime", "CamPauseEdit", cam, "Series pause (s)", 0);
   add("DSLRAutodarkCheckBox", ControlKind::CheckBox, cam, "DSLRAutodark");
-  spin("CoolerTempEdit", cam, "Set Cooler temp.", -99, 20, -5);
+  settingSpin("CameraCoolerTemp", "CoolerTempEdit", cam, "Set Cooler temp.", -5);
   radio("RotateGroup", cam, "180° Rotation", {"none", "Pierside 0 (East) rotate", "Pierside 1 (West) rotate"});
   radio("CamModeGroup", cam, "Control by", {"ASCOM", "(not available)", "DSLR switch"}).enabled = false;
-  spin("CamCOMEdit", cam, "COM Port (Switch)", 1, 99, 1).enabled = false;
-  spin("CameraRotationEdit", cam, "Rotation (Pierside east)", 0, 359, 0);
-  spin("SyncbinningEdit", cam, "Sync binning", 1, 3, 2);
+  settingSpin("CamCOMport", "CamCOMEdit", cam, "COM Port (Switch)", 1).enabled = false;
+  settingSpin("CameraRotation", "CameraRotationEdit", cam, "Rotation (Pierside east)", 0);
+  settingSpin("SyncBinning", "SyncbinningEdit", cam, "Sync binning", 2);
   add("HistogramMaxlevelEdit", ControlKind::Edit, cam, "Histogram max level");
   add("Raw2fitsCheckBox", ControlKind::CheckBox, cam, "Raw to Fits conversion");
   add("CamFlipCheckBox", ControlKind::CheckBox, cam, "Flip (for screen only)");
@@ -358,8 +277,8 @@ void DeclareSetupFormControls(Controls& c) {
   const std::string obs = "PageObservatory";
   add(obs, ControlKind::Page, "PageControl1", "Observatory");
   add("ObservatoryControlCheck", ControlKind::CheckBox, obs, "Enable observatory control");
-  spin("ComportEdit1", obs, "COM-Port", 0, 99, 1);
-  spin("comportEdit2", obs, "COM-Port", 0, 99, 0);
+  settingSpin("Comport1", "ComportEdit1", obs, "COM-Port", 1);
+  settingSpin("TempComport1", "comportEdit2", obs, "COM-Port", 0);
   add("RestartLabel", ControlKind::Label, obs, "Program restart after changes on this page required!");
   add("NoAscomObservatoryLabel", ControlKind::Label, obs, "Hint: No ASCOM support for observatory control  ");
   add("SerialPatternEdit", ControlKind::Edit, obs, "Serial device ({n} = COM-Port number)",
@@ -378,8 +297,8 @@ void DeclareSetupFormControls(Controls& c) {
   add("Focustable", ControlKind::Grid, foc, "Focus table");
   add("AutofocusGroup", ControlKind::GroupBox, foc, "Autofocus");
   add("AFExptimeEdit", ControlKind::Edit, "AutofocusGroup", "Exposure (s)");
-  spin("AFsubframeSpinEdit", "AutofocusGroup", "Subframe size", 150, 500, 300, 10);
-  spin("AFbinningSpinEdit", "AutofocusGroup", "Focus binning", 1, 4, 1);
+  settingSpin("AFsubframe", "AFsubframeSpinEdit", "AutofocusGroup", "Subframe size", 300, 10);
+  settingSpin("AFbinning", "AFbinningSpinEdit", "AutofocusGroup", "Focus binning", 1);
   add("AFEdit", ControlKind::Edit, "AutofocusGroup", "Focus");
   add("HFDlowEdit", ControlKind::Edit, "AutofocusGroup", "HFD low limit");
   add("LslopeEdit", ControlKind::Edit, "AutofocusGroup", "Left Slope");
@@ -394,8 +313,8 @@ void DeclareSetupFormControls(Controls& c) {
   add("FilterwheelEdit", ControlKind::Edit, fw, "Filter wheel").readOnly = true;
   add("FilterwheelChooser", ControlKind::Button, fw, "Filter wheel chooser");
   add("FilterradClearBtn", ControlKind::Button, fw, "clear");
-  spin("StandardfilterEdit", fw, "Standard filter for autofocus/sync", 1, 9, 1);
-  spin("DarkfilterEdit", fw, "Dark filter", 0, 9, 0);
+  settingSpin("Standardfilter", "StandardfilterEdit", fw, "Standard filter for autofocus/sync", 1);
+  settingSpin("Darkfilter", "DarkfilterEdit", fw, "Dark filter", 0);
   radio("FilternamesGroup", fw, "Filter names", {"Filter data by ASCOM", "Filter data from file"});
   add("Filtertable", ControlKind::Grid, fw, "Filter table");
   add("SaveFilterTableButton", ControlKind::Button, fw, "Save filter table");
@@ -403,7 +322,7 @@ void DeclareSetupFormControls(Controls& c) {
   const std::string spectrum = "PageSpectrum";
   add(spectrum, ControlKind::Page, "PageControl1", "Spectrum").visible = false;
   add("SpectrumRAEdit", ControlKind::Edit, spectrum, "RA-Verschiebung in '");
-  spin("SpectrumFilterEdit", spectrum, "Filter no.", 0, 9, 0);
+  settingSpin("SpectrumFilt", "SpectrumFilterEdit", spectrum, "Filter no.", 0);
   radio("SpectrumMirrorGroup", spectrum, "Bild spiegeln",
         {"nicht spiegeln", "bei Pierside=0 spiegeln", "bei Pierside=1 spiegeln", "immer spiegeln"});
   // Below the pages.
@@ -421,23 +340,22 @@ void ShowSettingsInForm(Station& station) {
   for (const auto& b : Bindings()) {
     const SettingKey* key = FindSettingKey(b.key);
     if (!key) continue;
-    switch (b.shown) {
-      case Shown::Check:
-        c.SetChecked(b.control, IntField(s, *key) != 0);
+    const SettingEntry entry = EntryOf(b.key);
+    switch (entry) {
+      case SettingEntry::Check:
+        c.SetChecked(b.control, IntSetting(s, *key) != 0);
         break;
-      case Shown::Spin:
-        c.SetValue(b.control, IntField(s, *key));
+      case SettingEntry::Spin:
+        c.SetValue(b.control, IntSetting(s, *key));
         break;
-      case Shown::Radio: {
-        int index = IntField(s, *key);
-        c.SetSelection(b.control, index);
+      case SettingEntry::Radio:
+        c.SetSelection(b.control, IntSetting(s, *key));
         break;
-      }
-      case Shown::Profile:
+      case SettingEntry::Profile:
         if (s.ProfileName != "default") c.SetText(b.control, s.ProfileName);
         break;
       default:
-        c.SetText(b.control, ShowValue(s, *key, b.shown));
+        c.SetText(b.control, ShowSettingText(s, *key, entry));
         break;
     }
   }
@@ -467,24 +385,23 @@ void InstallSetupFormHandlers(Station& station) {
 }
 
 void SetupFormCreate(Station& station) {
-  LoadSettings(station);
-  LoadFilterTable(station.Filters, station.Paths.Home, station.Settings.FilternamesFromFile);
-  LoadFocusTable(station.Focus, station.Paths.Home);
+  station.LoadSettingsAndTables();
+  ShowSettingsInForm(station);
   FillProfileList(station);
 }
 
 void SetupFormShow(Station& station) { station.SetupProfileSaved = false; }
 
 bool ValidateSetupForm(Station& station) {
-  for (const auto& field : ValidatedFields()) {
-    if (std::string(field.key) == "AFposition") {
+  for (const auto& field : ValidatedSettings()) {
+    if (std::string(field.Key) == "AFposition") {
       // The two autofocus spin fields come before the focus position and need no check.
       station.Settings.AFsubframe = station.Setup.IntValue("AFsubframeSpinEdit");
       station.Settings.AFbinning = station.Setup.IntValue("AFbinningSpinEdit");
     }
-    const SettingKey* key = FindSettingKey(field.key);
-    if (!StoreValidated(station.Settings, *key, station.Setup.Text(field.control))) {
-      station.UiPort.ShowMessage(field.message);
+    const SettingKey* key = FindSettingKey(field.Key);
+    if (!StoreValidated(station.Settings, *key, station.Setup.Text(FindBinding(field.Key)->control))) {
+      station.UiPort.ShowMessage(field.Message);
       return false;
     }
   }
@@ -693,100 +610,6 @@ void ImagepathButtonClick(Station& station) {
 
 void SaveFilterTableButtonClick(Station& station) {
   SaveFilterTable(station.Filters, station.Paths.Home, station.Settings.FilternamesFromFile);
-}
-
-namespace {
-
-// Converts and range-checks the text as the dialog's control for the key would.
-std::optional<std::string> ConvertLikeTheDialog(SettingsRecord& settings, const Controls& setup, const SettingKey* key,
-                                                const std::string& text) {
-  if (const ValidatedField* field = FindValidatedField(key->key)) {
-    if (!StoreValidated(settings, *key, text)) return std::string(field->message);
-    return std::nullopt;
-  }
-  const Binding* b = FindBinding(key->key);
-  switch (key->type) {
-    case SettingType::String:
-      if (RemoveControlCharacters(text) != text) return std::string(key->key) + " must not hold control characters";
-      settings.*std::get<std::string S::*>(key->field) = text;
-      return std::nullopt;
-    case SettingType::Bool: {
-      auto v = ParseInt(text);
-      if (!v || (*v != 0 && *v != 1)) return std::string(key->key) + " must be 0 or 1";
-      settings.*std::get<bool S::*>(key->field) = *v != 0;
-      return std::nullopt;
-    }
-    case SettingType::Int: {
-      auto v = ParseInt(text);
-      int lo = 0;
-      int hi = 0;
-      if (b && b->shown == Shown::Spin) {
-        const ControlState& c = setup.Get(b->control);
-        lo = static_cast<int>(c.minimum);
-        hi = static_cast<int>(c.maximum);
-      } else if (b && b->shown == Shown::Radio) {
-        hi = static_cast<int>(setup.Get(b->control).items.size()) - 1;
-      }
-      bool ranged = hi > lo;
-      if (!v || (ranged && (*v < lo || *v > hi))) {
-        if (!ranged) return std::string(key->key) + " must be an integer";
-        return std::string(key->key) + " must be an integer from " + std::to_string(lo) + " to " + std::to_string(hi);
-      }
-      settings.*std::get<int S::*>(key->field) = *v;
-      return std::nullopt;
-    }
-    default:
-      if (!ParseSettingValue(settings, *key, text)) return std::string(key->key) + " must be a number";
-      return std::nullopt;
-  }
-}
-
-// The value exactly as held, so that a change in the last digit shows.
-std::string ExactValue(const SettingsRecord& s, const SettingKey& key) {
-  switch (key.type) {
-    case SettingType::Double:
-      return FormatShortest(s.*std::get<double S::*>(key.field));
-    case SettingType::Single:
-      return FormatShortest(static_cast<double>(s.*std::get<float S::*>(key.field)));
-    case SettingType::String:
-      return s.*std::get<std::string S::*>(key.field);
-    default:
-      return FormatSettingValue(s, key);
-  }
-}
-
-// A value the dialog would show differently (rounded to its decimals, blanks trimmed) would be
-// saved differently the next time OK is pressed; and a key the loader never reads comes back
-// as its default. Such a value is refused rather than silently changed.
-std::optional<std::string> ChangedByTheDialog(const SettingsRecord& settings, const SettingKey& key,
-                                              const std::string& text) {
-  if (!key.readFromFile) {
-    if (ExactValue(settings, key) == ExactValue(SettingsRecord{}, key)) return std::nullopt;
-    return std::string(key.key) + " cannot be changed: it is always " + ExactValue(SettingsRecord{}, key);
-  }
-  const Binding* b = FindBinding(key.key);
-  const Shown shown = b ? b->shown : Shown::Text;
-  if (shown == Shown::Check || shown == Shown::Spin || shown == Shown::Radio) return std::nullopt;
-  const std::string shownText = ShowValue(settings, key, shown);
-  SettingsRecord back = settings;
-  const bool same = key.type == SettingType::String
-                        ? shownText == text
-                        : StoreValidated(back, key, shownText) && ExactValue(back, key) == ExactValue(settings, key);
-  if (same) return std::nullopt;
-  return std::string(key.key) + " cannot hold \"" + text + "\": the settings dialog keeps it as \"" + shownText + "\"";
-}
-
-}  // namespace
-
-std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& name,
-                                             const std::string& text) {
-  const SettingKey* key = FindSettingKey(name);
-  if (!key) return "Unknown setting " + name;
-  SettingsRecord changed = settings;
-  if (auto error = ConvertLikeTheDialog(changed, setup, key, text)) return error;
-  if (auto error = ChangedByTheDialog(changed, *key, text)) return error;
-  settings = std::move(changed);
-  return std::nullopt;
 }
 
 }  // namespace noctarbel

@@ -59,11 +59,4 @@ void HorizonfileButtonClick(Station& station);
 void ImagepathButtonClick(Station& station);
 void SaveFilterTableButtonClick(Station& station);
 
-// Converts and checks one setting given as text, as the dialog would (its validation message
-// or the control's range); a value the dialog would show or keep differently (more decimals
-// than it shows, blanks around a text, a key the loader never reads) is refused too. On success
-// stores it in the record; otherwise returns the message and leaves the record as it was.
-std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const Controls& setup, const std::string& key,
-                                             const std::string& text);
-
 }  // namespace noctarbel

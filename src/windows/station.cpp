@@ -8,12 +8,8 @@ namespace noctarbel {
 Station::Station(Runtime& clock, Ui& ui, StationPaths paths)
     : StationCore(clock, std::move(paths)),
       UiPort(ui),
-      Timer1(clock, 1000),
-      StatusTimer(clock, 3000),
-      CameraTimer1(clock, 2000),
       ExposeTimer(clock, 200),
-      FocusTimer(clock, 1000),
-      WaitTimer(clock, 1000) {
+      FocusTimer(clock, 1000) {
   DeclareMainWindowControls(Main);
   DeclareSetupFormControls(Setup);
   InstallSetupFormHandlers(*this);

@@ -44,29 +44,17 @@ class Station : public StationCore {
   Controls Main{"PilotForm1"};
   Controls Setup{"SetupForm1"};
 
-  // The main window's timers (their handlers are set where their subsystems are wired up).
-  Timer Timer1;        // telescope status, 1000 ms
-  Timer StatusTimer;   // observatory status, 3000 ms
-  Timer CameraTimer1;  // camera temperature and cooler, 2000 ms
-  Timer ExposeTimer;   // repeated manual exposures, 200 ms
-  Timer FocusTimer;    // focuser display, 1000 ms
-  Timer WaitTimer;     // the executor's pauses, 1000 ms
+  // The main window's own timers (the core keeps the watches: Timer1, StatusTimer,
+  // CameraTimer1, WaitTimer).
+  Timer ExposeTimer;  // repeated manual exposures, 200 ms
+  Timer FocusTimer;   // focuser display, 1000 ms
 
   StationHooks Hooks;
 
-  // Who follows a plan run (the command line's progress and events): a row begins, an image
-  // begins, a file was saved.
-  struct RunReports {
-    std::function<void(int row, const std::string& object)> RowStarted;
-    std::function<void(int image, int images, const std::string& filter)> ImageStarted;
-    std::function<void(const std::string& file, bool stack)> FileSaved;
-  } Reports;
   // The plan's "ZZ" may switch the computer off (never in tests and simulated nights).
   bool ShutdownAllowed = false;
 
-  // The camera controls' own state: the warm-up in progress, the manual exposure's image
-  // (its pixel block is reused from one exposure to the next).
-  bool WarmUpRequested = false;
+  // The manual exposure's image (its pixel block is reused from one exposure to the next).
   Timgbuffer ExposureFrame;
   // The image viewer window's own state (display mode, overlays); the window repaints when
   // it hears of a change.

@@ -33,13 +33,11 @@ bool ConnectTelescope(Station& station) {
   if (station.Settings.TelescopeObject.empty()) return false;
   if (station.Mount.HasDriver()) return station.Mount.Connected();
   std::string error;
-  if (!station.Mount.Connect(&error)) {
-    station.Timer1.Stop();
+  if (!station.StationCore::ConnectTelescope(&error)) {
     ShowDisconnected(station);
     ReportDeviceProblem(station, "Telescope could not be connected: " + error);
     return false;
   }
-  station.Timer1.Start();
   station.Main.SetColour("led1", kColourGreen);
   try {
     station.Main.SetText("Memo1", station.Mount.DriverText());
@@ -51,8 +49,7 @@ bool ConnectTelescope(Station& station) {
 }
 
 void DisconnectTelescope(Station& station) {
-  station.Timer1.Stop();
-  station.Mount.Disconnect();
+  station.StationCore::DisconnectTelescope();
   ShowDisconnected(station);
 }
 
@@ -65,40 +62,33 @@ void BtnConnectClick(Station& station) {
   }
 }
 
-void Timer1Timer(Station& station) {
-  if (!station.Mount.HasDriver()) {
-    station.Timer1.Stop();
-    return;
-  }
+void Timer1Timer(Station& station) { station.MountWatchTick(); }
+
+void ShowMountTick(Station& station, const MountTick& tick) {
   ShowUtcAndSiderealTime(station);
   Controls& main = station.Main;
-  try {
-    const std::optional<MountStatus> read = station.Mount.ReadStatus();
-    if (!read) {
-      main.SetText("RAEdit1", "Not connected");
-      main.SetText("DECEdit1", "");
-      for (const char* field : {"PiersideEdit", "AltEdit", "AirmassEdit"}) main.SetText(field, "?");
-      station.Timer1.Stop();
-      return;
-    }
-    const MountStatus& status = *read;
-    main.SetText("RAEdit1", FormatFixed(status.RightAscension, 5));
-    main.SetText("DECEdit1", FormatFixed(status.Declination, 5));
-    main.SetText("AltEdit", FormatFixed(status.Altitude, 1));
-    main.SetText("AirmassEdit", status.Altitude >= 1.0 ? FormatFixed(Airmass(status.Altitude), 2) : "-");
-    if (status.Side) {
-      main.SetText("PiersideEdit", PierSideText(*status.Side));
-    } else if (!station.Run.PierSideAvailable) {
-      main.SetText("PiersideEdit", "");
-    }
-    main.SetChecked("TrackCheckBox", status.Tracking);
-  } catch (const std::exception& e) {
-    station.Timer1.Stop();
-    station.Mount.Disconnect();
+  if (!tick.Error.empty()) {
     ShowDisconnected(station);
-    station.LogTimed(std::string(": Telescope status failed: ") + e.what());
     ReportDeviceProblem(station, "telescope error");
+    return;
   }
+  if (!tick.Status) {
+    main.SetText("RAEdit1", "Not connected");
+    main.SetText("DECEdit1", "");
+    for (const char* field : {"PiersideEdit", "AltEdit", "AirmassEdit"}) main.SetText(field, "?");
+    return;
+  }
+  const MountStatus& status = *tick.Status;
+  main.SetText("RAEdit1", FormatFixed(status.RightAscension, 5));
+  main.SetText("DECEdit1", FormatFixed(status.Declination, 5));
+  main.SetText("AltEdit", FormatFixed(status.Altitude, 1));
+  main.SetText("AirmassEdit", status.Altitude >= 1.0 ? FormatFixed(Airmass(status.Altitude), 2) : "-");
+  if (status.Side) {
+    main.SetText("PiersideEdit", PierSideText(*status.Side));
+  } else if (!station.Run.PierSideAvailable) {
+    main.SetText("PiersideEdit", "");
+  }
+  main.SetChecked("TrackCheckBox", status.Tracking);
 }
 
 void BtnGotoClick(Station& station) {

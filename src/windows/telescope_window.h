@@ -5,6 +5,7 @@
 namespace noctarbel {
 
 class Station;
+struct MountTick;
 
 // Makes the driver named by TelescopeObject and connects it (lamp, memo, status timer).
 // False, with a message, when that fails; nothing happens without an identifier.
@@ -13,7 +14,10 @@ bool ConnectTelescope(Station& station);
 void DisconnectTelescope(Station& station);
 
 void BtnConnectClick(Station& station);
+// One tick of the mount's watch (the core's Timer1, every second).
 void Timer1Timer(Station& station);
+// What the watch read, in the main window's position fields.
+void ShowMountTick(Station& station, const MountTick& tick);
 void BtnGotoClick(Station& station);
 void AbortSlewBtnClick(Station& station);
 void TrackCheckBoxClick(Station& station);

@@ -10,6 +10,7 @@
 #include "automation/night_timeline.h"
 #include "automation/plan_row.h"
 #include "tests/automation/night_fixture.h"
+#include "windows/plan_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -103,7 +104,7 @@ TEST(StartTime, IsTheNearestOccurrenceWithinTwelveHours) {
 
 class TestRun : public NightFixture {
  protected:
-  int Check(DateTime start) { return RunTestPlan(*station, start); }
+  int Check(DateTime start) { return RunTestPlan(*station, start, events); }
   // The log line's time stamp ("2026-12-06 18:06:15") of the first line holding `text`.
   std::string StampOf(const std::string& text) {
     const long at = LogIndex(text);

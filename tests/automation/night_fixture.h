@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "windows/main_window.h"
 #include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_run.h"
 #include "windows/install_windows.h"
+#include "windows/main_window.h"
+#include "windows/plan_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "tests/station_fixture.h"
@@ -42,10 +43,10 @@ class NightFixture : public StationFixture {
     faults = std::make_unique<SimulatedFaults>(*station);
     events_ = std::make_unique<Timer>(*clock, 200);
     events_->SetHandler([this] { FireEvents(); });
-    station->Reports.FileSaved = [this](const std::string& file, bool stack) {
+    events.FileSaved = [this](const std::string& file, bool stack) {
       (stack ? stacks : saved).push_back(std::filesystem::path(file).filename().string());
     };
-    station->Reports.RowStarted = [this](int row, const std::string&) {
+    events.RowStarted = [this](int row, const std::string&) {
       rowLogStart.resize(static_cast<size_t>(row) + 1, 0);
       rowLogStart[static_cast<size_t>(row)] = station->Log.Size();
       rowExposures.resize(static_cast<size_t>(row) + 1, 0);
@@ -65,16 +66,17 @@ class NightFixture : public StationFixture {
     ReplacePlanRows(station->Planer1, rows);
   }
 
-  // Connects the simulators as "run --simulate" does.
+  // Connects the simulators as "run --simulate" does; `run` holds the night's options then.
   void Prepare(NightOptions options = {}) {
     options.Simulate = true;
-    PrepareNight(*station, options);
+    run = PrepareNight(*station, options).Options;
   }
 
   // Start: the checks, then the run. True when every row ran.
   bool RunNight() {
-    if (!StartChecks(*station)) return false;
-    return RunPlan(*station);
+    PlanRun night(*station, run, events);
+    if (!StartChecks(*station, night)) return false;
+    return RunPlan(*station, night);
   }
 
   // Runs `action` once, at the first 200 ms tick at which `when` holds.
@@ -101,6 +103,9 @@ class NightFixture : public StationFixture {
   }
 
   std::unique_ptr<SimulatedFaults> faults;
+  // The run's options (set by Prepare) and what the fixture hears of it.
+  RunOptions run;
+  RunEvents events;
   std::vector<std::string> saved;  // file names, in the order they were written
   std::vector<std::string> stacks;
   std::vector<size_t> rowLogStart;  // log size when each row started

@@ -1,4 +1,5 @@
 #include "automation/plan_file.h"
+#include "windows/plan_table_window.h"
 
 #include <gtest/gtest.h>
 

@@ -278,7 +278,7 @@ TEST_F(NightFault, ShutDownAfterAnEarlierRoofAlarmNeitherClosesNorShutsDown) {
   Prepare();
   station->Observatory.SimRoof = RoofState::Open;
   station->Run.RoofErrorState = RoofAlarm::RainNotParked;
-  station->Main.SetChecked("DachzuCheckBox", false);
+  run.CloseRoofAtEnd = false;
   EXPECT_FALSE(RunNight());
   EXPECT_FALSE(LogHas(": Shutdown"));
   EXPECT_FALSE(LogHas("Roof is closed"));

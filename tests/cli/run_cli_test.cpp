@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -42,6 +44,40 @@ class RunCli : public ::testing::Test {
 };
 
 bool OneLine(const std::string& text) { return std::count(text.begin(), text.end(), '\n') == 1; }
+
+// FNV-1a of a FITS file's data unit (what follows the header's last 2880-byte block).
+std::string PixelDataHash(const std::filesystem::path& file) {
+  const std::string bytes = testing::ReadFile(file);
+  size_t end = 0;
+  while (end + 80 <= bytes.size() && bytes.compare(end, 8, "END     ") != 0) end += 80;
+  const size_t data = (end + 80 + 2879) / 2880 * 2880;
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (size_t i = data; i < bytes.size(); ++i) h = (h ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ULL;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+  return text;
+}
+
+// The example night from a fixed UT: its log (time stamps included) and the pixels of every
+// image and stack are those recorded in tests/data/demo_night, so that a change of structure
+// changes nothing a night does.
+TEST_F(RunCli, TheExampleNightIsTheRecordedOne) {
+  setenv("TZ", "UTC", 1);
+  const std::filesystem::path images = dir.Path() / "images";
+  const CliResult r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --start '2026-12-07 17:20:00' " +
+                          "--no-corrections --stacking --images " + ShellQuote(images.string()));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string recorded = std::string(NOCTARBEL_TEST_DATA_DIR) + "/demo_night/";
+  std::string log = testing::ReadFile(images / "logfile.txt");
+  for (size_t at; (at = log.find(images.string())) != std::string::npos;) log.replace(at, images.string().size(), "IMAGES");
+  EXPECT_EQ(log, testing::ReadFile(recorded + "logfile.txt"));
+  std::istringstream expected(testing::ReadFile(recorded + "images.txt"));
+  int files = 0;
+  for (std::string name, hash; expected >> name >> hash; ++files) {
+    EXPECT_EQ(PixelDataHash(images / name), hash) << name;
+  }
+  EXPECT_EQ(files, 32);
+}
 
 TEST_F(RunCli, TheExampleNightRunsOnTheSimulatorsAndSaysWhatItWrote) {
   const CliResult r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --no-corrections --stacking --json-events");

@@ -14,6 +14,7 @@
 #include "windows/station.h"
 #include "astro/horizon.h"
 #include "automation/plan_file.h"
+#include "windows/plan_table_window.h"
 #include "common/text_file.h"
 #include "tests/test_support.h"
 

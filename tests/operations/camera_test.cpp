@@ -325,10 +325,12 @@ TEST_F(CameraTest, CameraInfoLinesAndShutDown) {
   station->Activate("CoolerCheckBox");
   ConnectScope();
   const double start = SecondsNow();
-  CameraShutDown(*station);
+  OperationContext op = station->BeginOperation();
+  EXPECT_TRUE(station->ShutDownCamera(op));
   EXPECT_GE(SecondsNow() - start, 180);
   EXPECT_FALSE(station->Camera.HasDriver());
   EXPECT_FALSE(station->Mount.HasDriver());
+  EXPECT_FALSE(Main().Enabled("ExposeButton")) << "the window shows the camera let go";
   EXPECT_NE(station->Log.Last().find("Camera cooler is warming up..."), std::string::npos);
 }
 

@@ -45,6 +45,10 @@ class ObservatoryTest : public DeviceFixture {
   }
 
   void StatusTick() { StatusTimerTimer(*station); }
+  bool ConnectObservatoryNow() {
+    OperationContext op = station->BeginOperation();
+    return station->Observatory.ConnectObservatory(op);
+  }
 
   std::atomic<double> virtualSeconds_{0};
   Runtime::TimerId mirror_ = 0;

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "windows/observatory_window.h"
 #include "devices/serial_port.h"
 #include "tests/operations/observatory_fixture.h"
@@ -89,7 +92,7 @@ TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
     roof.Hangup();
   });
   clock->SetTimerEnabled(pull, true);
-  EXPECT_FALSE(station->Observatory.ConnectObservatory());
+  EXPECT_FALSE(ConnectObservatoryNow());
   EXPECT_FALSE(station->Observatory.ControllerReady());
   EXPECT_EQ(roof.RoofPulses(), 0);
   clock->RemoveTimer(pull);
@@ -99,7 +102,7 @@ TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
   RoofConfig config;
   config.StartOpen = true;
   PtyEmulator& roof = StartRoof(config);
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
   roof.Hangup();
   EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Undetermined);
@@ -116,7 +119,7 @@ TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
   config.Fault = RoofFault::BothSwitches;  // the controller answers 0x03
   StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   Main().SetEnabled("DachAufButton", true);
   Main().SetEnabled("DachZuButton", false);
   Main().SetEnabled("BtnGoto", true);
@@ -165,7 +168,7 @@ TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
   Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out
   ConnectScope();
   PlaceMount(180, 60);
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   StatusTick();
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::RainNotParked);
   EXPECT_EQ(roof.RoofPulses(), 0);
@@ -177,7 +180,7 @@ TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
   config.Fault = RoofFault::StuckMotor;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   const int queriesBefore = roof.RoofQueries();
   const double start = SecondsNow();
   EXPECT_FALSE(Open());
@@ -193,7 +196,7 @@ TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
   config.TravelSeconds = 5;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_TRUE(Open());
   EXPECT_EQ(station->Status(), "Roof is open");
   EXPECT_EQ(roof.RoofStatus(), 0x01);
@@ -216,7 +219,7 @@ TEST_F(ObservatoryTest, TheRoofDoesNotMoveWhenTheParkFails) {
   Mount().Config.SlewRateDegPerSec = 0.5;
   ConnectScope();
   PlaceMount(180, 60);
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_FALSE(Open());
   // The cause is kept: the park, not the roof, failed.
   EXPECT_EQ(station->Status(), "Roof not opened: park position 1 not reached (Park position timeout error)");
@@ -283,12 +286,19 @@ TEST_F(ObservatoryTest, TheOpenButtonChecksTheParkPositionFirst) {
 }
 
 TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
+  auto TickUntilTemperatureShows = [this](const std::string& text) {
+    for (int tick = 0; tick < 500 && Main().Text("TemperaturEdit1") != text; ++tick) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      StatusTick();
+    }
+    EXPECT_EQ(Main().Text("TemperaturEdit1"), text);
+  };
   PtyEmulator& sensor = StartSensor();
   StartRoof(RoofConfig{});
   station->Activate("IOConnectButton");
   EXPECT_TRUE(ui.messages.empty());
-  StatusTick();
-  EXPECT_EQ(Main().Text("TemperaturEdit1"), "12.3");
+  // The sensor's lines come by themselves; the watch takes what has arrived.
+  TickUntilTemperatureShows("12.3");
   EXPECT_EQ(Main().Text("FeuchteEdit1"), "65.4");
 
   sensor.SetSensorText("Temperatur:##.## Feuchte:65.40");
@@ -302,10 +312,37 @@ TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
 
   sensor.SetSensorText("");
   sensor.SetSensorValues(-3.4, 91);
-  StatusTick();
-  StatusTick();
-  EXPECT_EQ(Main().Text("TemperaturEdit1"), "-3.4");
+  TickUntilTemperatureShows("-3.4");
   EXPECT_EQ(Main().Text("FeuchteEdit1"), "91.0");
+}
+
+// The observatory's watch never waits for the sensor: with a sensor that sends nothing its
+// ticks (and the rain check with them) still come every 3 s, on the computer's clock.
+TEST(ObservatoryWatch, ASilentSensorDoesNotHoldUpTheRainCheck) {
+  TempDir dir;
+  auto clock = EventRuntime::WithRealClock();
+  StationCore core(*clock, StationPaths{dir.Path(), NOCTARBEL_SOURCE_DATA_DIR});
+  const auto start = std::chrono::steady_clock::now();
+  auto roof = PtyEmulator::Roof(RoofConfig{}, [start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  });
+  roofsim::SensorConfig silent;
+  silent.IntervalSeconds = 1e6;
+  auto sensor = PtyEmulator::Sensor(silent);
+  core.Settings.EnableObservatoryControl = true;
+  core.Settings.TempComport1 = 2;
+  core.Observatory.ControllerPathOverride = roof->Path();
+  core.Observatory.SensorPathOverride = sensor->Path();
+  OperationContext op = core.BeginOperation();
+  ASSERT_TRUE(core.ConnectObservatory(op, nullptr));
+  int ticks = 0;
+  core.OnObservatoryTick = [&ticks](const ObservatoryTick& tick) {
+    EXPECT_FALSE(tick.Sensor);
+    ++ticks;
+  };
+  clock->Sleep(9500);
+  // Ticks at 3, 6 and 9 s; a read that waited for a line would have held the first one 10 s.
+  EXPECT_GE(ticks, 2);
 }
 
 TEST_F(ObservatoryTest, ASensorPortThatCannotBeOpenedIsReported) {

@@ -29,7 +29,7 @@ class SafetyTest : public ObservatoryTest {
   void SimulatedObservatory(RoofState roof) {
     station->Observatory.SimulationMode = true;
     station->Observatory.SimRoof = roof;
-    ASSERT_TRUE(station->Observatory.ConnectObservatory());
+    ASSERT_TRUE(ConnectObservatoryNow());
   }
 
   bool LogHas(const std::string& text) {
@@ -81,7 +81,7 @@ TEST_F(SafetyTest, AnEmergencyDuringAnOpeningClosesTheRoofAndTheOpeningStops) {
   config.TravelSeconds = 8;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   // Rain while the roof travels; the plan's own check starts the emergency (the status
   // timer waits for an open roof).
   At(3, [&] {
@@ -138,7 +138,7 @@ TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
   config.Rain = true;
   PtyEmulator& roof = StartRoof(config);
   ConnectScope();
-  ASSERT_TRUE(station->Observatory.ConnectObservatory());
+  ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_FALSE(Open());
   EXPECT_EQ(station->Status(), "Error: Rain sensor!");
 
@@ -208,7 +208,7 @@ TEST_F(SafetyTest, TheRoofMotorGetsSixteenPolls) {
     RoofConfig config;
     config.TravelSeconds = travel;
     PtyEmulator& roof = StartRoof(config);
-    ASSERT_TRUE(station->Observatory.ConnectObservatory());
+    ASSERT_TRUE(ConnectObservatoryNow());
     OperationContext op = Op();
     EXPECT_EQ(station->Observatory.OpenRoofMotor(op), opens);
     EXPECT_EQ(roof.RoofPulses(), 1);

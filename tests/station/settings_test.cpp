@@ -1,3 +1,4 @@
+#include "station/setting_rules.h"
 #include "station/settings.h"
 
 #include <gtest/gtest.h>
@@ -152,4 +153,28 @@ TEST(SettingsFile, UnwritableFolderIsReportedNotCrashed) {
 }
 
 }  // namespace
+TEST(SettingChecked, UsesTheDialogsMessagesAndRanges) {
+  SettingsRecord s;
+  EXPECT_EQ(SetSettingChecked(s, "Glaenge", "east"), "Longitude not correct");
+  EXPECT_EQ(SetSettingChecked(s, "TrackingRange", "5"), "TrackingRange must be an integer from 10 to 100");
+  EXPECT_EQ(SetSettingChecked(s, "ParkMethod", "2"), "ParkMethod must be an integer from 0 to 1");
+  EXPECT_EQ(SetSettingChecked(s, "InvertRAguiding", "yes"), "InvertRAguiding must be 0 or 1");
+  EXPECT_EQ(SetSettingChecked(s, "Nonsense", "1"), "Unknown setting Nonsense");
+  EXPECT_EQ(SetSettingChecked(s, "Observername", "a\nb"), "Observername must not hold control characters");
+  EXPECT_FALSE(SetSettingChecked(s, "park1az", "12.5"));
+  EXPECT_DOUBLE_EQ(s.Park1Az, 12.5);
+  EXPECT_FALSE(SetSettingChecked(s, "AFexptime", "0.1"));
+  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
+  // What the dialog would change or never reads back is refused, and the record keeps its value.
+  EXPECT_EQ(SetSettingChecked(s, "CameraMode", "2"), "CameraMode cannot be changed: it is always 0");
+  EXPECT_EQ(SetSettingChecked(s, "AFexptime", "0.25"),
+            "AFexptime cannot hold \"0.25\": the settings dialog keeps it as \"0.2\"");
+  EXPECT_EQ(SetSettingChecked(s, "Observername", "Anna "),
+            "Observername cannot hold \"Anna \": the settings dialog keeps it as \"Anna\"");
+  EXPECT_EQ(s.CameraMode, 0);
+  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
+  EXPECT_FALSE(SetSettingChecked(s, "CameraMode", "0"));
+  EXPECT_FALSE(SetSettingChecked(s, "AFLslope", "-0.05"));
+}
+
 }  // namespace noctarbel

@@ -17,6 +17,7 @@
 #include "station/plan_columns.h"
 #include "windows/station.h"
 #include "automation/plan_run.h"
+#include "windows/plan_window.h"
 #include "windows/install_windows.h"
 #include "operations/centring_operations.h"
 #include "windows/device_windows.h"
@@ -118,12 +119,13 @@ class Observatory {
     station->Main.SetText("ImgPathEdit", Images().string());
     station->Main.SetChecked("DachzuCheckBox", true);
     const size_t first = station->Log.Size();
-    station->Reports.FileSaved = [this](const std::string& file, bool) { saved.push_back(file); };
-    if (!StartChecks(*station)) {
+    PlanRun run(*station, RunOptionsFromWindow(*station));
+    run.Events.FileSaved = [this](const std::string& file, bool) { saved.push_back(file); };
+    if (!StartChecks(*station, run)) {
       ADD_FAILURE() << "the run did not start: " << ui.LastMessage();
       return {};
     }
-    completed = noctarbel::RunPlan(*station);
+    completed = noctarbel::RunPlan(*station, run);
     const auto& lines = station->Log.Lines();
     return std::vector<std::string>(lines.begin() + static_cast<long>(first), lines.end());
   }

@@ -29,6 +29,7 @@
 #include "operations/autofocus_operations.h"
 #include "operations/manual_exposure.h"
 #include "tests/devices/indi/indi_fixture.h"
+#include "windows/plan_window.h"
 #include "tests/fits_check.h"
 
 namespace noctarbel::testing {
@@ -137,9 +138,10 @@ TEST_F(IndiStationRunTest, APlanRunsEndToEnd) {
   AddRow({"", "", "", "Field B", "", "", "", "", "", "", "1", "2", "21", "1", "fieldb", "0"});
 
   std::vector<std::string> saved;
-  station->Reports.FileSaved = [&](const std::string& file, bool) { saved.push_back(file); };
-  ASSERT_TRUE(StartChecks(*station)) << ui.LastMessage();
-  EXPECT_TRUE(RunPlan(*station)) << station->Status();
+  PlanRun run(*station, RunOptionsFromWindow(*station));
+  run.Events.FileSaved = [&](const std::string& file, bool) { saved.push_back(file); };
+  ASSERT_TRUE(StartChecks(*station, run)) << ui.LastMessage();
+  EXPECT_TRUE(RunPlan(*station, run)) << station->Status();
 
   // The sync row centred the star and synced the mount to the target (of the date).
   const auto& lines = station->Log.Lines();
