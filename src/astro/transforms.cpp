@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/angles.h"
 #include "astro/time.h"
 
 namespace noctarbel {
 
 namespace {
 
-constexpr double kDegToRad = 0.0174532925199433;
 constexpr double kAirmassDegToRad = 0.0174533;
 constexpr double kTwoPiPeriodic = 6.283185307;
 constexpr double kTwoPiAzimuth = 6.283185307179586;

@@ -1,4 +1,7 @@
 #pragma once
+// Layer astro: time and sidereal time, coordinate transforms, horizon, catalogue and
+// coordinate texts. Uses common only.
+//
 // Coordinate transformations: J2000 <-> apparent place of date (abridged precession, nutation
 // and annual aberration), equatorial <-> horizontal frame of the site, and airmass.
 //

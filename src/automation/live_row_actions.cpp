@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/angles.h"
 #include "station/site_sky.h"
 #include "station/plan_columns.h"
 #include "automation/plan_run.h"
@@ -262,7 +263,7 @@ TargetOutcome LiveRowActions::GoToTarget(const std::string& name, const TargetPo
   const SettingsRecord& s = station_.Settings;
   if (cells[kColFilter] == std::to_string(s.SpectrumFilt) && std::abs(dec) < 89) {
     // A spectrograph's slit sits beside the optical axis: the mount aims that far off.
-    const double offset = s.SpectrumRA / 900.0 / std::cos(dec * 3.14159265358979 / 180.0);
+    const double offset = s.SpectrumRA / 900.0 / std::cos(dec * kDegToRad);
     const auto side = mount.ReadPierSide();
     ra += !side || *side == PierSide::East ? offset : -offset;
   }

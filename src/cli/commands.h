@@ -1,4 +1,7 @@
 #pragma once
+// Layer cli: noctarbel-cli. Builds the station core only (operations and automation),
+// never the windows or the gui.
+//
 // The subcommands of noctarbel-cli, one registration function per subsystem.
 
 namespace CLI {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/event_runtime.h"
+#include "common/angles.h"
 #include "operations/manual_exposure.h"
 #include "operations/station_core.h"
 #include "cli/cli_context.h"
@@ -157,7 +158,7 @@ class CliStation {
     const SimPointing axis = world->Mount.ActualPointing();
     const double dec = axis.DecDeg + kSimulatedStarNorthArcsec / 3600.0;
     const double ra =
-        axis.RaHours + kSimulatedStarEastArcsec / 3600.0 / 15.0 / std::cos(dec * 3.14159265358979323846 / 180.0);
+        axis.RaHours + kSimulatedStarEastArcsec / 3600.0 / 15.0 / std::cos(dec * kDegToRad);
     world->Sky.PlaceStar(SimStar{ra, dec, kSimulatedStarMagnitude});
   }
 

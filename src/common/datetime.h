@@ -1,4 +1,7 @@
 #pragma once
+// Layer common (the lowest): number and date texts, text files, atomic replacement, the
+// runtime (clock, waits, timers) and angle units. Uses nothing of ours.
+//
 // Date-time values as the rest of the system counts them: days since 1899-12-30 00:00,
 // the fraction being the time of day.
 

@@ -1,4 +1,7 @@
 #pragma once
+// Layer devices: the driver interfaces, the registry and the backends only (sim/, indi/,
+// alpaca/, the serial line). Uses the layers below; knows nothing of the station.
+//
 // The four kinds of device driver the station drives, typed, with the members it uses under
 // their driver names. Every backend (built-in simulators, network backends) implements them;
 // a failing call throws DeviceError, which the callers catch where their operation ends.

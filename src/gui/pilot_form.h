@@ -1,4 +1,6 @@
 #pragma once
+// Layer gui: the Qt widgets that render the windows' controls and route their events.
+//
 // The main window PilotForm1: header, device groups, the autopilot with its plan table, the
 // log and help memos, the exit button and the status bar. Layout and routing only: every
 // handler is the core's.

@@ -1,4 +1,8 @@
 #pragma once
+// Layer guiding: pure algorithms over measurements (guide step, pulse plan, guiding-test
+// angle, star offset, centring move, autofocus jump, V-line fit). Uses common, astro and
+// imaging; no devices, no station.
+//
 // One step of guiding on the images of a series. The first image fixes a reference star;
 // every later one measures how far the star has drifted from it and decides the correction.
 // Free of devices: the caller searches the guide star where Search() says, hands the result

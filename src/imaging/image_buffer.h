@@ -1,4 +1,8 @@
 #pragma once
+// Layer imaging: the image buffer and FITS, header cards, display levels and rendering,
+// calibration and stacking, JPEG/PNG, the star search and HFD, the viewer's model. Uses
+// common and astro.
+//
 // Timgbuffer: one monochrome image with its FITS header cards and the header values decoded
 // from them. Pixel coordinates count from 1: pixel (x, y) is element (y - 1) * width + x - 1.
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/angles.h"
 #include "station/site_sky.h"
 #include "station/station_state.h"
 #include "operations/observatory_operations.h"
@@ -15,7 +16,6 @@ namespace noctarbel {
 
 namespace {
 
-constexpr double kDegToRad = 0.0174532925199433;
 // Slewing time one wait of a park may take, in 100 ms steps. Per wait, not per park: a
 // slow mount's approach and final slew may together take longer, and a park that fails for
 // that would keep the roof from closing in rain.

@@ -1,4 +1,7 @@
 #pragma once
+// Layer windows: the window logic of every form (handlers with the forms' names, their
+// controls, the Ui port), free of Qt. Uses every layer below; the command line never links it.
+//
 // The hub of a running station with its windows: the core, the plan table and the operator's
 // controls, with the Ui port every handler uses.
 

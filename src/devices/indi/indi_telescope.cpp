@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/runtime.h"
+#include "common/angles.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
 #include "devices/indi/indi_device.h"
@@ -37,7 +38,7 @@ double WrapHours(double hours) {
 // Angle between two equatorial positions in degrees (hours, degrees).
 double Separation(double ra1, double dec1, double ra2, double dec2) {
   const double c = SinDeg(dec1) * SinDeg(dec2) + CosDeg(dec1) * CosDeg(dec2) * CosDeg((ra1 - ra2) * 15.0);
-  return std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / 3.14159265358979323846;
+  return std::acos(std::clamp(c, -1.0, 1.0)) * kRadToDeg;
 }
 
 class IndiTelescope : public ITelescope {

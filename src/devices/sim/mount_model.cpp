@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/angles.h"
 #include "astro/time.h"
 #include "astro/transforms.h"
 #include "devices/sim/sim_world.h"
@@ -11,7 +12,6 @@ namespace noctarbel {
 
 namespace {
 
-constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 // Days since 1899-12-30 to Modified Julian Date.
 constexpr double kMjdOfDateTimeZero = 15018.0;
 

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/angles.h"
 #include "devices/sim/sim_random.h"
 
 namespace noctarbel {
 
 namespace {
 
-constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 
 struct Band {
   int Index = 0;

@@ -4,14 +4,13 @@
 #include <array>
 #include <cmath>
 
+#include "common/angles.h"
 #include "devices/sim/sim_random.h"
 
 namespace noctarbel {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr double kDegToRad = kPi / 180.0;
 constexpr double kRadToArcsec = 206264.80624709636;
 // A Gaussian's half-flux diameter is this many sigmas.
 constexpr double kHfdPerSigma = 2.3548200450309493;
@@ -26,8 +25,8 @@ const std::array<float, 1 << 16>& NormalTable() {
       const double u1 = std::max(rng.Uniform(), 1e-300);
       const double u2 = rng.Uniform();
       const double r = std::sqrt(-2.0 * std::log(u1));
-      t[i] = static_cast<float>(r * std::cos(2 * kPi * u2));
-      t[i + 1] = static_cast<float>(r * std::sin(2 * kPi * u2));
+      t[i] = static_cast<float>(r * std::cos(2 * std::numbers::pi * u2));
+      t[i + 1] = static_cast<float>(r * std::sin(2 * std::numbers::pi * u2));
     }
     return t;
   }();
