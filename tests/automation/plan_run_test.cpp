@@ -5,8 +5,11 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "windows/camera_window.h"
+#include "station/site_sky.h"
 #include "tests/automation/night_fixture.h"
 #include "tests/fits_check.h"
 
@@ -57,8 +60,12 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_GT(LogIndex(": Positioning to object M 42", static_cast<size_t>(notVisible)), notVisible);
   EXPECT_EQ(rowLogStart.at(7), rowLogStart.at(8));
 
-  // The focus: found by the autofocus, then shifted by 40 steps for the last row.
+  // The focus: found by the autofocus, each filter at its own offset from it (R is 15 steps
+  // out on the simulated wheel), then shifted by 40 steps for the last row.
   const int base = station->Run.BaseFocusPosition;
+  EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-L-002.fit").string(), "FOCUSPOS"), std::to_string(base));
+  EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "FOCUSPOS"), std::to_string(base + 15));
+  EXPECT_EQ(CfitsioValue(summed, "FOCUSPOS"), std::to_string(base));
   EXPECT_TRUE(LogHas(": Autofocus: focus=" + std::to_string(base)));
   EXPECT_NEAR(base, 5000, 30);
   const long shift = LogIndex("Focus shift = 40");
@@ -76,6 +83,43 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find(": Shutdown"), std::string::npos);
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
+}
+
+// The 180-degree turn follows the side of the pier: with the rotation set for a side, exactly
+// the images taken with the mount on that side are turned (and their HISTORY says so); with the
+// setting off, none is. Two targets two hours either side of the meridian put the simulated
+// mount on both sides in one night.
+TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
+  Prepare();
+  run.Corrections = true;
+  const double lst = StationSiderealTime(*station);
+  auto target = [&](const char* name, double hourAngle, const std::string& base) {
+    const double ra = std::fmod(lst - hourAngle + 24.0, 24.0);
+    char cells[96];
+    std::snprintf(cells, sizeof cells, ";;;%s;%d;%d;0;50;0;0;1;2;1;1;%s;0", name, static_cast<int>(ra),
+                  static_cast<int>((ra - static_cast<int>(ra)) * 60), base.c_str());
+    return std::string(cells);
+  };
+  for (int rotate : {0, 1, 2}) {
+    SCOPED_TRACE("CameraPiersideRotate " + std::to_string(rotate));
+    station->Settings.CameraPiersideRotate = rotate;
+    const std::string east = "east" + std::to_string(rotate);
+    const std::string west = "west" + std::to_string(rotate);
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", target("Rising", -2, east), target("Setting", 2, west)});
+    ASSERT_TRUE(RunNight()) << station->Status();
+    for (const std::string& base : {east, west}) {
+      const std::string file = (ImageFolder() / (base + "-L-001.fit")).string();
+      const std::string side = CfitsioValue(file, "PIERSIDE");
+      ASSERT_FALSE(side.empty()) << base;
+      const auto cards = CfitsioCards(file);
+      const bool turned = std::any_of(cards.begin(), cards.end(), [](const std::string& c) {
+        return c.rfind("HISTORY", 0) == 0 && c.find("180 deg rotation") != std::string::npos;
+      });
+      EXPECT_EQ(turned, rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos) << base << " " << side;
+    }
+    EXPECT_NE(CfitsioValue((ImageFolder() / (east + "-L-001.fit")).string(), "PIERSIDE"),
+              CfitsioValue((ImageFolder() / (west + "-L-001.fit")).string(), "PIERSIDE"));
+  }
 }
 
 // The example night of the README, read from its file: every image and stack it writes is a

@@ -9,6 +9,7 @@
 #include "operations/manual_exposure.h"
 #include "windows/guiding_window.h"
 #include "imaging/guide_star.h"
+#include "tests/imaging/synthetic_frames.h"
 #include "tests/operations/focusing_fixture.h"
 
 namespace noctarbel::testing {
@@ -103,6 +104,67 @@ TEST_F(GuidingTest, TwoEqualStarsCloserThanTheirWidthAreGuidedOnAsOne) {
   // The pair's middle, one pixel east of the frame centre (column 320 at binning 2).
   EXPECT_NEAR(station->Guiding.Tracker.ReferenceX(), 320 - 0.5, 1.0);
   EXPECT_NEAR(station->Guiding.Tracker.ReferenceY(), 256 - 0.25, 1.0);
+}
+
+// A 200 x 100 frame of sky with one star at (x, y), binned bx by by, without a scale card.
+Timgbuffer FrameWithStar(double x, double y, int bx, int by) {
+  Timgbuffer image;
+  FrameRandom random(7);
+  FillSky(image, 200, 100, 1000, 5, random);
+  AddGaussianStar(image, x, y, 1.5, 20000);
+  image.XBinning = static_cast<std::uint16_t>(bx);
+  image.YBinning = static_cast<std::uint16_t>(by);
+  return image;
+}
+
+// Non-square pixels (1" by 2") binned 1 by 2: a drift along one axis is corrected with that
+// axis's own scale, and the pulse (5"/s) is as long as that correction.
+TEST_F(GuidingTest, EachAxisIsCorrectedWithItsOwnScaleAndBinning) {
+  Settings().ArcsecX = 1.0;
+  Settings().ArcsecY = 2.0;
+  Settings().PulseGuideSpeed = 5;
+  OperationContext op = Op();
+  ASSERT_TRUE(station->Mount.SlewAndWait(op, Scope()->RightAscension(), 0));  // no stretch at the equator
+  station->Guiding.BeginSeries();
+  ASSERT_TRUE(Guide(FrameWithStar(100, 50, 1, 2)).Measured);
+  struct Drift {
+    double x, y;
+    double correctionX, correctionY;
+    bool raAxis;
+    int ms;
+  };
+  for (const Drift& d : {Drift{100, 54, 0, -16, false, 3200}, Drift{104, 50, -4, 0, true, 800}}) {
+    const size_t before = Mount().Pulses().size();
+    const GuideDecision decision = Guide(FrameWithStar(d.x, d.y, 1, 2));
+    ASSERT_TRUE(decision.Correct);
+    EXPECT_NEAR(decision.CorrectionX, d.correctionX, 0.2);
+    EXPECT_NEAR(decision.CorrectionY, d.correctionY, 0.2);
+    ASSERT_EQ(Mount().Pulses().size(), before + 1);
+    const auto [direction, ms] = Mount().Pulses().back();
+    EXPECT_EQ(direction == kGuideEast || direction == kGuideWest, d.raAxis);
+    EXPECT_NEAR(ms, d.ms, 60);
+  }
+}
+
+// A binned image without a scale card is measured with the settings' scale at its binning:
+// the offset in arc seconds, in pixels, and the move the mount is sent.
+TEST_F(GuidingTest, CentringABinnedImageWithoutAScaleCardUsesTheSettingsScale) {
+  Settings().ArcsecX = 1.5;
+  Settings().CameraRotation = 0;
+  OperationContext op = Op();
+  ASSERT_TRUE(station->Mount.SlewAndWait(op, Scope()->RightAscension(), 0));
+  const double raBefore = Scope()->RightAscension();
+  const double decBefore = Scope()->Declination();
+  Timgbuffer image = FrameWithStar(110, 50, 3, 3);  // 10 binned pixels from the centre (100, 50)
+  const CentringResult result = station->Centring.CenterOnBrightestStar(op, image, true);
+  ASSERT_TRUE(result.Found);
+  EXPECT_NEAR(std::abs(result.Offset.X), 45, 1);  // 10 x 1.5" x 3
+  EXPECT_NEAR(result.Offset.Y, 0, 1);
+  EXPECT_EQ(std::abs(result.Pixels.X), 10);
+  EXPECT_EQ(result.Pixels.Y, 0);
+  ASSERT_TRUE(result.Moved);
+  EXPECT_NEAR(std::abs(WrapHours12(Scope()->RightAscension() - raBefore)) * 15 * 3600, 45, 1);
+  EXPECT_NEAR(Scope()->Declination(), decBefore, 1.0 / 3600);
 }
 
 struct CentringCase {

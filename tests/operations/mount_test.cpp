@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "astro/transforms.h"
 #include "common/number_text.h"
 #include "windows/observatory_window.h"
@@ -249,6 +251,47 @@ TEST_F(TelescopeControlTest, OwnParkFromAfarApproachesAt30DegreesWhenTheRoofIsOp
   EXPECT_NEAR(Scope()->Altitude(), 10, 0.3);
   EXPECT_FALSE(Scope()->Tracking());
   EXPECT_EQ(station->Status(), "In park position");
+}
+
+// A stop that comes exactly as the mount reports a leg finished (no pump in between): Stop
+// for a plan run's park, an emergency for a manual one, and Stop for a plain slew. No further
+// slew reaches the mount, and the call says it was interrupted.
+TEST_F(TelescopeControlTest, AStopAsALegEndsSendsNoFurtherSlew) {
+  Settings().Park1Az = 10;
+  Settings().Park1Alt = 10;
+  std::string error;
+  ASSERT_TRUE(station->Mount.Connect(&error)) << error;  // no status poll: only the wait reads
+  struct Case {
+    const char* what;
+    bool emergency;
+    bool park;
+  };
+  for (const Case& c : {Case{"Stop during the park's approach", false, true},
+                        Case{"an emergency during the park's approach", true, true},
+                        Case{"Stop as a slew arrives", false, false}}) {
+    SCOPED_TRACE(c.what);
+    PlaceMount(200, 60);
+    station->Run.AbortRequested = false;
+    std::unique_ptr<OperationControl::EmergencyLease> lease;
+    Mount().OnArrived = [&] {
+      Mount().OnArrived = nullptr;
+      if (c.emergency) {
+        auto begun = station->Operations.BeginEmergency("the rain emergency");
+        ASSERT_TRUE(begun);
+        lease = std::make_unique<OperationControl::EmergencyLease>(std::move(*begun));
+      } else {
+        station->Run.AbortRequested = true;
+      }
+    };
+    const int before = Mount().SlewsStarted();
+    OperationContext op = c.emergency ? Op() : station->BeginRunOperation();
+    const EquatorialPosition target = PositionAt(150, 50);
+    const bool done = c.park ? station->Mount.GotoParkPosition1(op) : station->Mount.SlewAndWait(op, target.Ra, target.Dec);
+    EXPECT_FALSE(done);
+    EXPECT_EQ(Mount().SlewsStarted(), before + 1) << "only the leg that was under way";
+    EXPECT_NE(station->Status().find(c.emergency ? "rain emergency" : "topped"), std::string::npos) << station->Status();
+    lease.reset();
+  }
 }
 
 TEST_F(TelescopeControlTest, OwnParkGoesStraightDownWhenTheRoofIsClosed) {

@@ -126,6 +126,10 @@ void MountModel::Update(DateTime now) {
     SetRest(slewEnd_, slewTo_);
     DecidePierSide(slewTo_.HaHours);
     driftSince_ = slewEnd_;
+    if (OnArrived) {
+      auto arrived = OnArrived;  // the listener may replace itself
+      arrived();
+    }
   }
   FoldPulses(now, true);
 }
@@ -322,6 +326,8 @@ void MountModel::PulseGuide(int direction, int milliseconds) {
   pulse.Start = now;
   pulse.End = now + milliseconds / kMillisecondsPerDay;
   pulse.DegPerSecond = positive ? rate : -rate;
+  if (pulses_.size() == 256) pulses_.erase(pulses_.begin());
+  pulses_.emplace_back(direction, milliseconds);
   ++pulsesReceived_;
 }
 

@@ -5,7 +5,9 @@
 // does. It reports positions through a sync offset and points, in truth, with a settable
 // pointing error and tracking drift, which the camera sees and centring and guiding correct.
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/datetime.h"
@@ -70,6 +72,9 @@ class MountModel {
   MountModel& operator=(const MountModel&) = delete;
 
   MountConfig Config;
+  // Told the moment a slew is found ended, inside the driver call that finds it (tests stop
+  // an operation exactly there, with no pump between the report and the operation's check).
+  std::function<void()> OnArrived;
   double GuideRateRa = 5.0 / 3600.0;  // degrees per second of the right-ascension axis
   double GuideRateDec = 5.0 / 3600.0;
 
@@ -100,6 +105,8 @@ class MountModel {
   // Every slew started, oldest first (the last 256).
   const std::vector<SimSlew>& Slews() const { return slews_; }
   int PulsesReceived() const { return pulsesReceived_; }
+  // Every guide pulse received, oldest first (the last 256): direction and milliseconds.
+  const std::vector<std::pair<int, int>>& Pulses() const { return pulses_; }
   // True while a guide pulse still moves an axis.
   bool PulseGuiding();
 
@@ -152,6 +159,7 @@ class MountModel {
   Pulse pulseDec_;
   std::vector<SimSlew> slews_;
   int pulsesReceived_ = 0;
+  std::vector<std::pair<int, int>> pulses_;
 };
 
 // Hours into [0, 24) and into (-12, 12].
