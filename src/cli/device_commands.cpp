@@ -132,15 +132,6 @@ std::string RainText(RainState rain) {
   return "unknown";
 }
 
-// A pseudo-terminal (the roof emulator) rather than a line to real hardware.
-bool IsPseudoTerminal(const std::string& path) {
-  std::error_code ec;
-  const std::filesystem::path real = std::filesystem::canonical(path, ec);
-  if (ec) return false;
-  const std::string text = real.string();
-  return text.rfind("/dev/pts/", 0) == 0 || text == "/dev/ptmx";
-}
-
 class RoofCommand {
  public:
   RoofCommand(CliContext& context, const RoofOptions& options) : context_(context), options_(options) {}
@@ -157,7 +148,11 @@ class RoofCommand {
     }
     if (!obs.ControlEnabled()) return ControlOff();
     if (options_.action == "status") return Status();
-    if (options_.action == "open" && !SimulatedTelescopeAllowed()) return;
+    core_->Settings.AllowSimulatedTelescope = core_->Settings.AllowSimulatedTelescope || options_.allowSimulatedTelescope;
+    if (auto refusal = obs.SimulatedTelescopeRefusal()) {
+      return Fail(*refusal + ": the roof was not " + (options_.action == "open" ? "opened" : "closed") +
+                  " (--allow-simulated-telescope to move it anyway)");
+    }
     InstallSignalHandlers();
     OperationContext connecting = Begin();
     if (!obs.ConnectObservatory(connecting)) return Fail("Observatory I/O error: " + obs.LineError());
@@ -205,19 +200,6 @@ class RoofCommand {
                 << "rain: " << RainText(rain) << (rain == RainState::Unknown ? cause : "") << "\n";
     }
     if (!connected) context_.Fail("Observatory I/O error: " + error);
-  }
-
-  // A simulated telescope parks nothing real: it must not stand for the telescope under a
-  // real roof unless the operator says so.
-  bool SimulatedTelescopeAllowed() {
-    const std::string& telescope = core_->Settings.TelescopeObject;
-    const std::string line = core_->Observatory.ControllerLinePath();
-    if (IdentifierScheme(telescope) != "sim" || IsPseudoTerminal(line) || options_.allowSimulatedTelescope) {
-      return true;
-    }
-    Fail("the simulated telescope \"" + telescope + "\" cannot vouch for the real roof controller on " + line +
-         ": the roof was not opened (--allow-simulated-telescope to do it anyway)");
-    return false;
   }
 
   bool ConnectTelescope() {
@@ -359,7 +341,7 @@ void RegisterDeviceCommands(CLI::App& app, CliContext& context) {
           "PATH"));
   cmd->add_flag("--json", roof->json, "Print JSON");
   cmd->add_flag("--allow-simulated-telescope", roof->allowSimulatedTelescope,
-                "Open a real roof behind the simulated telescope");
+                "Move a real roof behind the simulated telescope");
   cmd->callback([&context, roof] { RoofCommand(context, *roof).Run(); });
 }
 

@@ -47,6 +47,7 @@ struct RunFlags {
   bool jsonEvents = false;
   bool noCorrections = false;
   bool leaveRoofOpen = false;
+  bool allowSimulatedTelescope = false;
   bool stacking = false;
   bool guiding = false;
   std::string rainAt;
@@ -192,6 +193,7 @@ class NightRun {
       runtime_ = EventRuntime::WithRealClock();
     }
     station_ = MakeStation(context_, *runtime_);
+    if (options_.allowSimulatedTelescope) station_->Settings.AllowSimulatedTelescope = true;
     if (!FillPlanTable(context_, *station_, options_.plan)) return;
     if (!SetUp()) return;
     run_->Options.ShutdownAllowed = !options_.simulate;
@@ -389,6 +391,8 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   runCmd->add_flag("--json-events", run->jsonEvents, "One JSON object per step on standard output");
   runCmd->add_flag("--no-corrections", run->noCorrections, "Run without dark and flat corrections");
   runCmd->add_flag("--leave-roof-open", run->leaveRoofOpen, "Do not close the roof at the end");
+  runCmd->add_flag("--allow-simulated-telescope", run->allowSimulatedTelescope,
+                   "Let a real roof move behind the simulated telescope");
   runCmd->add_flag("--stacking", run->stacking, "Stack each row's images per filter");
   runCmd->add_flag("--guiding", run->guiding, "Guide on the images (star guiding)");
   runCmd->add_option("--rain-at", run->rainAt, "Simulation: the rain sensor goes wet at this UT");

@@ -1,11 +1,14 @@
 #include "operations/observatory_operations.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
-#include "station/station_state.h"
-#include "operations/mount_operations.h"
 #include "common/number_text.h"
+#include "devices/device_registry.h"
+#include "operations/mount_operations.h"
+#include "station/station_state.h"
 
 namespace noctarbel {
 
@@ -54,6 +57,26 @@ std::optional<SensorReading> ParseSensorLine(const std::string& line) {
   // Values no sensor can report are line noise.
   if (*humidity < 0 || *humidity > 100 || *temperature < -80 || *temperature > 80) return std::nullopt;
   return SensorReading{*temperature, *humidity};
+}
+
+std::optional<std::string> ObservatoryOperations::SimulatedTelescopeRefusal() const {
+  const SettingsRecord& s = core_.Settings;
+  if (!ControlEnabled() || SimulationMode || s.AllowSimulatedTelescope) return std::nullopt;
+  if (IdentifierScheme(s.TelescopeObject) != "sim") return std::nullopt;
+  const std::string line = ControllerLinePath();
+  if (IsPseudoTerminal(line)) return std::nullopt;
+  return "the simulated telescope \"" + s.TelescopeObject + "\" cannot vouch for the real roof controller on " + line;
+}
+
+bool ObservatoryOperations::IsPseudoTerminal(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(path, ec);
+  if (ec) return false;
+  const char* folder = std::getenv("NOCTARBEL_PTY_FOLDER");
+  std::string ptys = folder && *folder ? folder : "/dev/pts";
+  if (ptys.back() != '/') ptys += '/';
+  const std::string text = real.string();
+  return text.rfind(ptys, 0) == 0 || (ptys == "/dev/pts/" && text == "/dev/ptmx");
 }
 
 bool ObservatoryOperations::ControlEnabled() const { return core_.Settings.EnableObservatoryControl; }
@@ -273,6 +296,11 @@ bool ObservatoryOperations::ApproachParkForOpening(OperationContext& op) {
 
 RoofMoveResult ObservatoryOperations::OpenRoof(OperationContext& op, const Confirm& ask) {
   RoofMoveResult result;
+  if (auto refusal = SimulatedTelescopeRefusal()) {
+    result.Refused = true;
+    core_.SetStatus("Roof not opened: " + *refusal);
+    return result;
+  }
   const bool interactive = static_cast<bool>(ask);
   if (mount_.Connected() && GetRainState() == RainState::Dry) {
     core_.SetStatus("Roof is opened...");
@@ -314,6 +342,13 @@ RoofMoveResult ObservatoryOperations::CloseRoof(OperationContext& op, const Conf
 
 RoofMoveResult ObservatoryOperations::CloseRoofSequence(OperationContext& op, const Confirm& ask, bool parked) {
   RoofMoveResult result;
+  // The emergency closes all the same: rain on an open observatory is worse than a roof
+  // closing over a telescope whose park nobody checked (it says so).
+  if (auto refusal = SimulatedTelescopeRefusal(); refusal && !op.IsEmergency()) {
+    result.Refused = true;
+    core_.SetStatus("Roof not closed: " + *refusal);
+    return result;
+  }
   if (GetRoofState() == RoofState::Closed) {
     result.Ok = true;
     return result;
@@ -364,6 +399,9 @@ EmergencyOutcome ObservatoryOperations::RainEmergency() {
   }
   core_.SetStatus("Emergency! Going to park position");
   core_.LogTimed(": Emergency! Going to park position");
+  if (auto refusal = SimulatedTelescopeRefusal()) {
+    core_.LogTimed(": The roof closes although " + *refusal + ": the real telescope's park was not checked");
+  }
   // The telescope has just been parked: the close does not park it a second time.
   const bool closed = CloseRoofSequence(op, {}, true).Ok;
   std::string message;

@@ -52,6 +52,7 @@ std::optional<SensorReading> ParseSensorLine(const std::string& line);
 // How a roof sequence ended.
 struct RoofMoveResult {
   bool Ok = false;
+  bool Refused = false;      // the roof guard: a simulated telescope in front of a real roof
   bool Declined = false;     // the operator answered No
   bool ParkFailed = false;   // park position 1 was not reached: the roof was not moved
   bool RainBlocked = false;  // rain, or a rain state that could not be read
@@ -125,8 +126,21 @@ class ObservatoryOperations {
   // The last good reading is older than a minute (the window shows "?" then).
   bool SensorStale() const;
 
+  // The one roof guard, which every move of a real roof passes (the window's buttons, the
+  // roof command, a plan's ZA, Z0 and ZZ, the clean-up of a run and the rain emergency): the
+  // simulated telescope parks nothing real, so it cannot vouch for the telescope under a
+  // real roof. Nothing when the roof may move: observatory control off, the roof simulator,
+  // a pseudo-terminal (the roof emulator), a real telescope, or the operator's permission
+  // (AllowSimulatedTelescope, --allow-simulated-telescope). Otherwise why it may not.
+  std::optional<std::string> SimulatedTelescopeRefusal() const;
+  // A controller line that is a pseudo-terminal (the roof emulator), symbolic links resolved.
+  // Tests name another folder for pseudo-terminals in NOCTARBEL_PTY_FOLDER, so that their
+  // emulator stands for a real line.
+  static bool IsPseudoTerminal(const std::string& path);
+
   // The full sequences. `ask` is the operator's Yes/No for an interactive sequence (empty:
-  // not interactive, as in a plan run or from the command line).
+  // not interactive, as in a plan run or from the command line). A real roof behind the
+  // simulated telescope is refused (Refused) without moving anything.
   using Confirm = std::function<bool(const std::string& question)>;
   RoofMoveResult OpenRoof(OperationContext& op, const Confirm& ask = {});
   RoofMoveResult CloseRoof(OperationContext& op, const Confirm& ask = {});

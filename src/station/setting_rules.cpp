@@ -150,6 +150,7 @@ const std::vector<SettingRule>& SettingRules() {
       {"ShutdownCommand", SettingEntry::Text},
       {"IndiServers", SettingEntry::Text},
       {"AlpacaHosts", SettingEntry::Text},
+      {"AllowSimulatedTelescope", SettingEntry::Check},
   };
   return rules;
 }

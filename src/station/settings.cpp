@@ -83,6 +83,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "ShutdownCommand", "ShutdownCommand", T::String, &S::ShutdownCommand},
       {"Linux", "IndiServers", "IndiServers", T::String, &S::IndiServers},
       {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
+      {"Linux", "AllowSimulatedTelescope", "AllowSimulatedTelescope", T::Bool, &S::AllowSimulatedTelescope},
   };
 }
 

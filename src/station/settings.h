@@ -93,6 +93,9 @@ struct SettingsRecord {
   std::string IndiServers = "localhost:7624";
   // Alpaca servers (HOST:PORT, comma-separated) the chooser asks besides those it discovers.
   std::string AlpacaHosts;
+  // The roof on a real controller line may move behind the simulated telescope (testing an
+  // observatory with the real roof and no mount).
+  bool AllowSimulatedTelescope = false;
 };
 
 enum class SettingType {

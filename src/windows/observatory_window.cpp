@@ -108,6 +108,8 @@ void SimulationButtonClick(Station& station) {
 
 void DachAufButtonClick(Station& station) {
   ObservatoryOperations& obs = station.Observatory;
+  // Nothing is asked of a roof that may not move.
+  if (auto refusal = obs.SimulatedTelescopeRefusal()) return station.UiPort.ShowMessage("Roof not opened: " + *refusal);
   if (station.Mount.Connected() && !obs.SimulationMode && !ParkPositionLooksRight(station)) return;
   if (obs.SimulationMode) {
     obs.SimRoof = RoofState::Open;
@@ -117,21 +119,30 @@ void DachAufButtonClick(Station& station) {
   station.StatusTimer.Stop();
   OperationContext op = station.BeginOperation();
   const RoofMoveResult result = obs.OpenRoof(op, AskOperator(station));
-  if (result.RainBlocked) station.UiPort.ShowMessage("Rain sensor: wet!");
-  if (!result.Ok) station.UiPort.ShowMessage("Open error!");
+  if (result.Refused) {
+    station.UiPort.ShowMessage(station.Status());
+  } else if (result.RainBlocked) {
+    station.UiPort.ShowMessage("Rain sensor: wet!");
+  }
+  if (!result.Ok && !result.Refused) station.UiPort.ShowMessage("Open error!");
   station.StatusTimer.Start();
 }
 
 void DachZuButtonClick(Station& station) {
   ObservatoryOperations& obs = station.Observatory;
+  if (auto refusal = obs.SimulatedTelescopeRefusal()) return station.UiPort.ShowMessage("Roof not closed: " + *refusal);
   station.StatusTimer.Stop();
   if (obs.SimulationMode) {
     obs.SimRoof = RoofState::Closed;
   } else {
     OperationContext op = station.BeginOperation();
     const RoofMoveResult result = obs.CloseRoof(op, AskOperator(station));
-    if (result.ParkFailed) station.UiPort.ShowMessage("Error park position");
-    if (!result.Ok) station.UiPort.ShowMessage("Error closing roof!");
+    if (result.Refused) {
+      station.UiPort.ShowMessage(station.Status());
+    } else {
+      if (result.ParkFailed) station.UiPort.ShowMessage("Error park position");
+      if (!result.Ok) station.UiPort.ShowMessage("Error closing roof!");
+    }
   }
   station.StatusTimer.Start();
 }

@@ -89,6 +89,7 @@ const std::vector<Binding>& Bindings() {
       {"ShutdownCommand", "ShutdownCommandEdit"},
       {"IndiServers", "IndiServersEdit"},
       {"AlpacaHosts", "AlpacaHostsEdit"},
+      {"AllowSimulatedTelescope", "AllowSimulatedTelescopeCheck"},
   };
   return bindings;
 }
@@ -289,6 +290,8 @@ void DeclareSetupFormControls(Controls& c) {
       "INDI servers whose devices the chooser lists, HOST:PORT separated by commas");
   add("AlpacaHostsEdit", ControlKind::Edit, obs, "Alpaca servers",
       "HOST:PORT of Alpaca servers to list besides those found on the network, separated by commas");
+  add("AllowSimulatedTelescopeCheck", ControlKind::CheckBox, obs, "Roof may move behind the simulated telescope",
+      "Only for testing the real roof without a mount: the simulated telescope's park protects nothing");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -437,7 +440,8 @@ bool SaveSettings(Station& station) {
                                             "SerialPortPattern",
                                             "ShutdownCommand",
                                             "IndiServers",
-                                            "AlpacaHosts"};
+                                            "AlpacaHosts",
+                                            "AllowSimulatedTelescope"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;

@@ -237,6 +237,9 @@ TEST_F(RoofCommandTest, ASimulatedTelescopeCannotVouchForARealRoof) {
   EXPECT_EQ(Lines(result.err), 1);
   EXPECT_NE(result.err.find("sim:telescope"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("/dev/ttyS99"), std::string::npos) << result.err;
+  result = Run("roof close --port /dev/ttyS99");
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("the roof was not closed"), std::string::npos) << result.err;
   // Allowed: it goes on to the line, which is not there.
   result = Run("roof open --allow-simulated-telescope --port /dev/ttyS99");
   EXPECT_EQ(result.exitCode, 1);

@@ -42,6 +42,46 @@ class SafetyTest : public ObservatoryTest {
   std::vector<std::shared_ptr<Runtime::TimerId>> oneShots_;
 };
 
+// ---- the one roof guard
+
+// The simulated telescope parks nothing real: behind it, a real roof moves on no path unless
+// the operator allows it; the rain emergency alone still closes, and says what it could not
+// check. The emulator's pseudo-terminal stands for a real line here (NOCTARBEL_PTY_FOLDER
+// names another folder for pseudo-terminals).
+TEST_F(SafetyTest, ASimulatedTelescopeNeverVouchesForARealRoof) {
+  setenv("NOCTARBEL_PTY_FOLDER", (dir / "no-ptys").c_str(), 1);
+  RoofConfig config;
+  config.TravelSeconds = 5;
+  PtyEmulator& roof = StartRoof(config);
+  ConnectScope();
+  ASSERT_TRUE(ConnectObservatoryNow());
+
+  EXPECT_FALSE(Open());
+  EXPECT_NE(station->Status().find("cannot vouch for the real roof controller on " + roof.Path()), std::string::npos)
+      << station->Status();
+  ui.answers = {true, true};
+  station->Activate("DachAufButton");
+  EXPECT_NE(ui.LastMessage().find("cannot vouch"), std::string::npos) << ui.LastMessage();
+  EXPECT_EQ(roof.RoofPulses(), 0);
+
+  // Opened behind the operator's permission, the roof again refuses to close without it.
+  Settings().AllowSimulatedTelescope = true;
+  ASSERT_TRUE(Open());
+  const int pulses = roof.RoofPulses();
+  Settings().AllowSimulatedTelescope = false;
+  EXPECT_FALSE(Close());
+  station->Activate("DachZuButton");
+  EXPECT_NE(ui.LastMessage().find("cannot vouch"), std::string::npos) << ui.LastMessage();
+  EXPECT_EQ(roof.RoofPulses(), pulses);
+
+  // Rain: the emergency parks what it can and closes, and the log says the park was not real.
+  roof.SetRain(true);
+  StatusTick();
+  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
+  EXPECT_TRUE(LogHas("the real telescope's park was not checked"));
+  unsetenv("NOCTARBEL_PTY_FOLDER");
+}
+
 // ---- the rain emergency inside another operation
 
 TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
