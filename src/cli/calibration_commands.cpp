@@ -71,8 +71,8 @@ std::optional<CalibrationRequest> MakeRequest(CliContext& context, const Calibra
   return request;
 }
 
-// Loads the masters this image needs, as the window's OK would; a configured master that
-// cannot be loaded is an error.
+// Loads the masters this image's calibration reads, as the window's OK would load them; a
+// configured master that cannot be loaded is an error.
 bool LoadMastersFor(CliContext& context, const CalibrationConfig& config, const Timgbuffer& image,
                     const CalibrationRequest& request, ImageCalibration& calibration) {
   const std::filesystem::path home = context.Paths().Home;
@@ -84,19 +84,18 @@ bool LoadMastersFor(CliContext& context, const CalibrationConfig& config, const 
     if (error) context.Fail(error->Message + ": " + error->Reason);
     return error.has_value();
   };
-  const int index = MasterBinningIndex(image.XBinning);
-  if (calibration.Options.DarkSubtract && index >= 0) {
-    const std::string& dark = config.DarkFiles[static_cast<size_t>(index)];
-    const std::string& bias = config.BiasFiles[static_cast<size_t>(index)];
-    if (failed(calibration.LoadDark(index, dark, resolve(dark))) ||
-        failed(calibration.LoadBias(index, bias, resolve(bias)))) {
-      return false;
-    }
+  const MasterNeeds needs = calibration.MastersFor(image, request);
+  if (needs.Dark) {
+    const std::string& dark = config.DarkFiles[static_cast<size_t>(*needs.Dark)];
+    if (failed(calibration.LoadDark(*needs.Dark, dark, resolve(dark)))) return false;
   }
-  const auto id = calibration.FlatIdFor(request.FilterNumber, image.XBinning);
-  if (calibration.Options.FlatCorrection && id && *id >= 1 && *id <= kFlatIdCount) {
-    const std::string& flat = config.Tables.FlatFiles[static_cast<size_t>(*id - 1)];
-    if (failed(calibration.LoadFlat(*id, flat, resolve(flat)))) return false;
+  if (needs.Bias) {
+    const std::string& bias = config.BiasFiles[static_cast<size_t>(*needs.Bias)];
+    if (failed(calibration.LoadBias(*needs.Bias, bias, resolve(bias)))) return false;
+  }
+  if (needs.Flat) {
+    const std::string& flat = config.Tables.FlatFiles[static_cast<size_t>(*needs.Flat - 1)];
+    if (failed(calibration.LoadFlat(*needs.Flat, flat, resolve(flat)))) return false;
   }
   return true;
 }

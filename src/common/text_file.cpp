@@ -1,6 +1,7 @@
 #include "common/text_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -290,7 +291,7 @@ bool FileReplacement::Write(const void* data, size_t size) {
   return true;
 }
 
-bool FileReplacement::Commit() {
+bool FileReplacement::Close() {
   if (failed_ || fd_ < 0) return false;
   const int fd = fd_;
   fd_ = -1;
@@ -298,11 +299,30 @@ bool FileReplacement::Commit() {
     Fail("cannot write", errno);
     return false;
   }
+  return true;
+}
+
+bool FileReplacement::RenameOver() {
   if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
     Fail("cannot replace", errno);
     return false;
   }
   committed_ = true;
+  return true;
+}
+
+bool FileReplacement::Commit() { return Close() && RenameOver(); }
+
+bool FileReplacement::CommitSwapping() {
+  if (!Close()) return false;
+  struct stat info {};
+  if (::lstat(target_.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) != 0) {
+    return RenameOver();
+  }
+  committed_ = true;
+  // The temporary name now holds the earlier file.
+  ::unlink(temporary_.c_str());
   return true;
 }
 

@@ -85,10 +85,20 @@ class FileReplacement {
   // Closes the temporary file and renames it over the target. False with Error() set when a
   // write, the close or the rename failed; the target is then untouched.
   bool Commit();
+  // As Commit, for large files replaced again and again (images): an earlier regular file of
+  // the target's name is swapped with the temporary file in one step (renameat2 with
+  // RENAME_EXCHANGE) and then removed. ext4 starts writing a file back at once when it is
+  // renamed over another (its guard for programs that replace files without fsync), and the
+  // next replacement must then free the written blocks and wait for them; swapped, the new
+  // file is written back in the kernel's own time, as a file saved under a new name is. Where
+  // the file system cannot swap, or there is no earlier file, it is renamed as by Commit.
+  bool CommitSwapping();
   const std::string& Error() const { return error_; }
 
  private:
   void Fail(const std::string& what, int errorNumber);
+  bool Close();
+  bool RenameOver();
 
   std::filesystem::path target_;
   std::filesystem::path temporary_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/number_text.h"
 #include "imaging/calibration_pixels.h"
@@ -94,68 +95,159 @@ int MasterBinningIndex(int binning) {
 
 int MasterBinning(int index) { return 1 << index; }
 
-bool NormalizeFlat(Timgbuffer& flat, std::string* reason) {
-  auto fail = [reason](const std::string& why) {
-    if (reason) *reason = why;
-    return false;
-  };
-  if (!HasIntegerPixels(flat)) return fail("the flat has no integer pixels");
-  const std::int64_t n = flat.PixelCount();
-  if (n < 2) return fail("the flat has fewer than two pixels");
+namespace {
+
+// Sums of a flat's pixels (read as ReadRowAsInt32 reads them) and their squares, and the
+// largest pixel, in one pass.
+struct FlatSums {
+  __int128 sum = 0;
+  __int128 squares = 0;
+  std::int64_t maximum = std::numeric_limits<std::int64_t>::min();
+};
+
+// 16-bit words, in blocks whose sums stay within 64 bits; compiled for AVX2 and the x86-64
+// baseline, chosen at load time.
+template <typename T>
+inline __attribute__((always_inline)) void AddWordSums(const T* p, size_t n, FlatSums& sums) {
+  for (size_t start = 0; start < n; start += 65536) {
+    const size_t stop = std::min(n, start + 65536);
+    std::int64_t sum = 0;
+    std::int64_t squares = 0;
+    std::int32_t maximum = std::numeric_limits<std::int32_t>::min();
+    for (size_t i = start; i < stop; ++i) {
+      const std::int32_t v = p[i];
+      const auto magnitude = static_cast<std::uint32_t>(v);
+      sum += v;
+      squares += magnitude * magnitude;  // v^2 < 2^32, also for negative v
+      maximum = v > maximum ? v : maximum;
+    }
+    sums.sum += sum;
+    sums.squares += squares;
+    sums.maximum = std::max<std::int64_t>(sums.maximum, maximum);
+  }
+}
+
+__attribute__((target_clones("avx2", "default"))) void AddUnsignedWordSums(const std::uint16_t* p, size_t n,
+                                                                           FlatSums& sums) {
+  AddWordSums(p, n, sums);
+}
+
+__attribute__((target_clones("avx2", "default"))) void AddSignedWordSums(const std::int16_t* p, size_t n,
+                                                                         FlatSums& sums) {
+  AddWordSums(p, n, sums);
+}
+
+FlatSums SumFlat(const Timgbuffer& flat) {
+  FlatSums sums;
+  const size_t n = static_cast<size_t>(flat.PixelCount());
+  switch (flat.Type()) {
+    case PixelType::Bits8:
+      for (size_t i = 0; i < n; ++i) {
+        const std::int64_t v = flat.PixelsAs<std::uint8_t>()[i];
+        sums.sum += v;
+        sums.squares += v * v;
+        sums.maximum = std::max(sums.maximum, v);
+      }
+      break;
+    case PixelType::Bits32:
+      for (size_t i = 0; i < n; ++i) {
+        const std::int64_t v = flat.PixelsAs<std::int32_t>()[i];
+        sums.sum += v;
+        sums.squares += static_cast<__int128>(v) * v;
+        sums.maximum = std::max(sums.maximum, v);
+      }
+      break;
+    default:
+      if (flat.Unsigned) {
+        AddUnsignedWordSums(flat.PixelsAs<std::uint16_t>(), n, sums);
+      } else {
+        AddSignedWordSums(flat.PixelsAs<std::int16_t>(), n, sums);
+      }
+      break;
+  }
+  return sums;
+}
+
+// The reference level as it has always been found: the mean, then the sum of squared
+// deviations from it, both summed pixel by pixel in double precision (two passes).
+std::int64_t ReferenceByTwoPasses(const Timgbuffer& flat) {
   const int width = flat.Width();
   const int height = flat.Height();
+  const double n = static_cast<double>(flat.PixelCount());
   std::vector<std::int32_t> row(static_cast<size_t>(width));
-  auto forEachRow = [&](auto&& f) {
-    for (int y = 1; y <= height; ++y) {
-      ReadRowAsInt32(flat, y - 1, 0, width, row.data());
-      f(y);
-    }
-  };
   double sum = 0;
-  forEachRow([&](int) {
+  for (int y = 0; y < height; ++y) {
+    ReadRowAsInt32(flat, y, 0, width, row.data());
     for (std::int32_t p : row) sum += p;
-  });
-  const double mean = sum / static_cast<double>(n);
+  }
+  const double mean = sum / n;
   double squares = 0;
-  forEachRow([&](int) {
+  for (int y = 0; y < height; ++y) {
+    ReadRowAsInt32(flat, y, 0, width, row.data());
     for (std::int32_t p : row) squares += (p - mean) * (p - mean);
-  });
-  const double deviation = std::sqrt(squares / static_cast<double>(n - 1));
-  const std::int64_t reference = RoundHalfEven(mean + 1.5 * deviation);
-  const std::int64_t low = RoundHalfEven(0.2 * flat.ComputeMax());
-  if (reference <= 0 || low <= 0) return fail("the flat is too dark (reference " + std::to_string(reference) + ")");
+  }
+  const double deviation = std::sqrt(squares / (n - 1));
+  return RoundHalfEven(mean + 1.5 * deviation);
+}
 
-  Timgbuffer gains;
-  if (gains.SetSize(width, height, PixelType::Float32) != 0) return fail("not enough memory for the flat");
-  float* out = gains.PixelsAs<float>();
-  const double r = static_cast<double>(reference);
-  const double lowGain = r / static_cast<double>(low);
-  double largest = 0;
-  forEachRow([&](int y) {
-    float* target = out + static_cast<size_t>(y - 1) * width;
-    for (int x = 0; x < width; ++x) {
-      const double gain = row[static_cast<size_t>(x)] > low ? r / row[static_cast<size_t>(x)] : lowGain;
-      target[x] = static_cast<float>(gain);
-      largest = std::max(largest, gain);
-    }
-  });
-  gains.Header() = flat.Header();
-  gains.SetKeyword("BITPIX", "-32");
-  gains.ObservationDate = flat.ObservationDate;
-  gains.JulianDay = flat.JulianDay;
-  gains.Exposure = flat.Exposure;
-  gains.PixelWidth = flat.PixelWidth;
-  gains.PixelHeight = flat.PixelHeight;
-  gains.XBinning = flat.XBinning;
-  gains.YBinning = flat.YBinning;
-  gains.Filter = flat.Filter;
-  gains.FilterCode = flat.FilterCode;
-  gains.Instrument = flat.Instrument;
-  gains.Maximum = static_cast<int>(RoundHalfEven(largest));
-  gains.Minimum = -1;
-  gains.NormalizedFlat = true;
-  flat = std::move(gains);
-  return true;
+// The same reference level from the one pass's exact sums, when that is certain to be it.
+// The two passes sum in double precision: for 8- and 16-bit flats the sum of the pixels is
+// exact (below 2^53), so the mean m is the same; the sum of squares then differs from the
+// exact sum E of (p - m)^2 by at most (n + 3) u E (u = 2^-53: each term's rounding and the
+// running sum's), and the division, root, product and sum by one rounding each. The value
+// before rounding is bounded with twice these errors; when no half-integer lies within the
+// bounds, it rounds to the same whole number. Otherwise (a flat whose level is a hair from a
+// half-integer, or a 32-bit flat) nothing is returned.
+std::optional<std::int64_t> ReferenceFromSums(const Timgbuffer& flat, const FlatSums& sums) {
+  if (flat.Type() == PixelType::Bits32) return std::nullopt;
+  using Wide = long double;
+  const std::int64_t count = flat.PixelCount();
+  const double mean = static_cast<double>(sums.sum) / static_cast<double>(count);
+  // E = sum((p - K) - f)^2 with K the whole number nearest the mean and f = mean - K (exact).
+  const auto k = static_cast<std::int64_t>(std::llround(mean));
+  const double f = mean - static_cast<double>(k);
+  const __int128 n = count;
+  const __int128 shifted = sums.sum - n * k;
+  const __int128 shiftedSquares = sums.squares - 2 * k * sums.sum + n * k * k;
+  const Wide exact = static_cast<Wide>(shiftedSquares) - 2 * static_cast<Wide>(f) * static_cast<Wide>(shifted) +
+                     static_cast<Wide>(count) * static_cast<Wide>(f) * static_cast<Wide>(f);
+  constexpr Wide kUnit = 0x1p-53L;
+  const Wide spread = 2 * (static_cast<Wide>(count) + 3) * kUnit;
+  const Wide slack = 1e-6L;
+  const Wide low = std::max<Wide>(0, exact * (1 - spread) - slack);
+  const Wide high = exact * (1 + spread) + slack;
+  auto level = [&](Wide squares, int direction) {
+    const Wide step = 1 + direction * 4 * kUnit;
+    const Wide variance = squares / static_cast<Wide>(count - 1) * step;
+    const Wide deviation = std::sqrt(std::max<Wide>(variance, 0)) * step;
+    const Wide value = static_cast<Wide>(mean) + Wide{1.5} * deviation * step;
+    return value + direction * 4 * kUnit * std::fabs(value);
+  };
+  const Wide lowest = level(low, -1);
+  const Wide highest = level(high, 1);
+  const Wide nearest = std::floor(lowest + Wide{0.5});
+  if (!(lowest > nearest - Wide{0.5} && highest < nearest + Wide{0.5})) return std::nullopt;
+  return static_cast<std::int64_t>(nearest);
+}
+
+}  // namespace
+
+std::optional<FlatGains> FlatGainsOf(const Timgbuffer& flat, std::string* reason) {
+  auto fail = [reason](const std::string& why) -> std::optional<FlatGains> {
+    if (reason) *reason = why;
+    return std::nullopt;
+  };
+  if (!HasIntegerPixels(flat)) return fail("the flat has no integer pixels");
+  if (flat.PixelCount() < 2) return fail("the flat has fewer than two pixels");
+  const FlatSums sums = SumFlat(flat);
+  FlatGains gains;
+  const std::optional<std::int64_t> reference = ReferenceFromSums(flat, sums);
+  gains.Reference = reference ? *reference : ReferenceByTwoPasses(flat);
+  gains.Low = RoundHalfEven(0.2 * static_cast<double>(sums.maximum));
+  if (gains.Reference <= 0 || gains.Low <= 0) {
+    return fail("the flat is too dark (reference " + std::to_string(gains.Reference) + ")");
+  }
+  return gains;
 }
 
 ImageCalibration::ImageCalibration() = default;
@@ -174,7 +266,7 @@ std::optional<MasterLoadError> ImageCalibration::LoadMaster(Master& slot, const 
   if (!LoadMasterImage(*image, file, reason)) {
     return MasterLoadError{std::string(kind) + " image (" + BinningText(binningIndex) + ") not found", reason};
   }
-  slot = {std::move(image), name};
+  slot = {std::move(image), name, {}, {}};
   return std::nullopt;
 }
 
@@ -196,10 +288,26 @@ std::optional<MasterLoadError> ImageCalibration::LoadFlat(int flatId, const std:
   auto image = std::make_unique<Timgbuffer>();
   std::string reason;
   if (!LoadMasterImage(*image, file, reason)) return MasterLoadError{"flat image not found", reason};
-  if (!NormalizeFlat(*image, &reason))
-    return MasterLoadError{"flat image cannot be used", file.string() + ": " + reason};
-  slot = {std::move(image), name};
+  const std::optional<FlatGains> gains = FlatGainsOf(*image, &reason);
+  if (!gains) return MasterLoadError{"flat image cannot be used", file.string() + ": " + reason};
+  image->NormalizedFlat = true;
+  std::vector<float> table = GainTable(*image, *gains);
+  slot = {std::move(image), name, *gains, std::move(table)};
   return std::nullopt;
+}
+
+MasterNeeds ImageCalibration::MastersFor(const Timgbuffer& image, const CalibrationRequest& request) const {
+  MasterNeeds needs;
+  const int index = MasterBinningIndex(image.XBinning);
+  // With "Optimize" an exposure of at most 0.1 s loses only the bias constant.
+  const bool darkUsed = !Options.Optimize || image.Exposure > kMaxBiasOnlyExposure;
+  if (Options.DarkSubtract && request.Dark && index >= 0 && darkUsed) {
+    needs.Dark = index;
+    if (Options.Optimize) needs.Bias = index;
+  }
+  const auto id = FlatIdFor(request.FilterNumber, image.XBinning);
+  if (Options.FlatCorrection && request.Flat && id && *id >= 1 && *id <= kFlatIdCount) needs.Flat = *id;
+  return needs;
 }
 
 const Timgbuffer* ImageCalibration::Dark(int binningIndex) const {
@@ -296,7 +404,8 @@ std::optional<FlatWindow> ImageCalibration::PlanFlat(const Timgbuffer& image, co
     return std::nullopt;
   }
   result.History.FlatFile = FlatNameOfFilter(request.FilterNumber);
-  return FlatWindow{flat, origin->first, origin->second};
+  const Master& master = flats_[static_cast<size_t>(*id - 1)];
+  return FlatWindow{flat, master.Gains, &master.GainTable, origin->first, origin->second};
 }
 
 std::optional<WorkingDark> ImageCalibration::DarkStep(Timgbuffer& image, const CalibrationRequest& request,

@@ -87,11 +87,18 @@ struct MasterLoadError {
   std::string Reason;
 };
 
-// A flat becomes a map of gain factors (32-bit float pixels, marked as normalized): with the
-// flat's mean m and sample deviation s, R = round(m + 1.5 s), L = round(0.2 x its maximum),
-// a pixel p gets R / p when p > L, else R / L. False (the flat unchanged) when the flat has
-// fewer than two pixels, is not an integer image or R or L is not positive.
-bool NormalizeFlat(Timgbuffer& flat, std::string* reason = nullptr);
+// A flat's gains: with the flat's mean m and sample deviation s, R = round(m + 1.5 s) and
+// L = round(0.2 x its maximum); a pixel p gets R / p when p > L, else R / L (FlatGains). Found
+// in one pass over the flat. Nothing (with the reason) when the flat has fewer than two
+// pixels, is not an integer image or R or L is not positive.
+std::optional<FlatGains> FlatGainsOf(const Timgbuffer& flat, std::string* reason = nullptr);
+
+// Masters by binning index (dark, bias) and flat ID.
+struct MasterNeeds {
+  std::optional<int> Dark;
+  std::optional<int> Bias;
+  std::optional<int> Flat;
+};
 
 class ImageCalibration {
  public:
@@ -111,9 +118,15 @@ class ImageCalibration {
   // the master held so far stays.
   std::optional<MasterLoadError> LoadDark(int binningIndex, const std::string& name, const std::filesystem::path& file);
   std::optional<MasterLoadError> LoadBias(int binningIndex, const std::string& name, const std::filesystem::path& file);
-  // Drops the flat of the flat ID (1..9), then loads and normalizes it when the name is not
-  // empty.
+  // Drops the flat of the flat ID (1..9), then loads it and finds its gains when the name is
+  // not empty. The flat is held with its own pixels (marked NormalizedFlat); its gains are
+  // worked out from them as they are applied.
   std::optional<MasterLoadError> LoadFlat(int flatId, const std::string& name, const std::filesystem::path& file);
+
+  // The masters a calibration of the image would read, as the options and tables stand: the
+  // dark only for a dark subtraction that may use it, the bias only when "Optimize" scales
+  // the dark with it, the flat of the filter's flat ID. A one-shot calibration loads no other.
+  MasterNeeds MastersFor(const Timgbuffer& image, const CalibrationRequest& request) const;
 
   // Masters as held (nullptr when none).
   const Timgbuffer* Dark(int binningIndex) const;
@@ -139,6 +152,8 @@ class ImageCalibration {
   struct Master {
     std::unique_ptr<Timgbuffer> Image;
     std::string Name;
+    FlatGains Gains;               // flats only
+    std::vector<float> GainTable;  // flats only: GainTable of the flat
   };
   // A dark or bias master of one binning into `slot`; an empty name clears it.
   static std::optional<MasterLoadError> LoadMaster(Master& slot, const char* kind, int binningIndex,

@@ -104,9 +104,12 @@ __attribute__((target_clones("avx2", "default"))) void DarkRow16(std::uint16_t* 
   }
 }
 
-__attribute__((target_clones("avx2", "default"))) void FlatRow16(std::uint16_t* image, const float* gain, int n) {
+// The gains of a row of flat words through its table: the division fused with the
+// correction, no map of gains is kept.
+__attribute__((target_clones("avx2", "default"))) void FlatRow16(std::uint16_t* image, const std::uint16_t* flat,
+                                                                 const float* table, int n) {
   for (int i = 0; i < n; ++i) {
-    const double v = RoundNonNegative(static_cast<double>(image[i]) * static_cast<double>(gain[i]));
+    const double v = RoundNonNegative(static_cast<double>(image[i]) * static_cast<double>(table[flat[i]]));
     image[i] = static_cast<std::uint16_t>(std::min(v, 65535.0));
   }
 }
@@ -143,6 +146,26 @@ void FlatRowAny(T* image, const float* gain, int n, std::int64_t low, std::int64
     const double v = std::nearbyint(static_cast<double>(image[i]) * static_cast<double>(gain[i]));
     image[i] = static_cast<T>(std::clamp(v, static_cast<double>(low), static_cast<double>(high)));
   }
+}
+
+// The gains of n pixels of a row (0-based) of the flat window, through the table where the
+// flat has one.
+void FlatGainRow(const FlatWindow& flat, int row, int n, std::int32_t* values, float* gains) {
+  const Timgbuffer& image = *flat.Flat;
+  const size_t start = static_cast<size_t>(flat.Y0 + row) * image.Width() + flat.X0;
+  if (flat.Table != nullptr && !flat.Table->empty()) {
+    const float* table = flat.Table->data();
+    if (image.Type() == PixelType::Bits8) {
+      const std::uint8_t* p = image.PixelsAs<std::uint8_t>() + start;
+      for (int i = 0; i < n; ++i) gains[i] = table[p[i]];
+    } else {
+      const std::uint16_t* p = image.PixelsAs<std::uint16_t>() + start;
+      for (int i = 0; i < n; ++i) gains[i] = table[p[i]];
+    }
+    return;
+  }
+  ReadRowAsInt32(image, flat.Y0 + row, flat.X0, n, values);
+  for (int i = 0; i < n; ++i) gains[i] = flat.Gains.Gain(values[i]);
 }
 
 // Calls f with the image's pixels typed (16-bit by the unsigned flag).
@@ -215,20 +238,48 @@ void SubtractDarkRows(Timgbuffer& image, const WorkingDark& dark, int firstRow, 
   });
 }
 
+std::vector<float> GainTable(const Timgbuffer& flat, const FlatGains& gains) {
+  std::vector<float> table;
+  switch (flat.Type()) {
+    case PixelType::Bits8:
+      table.resize(256);
+      for (int bits = 0; bits < 256; ++bits) table[bits] = gains.Gain(bits);
+      break;
+    case PixelType::Unset:
+    case PixelType::Bits16:
+      table.resize(65536);
+      for (int bits = 0; bits < 65536; ++bits) {
+        table[bits] = gains.Gain(flat.Unsigned ? bits : static_cast<std::int16_t>(bits));
+      }
+      break;
+    default:
+      break;
+  }
+  return table;
+}
+
 void ApplyFlatRows(Timgbuffer& image, const FlatWindow& flat, int firstRow, int endRow) {
   const int width = image.Width();
-  const float* gains = flat.Flat->PixelsAs<float>();
-  auto gainRow = [&](int y) { return gains + static_cast<size_t>(flat.Y0 + y) * flat.Flat->Width() + flat.X0; };
-  if (IsUnsigned16(image)) {
+  const Timgbuffer& master = *flat.Flat;
+  const bool words = master.Type() == PixelType::Bits16 || master.Type() == PixelType::Unset;
+  if (IsUnsigned16(image) && words && flat.Table != nullptr && flat.Table->size() == 65536) {
     std::uint16_t* pixels = image.PixelsAs<std::uint16_t>();
-    for (int y = firstRow; y < endRow; ++y) FlatRow16(pixels + static_cast<size_t>(y) * width, gainRow(y), width);
+    for (int y = firstRow; y < endRow; ++y) {
+      const std::uint16_t* flatRow =
+          master.PixelsAs<std::uint16_t>() + static_cast<size_t>(flat.Y0 + y) * master.Width() + flat.X0;
+      FlatRow16(pixels + static_cast<size_t>(y) * width, flatRow, flat.Table->data(), width);
+    }
     return;
   }
+  std::vector<std::int32_t> values(static_cast<size_t>(width));
+  std::vector<float> gains(static_cast<size_t>(width));
   const std::int64_t low = LowestValue(image);
   const std::int64_t high = HighestValue(image);
   WithPixels(image, [&](auto* pixels) {
-    for (int y = firstRow; y < endRow; ++y)
-      FlatRowAny(pixels + static_cast<size_t>(y) * width, gainRow(y), width, low, high);
+    for (int y = firstRow; y < endRow; ++y) {
+      FlatGainRow(flat, y, width, values.data(), gains.data());
+      FlatRowAny(pixels + static_cast<size_t>(y) * width, gains.data(), width, low, high);
+    }
   });
 }
 

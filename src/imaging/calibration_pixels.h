@@ -4,6 +4,7 @@
 // row at a time and never stored, and the masters stay as they are. Callers check sizes.
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/image_buffer.h"
 
@@ -22,9 +23,28 @@ struct WorkingDark {
   int BiasOffset = 0;  // round((1 - r) x bias constant)
 };
 
+// A master flat's gains: with its reference level R and low limit L, a flat pixel p gives the
+// gain R / p when p > L, else R / L, each rounded to single precision.
+struct FlatGains {
+  std::int64_t Reference = 0;
+  std::int64_t Low = 0;
+
+  float Gain(std::int64_t p) const {
+    const double r = static_cast<double>(Reference);
+    return static_cast<float>(p > Low ? r / static_cast<double>(p) : r / static_cast<double>(Low));
+  }
+};
+
+// The gain of every stored value of an 8- or 16-bit flat (16-bit read by its unsigned flag),
+// indexed by the stored byte or word; empty for other flats, whose gains are worked out pixel
+// by pixel.
+std::vector<float> GainTable(const Timgbuffer& flat, const FlatGains& gains);
+
 // The flat's gains for an image: the whole flat or its cut at the sub-frame origin.
 struct FlatWindow {
-  const Timgbuffer* Flat = nullptr;
+  const Timgbuffer* Flat = nullptr;  // the flat's own (integer) pixels
+  FlatGains Gains;
+  const std::vector<float>* Table = nullptr;  // GainTable of the flat
   int X0 = 0;
   int Y0 = 0;
 };
@@ -34,7 +54,8 @@ void ReadRowAsInt32(const Timgbuffer& image, int row, int x0, int n, std::int32_
 
 // image := max(image - working dark, 0) on rows [firstRow, endRow) (0-based).
 void SubtractDarkRows(Timgbuffer& image, const WorkingDark& dark, int firstRow, int endRow);
-// image := round(image x gain), capped to the pixel type, on rows [firstRow, endRow).
+// image := round(image x gain), capped to the pixel type, on rows [firstRow, endRow); the
+// gains come from the flat's pixels as they are read.
 void ApplyFlatRows(Timgbuffer& image, const FlatWindow& flat, int firstRow, int endRow);
 
 }  // namespace noctarbel

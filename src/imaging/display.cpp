@@ -96,11 +96,54 @@ int PeakBin(const Histogram& h) {
   return static_cast<int>(std::max_element(h.Counts.begin(), h.Counts.end()) - h.Counts.begin());
 }
 
+// How often each stored word occurs, in four tables so that equal neighbours do not wait for
+// each other's count. Compiled for AVX2 and the x86-64 baseline, chosen at load time.
+__attribute__((target_clones("avx2", "default"))) void CountWords(const std::uint16_t* p, size_t n,
+                                                                  std::uint32_t* counts) {
+  std::uint32_t* c0 = counts;
+  std::uint32_t* c1 = counts + 65536;
+  std::uint32_t* c2 = counts + 2 * 65536;
+  std::uint32_t* c3 = counts + 3 * 65536;
+  size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++c0[p[i]];
+    ++c1[p[i + 1]];
+    ++c2[p[i + 2]];
+    ++c3[p[i + 3]];
+  }
+  for (; i < n; ++i) ++c0[p[i]];
+  for (size_t w = 0; w < 65536; ++w) c0[w] += c1[w] + c2[w] + c3[w];
+}
+
+// The image maximum (stored in the image) and the histogram against it: for 16-bit pixels
+// both from one count of the stored words, which gives the same bins as a pass per pixel.
+Histogram MaximumAndHistogram(Timgbuffer& image) {
+  if (!IsSixteenBit(image) || !image.HasPixels()) {
+    const int w = image.ComputeMax();
+    return ComputeHistogram(image, w);
+  }
+  std::vector<std::uint32_t> counts(4 * 65536);
+  CountWords(image.PixelsAs<std::uint16_t>(), static_cast<size_t>(image.PixelCount()), counts.data());
+  auto value = [&image](int bits) { return image.Unsigned ? bits : int{static_cast<std::int16_t>(bits)}; };
+  int maximum = std::numeric_limits<int>::min();
+  for (int bits = 0; bits < 65536; ++bits) {
+    if (counts[static_cast<size_t>(bits)] != 0) maximum = std::max(maximum, value(bits));
+  }
+  image.Maximum = maximum;
+  Histogram histogram;
+  histogram.Scale = maximum >= 256 ? 255.0 / maximum : 1.0;
+  histogram.PixelCount = image.PixelCount();
+  for (int bits = 0; bits < 65536; ++bits) {
+    const std::uint32_t count = counts[static_cast<size_t>(bits)];
+    if (count != 0) histogram.Counts[BinOf(value(bits), histogram.Scale)] += count;
+  }
+  return histogram;
+}
+
 }  // namespace
 
 DisplayLevels PreviewFileLevels(Timgbuffer& image) {
-  const int w = image.ComputeMax();
-  const Histogram h = ComputeHistogram(image, w);
+  const Histogram h = MaximumAndHistogram(image);
   const double n = static_cast<double>(h.PixelCount);
   const int peak = PeakBin(h);
   int a = 0;
@@ -124,12 +167,12 @@ DisplayLevels PreviewFileLevels(Timgbuffer& image) {
 
 ViewerLevels ViewerAutomaticLevels(Timgbuffer& image, double histogramMaxLevel, bool planet) {
   ViewerLevels levels;
-  const int w = image.ComputeMax();
+  const Histogram h = MaximumAndHistogram(image);
+  const int w = image.Maximum;
   if (w <= 0) {
     levels.High = 100;
     return levels;
   }
-  const Histogram h = ComputeHistogram(image, w);
   const int peak = PeakBin(h);
   int black = 0;
   for (int i = 0; i < 256; ++i) {

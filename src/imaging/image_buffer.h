@@ -17,8 +17,9 @@
 
 namespace noctarbel {
 
-// Codes as in BITPIX/8. Unset counts as Bits16 for every pixel operation; Float32 is held only
-// by a normalized flat (and briefly while a file is read); Float64 is never held as pixels.
+// Codes as in BITPIX/8. Unset counts as Bits16 for every pixel operation; the pixel operations
+// take Float32, though the program itself makes no such image (float files load as rounded
+// 32-bit integers); Float64 is never held as pixels.
 enum class PixelType : std::int32_t { Unset = 0, Bits8 = 1, Bits16 = 2, Bits32 = 4, Float32 = -4, Float64 = -8 };
 
 inline constexpr std::int64_t kMaxImagePixels = 100'000'000;
@@ -143,7 +144,7 @@ class Timgbuffer {
   std::uint8_t QuarterTurns = 0;
   bool DarkSubtracted = false;
   bool FlatApplied = false;
-  bool NormalizedFlat = false;
+  bool NormalizedFlat = false;  // a master flat held with its gains (ImageCalibration::LoadFlat)
 
  private:
   friend class FitsReader;

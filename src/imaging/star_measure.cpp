@@ -92,10 +92,11 @@ class Rows64 {
 };
 
 // floor((n + 4) / 9), the rounded 9-pixel mean (n / 9 is never exactly half-way). For the
-// 16-bit scan n < 2^20, and single precision decides it exactly: (n + 4.5) / 9 lies at least
-// 1/18 away from every integer while the float error stays below 1/100.
-inline std::uint32_t Mean9Of16(std::uint32_t n) {
-  return static_cast<std::uint32_t>((static_cast<float>(n) + 4.5f) * (1.0f / 9.0f));
+// 16-bit scan 0 <= n < 2^20, and single precision decides it exactly: (n + 4.5) / 9 lies at
+// least 1/18 away from every integer while the float error stays below 1/100. Signed integers
+// convert to and from floats in one vector instruction, unsigned ones do not.
+inline std::int32_t Mean9Of16(std::int32_t n) {
+  return static_cast<std::int32_t>((static_cast<float>(n) + 4.5f) * (1.0f / 9.0f));
 }
 
 struct ScanState {
@@ -114,11 +115,13 @@ struct ScanState {
 struct RowSums {
   std::int64_t total = 0;
   std::int32_t minimum = std::numeric_limits<std::int32_t>::max();
+  std::int32_t maximum = std::numeric_limits<std::int32_t>::min();
 };
 
-// Moves the five-row column sums one row down and writes the cross means of row r.
+// Moves the five-row column sums one row down and writes the cross means of row r, with
+// their sum, least and largest value.
 NOCTARBEL_VECTOR_CLONES
-RowSums CrossMeans16(std::uint32_t* columns, const std::uint16_t* added, const std::uint16_t* removed,
+RowSums CrossMeans16(std::int32_t* columns, const std::uint16_t* added, const std::uint16_t* removed,
                      const std::uint16_t* r, int x0, int x1, std::int32_t* means) {
   RowSums sums;
   // Blocks keep the running sum of 32-bit means from overflowing.
@@ -126,26 +129,22 @@ RowSums CrossMeans16(std::uint32_t* columns, const std::uint16_t* added, const s
     const int stop = std::min(x1, start + 16383);
     std::uint32_t blockTotal = 0;
     std::int32_t blockMin = std::numeric_limits<std::int32_t>::max();
+    std::int32_t blockMax = std::numeric_limits<std::int32_t>::min();
     for (int x = start; x <= stop; ++x) {
-      const std::uint32_t column = columns[x] + added[x] - removed[x];
+      const std::int32_t column = columns[x] + added[x] - removed[x];
       columns[x] = column;
-      const std::uint32_t n = column + r[x - 2] + r[x - 1] + r[x + 1] + r[x + 2];
-      const auto m = static_cast<std::int32_t>(Mean9Of16(n));
+      const std::int32_t n = column + r[x - 2] + r[x - 1] + r[x + 1] + r[x + 2];
+      const std::int32_t m = Mean9Of16(n);
       means[x] = m;
       blockTotal += static_cast<std::uint32_t>(m);
       blockMin = m < blockMin ? m : blockMin;
+      blockMax = m > blockMax ? m : blockMax;
     }
     sums.total += blockTotal;
     sums.minimum = std::min(sums.minimum, blockMin);
+    sums.maximum = std::max(sums.maximum, blockMax);
   }
   return sums;
-}
-
-NOCTARBEL_VECTOR_CLONES
-std::int32_t RowMaximum(const std::int32_t* values, int x0, int x1) {
-  std::int32_t highest = std::numeric_limits<std::int32_t>::min();
-  for (int x = x0; x <= x1; ++x) highest = values[x] > highest ? values[x] : highest;
-  return highest;
 }
 
 // Any pixel type, 64-bit sums.
@@ -159,6 +158,7 @@ RowSums CrossMeans64(std::int64_t* columns, const std::int64_t* added, const std
     means[x] = m;
     sums.total += m;
     sums.minimum = std::min(sums.minimum, m);
+    sums.maximum = std::max(sums.maximum, m);
   }
   return sums;
 }
@@ -189,7 +189,7 @@ void ScanCrossMeans(const Timgbuffer& image, Rows& rows, ScanState& state) {
     const Value* removed = y > y0 ? rows.Row(y - 3) : zeros.data();
     const Value* r = rows.Row(y);
     RowSums sums;
-    if constexpr (std::is_same_v<Sum, std::uint32_t>) {
+    if constexpr (std::is_same_v<Sum, std::int32_t>) {
       sums = CrossMeans16(columns.data(), added, removed, r, x0, x1, means.data());
     } else {
       sums = CrossMeans64(columns.data(), added, removed, r, x0, x1, means.data());
@@ -198,8 +198,9 @@ void ScanCrossMeans(const Timgbuffer& image, Rows& rows, ScanState& state) {
     state.minimum = std::min<std::int64_t>(state.minimum, sums.minimum);
     state.scanned += x1 - x0 + 1;
     if (y < my0 || y > my1 || mx0 > mx1) continue;
-    const std::int32_t rowMax = RowMaximum(means.data(), mx0, mx1);
-    if (rowMax < state.best || (rowMax == state.best && state.best == bias)) continue;
+    // The row's largest mean over all scanned columns bounds its candidates' means: a row
+    // where none can win is passed over.
+    if (sums.maximum < state.best || (sums.maximum == state.best && state.best == bias)) continue;
     for (int x = mx0; x <= mx1; ++x) {
       const std::int64_t m = means[x];
       const bool better = m > state.best || (m == state.best && state.best > bias && x < state.bestX);
@@ -229,7 +230,7 @@ StarSearchResult FindBrightestStar(const Timgbuffer& image) {
     if (Rows16::Handles(image)) {
       Rows16 rows(image);
       bias = rows.Bias;
-      ScanCrossMeans<Rows16, std::uint32_t>(image, rows, state);
+      ScanCrossMeans<Rows16, std::int32_t>(image, rows, state);
     } else {
       Rows64 rows(image);
       ScanCrossMeans<Rows64, std::int64_t>(image, rows, state);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <optional>
 
 #include "station/station_state.h"
 #include "operations/focuser_wheel_operations.h"
@@ -10,6 +10,7 @@
 #include "common/number_text.h"
 #include "imaging/header_cards.h"
 #include "imaging/image_buffer.h"
+#include "imaging/pixel_copy.h"
 
 namespace noctarbel {
 
@@ -24,25 +25,20 @@ int ProgressMaximum(double exposure) {
 
 double SecondsSince(DateTime start, DateTime now) { return (now - start) * kSecondsPerDay; }
 
-// The 16-bit image from the driver's array. Values outside 0..65535 mean a driver that
-// delivers something else than this camera's counts: the image is refused rather than cut.
+// The 16-bit image from the driver's array, with its minimum and maximum. Values outside
+// 0..65535 mean a driver that delivers something else than this camera's counts: the image is
+// refused rather than cut.
 bool CopyPixels(const ImageArrayData& array, Timgbuffer& image, std::string& error) {
   auto* out = image.PixelsAs<std::uint16_t>();
   const size_t count = array.Count();
-  if (array.Is16Bit()) {
-    std::memcpy(out, array.Pixels16.data(), count * sizeof(std::uint16_t));
+  const std::optional<WordRange> range =
+      array.Is16Bit() ? CopyWords(array.Pixels16.data(), out, count) : NarrowToWords(array.Pixels.data(), out, count);
+  if (range) {
+    image.Minimum = range->Low;
+    image.Maximum = range->High;
     return true;
   }
   const std::int32_t* in = array.Pixels.data();
-  // A value outside 0..65535 has a bit above the lowest 16 set (a negative one its sign
-  // bit): one OR per pixel finds them, where a minimum and a maximum cost twice as much.
-  std::uint32_t bits = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const std::int32_t v = in[i];
-    bits |= static_cast<std::uint32_t>(v);
-    out[i] = static_cast<std::uint16_t>(v);
-  }
-  if ((bits >> 16) == 0) return true;
   const auto [lowest, highest] = std::minmax_element(in, in + count);
   error = "values out of range (" + std::to_string(std::min(0, *lowest)) + " .. " +
           std::to_string(std::max(0, *highest)) + ")";
@@ -299,7 +295,6 @@ ExposureResult CameraOperations::TakeImage(OperationContext& op, const ExposureR
   } catch (const std::exception& e) {
     return Fail(ExposureEnd::Failed, std::string("Error accessing ImageArray: ") + e.what());
   }
-  image.ComputeMinMax();
 
   CaptureCardValues values;
   values.ObservationDate = observationDate;

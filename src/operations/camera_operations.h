@@ -61,9 +61,9 @@ double ExposureTimeLimit(int cameraTimeout, int cameraReadTime, int binning, dou
 // The warm-up's target: 15 degrees above the cooler's set-point, at most 20.
 double WarmUpTarget(double coolerSetPoint);
 // The driver's image array as the 16-bit image of a read-out, in `image` (a new header; the
-// pixel block is reused when it has the size). Values outside 0..65535 mean a driver that
-// delivers something else than this camera's counts: false with the reason, and `image`
-// is left without pixels.
+// pixel block is reused when it has the size), with its Minimum and Maximum. Values outside
+// 0..65535 mean a driver that delivers something else than this camera's counts: false with
+// the reason, and `image` is left without pixels.
 bool ImageFromArray(const ImageArrayData& array, Timgbuffer& image, std::string& error);
 
 class CameraOperations {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 
 #include "tests/test_support.h"
 
@@ -111,6 +112,33 @@ TEST(WriteFileAtomically, ReplacesWholeOrNothing) {
   }
   EXPECT_EQ(ReadFile(dir / "f.txt"), "a\r\nb\r\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "no temporary left behind";
+}
+
+// Swapped in: the name always holds a whole file, a reader of the earlier one keeps it, and
+// no temporary is left; without an earlier file, or with a folder in the way, it is as Commit.
+TEST(FileReplacement, SwappingReplacesAnEarlierFileWholeOrNothing) {
+  TempDir dir;
+  const std::filesystem::path target = dir / "image.fit";
+  auto swapIn = [&](std::string_view content) {
+    FileReplacement file(target);
+    return file.Write(content.data(), content.size()) && file.CommitSwapping();
+  };
+  ASSERT_TRUE(swapIn("first"));
+  EXPECT_EQ(ReadFile(target), "first");
+  std::ifstream reader(target, std::ios::binary);
+  ASSERT_TRUE(swapIn("second, longer"));
+  EXPECT_EQ(ReadFile(target), "second, longer");
+  std::string held;
+  std::getline(reader, held);
+  EXPECT_EQ(held, "first") << "an open reader keeps the earlier file";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "no temporary left behind";
+
+  std::filesystem::create_directory(dir / "folder.fit");
+  FileReplacement blocked(dir / "folder.fit");
+  ASSERT_TRUE(blocked.Write("x", 1));
+  EXPECT_FALSE(blocked.CommitSwapping());
+  EXPECT_NE(blocked.Error().find("cannot replace"), std::string::npos) << blocked.Error();
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.fit"));
 }
 
 }  // namespace

@@ -170,6 +170,16 @@ TEST_F(CalibrateCliTest, ErrorsAreOneLineAndWriteNothing) {
   EXPECT_FALSE(std::filesystem::exists(Path("out.fit")));
   EXPECT_EQ(Cli("calibrate " + files + " --no-dark").exitCode, 0) << "no dark wanted, none loaded";
   std::filesystem::remove(Path("out.fit"));
+  // The bias is read only when "Optimize" scales the dark with it.
+  config_.DarkFiles[1] = "dark2.fit";
+  config_.BiasFiles[1] = "gone.fit";
+  config_.Optimize = false;
+  SaveConfig();
+  EXPECT_EQ(Cli("calibrate " + files).exitCode, 0) << "no bias used, none loaded";
+  std::filesystem::remove(Path("out.fit"));
+  config_.Optimize = true;
+  SaveConfig();
+  ExpectOneErrorLine(Cli("calibrate " + files), 1, "Bias image (2x2) not found");
 
   std::filesystem::remove(home_ / "imgcalib.cfg");
   ExpectOneErrorLine(Cli("calibrate " + files), 1, "imgcalib.cfg");

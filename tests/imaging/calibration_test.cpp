@@ -10,9 +10,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <optional>
+#include <tuple>
 #include <vector>
 
 #include "imaging/calibration_config.h"
+#include "tests/imaging/direct_flat.h"
+#include "tests/imaging/synthetic_frames.h"
 #include "tests/test_support.h"
 
 namespace noctarbel {
@@ -154,18 +159,15 @@ TEST_F(CalibrationTest, VeryShortExposuresLoseOnlyTheBiasConstant) {
 TEST_F(CalibrationTest, FlatGainsBelowTwentyPercentOfTheMaximumUseTheLowLimit) {
   // Mean 820, deviation sqrt(648000 / 4) = 402.49: R = round(820 + 603.74) = 1424;
   // L = round(0.2 x 1000) = 200. Gains 1424 / 1000 and, for 100 <= L, 1424 / 200 = 7.12.
-  Timgbuffer flat = Image({{1000, 1000, 1000, 1000, 100}});
-  ASSERT_TRUE(NormalizeFlat(flat));
-  EXPECT_TRUE(flat.NormalizedFlat);
-  EXPECT_EQ(flat.Type(), PixelType::Float32);
-  EXPECT_FLOAT_EQ(flat.PixelsAs<float>()[0], 1.424f);
-  EXPECT_FLOAT_EQ(flat.PixelsAs<float>()[4], 7.12f);
-  EXPECT_EQ(flat.Maximum, 7);
+  const std::optional<FlatGains> gains = FlatGainsOf(Image({{1000, 1000, 1000, 1000, 100}}));
+  ASSERT_TRUE(gains);
+  EXPECT_EQ(gains->Reference, 1424);
+  EXPECT_EQ(gains->Low, 200);
+  EXPECT_FLOAT_EQ(gains->Gain(1000), 1.424f);
+  EXPECT_FLOAT_EQ(gains->Gain(100), 7.12f);
 
-  Timgbuffer dark = Image({{0, 0}, {0, 0}});
-  EXPECT_FALSE(NormalizeFlat(dark)) << "an all-black flat has no usable gains";
-  Timgbuffer single = Image({{1000}});
-  EXPECT_FALSE(NormalizeFlat(single));
+  EXPECT_FALSE(FlatGainsOf(Image({{0, 0}, {0, 0}}))) << "an all-black flat has no usable gains";
+  EXPECT_FALSE(FlatGainsOf(Image({{1000}})));
 
   calibration_.Options.FlatCorrection = true;
   calibration_.Tables.FlatIds[0] = {"1", "", ""};
@@ -179,6 +181,100 @@ TEST_F(CalibrationTest, FlatGainsBelowTwentyPercentOfTheMaximumUseTheLowLimit) {
   EXPECT_EQ(calibration_.FlatNameOfFilter(1), "flat1.fit");
   EXPECT_TRUE(calibration_.Calibrate(image, {}).Flat);
   EXPECT_EQ(Row(image), (std::vector<int>{1424, 712, 65535, 10, 71})) << "a flat is applied once";
+}
+
+// A frame of the type with values around `level`, a fifth of them below a tenth of it.
+Timgbuffer TypedFrame(PixelType type, bool isUnsigned, int width, int height, int level, testing::FrameRandom& random) {
+  Timgbuffer image;
+  image.SetSize(width, height, type);
+  image.Unsigned = isUnsigned;
+  for (int i = 0; i < width * height; ++i) {
+    const bool dim = random.Below(5) == 0;
+    const int v = dim ? static_cast<int>(random.Below(static_cast<std::uint32_t>(level / 10 + 1)))
+                      : level + static_cast<int>(random.Below(static_cast<std::uint32_t>(level / 2 + 1)));
+    if (type == PixelType::Bits16) {
+      image.PixelsAs<std::uint16_t>()[i] = static_cast<std::uint16_t>(isUnsigned ? v : v - level / 3);
+    } else {
+      image.SetPixel(i % width + 1, i / width + 1, v);
+    }
+  }
+  return image;
+}
+
+// The gains worked out from the flat's pixels while applying equal the map of single-precision
+// gains made before, for every pixel type of image and flat, whole and cut at an origin.
+TEST(FusedFlat, GivesThePixelsOfTheGainMap) {
+  testing::FrameRandom random(23);
+  const std::tuple<PixelType, bool, int> kinds[] = {{PixelType::Bits16, true, 20000},
+                                                    {PixelType::Bits16, false, 9000},
+                                                    {PixelType::Bits8, true, 150},
+                                                    {PixelType::Bits32, true, 3000000}};
+  for (const auto& [flatType, flatUnsigned, flatLevel] : kinds) {
+    Timgbuffer flat = TypedFrame(flatType, flatUnsigned, 41, 13, flatLevel, random);
+    auto directFlat = flat.Clone();
+    const std::optional<FlatGains> gains = FlatGainsOf(flat);
+    const auto expected = testing::DirectNormalizeFlat(*directFlat);
+    ASSERT_TRUE(gains && expected);
+    EXPECT_EQ(gains->Reference, expected->reference);
+    EXPECT_EQ(gains->Low, expected->low);
+    const std::vector<float> table = GainTable(flat, *gains);
+    for (const auto& [imageType, imageUnsigned, imageLevel] : kinds) {
+      for (auto [width, height, x0, y0] : {std::tuple{41, 13, 0, 0}, std::tuple{20, 6, 7, 5}}) {
+        Timgbuffer fused = TypedFrame(imageType, imageUnsigned, width, height, imageLevel, random);
+        auto direct = fused.Clone();
+        ApplyFlatRows(fused, FlatWindow{&flat, *gains, &table, x0, y0}, 0, height);
+        testing::DirectApplyFlat(*direct, *expected, flat.Width(), x0, y0);
+        EXPECT_EQ(
+            std::memcmp(fused.RawData(), direct->RawData(), static_cast<size_t>(width) * height * fused.ElementBytes()),
+            0)
+            << "flat type " << static_cast<int>(flatType) << " image type " << static_cast<int>(imageType);
+      }
+    }
+  }
+}
+
+// A reference level of exactly k + 0.5 (mean 100, deviation 1) rounds to even as it did.
+TEST(FusedFlat, AReferenceLevelOnAHalfIntegerRoundsAsBefore) {
+  for (const auto& row :
+       {std::vector<int>{99, 100, 101}, std::vector<int>{100, 101, 102}, std::vector<int>{99, 99, 101, 101, 100}}) {
+    Timgbuffer flat = Image({row});
+    auto direct = flat.Clone();
+    const std::optional<FlatGains> gains = FlatGainsOf(flat);
+    ASSERT_TRUE(gains);
+    EXPECT_EQ(gains->Reference, testing::DirectNormalizeFlat(*direct)->reference);
+    EXPECT_EQ(gains->Reference, 102);
+  }
+}
+
+TEST_F(CalibrationTest, OnlyTheMastersAStepUsesAreRead) {
+  calibration_.Tables.FlatIds[2] = {"4", "x", ""};
+  struct Case {
+    bool dark, optimize, flat;
+    double exposure;
+    int binning, filter;
+    std::optional<int> wantDark, wantBias, wantFlat;
+  };
+  const Case cases[] = {
+      {true, false, true, 60, 1, 3, 0, std::nullopt, 4},                        // no bias without "Optimize"
+      {true, true, false, 60, 2, 3, 1, 1, std::nullopt},                        // the bias scales the dark
+      {true, true, true, 0.05, 1, 3, std::nullopt, std::nullopt, 4},            // bias constant only
+      {true, false, true, 0.05, 4, 3, 2, std::nullopt, std::nullopt},           // no flat ID at 4x4
+      {true, true, true, 60, 3, 3, std::nullopt, std::nullopt, std::nullopt},   // no such binning
+      {false, true, true, 60, 2, 3, std::nullopt, std::nullopt, std::nullopt},  // "x" is no flat ID
+      {true, false, true, 60, 1, 1, 0, std::nullopt, std::nullopt},             // filter 1 has no flat ID
+  };
+  for (const Case& c : cases) {
+    calibration_.Options.DarkSubtract = c.dark;
+    calibration_.Options.Optimize = c.optimize;
+    calibration_.Options.FlatCorrection = c.flat;
+    const Timgbuffer image = Image({{1, 2}}, c.exposure, c.binning);
+    CalibrationRequest request;
+    request.FilterNumber = c.filter;
+    const MasterNeeds needs = calibration_.MastersFor(image, request);
+    EXPECT_EQ(needs.Dark, c.wantDark) << c.exposure << " s, binning " << c.binning;
+    EXPECT_EQ(needs.Bias, c.wantBias) << c.exposure << " s, binning " << c.binning;
+    EXPECT_EQ(needs.Flat, c.wantFlat) << c.exposure << " s, binning " << c.binning;
+  }
 }
 
 TEST_F(CalibrationTest, FourByFourBinningPicksTheFourByFourMastersAndFlat) {

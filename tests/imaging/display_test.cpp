@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <tuple>
+#include <vector>
 
 #include "imaging/jpeg_codec.h"
 #include "imaging/picture_text.h"
+#include "tests/imaging/direct_levels.h"
 #include "tests/imaging/synthetic_frames.h"
 
 namespace noctarbel {
@@ -72,6 +75,55 @@ TEST(Levels, ViewerAutoWidensAFlatImageAndHonoursPlanet) {
   EXPECT_EQ(levels.Low, 0);
   EXPECT_EQ(levels.High, 100);
   EXPECT_EQ(levels.UpperBar, 0);
+}
+
+// Frames of every pixel type: sky with stars and hot pixels, signed words with negative
+// values, bytes, longs, floats, a black frame, a dim one (maximum below 256), one pixel.
+TEST(Levels, OneCountOfTheWordsGivesTheLevelsOfAPassPerPixel) {
+  testing::FrameRandom random(17);
+  std::vector<Timgbuffer> frames;
+  auto add = [&](PixelType type, bool isUnsigned, int width, int height, int level, int spread) {
+    Timgbuffer& image = frames.emplace_back();
+    image.SetSize(width, height, type);
+    image.Unsigned = isUnsigned;
+    for (int y = 1; y <= height; ++y) {
+      for (int x = 1; x <= width; ++x) {
+        const int v = level + static_cast<int>(random.Below(static_cast<std::uint32_t>(spread))) - spread / 4;
+        if (type == PixelType::Bits16 && !isUnsigned) {
+          image.PixelsAs<std::int16_t>()[(y - 1) * width + x - 1] = static_cast<std::int16_t>(v);
+        } else if (type == PixelType::Float32) {
+          image.PixelsAs<float>()[(y - 1) * width + x - 1] = static_cast<float>(v) + 0.25f;
+        } else {
+          image.SetPixel(x, y, v);
+        }
+      }
+    }
+  };
+  add(PixelType::Bits16, true, 97, 31, 1200, 100);
+  testing::AddGaussianStar(frames.back(), 40, 12, 2, 30000);
+  frames.back().SetPixel(5, 5, 65535);
+  add(PixelType::Bits16, false, 64, 20, -200, 3000);
+  add(PixelType::Bits8, true, 50, 10, 60, 120);
+  add(PixelType::Bits32, true, 40, 10, 100000, 90000);
+  add(PixelType::Float32, true, 30, 10, 500, 400);
+  add(PixelType::Bits16, true, 20, 5, 0, 1);
+  add(PixelType::Bits16, true, 33, 7, 100, 80);
+  add(PixelType::Bits16, true, 1, 1, 4000, 1);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    for (auto [fraction, planet] : {std::pair{0.99, false}, std::pair{0.98, true}}) {
+      auto direct = frames[i].Clone();
+      const ViewerLevels fast = ViewerAutomaticLevels(frames[i], fraction, planet);
+      const ViewerLevels expected = testing::DirectViewerAutomaticLevels(*direct, fraction, planet);
+      EXPECT_EQ(std::tie(fast.Low, fast.High, fast.LowerBar, fast.UpperBar),
+                std::tie(expected.Low, expected.High, expected.LowerBar, expected.UpperBar))
+          << "frame " << i;
+      EXPECT_EQ(frames[i].Maximum, direct->Maximum) << "frame " << i;
+    }
+    auto direct = frames[i].Clone();
+    const DisplayLevels fast = PreviewFileLevels(frames[i]);
+    const DisplayLevels expected = testing::DirectPreviewFileLevels(*direct);
+    EXPECT_EQ(std::tie(fast.Low, fast.High), std::tie(expected.Low, expected.High)) << "frame " << i;
+  }
 }
 
 TEST(Levels, ManualAndAdjustedViewerLevels) {

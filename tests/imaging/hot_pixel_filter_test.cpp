@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "tests/imaging/direct_hot_pixel.h"
 #include "tests/imaging/synthetic_frames.h"
@@ -52,6 +55,48 @@ TEST(HotPixelFilter, EqualsTheDirectFilter) {
             << "type " << static_cast<int>(type) << " k " << k << " " << width << "x" << height;
       }
     }
+  }
+}
+
+// The vector test passes a pixel on when it lies more than 0.6875 of the neighbours' range
+// beyond them; with k = 4 it stands out from about 0.697 of it on, for neighbours l, h and four
+// at l + 0.2912 (h - l). Pixels placed from 0.68 to 0.705 of the range above and below such
+// neighbours, in every position of a 16-lane block, must be decided as by the exact rule.
+TEST(HotPixelFilter, PixelsAtTheBoundOfTheVectorTestAreDecidedExactly) {
+  constexpr int kWidth = 160;
+  constexpr int kHeight = 60;
+  FrameRandom random(7);
+  for (bool isUnsigned : {true, false}) {
+    Timgbuffer fast;
+    fast.SetSize(kWidth, kHeight, PixelType::Bits16);
+    fast.Unsigned = isUnsigned;
+    auto* words = fast.PixelsAs<std::int16_t>();  // every value below fits either way
+    const int base = isUnsigned ? 20000 : -3000;
+    std::vector<size_t> centres;
+    for (int y = 0; y < kHeight; ++y) {
+      const int range = 1 + static_cast<int>(random.Below(y % 3 == 0 ? 8 : 3000));
+      const int middle = base + static_cast<int>(0.2912 * range + 0.5);
+      const int neighbours[6] = {base, middle, middle, base + range, middle, middle};
+      for (int x = 3; x + 3 < kWidth; x += 9) {
+        const size_t at = static_cast<size_t>(y) * kWidth + x;
+        int slot = y;
+        for (int d : {-3, -2, -1, 1, 2, 3}) words[at + d] = static_cast<std::int16_t>(neighbours[slot++ % 6]);
+        const double share = 0.68 + 0.025 * random.Below(1000) / 1000.0;
+        const int beyond = static_cast<int>(share * range);
+        words[at] = static_cast<std::int16_t>(random.Below(2) == 0 ? base + range + beyond : base - beyond);
+        centres.push_back(at);
+      }
+    }
+    const std::unique_ptr<Timgbuffer> before = fast.Clone();
+    auto direct = fast.Clone();
+    ASSERT_TRUE(HotPixelFilter(fast, 4));
+    ASSERT_TRUE(testing::DirectHotPixelFilter(*direct, 4));
+    EXPECT_EQ(std::memcmp(fast.RawData(), direct->RawData(), kWidth * kHeight * 2), 0) << "unsigned " << isUnsigned;
+    const auto replaced = std::count_if(centres.begin(), centres.end(), [&](size_t at) {
+      return direct->PixelsAs<std::int16_t>()[at] != before->PixelsAs<std::int16_t>()[at];
+    });
+    EXPECT_GT(replaced, 50) << "some placed pixels stand out";
+    EXPECT_LT(replaced, static_cast<long>(centres.size()) - 50) << "some do not";
   }
 }
 

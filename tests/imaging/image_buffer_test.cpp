@@ -2,9 +2,11 @@
 // their order are shown by the capture cards test (StagesCAndPFillOneBlockInTheFixedOrder).
 
 #include "imaging/image_buffer.h"
+#include "imaging/pixel_copy.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -184,6 +186,33 @@ TEST(TimgbufferPixels, ExtremesFollowTheUnsignedFlag) {
   EXPECT_EQ(image.Minimum, 40000 - 65536);
   Timgbuffer empty;
   EXPECT_EQ(empty.ComputeMax(), 0);
+}
+
+// The read-out's copy finds the extremes on the way, wherever they lie in the vector blocks;
+// 32-bit values outside 0..65535 refuse the frame.
+TEST(PixelCopy, CopiesAndFindsTheRange) {
+  for (size_t n : {1, 15, 16, 33, 100}) {
+    for (size_t at : {size_t{0}, n / 2, n - 1}) {
+      std::vector<std::uint16_t> words(n, 1200);
+      words[at] = 65535;
+      if (n > 1) words[(at + 1) % n] = 7;
+      std::vector<std::uint16_t> out(n);
+      const WordRange range = CopyWords(words.data(), out.data(), n);
+      EXPECT_EQ(out, words);
+      EXPECT_EQ(range.High, 65535);
+      EXPECT_EQ(range.Low, n > 1 ? 7 : 65535);
+      const std::vector<std::int32_t> longs(words.begin(), words.end());
+      const std::optional<WordRange> narrowed = NarrowToWords(longs.data(), out.data(), n);
+      ASSERT_TRUE(narrowed);
+      EXPECT_EQ(std::pair(narrowed->Low, narrowed->High), std::pair(range.Low, range.High));
+      EXPECT_EQ(out, words);
+      for (std::int32_t bad : {-1, 65536, -2147483647 - 1}) {
+        std::vector<std::int32_t> wrong = longs;
+        wrong[at] = bad;
+        EXPECT_FALSE(NarrowToWords(wrong.data(), out.data(), n)) << bad << " at " << at << " of " << n;
+      }
+    }
+  }
 }
 
 TEST(TimgbufferPixels, ACloneIsADeepCopy) {
