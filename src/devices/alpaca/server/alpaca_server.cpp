@@ -434,9 +434,10 @@ void AlpacaServer::Start() {
                              " (address in use or not available)");
   }
   try {
-    s.uniqueIds = ServerUniqueIds(o.ConfigFolder, s.port, kDevices);
+    // A server on whatever port was free is a passing one: its IDs are not kept.
+    s.uniqueIds = ServerUniqueIds(o.Port == 0 ? std::filesystem::path() : o.ConfigFolder, s.port, kDevices);
   } catch (...) {
-    s.http.stop();
+    s.http.Shutdown();
     throw;
   }
   s.listener = std::thread([&s] { s.http.listen_after_bind(); });
@@ -449,7 +450,7 @@ void AlpacaServer::Start() {
     try {
       s.responder = std::make_unique<DiscoveryResponder>(o.BindAddress, o.DiscoveryPort, s.port);
     } catch (...) {
-      s.http.stop();
+      s.http.Shutdown();
       s.listener.join();
       s.started = false;
       throw;
@@ -465,7 +466,7 @@ void AlpacaServer::Stop() {
   s.stopping = true;
   s.responder.reset();
   if (s.started) {
-    s.http.stop();
+    s.http.Shutdown();
     if (s.listener.joinable()) s.listener.join();
   }
   s.host.Stop();

@@ -571,9 +571,14 @@ GuardedHttpServer::GuardedHttpServer(HttpLimits limits) : front_(std::make_uniqu
   new_task_queue = [] { return new HandOver; };
 }
 
-GuardedHttpServer::~GuardedHttpServer() {
+GuardedHttpServer::~GuardedHttpServer() { Shutdown(); }
+
+void GuardedHttpServer::Shutdown() {
   stop();
   front_->Stop();
+  // Bound but never listened on: the library's stop leaves the socket open.
+  const socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
+  if (listening != INVALID_SOCKET) ::close(listening);
 }
 
 const HttpLimits& GuardedHttpServer::Limits() const { return front_->Limits(); }

@@ -42,6 +42,8 @@ class GuardedHttpServer : public httplib::Server {
   // Binds like bind_to_port (port 0: any free port) and lets many connections wait to be
   // accepted; the port, or -1.
   int Bind(const std::string& host, int port);
+  // Stops listening, finishes the requests being answered and closes every connection.
+  void Shutdown();
 
  private:
   bool process_and_close_socket(socket_t sock) override;
