@@ -19,11 +19,21 @@ Params One(const char* name, double value) { return One(name, NumberText(value))
 Params One(const char* name, int value) { return One(name, std::to_string(value)); }
 Params One(const char* name, bool value) { return One(name, std::string(BoolText(value))); }
 
-// Angle between two equatorial positions in degrees.
-double Separation(const EquatorialTarget& a, const EquatorialTarget& b) {
-  const double c = SinDeg(a.DecDeg) * SinDeg(b.DecDeg) +
-                   CosDeg(a.DecDeg) * CosDeg(b.DecDeg) * CosDeg((a.RaHours - b.RaHours) * 15.0);
+// Angle between two places on a sphere, longitudes and latitudes in degrees.
+double SeparationDeg(double longitude1, double latitude1, double longitude2, double latitude2) {
+  const double c =
+      SinDeg(latitude1) * SinDeg(latitude2) + CosDeg(latitude1) * CosDeg(latitude2) * CosDeg(longitude1 - longitude2);
   return std::acos(std::clamp(c, -1.0, 1.0)) * 180.0 / 3.14159265358979323846;
+}
+
+double WrapHours24(double hours) {
+  const double h = std::fmod(hours, 24.0);
+  return h < 0 ? h + 24.0 : (h >= 24.0 ? 0.0 : h);
+}
+
+double WrapHours12(double hours) {
+  const double h = WrapHours24(hours);
+  return h > 12.0 ? h - 24.0 : h;
 }
 
 class AlpacaTelescope : public ITelescope {
@@ -99,9 +109,10 @@ class AlpacaTelescope : public ITelescope {
     }
     if (!AltAzInRange(azimuth, altitude)) throw Failure("SlewToAltAz: position out of range");
     if (!frame_.Clock) throw Failure("the mount has no alt/az slews, and the station's clock and site are unknown");
-    goal_ = AltAzGoal{azimuth, altitude, kCorrections, {}};
+    goal_ = AltAzGoal{azimuth, altitude, kCorrections};
     Track(true);
-    SlewTowardsGoal();
+    const DateTime now = frame_.Clock->UtcNow();
+    SlewTo(InMountsEquinox(EquatorialForAltAz(azimuth, altitude, now, frame_.Site), now));
   }
   void Park() override {
     goal_.reset();
@@ -175,37 +186,53 @@ class AlpacaTelescope : public ITelescope {
 
   DeviceError Failure(const std::string& why) const { return DeviceError(c_.Address().Identifier() + ": " + why); }
 
-  // An alt/az position reached by coordinates. The mount tracks while it slews, so where it
-  // arrives has moved on with the sky by the slew's time: it is sent on to the position's
-  // coordinates of now (a short slew) while they lie farther than kArrivedDeg from those it
-  // was sent to, at most kCorrections times; then tracking stops, and the mount stands at
-  // the position as after an alt/az slew.
+  // An alt/az position reached by coordinates. Where the mount arrives is off by what it
+  // tracked while it slewed, and by whatever its own frame differs in from the station's
+  // transform (its equinox, its model of the sky): while the mount's own altitude and
+  // azimuth lie farther than kArrivedDeg from the position, it is sent on by the way left
+  // (at most kCorrections times); then tracking stops, and it stands at the position as
+  // after an alt/az slew.
   struct AltAzGoal {
     double Azimuth = 0;
     double Altitude = 0;
     int CorrectionsLeft = 0;
-    EquatorialTarget Sent;
   };
   static constexpr int kCorrections = 2;
   static constexpr double kArrivedDeg = 0.05;
 
-  EquatorialTarget GoalNow() const {
-    return EquatorialForAltAz(goal_->Azimuth, goal_->Altitude, frame_.Clock->UtcNow(), frame_.Site);
+  // Coordinates of the date as the mount takes them: those of J2000 unless it works in
+  // coordinates of the date, as the station's gotos assume.
+  EquatorialTarget InMountsEquinox(const EquatorialTarget& ofDate, DateTime utc) {
+    int system = kEquatorialOfDate;
+    try {
+      system = c_.GetInt("equatorialsystem");
+    } catch (const AlpacaError&) {
+      // A mount that cannot tell is taken to work in coordinates of the date.
+    }
+    if (system == kEquatorialOfDate) return ofDate;
+    const EquatorialPosition j2000 = DateToJ2000(ofDate.RaHours, ofDate.DecDeg, JulianCenturiesSince2000(utc));
+    return {WrapHours24(j2000.Ra), j2000.Dec};
   }
 
-  void SlewTowardsGoal() {
-    const EquatorialTarget target = GoalNow();
+  void SlewTo(const EquatorialTarget& target) {
     c_.Put("targetrightascension", One("TargetRightAscension", target.RaHours));
-    c_.Put("targetdeclination", One("TargetDeclination", target.DecDeg));
+    c_.Put("targetdeclination", One("TargetDeclination", std::clamp(target.DecDeg, -90.0, 90.0)));
     c_.Put("slewtotargetasync");
-    goal_->Sent = target;
   }
 
   // Called when the mount has stopped: true while it still has a way to go.
   bool ContinueTowardsGoal() {
-    if (goal_->CorrectionsLeft > 0 && Separation(GoalNow(), goal_->Sent) > kArrivedDeg) {
+    const AltAzGoal goal = *goal_;
+    const double azimuth = c_.GetDouble("azimuth");
+    const double altitude = c_.GetDouble("altitude");
+    if (goal.CorrectionsLeft > 0 && SeparationDeg(azimuth, altitude, goal.Azimuth, goal.Altitude) > kArrivedDeg) {
       --goal_->CorrectionsLeft;
-      SlewTowardsGoal();
+      // The way left, in the station's transform, added to the mount's own coordinates.
+      const DateTime now = frame_.Clock->UtcNow();
+      const EquatorialTarget here = EquatorialForAltAz(azimuth, altitude, now, frame_.Site);
+      const EquatorialTarget there = EquatorialForAltAz(goal.Azimuth, goal.Altitude, now, frame_.Site);
+      SlewTo({WrapHours24(c_.GetDouble("rightascension") + WrapHours12(there.RaHours - here.RaHours)),
+              c_.GetDouble("declination") + there.DecDeg - here.DecDeg});
       return true;
     }
     goal_.reset();

@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -522,7 +523,12 @@ class GuardedHttpServer::Front {
     }
     RequestStream stream(c.Fd, std::string_view(c.Buffer).substr(0, c.Needed), limits_.WriteStallMs);
     bool clientCloses = false;
-    const bool answered = server_.Answer(stream, closeAfter, clientCloses);
+    bool answered = false;
+    try {
+      answered = server_.Answer(stream, closeAfter, clientCloses);
+    } catch (const std::exception&) {
+      // The library answers what a handler throws; anything else ends the connection.
+    }
     c.Buffer.erase(0, c.Needed);
     c.Scanned = 0;
     c.Needed = 0;
