@@ -2,12 +2,12 @@
 
 #include <cmath>
 
+#include "common/angles.h"
 #include "common/number_text.h"
 
 namespace noctarbel {
 
 namespace {
-constexpr double kDegToRad = 3.14159265358979323846 / 180.0;
 }
 
 StarOffset OffsetOfStar(int width, int height, int x, int y, double sx, double sy, double rotationDeg) {

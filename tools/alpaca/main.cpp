@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -20,6 +21,15 @@ constexpr const char* kProgram = "noctarbel-alpaca";
 int UsageError(const std::string& message) {
   std::cerr << kProgram << ": " << message << " (see --help)\n";
   return 2;
+}
+
+// $XDG_CONFIG_HOME/noctarbel-alpaca, else ~/.config/noctarbel-alpaca; none without either.
+std::string DefaultConfigFolder() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config) return std::string(config) + "/noctarbel-alpaca";
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.config/noctarbel-alpaca";
+  return {};
 }
 
 }  // namespace
@@ -54,6 +64,13 @@ int main(int argc, char** argv) {
   app.add_option("--camera-height", cameraHeight, "Sensor height of the simulated camera, pixels")
       ->check(CLI::Range(16, 20000));
   app.add_option("--location", options.Location, "Location text of the management description");
+  std::string configFolder = DefaultConfigFolder();
+  app.add_option("--config-dir", configFolder, "Folder that keeps the devices' UniqueIDs (one file per port)")
+      ->capture_default_str();
+  bool noAltAzSlews = false;
+  bool noSlews = false;
+  app.add_flag("--no-altaz-slews", noAltAzSlews, "The simulated mount has no slews to altitude and azimuth");
+  app.add_flag("--no-slews", noSlews, "The simulated mount has no slews at all (neither to coordinates nor alt/az)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -73,13 +90,15 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  options.ConfigFolder = configFolder;
+
   AlpacaServer server(options);
-  if (cameraWidth > 0 || cameraHeight > 0) {
-    server.WithWorld([&](noctarbel::SimWorld& world) {
-      if (cameraWidth > 0) world.Camera.Config.Width = cameraWidth;
-      if (cameraHeight > 0) world.Camera.Config.Height = cameraHeight;
-    });
-  }
+  server.WithWorld([&](noctarbel::SimWorld& world) {
+    if (cameraWidth > 0) world.Camera.Config.Width = cameraWidth;
+    if (cameraHeight > 0) world.Camera.Config.Height = cameraHeight;
+    world.Mount.Config.CanSlewAltAz = !noAltAzSlews && !noSlews;
+    world.Mount.Config.CanSlew = !noSlews;
+  });
   try {
     server.Start();
   } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_drivers.h"
+#include "station/settings.h"
 
 namespace noctarbel::alpaca {
 
@@ -65,8 +66,9 @@ DeviceAddress AlpacaBackend::CheckedAddress(const std::string& identifier, Devic
   return address;
 }
 
-std::unique_ptr<ITelescope> AlpacaBackend::CreateTelescope(const std::string& identifier, DeviceContext&) {
-  return MakeTelescope(CheckedAddress(identifier, DeviceType::Telescope), options_.Calls);
+std::unique_ptr<ITelescope> AlpacaBackend::CreateTelescope(const std::string& identifier, DeviceContext& context) {
+  return MakeTelescope(CheckedAddress(identifier, DeviceType::Telescope), options_.Calls,
+                       StationFrame{&context.Clock, context.Site});
 }
 
 std::unique_ptr<ICamera> AlpacaBackend::CreateCamera(const std::string& identifier, DeviceContext&) {

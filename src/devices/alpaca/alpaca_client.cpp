@@ -55,14 +55,20 @@ httplib::Client MakeHttp(const Endpoint& server, const Timeouts& timeouts) {
   return http;
 }
 
-std::string TransportError(httplib::Error error, const Timeouts& timeouts) {
+// The library reports a read that timed out and a connection the server closed alike; a
+// failed read that came before the read time-out could pass was the server closing.
+std::string TransportError(httplib::Error error, const Timeouts& timeouts, const Endpoint& server,
+                           std::chrono::steady_clock::duration took) {
   switch (error) {
     case httplib::Error::Connection:
       return "cannot connect";
     case httplib::Error::ConnectionTimeout:
       return "no connection within " + Seconds(timeouts.ConnectMs);
     case httplib::Error::Read:
-      return "no answer within " + Seconds(timeouts.ReadMs) + " (or the connection broke)";
+      if (took < std::chrono::milliseconds(timeouts.ReadMs)) {
+        return "connection closed by " + server.Text() + " before it answered";
+      }
+      return "no answer within " + Seconds(timeouts.ReadMs);
     case httplib::Error::Write:
       return "the request could not be sent";
     case httplib::Error::Canceled:
@@ -166,11 +172,12 @@ DeviceClient::Reply DeviceClient::Exchange(const std::string& method, std::strin
 
   httplib::Response response;
   httplib::Error error = httplib::Error::Success;
+  const auto sent = std::chrono::steady_clock::now();
   if (!http.send(request, response, error)) {
     if (!frameError.empty()) throw Failure(member, frameError);
     if (abandon && *abandon) throw Failure(member, "the transfer was abandoned");
     if (tooLarge) throw Failure(member, "the answer is larger than " + std::to_string(limit >> 20) + " MB");
-    throw Failure(member, TransportError(error, timeouts_));
+    throw Failure(member, TransportError(error, timeouts_, address_.Server, std::chrono::steady_clock::now() - sent));
   }
   reply.Status = response.status;
   if (reply.Status != 200) {
@@ -290,8 +297,8 @@ nlohmann::json GetManagementValue(const Endpoint& server, std::string_view path,
                         {"ClientTransactionID", std::to_string(NextTransaction())}};
   const std::string where = server.Text() + std::string(path);
   std::string body;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeouts.ConnectMs + timeouts.ReadMs);
+  const auto sent = std::chrono::steady_clock::now();
+  const auto deadline = sent + std::chrono::milliseconds(timeouts.ConnectMs + timeouts.ReadMs);
   auto result = http.Get(
       PathWithQuery(std::string(path), query), httplib::Headers{{"Accept", "application/json"}},
       [&](const char* data, size_t length) {
@@ -299,7 +306,10 @@ nlohmann::json GetManagementValue(const Endpoint& server, std::string_view path,
         return body.size() <= kMaxAnswerBytes;
       },
       [&](uint64_t, uint64_t) { return std::chrono::steady_clock::now() < deadline; });
-  if (!result) throw DeviceError(where + ": " + TransportError(result.error(), timeouts));
+  if (!result) {
+    throw DeviceError(where + ": " +
+                      TransportError(result.error(), timeouts, server, std::chrono::steady_clock::now() - sent));
+  }
   if (result->status != 200) throw DeviceError(where + ": HTTP " + std::to_string(result->status));
   nlohmann::json answer = nlohmann::json::parse(body, nullptr, false);
   if (answer.is_discarded() || !answer.is_object()) throw DeviceError(where + ": the answer is not a JSON object");

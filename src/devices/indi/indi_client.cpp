@@ -167,6 +167,11 @@ struct IndiClient::State {
 
   std::mutex Mutex;
   std::condition_variable Changed;
+  // The library writes a message to the server in many pieces and guards none of its
+  // writers: the library's thread (BLOB modes) and the station's (commands, pings) take this
+  // for every message, or their pieces interleave and the server reads garbage (a CONNECT
+  // sent while the library turned a deleted BLOB off was lost that way).
+  std::mutex Sending;
   std::string BlobDevice;
   std::string BlobProperty;
   std::map<std::string, Device> Devices;
@@ -192,7 +197,7 @@ class IndiClient::Client : public INDI::BaseClient {
     Store(property, true);
     // Images are asked for only once the server has told the BLOB property, and from this
     // thread, which is the one that reads the library's BLOB settings.
-    if (IsTheBlob(property)) setBLOBMode(B_ALSO, property.getDeviceName(), property.getName());
+    if (IsTheBlob(property)) SetBlobMode(B_ALSO, property);
   }
 
   void updateProperty(INDI::Property property) override {
@@ -208,7 +213,7 @@ class IndiClient::Client : public INDI::BaseClient {
     }
     state_->Changed.notify_all();
     // A property defined again after a reconnection must be asked for again.
-    if (IsTheBlob(property)) setBLOBMode(B_NEVER, property.getDeviceName(), property.getName());
+    if (IsTheBlob(property)) SetBlobMode(B_NEVER, property);
   }
 
   void removeDevice(INDI::BaseDevice device) override {
@@ -261,6 +266,11 @@ class IndiClient::Client : public INDI::BaseClient {
   }
 
  private:
+  void SetBlobMode(BLOBHandling mode, const INDI::Property& property) {
+    std::lock_guard sending(state_->Sending);
+    setBLOBMode(mode, property.getDeviceName(), property.getName());
+  }
+
   bool IsTheBlob(const INDI::Property& property) const {
     return property.getType() == INDI_BLOB && !state_->BlobProperty.empty() &&
            state_->BlobDevice == property.getDeviceName() && state_->BlobProperty == property.getName();
@@ -345,19 +355,30 @@ void ThrowIfUnusable(const State& state, const IndiServerAddress& server, const 
 }  // namespace
 
 void IndiClient::CheckAlive(const std::string& device) {
-  std::string ping;
-  {
-    std::lock_guard lock(state_->Mutex);
-    ThrowIfUnusable(*state_, server_, device, timeouts_);
-    const auto now = SteadyClock::now();
-    // A quiet server is asked for a sign of life; its answer (or its silence) tells a server
-    // that has nothing to say from one that stopped.
-    if (!state_->PingSent && now - state_->LastHeard > std::chrono::milliseconds(timeouts_.IdleBeforePingMs)) {
-      state_->PingSent = now;
-      ping = "noctarbel-" + std::to_string(++state_->Pings);
+  std::unique_lock lock(state_->Mutex);
+  Watchdog(lock, device);
+}
+
+SteadyClock::time_point IndiClient::Watchdog(std::unique_lock<std::mutex>& lock, const std::string& device) {
+  ThrowIfUnusable(*state_, server_, device, timeouts_);
+  const auto now = SteadyClock::now();
+  // A quiet server is asked for a sign of life; its answer (or its silence) tells a server
+  // that has nothing to say from one that stopped.
+  if (!state_->PingSent && now - state_->LastHeard > std::chrono::milliseconds(timeouts_.IdleBeforePingMs)) {
+    state_->PingSent = now;
+    const std::string ping = "noctarbel-" + std::to_string(++state_->Pings);
+    lock.unlock();
+    {
+      std::lock_guard sending(state_->Sending);
+      client_->sendPingRequest(ping.c_str());
     }
+    lock.lock();
   }
-  if (!ping.empty()) client_->sendPingRequest(ping.c_str());
+  const auto margin = std::chrono::milliseconds(1);
+  if (state_->PingSent) {
+    return *state_->PingSent + std::chrono::milliseconds(timeouts_.PingAnswerMs + state_->ExtraPingAnswerMs) + margin;
+  }
+  return state_->LastHeard + std::chrono::milliseconds(timeouts_.IdleBeforePingMs) + margin;
 }
 
 void IndiClient::AllowSlowAnswer(int extraMs) {
@@ -375,9 +396,10 @@ bool IndiClient::WaitForProperty(const std::string& device, const std::vector<st
                        [&](const std::string& name) { return it->second.Properties.count(name) > 0; });
   };
   for (;;) {
-    ThrowIfUnusable(*state_, server_, device, timeouts_);
+    const auto recheck = Watchdog(lock, device);
     if (told()) return true;
-    if (state_->Changed.wait_until(lock, deadline) == std::cv_status::timeout) return told();
+    if (SteadyClock::now() >= deadline) return false;
+    state_->Changed.wait_until(lock, std::min(deadline, recheck));
   }
 }
 
@@ -495,12 +517,15 @@ bool IndiClient::Command(const std::string& device, const std::string& property,
           break;
       }
     }
-    ThrowIfUnusable(*state_, server_, device, timeouts_);
+    // A server that stops answering ends the wait within the ping's bound, not the
+    // command's (a device may take 15 s to connect).
+    const auto recheck = Watchdog(lock, device);
+    if (!watch.Updates.empty()) continue;
     if (SteadyClock::now() >= deadline) {
       if (staleAlert) throw refusal();
       return false;
     }
-    state_->Changed.wait_until(lock, deadline);
+    state_->Changed.wait_until(lock, std::min(deadline, recheck));
   }
 }
 
@@ -509,6 +534,7 @@ bool IndiClient::SendNumbers(const std::string& device, const std::string& prope
   return Command(
       device, property,
       [&] {
+        std::lock_guard sending(state_->Sending);
         INDI::PropertyNumber command(values.size());
         command.setDeviceName(device.c_str());
         command.setName(property.c_str());
@@ -526,6 +552,7 @@ bool IndiClient::SendSwitches(const std::string& device, const std::string& prop
   return Command(
       device, property,
       [&] {
+        std::lock_guard sending(state_->Sending);
         INDI::PropertySwitch command(states.size());
         command.setDeviceName(device.c_str());
         command.setName(property.c_str());

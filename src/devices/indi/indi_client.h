@@ -8,9 +8,11 @@
 //
 // The library's headers stay inside indi_client.cpp.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -128,6 +130,10 @@ class IndiClient {
   class Client;
   bool Command(const std::string& device, const std::string& property, const std::function<void()>& send,
                const IndiAnswerTest& test, int waitMs);
+  // With the state locked: throws when the server or the device cannot be used, asks a quiet
+  // server for a sign of life (letting go of the lock while the ping goes out), and tells
+  // when that must be looked at again, so that every wait ends once a ping goes unanswered.
+  std::chrono::steady_clock::time_point Watchdog(std::unique_lock<std::mutex>& lock, const std::string& device);
 
   IndiServerAddress server_;
   IndiTimeouts timeouts_;

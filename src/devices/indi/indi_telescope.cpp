@@ -5,10 +5,11 @@
 #include <cmath>
 #include <optional>
 
-#include "common/runtime.h"
-#include "common/angles.h"
 #include "astro/transforms.h"
+#include "common/angles.h"
 #include "common/number_text.h"
+#include "common/runtime.h"
+#include "devices/altaz_targets.h"
 #include "devices/indi/indi_device.h"
 #include "devices/indi/indi_devices.h"
 
@@ -30,11 +31,6 @@ constexpr double kArrivedDeg = 1.0 / 60.0;
 // A sync is confirmed when the mount reports the synced position within this.
 constexpr double kSyncedDeg = 0.01;
 
-double WrapHours(double hours) {
-  double h = std::fmod(hours, 24.0);
-  return h < 0 ? h + 24.0 : h;
-}
-
 // Angle between two equatorial positions in degrees (hours, degrees).
 double Separation(double ra1, double dec1, double ra2, double dec2) {
   const double c = SinDeg(dec1) * SinDeg(dec2) + CosDeg(dec1) * CosDeg(dec2) * CosDeg((ra1 - ra2) * 15.0);
@@ -53,6 +49,7 @@ class IndiTelescope : public ITelescope {
     if (!connected) return device_.SetConnected(false);
     const bool wasConnected = device_.Connected();
     device_.SetConnected(true);
+    RefuseIfItCannotSlew();
     TellSite();
     // A driver that has just connected reports its position at its next poll; until then
     // the property holds its defaults, and a relative move would start from them.
@@ -142,11 +139,9 @@ class IndiTelescope : public ITelescope {
   }
   void SlewToAltAz(double azimuth, double altitude) override {
     device_.Get(kCoordinates);
-    if (!(azimuth >= 0 && azimuth <= 360) || !(altitude >= -90 && altitude <= 90)) {
-      throw device_.Error("SlewToAltAz: position out of range");
-    }
-    const EquatorialPosition place = HorizontalToEquatorial(azimuth, altitude, clock_->UtcNow(), site_);
-    Goto(WrapHours(place.Ra / 15.0), place.Dec);
+    if (!AltAzInRange(azimuth, altitude)) throw device_.Error("SlewToAltAz: position out of range");
+    const EquatorialTarget target = EquatorialForAltAz(azimuth, altitude, clock_->UtcNow(), site_);
+    Goto(target.RaHours, target.DecDeg);
   }
   void Park() override {
     if (!device_.Find(kPark)) throw device_.Error("the mount cannot park");
@@ -296,6 +291,19 @@ class IndiTelescope : public ITelescope {
       values.emplace_back(e.Name, value);
     }
     device_.SetNumbers(kGuideRate, values, IndiCompleted);
+  }
+
+  // Every slew, parks by the station included, goes to coordinates of the date: a mount that
+  // only reports them could be neither pointed nor parked.
+  void RefuseIfItCannotSlew() {
+    if (device_.Get(kCoordinates).Writable) return;
+    try {
+      device_.SetConnected(false);
+    } catch (const DeviceError&) {
+      // Refused all the same.
+    }
+    throw device_.Error("the mount cannot slew (" + std::string(kCoordinates) +
+                        " is read-only), so the station could neither point nor park it");
   }
 
   // The mount's pier side and limits follow from its site: it gets the station's.

@@ -34,6 +34,10 @@ struct MountConfig {
   bool CanSetTracking = true;
   bool CanFindHome = true;
   bool CanSetGuideRates = true;
+  // What the driver slews to: right ascension and declination, and altitude and azimuth
+  // (a mount with neither can still park and search home, which it does by itself).
+  bool CanSlew = true;
+  bool CanSlewAltAz = true;
   // The driver's own park position and the position its home search ends at.
   double ParkAzimuth = 0;
   double ParkAltitude = 0;

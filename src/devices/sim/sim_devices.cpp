@@ -70,12 +70,13 @@ class SimTelescope : public ITelescope {
     WaitWhileSlewing();
   }
   void SlewToTargetAsync() override {
-    Ready();
+    if (!Ready().Config.CanSlew) throw DeviceError("Slews to coordinates are not supported by this mount");
     if (!targetRa_ || !targetDec_) throw DeviceError("Slew: target not set");
     mount_.SlewToCoordinates(*targetRa_, *targetDec_);
   }
   void SlewToAltAz(double azimuth, double altitude) override {
-    Ready();
+    if (!Ready().Config.CanSlewAltAz)
+      throw DeviceError("Slews to altitude and azimuth are not supported by this mount");
     if (!(azimuth >= 0 && azimuth <= 360) || !(altitude >= -90 && altitude <= 90)) {
       throw DeviceError("SlewToAltAz: position out of range");
     }

@@ -221,10 +221,13 @@ TEST_F(AlpacaClientTest, ChooserListsConfiguredHostsAndDiscoveredServers) {
   }
 }
 
+// Two servers on one computer give their devices UniqueIDs of their own, so both are listed.
 TEST_F(AlpacaClientTest, CommandLineDevicesListsTheAlpacaHosts) {
+  AlpacaServer second(FreePorts());
+  second.Start();
   TempDir home;
   SettingsRecord stationSettings;
-  stationSettings.AlpacaHosts = "127.0.0.1:" + std::to_string(Port());
+  stationSettings.AlpacaHosts = "127.0.0.1:" + std::to_string(Port()) + ",127.0.0.1:" + std::to_string(second.Port());
   ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", stationSettings));
   TempDir scratch;
   const CliResult result =
@@ -232,7 +235,9 @@ TEST_F(AlpacaClientTest, CommandLineDevicesListsTheAlpacaHosts) {
   ASSERT_EQ(result.exitCode, 0) << result.err;
   const nlohmann::json listed = nlohmann::json::parse(result.out);
   EXPECT_EQ(listed["Telescope"][0]["id"], "sim:telescope");
+  ASSERT_EQ(listed["Telescope"].size(), 3u) << result.out;
   EXPECT_EQ(listed["Telescope"][1]["id"], Id("telescope"));
+  EXPECT_EQ(listed["Telescope"][2]["id"], "alpaca://127.0.0.1:" + std::to_string(second.Port()) + "/telescope/0");
   EXPECT_EQ(listed["Filterwheel"][1]["id"], Id("filterwheel"));
 }
 
@@ -255,6 +260,18 @@ TEST(AlpacaFaults, DeadHungAndGarbageServersGiveDeviceErrorWithinTheBound) {
   failsWithin(DeadPort(), "cannot connect");
   HungServer hung;
   failsWithin(hung.Port(), "no answer within 1 s");
+  // A dropped connection is told as such (it comes at once, long before a read time-out).
+  ClosingServer closing;
+  try {
+    MakeTelescope(ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(closing.Port()) + "/telescope/0"),
+                  Timeouts{1000, 20000})
+        ->Slewing();
+    ADD_FAILURE() << "no error from a dropped connection";
+  } catch (const DeviceError& e) {
+    EXPECT_NE(std::string(e.what()).find("connection closed by 127.0.0.1:" + std::to_string(closing.Port())),
+              std::string::npos)
+        << e.what();
+  }
 
   int call = 0;
   ScriptedServer garbage([&call](httplib::Server& http) {
@@ -364,6 +381,22 @@ TEST(AlpacaFaults, TheServerProgramStopsCleanlyOnSigterm) {
   EXPECT_EQ(Raw(program.Port(), "GET", "/management/apiversions").Status, 200);
   EXPECT_EQ(program.Kill(SIGTERM), 0);
   EXPECT_EQ(Raw(program.Port(), "GET", "/management/apiversions").Status, 0);
+}
+
+// The switches other programs' tests start a mount without slews with.
+TEST(AlpacaFaults, TheServerProgramsMountCanLackSlews) {
+  const struct {
+    const char* Option;
+    bool Slews;
+    bool AltAzSlews;
+  } cases[] = {{"--no-altaz-slews", true, false}, {"--no-slews", false, false}};
+  for (const auto& c : cases) {
+    ServerProcess program({c.Option});
+    ASSERT_GT(program.Port(), 0) << c.Option;
+    const std::string base = "/api/v1/telescope/0/";
+    EXPECT_EQ(Raw(program.Port(), "GET", base + "canslewasync").Json()["Value"], c.Slews) << c.Option;
+    EXPECT_EQ(Raw(program.Port(), "GET", base + "canslewaltazasync").Json()["Value"], c.AltAzSlews) << c.Option;
+  }
 }
 
 }  // namespace

@@ -14,11 +14,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "devices/alpaca/alpaca_backend.h"
 #include "devices/alpaca/alpaca_drivers.h"
@@ -77,8 +79,9 @@ inline RawReply Raw(int port, const std::string& method, const std::string& path
   httplib::Client http("127.0.0.1", port);
   http.set_connection_timeout(2);
   http.set_read_timeout(10);
-  httplib::Result result =
-      method == "GET" ? http.Get(path, headers) : http.Put(path, headers, body, "application/x-www-form-urlencoded");
+  httplib::Result result = method == "GET"    ? http.Get(path, headers)
+                           : method == "POST" ? http.Post(path, headers, body, "application/x-www-form-urlencoded")
+                                              : http.Put(path, headers, body, "application/x-www-form-urlencoded");
   RawReply reply;
   if (!result) return reply;
   reply.Status = result->status;
@@ -149,9 +152,49 @@ class HungServer {
   }
   ~HungServer() { ::close(fd_); }
   int Port() const { return port_; }
+  int Fd() const { return fd_; }
 
  private:
   int fd_;
+  int port_ = 0;
+};
+
+// Takes each connection, reads the request and closes without answering.
+class ClosingServer {
+ public:
+  ClosingServer() {
+    port_ = hung_.Port();
+    thread_ = std::thread([this] {
+      for (;;) {
+        const int fd = ::accept(hung_.Fd(), nullptr, nullptr);
+        if (fd < 0 || stop_) {
+          if (fd >= 0) ::close(fd);
+          return;
+        }
+        char buffer[4096];
+        [[maybe_unused]] const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        ::close(fd);
+      }
+    });
+  }
+  ~ClosingServer() {
+    stop_ = true;
+    // A last connection wakes the waiting accept.
+    const int wake = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port_));
+    ::connect(wake, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    thread_.join();
+    ::close(wake);
+  }
+  int Port() const { return port_; }
+
+ private:
+  HungServer hung_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
   int port_ = 0;
 };
 
@@ -176,10 +219,17 @@ class ScriptedServer {
   int port_ = 0;
 };
 
-// The noctarbel-alpaca program on a free port, ended (and reaped) with the object.
+// The noctarbel-alpaca program on a free port, with its UniqueIDs kept in a folder of its
+// own, ended (and reaped) with the object.
 class ServerProcess {
  public:
-  ServerProcess() {
+  explicit ServerProcess(std::vector<std::string> options = {}) {
+    std::vector<std::string> args = {NOCTARBEL_ALPACA, "--port",       "0",
+                                     "--no-discovery", "--config-dir", config_.Path().string()};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
     int out[2];
     if (::pipe(out) != 0) return;
     pid_ = ::fork();
@@ -189,7 +239,7 @@ class ServerProcess {
       ::dup2(out[1], STDOUT_FILENO);
       ::close(out[0]);
       ::close(out[1]);
-      ::execl(NOCTARBEL_ALPACA, NOCTARBEL_ALPACA, "--port", "0", "--no-discovery", static_cast<char*>(nullptr));
+      ::execv(NOCTARBEL_ALPACA, argv.data());
       ::_exit(127);
     }
     ::close(out[1]);
@@ -213,6 +263,7 @@ class ServerProcess {
   }
 
  private:
+  TempDir config_;
   pid_t pid_ = -1;
   int port_ = 0;
 };

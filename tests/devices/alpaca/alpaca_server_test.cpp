@@ -67,38 +67,69 @@ TEST_F(AlpacaServerTest, WhatCannotBeUnderstoodIsHttp400WithAText) {
       "/api/v1/telescope/0/canmoveaxis", "/api/v1/camera/0/binx/extra"};
   for (const char* path : gets) EXPECT_EQ(Get(path).Status, 400) << path;
   EXPECT_NE(Get("/api/v1/telescope/3/slewing").Body.find("no telescope number 3"), std::string::npos);
+  // Other paths and methods are told why too, never with a bare status.
+  const RawReply management = Get("/management/v2/configureddevices");
+  EXPECT_EQ(management.Status, 400);
+  EXPECT_NE(management.Body.find("Unknown management request"), std::string::npos) << management.Body;
+  for (const char* path : {"/api/v1/telescope/0/park", "/nowhere"}) {
+    const RawReply post = Raw(Port(), "POST", path, "x=1");
+    EXPECT_GE(post.Status, 400) << path;
+    EXPECT_NE(post.Body.find("Nothing answers POST"), std::string::npos) << path << ": " << post.Body;
+  }
   // Understood but refused: 200 with the error number.
   EXPECT_EQ(Put(S(kScope, "targetdeclination"), "TargetDeclination=91").Status, 200);
 }
 
 TEST_F(AlpacaServerTest, RefusalsCarryTheReferencesErrorNumbers) {
-  auto error = [](const RawReply& reply) {
-    EXPECT_EQ(reply.Status, 200) << reply.Body;
-    const nlohmann::json answer = reply.Json();
-    EXPECT_FALSE(answer["ErrorMessage"].get<std::string>().empty());
-    return answer["ErrorNumber"].get<int>();
+  struct Refusal {
+    const char* Method;
+    std::string Path;
+    const char* Body;
+    int Number;
   };
-  EXPECT_EQ(error(Get(S(kCamera, "cameraxsize"))), 0x407);  // not connected
-  EXPECT_EQ(error(Put(S(kScope, "park"), "")), 0x407);
+  auto expect = [&](const std::vector<Refusal>& refusals) {
+    for (const Refusal& r : refusals) {
+      const RawReply reply = r.Method == std::string("GET") ? Get(r.Path) : Put(r.Path, r.Body);
+      ASSERT_EQ(reply.Status, 200) << r.Path << ": " << reply.Body;
+      const nlohmann::json answer = reply.Json();
+      EXPECT_EQ(answer["ErrorNumber"].get<int>(), r.Number) << r.Path << " " << r.Body;
+      EXPECT_FALSE(answer["ErrorMessage"].get<std::string>().empty()) << r.Path;
+    }
+  };
+  expect({{"GET", S(kCamera, "cameraxsize"), "", 0x407},  // not connected
+          {"PUT", S(kScope, "park"), "", 0x407}});
   Do(S(kScope, "connected"), "Connected=true");
   Do(S(kCamera, "connected"), "Connected=true");
-  EXPECT_EQ(error(Get(S(kScope, "targetrightascension"))), 0x402);  // value not set
-  EXPECT_EQ(error(Put(S(kScope, "slewtotargetasync"), "")), 0x402);
-  EXPECT_EQ(error(Put(S(kScope, "targetdeclination"), "TargetDeclination=91")), 0x401);  // invalid value
-  EXPECT_EQ(error(Put(S(kScope, "slewtoaltazasync"), "Azimuth=400&Altitude=10")), 0x401);
-  EXPECT_EQ(error(Put(S(kCamera, "binx"), "BinX=9")), 0x401);
-  EXPECT_EQ(error(Put(S(kScope, "moveaxis"), "Axis=0&Rate=1")), 0x400);  // not implemented
-  EXPECT_EQ(error(Put(S(kScope, "sideofpier"), "SideOfPier=0")), 0x400);
-  EXPECT_EQ(error(Put(S(kScope, "action"), "Action=open&Parameters=")), 0x400);
-  EXPECT_EQ(error(Get(S(kCamera, "lastexposureduration"))), 0x40B);  // invalid operation
-  EXPECT_EQ(error(Get(S(kCamera, "imagearray"))), 0x40B);
+  // The mount does not track yet, and the camera has taken nothing.
+  expect({
+      {"GET", S(kScope, "targetrightascension"), "", 0x402},  // value not set
+      {"PUT", S(kScope, "slewtotargetasync"), "", 0x402},
+      {"GET", S(kCamera, "lastexposureduration"), "", 0x402},
+      {"GET", S(kCamera, "lastexposurestarttime"), "", 0x402},
+      {"PUT", S(kScope, "targetdeclination"), "TargetDeclination=91", 0x401},  // invalid value
+      {"PUT", S(kScope, "slewtoaltazasync"), "Azimuth=400&Altitude=10", 0x401},
+      {"PUT", S(kCamera, "binx"), "BinX=9", 0x401},
+      {"PUT", S(kScope, "moveaxis"), "Axis=0&Rate=1", 0x400},  // not implemented
+      {"PUT", S(kScope, "sideofpier"), "SideOfPier=0", 0x400},
+      {"PUT", S(kScope, "action"), "Action=open&Parameters=", 0x40C},  // action not implemented
+      {"GET", S(kCamera, "imagearray"), "", 0x40B},                    // invalid operation
+      // A slew to coordinates needs tracking, one to alt/az needs it off.
+      {"PUT", S(kScope, "slewtocoordinatesasync"), "RightAscension=1&Declination=10", 0x40B},
+  });
+  Do(S(kScope, "tracking"), "Tracking=true");
   Do(S(kCamera, "startexposure"), "Duration=5&Light=true");
-  EXPECT_EQ(error(Put(S(kCamera, "startexposure"), "Duration=1&Light=true")), 0x40B);
+  expect({{"PUT", S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40", 0x40B},
+          {"PUT", S(kCamera, "startexposure"), "Duration=1&Light=true", 0x40B}});
+  Do(S(kScope, "tracking"), "Tracking=false");
+  server.WithWorld([](SimWorld& w) { w.Mount.Config.CanSlewAltAz = false; });
+  EXPECT_EQ(Get(S(kScope, "canslewaltazasync")).Json()["Value"], false);
+  expect({{"PUT", S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40", 0x400}});
+  server.WithWorld([](SimWorld& w) { w.Mount.Config.CanSlewAltAz = true; });
 
   Do(S(kScope, "park"));
   ASSERT_TRUE(WaitUntil([&] { return Get(S(kScope, "atpark")).Json()["Value"] == true; }));
-  EXPECT_EQ(error(Put(S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40")), 0x408);  // invalid while parked
-  EXPECT_EQ(error(Put(S(kScope, "pulseguide"), "Direction=0&Duration=100")), 0x408);
+  expect({{"PUT", S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40", 0x408},  // invalid while parked
+          {"PUT", S(kScope, "pulseguide"), "Direction=0&Duration=100", 0x408}});
   Do(S(kScope, "unpark"));
   Do(S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40");
   EXPECT_EQ(Get(S(kScope, "slewing")).Json()["Value"], true);

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "windows/astro_window.h"
 #include "common/event_runtime.h"
-#include "operations/station_core.h"
 #include "devices/alpaca/alpaca_drivers.h"
+#include "operations/station_core.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
+#include "windows/astro_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -78,6 +78,38 @@ TEST_F(AlpacaStationTest, MountOperationsGotoParkMoveAndHome) {
   EXPECT_EQ(core.Mount.HomeCalibration(op), HomeOutcome::Done) << core.Status();
   EXPECT_EQ(Get("/api/v1/telescope/0/athome").Json()["Value"], true);
   core.Mount.Disconnect();
+  EXPECT_EQ(Get("/api/v1/telescope/0/connected").Json()["Value"], false);
+}
+
+// A mount without alt/az slews is parked by the position's coordinates of the date (slewed
+// to while tracking, as the device API asks, then left standing); one that cannot slew at all
+// is refused when connecting.
+TEST_F(AlpacaStationTest, WithoutAltAzSlewsTheParkGoesByCoordinates) {
+  server.WithWorld([](SimWorld& w) {
+    w.Mount.Config.CanSlewAltAz = false;
+    w.Mount.PlaceAtAltAz(150, 50);
+  });
+  std::string error;
+  ASSERT_TRUE(core.Mount.Connect(&error)) << error;
+  const int before = FromServer<int>([](SimWorld& w) { return w.Mount.SlewsStarted(); });
+  core.Settings.Park2Az = 270;
+  core.Settings.Park2Alt = 10;
+  OperationContext op = core.BeginOperation();
+  EXPECT_TRUE(core.Mount.GotoParkPosition2(op)) << core.Status();
+  EXPECT_EQ(core.Status(), "In park position 2");
+  const auto [azimuth, altitude] = core.Mount.AzimuthAltitude();
+  EXPECT_LT(std::abs(AzimuthDifference(azimuth, 270)), 0.3);
+  EXPECT_NEAR(altitude, 10, 0.3);
+  EXPECT_FALSE(core.Devices.Telescope->Tracking());
+  const auto slews = FromServer<std::vector<SimSlew>>([](SimWorld& w) { return w.Mount.Slews(); });
+  const int after = static_cast<int>(slews.size());
+  ASSERT_GT(after, before);
+  for (int i = before; i < after; ++i) EXPECT_FALSE(slews[static_cast<size_t>(i)].AltAz) << "slew " << i;
+  core.Mount.Disconnect();
+
+  server.WithWorld([](SimWorld& w) { w.Mount.Config.CanSlew = false; });
+  EXPECT_FALSE(core.Mount.Connect(&error));
+  EXPECT_NE(error.find("cannot slew (neither CanSlewAsync nor CanSlewAltAzAsync)"), std::string::npos) << error;
   EXPECT_EQ(Get("/api/v1/telescope/0/connected").Json()["Value"], false);
 }
 

@@ -48,7 +48,10 @@ TEST_F(IndiFocuserTest, MovesBySteps) {
   EXPECT_TRUE(WaitUntil([&] { return focuser->Position() == 38500; }, 5000)) << focuser->Position();
   stepper->Move(700);
   EXPECT_TRUE(WaitUntil([&] { return focuser->Position() == 39200; }, 5000)) << focuser->Position();
-  // The station's move of a relative focuser: the difference to the target.
+  // The station's move of a relative focuser: the difference to the target, from where the
+  // stepper's own connection has the focuser (each connection hears the server on its own,
+  // and the driver answers the move a moment before it reports the new position).
+  ASSERT_TRUE(WaitUntil([&] { return stepper->Position() == 39200; }, 5000)) << stepper->Position();
   core->Devices.Focuser = std::move(stepper);
   ASSERT_TRUE(core->Focuser.MoveTo(op, 37000)) << core->Status();
   EXPECT_EQ(focuser->Position(), 37000);

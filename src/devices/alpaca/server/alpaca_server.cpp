@@ -8,12 +8,14 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_discovery.h"
 #include "devices/alpaca/image_transfer.h"
 #include "devices/alpaca/server/member_table.h"
 #include "devices/alpaca/server/sim_host.h"
+#include "devices/alpaca/server/unique_ids.h"
 
 namespace noctarbel::alpaca {
 
@@ -26,17 +28,8 @@ constexpr const char* kVersion = "1.212.1";
 // A synchronous slew that has not ended by then is reported as failed.
 constexpr auto kLongestSyncSlew = std::chrono::minutes(10);
 
-struct DeviceEntry {
-  DeviceType Type;
-  const char* UniqueId;  // one per kind of simulated device, the same on every computer
-};
-
-constexpr DeviceEntry kDevices[] = {
-    {DeviceType::Telescope, "5b0c3e2a-7d41-4f6e-9a0b-2f8d6c1e4a01"},
-    {DeviceType::Camera, "5b0c3e2a-7d41-4f6e-9a0b-2f8d6c1e4a02"},
-    {DeviceType::Focuser, "5b0c3e2a-7d41-4f6e-9a0b-2f8d6c1e4a03"},
-    {DeviceType::FilterWheel, "5b0c3e2a-7d41-4f6e-9a0b-2f8d6c1e4a04"},
-};
+const std::vector<DeviceType> kDevices = {DeviceType::Telescope, DeviceType::Camera, DeviceType::Focuser,
+                                          DeviceType::FilterWheel};
 
 // What a member call came to, carried back from the simulators' thread.
 struct Outcome {
@@ -146,7 +139,7 @@ void SendImageJson(httplib::Response& response, std::shared_ptr<const ImageArray
 }  // namespace
 
 struct AlpacaServer::Impl {
-  explicit Impl(ServerOptions o) : options(std::move(o)), host(options.Site, options.Time) {
+  explicit Impl(ServerOptions o) : options(std::move(o)), host(options.Site, options.Time), http(options.Http) {
     tables[DeviceType::Telescope] = TelescopeMembers();
     tables[DeviceType::Camera] = CameraMembers();
     tables[DeviceType::Focuser] = FocuserMembers();
@@ -183,7 +176,8 @@ struct AlpacaServer::Impl {
   ServerOptions options;
   SimulatorHost host;
   std::map<DeviceType, MemberTable> tables;
-  httplib::Server http;
+  GuardedHttpServer http;
+  std::map<DeviceType, std::string> uniqueIds;
   std::thread listener;
   std::unique_ptr<DiscoveryResponder> responder;
   std::atomic<std::uint32_t> transactions{0};
@@ -333,10 +327,10 @@ std::string AlpacaServer::Impl::DeviceName(DeviceType type) {
 std::string AlpacaServer::Impl::SetupPage() {
   std::string body = "<p>" + std::string(kServerName) + " " + kVersion + ", listening on " +
                      HtmlEscaped(Endpoint{options.BindAddress, port}.Text()) + ".</p>\n<ul>\n";
-  for (const auto& device : kDevices) {
-    const std::string path = std::string("/setup/v1/") + UrlTypeName(device.Type) + "/0/setup";
-    body += "<li><a href=\"" + path + "\">" + ManagementTypeName(device.Type) +
-            " 0: " + HtmlEscaped(DeviceName(device.Type)) + "</a></li>\n";
+  for (DeviceType type : kDevices) {
+    const std::string path = std::string("/setup/v1/") + UrlTypeName(type) + "/0/setup";
+    body += "<li><a href=\"" + path + "\">" + ManagementTypeName(type) + " 0: " + HtmlEscaped(DeviceName(type)) +
+            "</a></li>\n";
   }
   body +=
       "</ul>\n<p>The address, ports and site are chosen on the noctarbel-alpaca command line; nothing is "
@@ -372,13 +366,23 @@ void AlpacaServer::Impl::AddRoutes() {
   });
   management("/management/v1/configureddevices", [this] {
     Json list = Json::array();
-    for (const auto& device : kDevices) {
-      list.push_back(Json{{"DeviceName", DeviceName(device.Type)},
-                          {"DeviceType", ManagementTypeName(device.Type)},
+    for (DeviceType type : kDevices) {
+      list.push_back(Json{{"DeviceName", DeviceName(type)},
+                          {"DeviceType", ManagementTypeName(type)},
                           {"DeviceNumber", 0},
-                          {"UniqueID", device.UniqueId}});
+                          {"UniqueID", uniqueIds.at(type)}});
     }
     return list;
+  });
+  // Anything else under /management is a request that cannot be understood.
+  http.Get("/management/.*", [](const httplib::Request& q, httplib::Response& r) {
+    SendText(r, 400,
+             "Unknown management request: " + q.path +
+                 " (there are /management/apiversions, /management/v1/description and "
+                 "/management/v1/configureddevices)");
+  });
+  http.Put("/management/.*", [](const httplib::Request& q, httplib::Response& r) {
+    SendText(r, 400, "The management API is read with GET, not written: " + q.path);
   });
 
   http.Get("/setup", [this](const httplib::Request&, httplib::Response& r) {
@@ -397,6 +401,16 @@ void AlpacaServer::Impl::AddRoutes() {
                        "the noctarbel-alpaca command line.</p>\n<p><a href=\"/setup\">All devices</a></p>\n"),
                   "text/html; charset=utf-8");
   });
+
+  // What no route answers (another path, another method such as POST) says why.
+  http.set_error_handler(httplib::Server::HandlerWithResponse([](const httplib::Request& q, httplib::Response& r) {
+    if (!r.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    SendText(r, r.status,
+             "Nothing answers " + q.method + " " + q.path +
+                 " here: the device API is GET and PUT on /api/v1/TYPE/NUMBER/MEMBER, the management API GET on "
+                 "/management/..., the setup pages GET on /setup");
+    return httplib::Server::HandlerResponse::Handled;
+  }));
 }
 
 AlpacaServer::AlpacaServer(ServerOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -407,9 +421,6 @@ void AlpacaServer::Start() {
   std::lock_guard<std::mutex> lock(impl_->lifecycle);
   Impl& s = *impl_;
   if (s.started) return;
-  // Idle keep-alive connections hold a worker until this passes; Stop waits for them.
-  s.http.set_keep_alive_timeout(2);
-  s.http.set_read_timeout(5);
   // Not SO_REUSEPORT (the library's default): a second server on a port in use must fail
   // rather than share the connections with the first.
   s.http.set_socket_options([](socket_t sock) {
@@ -417,14 +428,17 @@ void AlpacaServer::Start() {
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   const ServerOptions& o = s.options;
-  if (o.Port == 0) {
-    s.port = s.http.bind_to_any_port(o.BindAddress);
-  } else if (s.http.bind_to_port(o.BindAddress, o.Port)) {
-    s.port = o.Port;
-  }
+  s.port = s.http.Bind(o.BindAddress, o.Port);
   if (s.port <= 0) {
     throw std::runtime_error("cannot listen on " + Endpoint{o.BindAddress, o.Port}.Text() +
                              " (address in use or not available)");
+  }
+  try {
+    // A server on whatever port was free is a passing one: its IDs are not kept.
+    s.uniqueIds = ServerUniqueIds(o.Port == 0 ? std::filesystem::path() : o.ConfigFolder, s.port, kDevices);
+  } catch (...) {
+    s.http.Shutdown();
+    throw;
   }
   s.listener = std::thread([&s] { s.http.listen_after_bind(); });
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -436,7 +450,7 @@ void AlpacaServer::Start() {
     try {
       s.responder = std::make_unique<DiscoveryResponder>(o.BindAddress, o.DiscoveryPort, s.port);
     } catch (...) {
-      s.http.stop();
+      s.http.Shutdown();
       s.listener.join();
       s.started = false;
       throw;
@@ -452,7 +466,7 @@ void AlpacaServer::Stop() {
   s.stopping = true;
   s.responder.reset();
   if (s.started) {
-    s.http.stop();
+    s.http.Shutdown();
     if (s.listener.joinable()) s.listener.join();
   }
   s.host.Stop();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "astro/transforms.h"
 #include "common/datetime.h"
 #include "devices/alpaca/alpaca_protocol.h"
+#include "devices/alpaca/server/guarded_http.h"
 
 namespace noctarbel {
 struct SimWorld;
@@ -33,6 +35,10 @@ struct ServerOptions {
   // station on a simulated clock that serves itself the simulators in its own process keeps
   // them on its time this way, while every request still crosses real HTTP.
   std::shared_ptr<const std::atomic<DateTime>> Time;
+  // Where the devices' UniqueIDs are kept (per port); empty: new ones for every server.
+  std::filesystem::path ConfigFolder;
+  // Request deadline, size limits, workers (guarded_http.h).
+  HttpLimits Http;
 };
 
 class AlpacaServer {
@@ -42,7 +48,8 @@ class AlpacaServer {
   AlpacaServer(const AlpacaServer&) = delete;
   AlpacaServer& operator=(const AlpacaServer&) = delete;
 
-  // Binds and serves on threads of its own. std::runtime_error when a port cannot be bound.
+  // Binds and serves on threads of its own. std::runtime_error when a port cannot be bound
+  // or the UniqueIDs cannot be kept.
   void Start();
   // Finishes the requests under way, then stops serving; also done on destruction.
   void Stop();

@@ -209,11 +209,11 @@ MemberTable CameraMembers() {
     return static_cast<int>(std::clamp(100.0 * SecondsSinceStart(d) / total, 0.0, 99.0));
   });
   t["lastexposureduration"].Get = Value([](SimDevices& d) {
-    if (!d.Exposure.Start) throw Fault(kInvalidOperation, "No exposure has been taken");
+    if (!d.Exposure.Start) throw Fault(kValueNotSet, "No exposure has been taken");
     return d.Exposure.Seconds;
   });
   t["lastexposurestarttime"].Get = Value([](SimDevices& d) {
-    if (!d.Exposure.Start) throw Fault(kInvalidOperation, "No exposure has been taken");
+    if (!d.Exposure.Start) throw Fault(kValueNotSet, "No exposure has been taken");
     return UtcIsoText(*d.Exposure.Start, false);
   });
   t["imagearray"].Image = LastImage;

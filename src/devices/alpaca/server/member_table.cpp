@@ -82,7 +82,7 @@ void AddCommonMembers(MemberTable& table, const CommonInfo& info) {
   table["action"].Put = [](SimDevices&, const CallParams& p) {
     const std::string name = p.String("Action");
     p.String("Parameters");
-    throw Fault(kNotImplemented, "Action \"" + name + "\" is not implemented by this simulator");
+    throw Fault(kActionNotImplemented, "Action \"" + name + "\" is not implemented by this simulator");
   };
   for (const char* command : {"commandblind", "commandbool", "commandstring"}) {
     table[command].Put = [command](SimDevices&, const CallParams& p) {

@@ -50,10 +50,26 @@ void SetTargets(SimDevices& d, double ra, double dec) {
   d.Mount.TargetDec = dec;
 }
 
-void StartSlewToTarget(SimDevices& d) {
+// What a real mount refuses before it moves: a kind of slew it does not have (0x400), a
+// slew while parked (0x408), and a slew to coordinates while not tracking or to alt/az
+// while tracking (0x40B), as the device API asks.
+void CheckSlewAllowed(SimDevices& d, bool altAz) {
+  const MountConfig& config = Model(d).Config;
+  if (altAz && !config.CanSlewAltAz)
+    throw Fault(kNotImplemented, "Slews to altitude and azimuth are not supported by this mount");
+  if (!altAz && !config.CanSlew) throw Fault(kNotImplemented, "Slews to coordinates are not supported by this mount");
   RefuseWhileParked(d, "A slew");
+  const bool tracking = Scope(d).Tracking();
+  if (altAz && tracking)
+    throw Fault(kInvalidOperation, "A slew to altitude and azimuth is not possible while tracking");
+  if (!altAz && !tracking) throw Fault(kInvalidOperation, "A slew to coordinates is not possible while not tracking");
+}
+
+void StartSlewToTarget(SimDevices& d) {
+  Scope(d);
   const double ra = Known(d.Mount.TargetRa, "TargetRightAscension");
   const double dec = Known(d.Mount.TargetDec, "TargetDeclination");
+  CheckSlewAllowed(d, false);
   SetTargets(d, ra, dec);
   d.Mount.HomeSearched = false;
   Scope(d).SlewToTargetAsync();
@@ -62,7 +78,7 @@ void StartSlewToTarget(SimDevices& d) {
 void SlewToCoordinates(SimDevices& d, const CallParams& p) {
   const double ra = CheckedRa(p.Double("RightAscension"), "RightAscension");
   const double dec = CheckedDec(p.Double("Declination"), "Declination");
-  RefuseWhileParked(d, "A slew");
+  CheckSlewAllowed(d, false);
   SetTargets(d, ra, dec);
   StartSlewToTarget(d);
 }
@@ -72,7 +88,7 @@ void SlewToAltAz(SimDevices& d, const CallParams& p) {
   const double altitude = p.Double("Altitude");
   CheckRange(azimuth, 0, 360, "Azimuth");
   CheckRange(altitude, -90, 90, "Altitude");
-  RefuseWhileParked(d, "A slew");
+  CheckSlewAllowed(d, true);
   d.Mount.HomeSearched = false;
   Scope(d).SlewToAltAz(azimuth, altitude);
 }
@@ -119,10 +135,12 @@ MemberTable TelescopeMembers() {
   t["cansetpierside"].Get = always(false);
   t["cansetrightascensionrate"].Get = always(false);
   t["cansettracking"].Get = Value([](SimDevices& d) { return Model(d).Config.CanSetTracking; });
-  t["canslew"].Get = always(true);
-  t["canslewaltaz"].Get = always(true);
-  t["canslewaltazasync"].Get = always(true);
-  t["canslewasync"].Get = always(true);
+  const auto canSlew = Value([](SimDevices& d) { return d.World().Mount.Config.CanSlew; });
+  const auto canSlewAltAz = Value([](SimDevices& d) { return d.World().Mount.Config.CanSlewAltAz; });
+  t["canslew"].Get = canSlew;
+  t["canslewasync"].Get = canSlew;
+  t["canslewaltaz"].Get = canSlewAltAz;
+  t["canslewaltazasync"].Get = canSlewAltAz;
   t["cansync"].Get = always(true);
   t["cansyncaltaz"].Get = always(false);
   t["canunpark"].Get = always(true);
