@@ -4,7 +4,6 @@
 
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_drivers.h"
-#include "station/settings.h"
 
 namespace noctarbel::alpaca {
 
