@@ -325,6 +325,35 @@ TEST(AlpacaFaults, AServerWithoutImageBytesIsReadAsJson) {
   EXPECT_EQ(image.At(1, 0), 3);
 }
 
+// A frame answered with another request's transaction number is somebody else's picture:
+// in either encoding it is refused and never handed on as the current frame.
+TEST(AlpacaFaults, AnImageOfAnotherRequestIsRefusedInEitherEncoding) {
+  for (const bool asImageBytes : {true, false}) {
+    ScriptedServer stranger([asImageBytes](httplib::Server& http) {
+      http.Get("/api/v1/camera/0/imagearray", [asImageBytes](const httplib::Request& q, httplib::Response& r) {
+        const std::uint32_t other = static_cast<std::uint32_t>(std::stoul(q.get_param_value("ClientTransactionID"))) + 7;
+        ImageArrayData frame;
+        frame.Width = 2;
+        frame.Height = 2;
+        frame.Pixels16 = {1, 2, 3, 4};
+        if (asImageBytes) {
+          r.set_content(EncodeImageBytes(frame, other, 1), "application/imagebytes");
+        } else {
+          r.set_content(EncodeImageJson(frame, other, 1), "application/json");
+        }
+      });
+    });
+    auto camera = MakeCamera(
+        ParseIdentifier("alpaca://127.0.0.1:" + std::to_string(stranger.Port()) + "/camera/0"), QuickTimeouts());
+    try {
+      camera->ImageArray();
+      ADD_FAILURE() << "a foreign frame was accepted, image bytes: " << asImageBytes;
+    } catch (const DeviceError& e) {
+      EXPECT_NE(std::string(e.what()).find("belongs to another request"), std::string::npos) << e.what();
+    }
+  }
+}
+
 // A frame that trickles in over a slow link is fetched beside the station; a new exposure
 // abandons it at once instead of waiting for the rest.
 TEST(AlpacaFaults, ASlowFrameNeverHoldsTheStation) {
