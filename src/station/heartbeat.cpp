@@ -141,6 +141,10 @@ void HeartbeatWriter::Refresh(int seconds) {
 
 void HeartbeatWriter::End() {
   if (!last_ || last_->Ended) return;
+  // Another station of this folder beats now: its heartbeat is not ours to end.
+  std::string error;
+  const std::optional<Heartbeat> current = ReadHeartbeat(path_, &error);
+  if (current && current->Pid != last_->Pid) return;
   Heartbeat beat = *last_;
   beat.Ended = true;
   beat.RunActive = false;

@@ -56,7 +56,7 @@ class HeartbeatWriter {
   bool Beat(Heartbeat beat);
   // The last state again with the time now, when the last write is older than `seconds`.
   void Refresh(int seconds);
-  // Ended, when this writer wrote a heartbeat before.
+  // Ended, when this writer wrote a heartbeat before and the file is still this process's.
   void End();
   // A failed write not reported yet (once per failure spell); empty otherwise.
   std::string TakeProblem();

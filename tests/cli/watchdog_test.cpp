@@ -179,5 +179,47 @@ TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone
   EXPECT_EQ(roof->RoofPulses(), closedPulses);
 }
 
+// Taking over can fail: no telescope to park, or the roof guard refusing the simulated telescope
+// in front of a roof on a line that stands for a real one. The roof then stays, the watchdog
+// exits 1 and the notification says so.
+TEST_F(WatchdogEndToEnd, AFailedTakeOverMovesNothingAndNeverExitsZero) {
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const auto notified = scratch / "notified.txt";
+  struct Case {
+    const char* telescope;
+    const char* ptyFolder;  // pseudo-terminals elsewhere: the emulator counts as a real line
+    const char* why;
+  };
+  for (const Case& c : {Case{"", nullptr, "No telescope is chosen"},
+                        Case{"sim:telescope", "/nonexistent", "cannot vouch for the real roof controller"}}) {
+    roofsim::RoofConfig config;
+    config.StartOpen = true;
+    auto roof = roofsim::PtyEmulator::Roof(config);
+    SettingsRecord settings;
+    settings.TelescopeObject = c.telescope;
+    settings.EnableObservatoryControl = true;
+    settings.SerialPortPattern = roof->Path();
+    settings.NotifyCommand = "cat > " + ShellQuote(notified.string()) + "; echo";
+    ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+    Heartbeat beat;
+    beat.UnixTime = UnixTimeNow();
+    beat.Pid = dead;
+    beat.RunActive = true;
+    beat.Roof = RoofState::Open;
+    ASSERT_TRUE(WriteHeartbeat(home / "heartbeat.ini", beat));
+    if (c.ptyFolder) setenv("NOCTARBEL_PTY_FOLDER", c.ptyFolder, 1);
+    const CliResult watch = Cli("watch --once");
+    unsetenv("NOCTARBEL_PTY_FOLDER");
+    EXPECT_EQ(watch.exitCode, 1) << c.why;
+    EXPECT_NE(watch.err.find(c.why), std::string::npos) << watch.err;
+    EXPECT_NE(watch.err.find("the observatory is NOT safe"), std::string::npos) << watch.err;
+    EXPECT_NE(ReadFile(notified).find("NOT safe"), std::string::npos) << c.why;
+    EXPECT_EQ(roof->RoofPulses(), 0) << c.why;
+    EXPECT_FALSE(Beat()->Ended) << c.why;  // left for a retry
+  }
+}
+
 }  // namespace
 }  // namespace noctarbel::testing
