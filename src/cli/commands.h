@@ -21,5 +21,6 @@ void RegisterCameraCommands(CLI::App& app, CliContext& context);
 void RegisterRunCommands(CLI::App& app, CliContext& context);
 void RegisterCalibrationCommands(CLI::App& app, CliContext& context);
 void RegisterFocusCommands(CLI::App& app, CliContext& context);
+void RegisterWatchCommands(CLI::App& app, CliContext& context);
 
 }  // namespace noctarbel::cli

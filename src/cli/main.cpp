@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
   RegisterRunCommands(app, context);
   RegisterCalibrationCommands(app, context);
   RegisterFocusCommands(app, context);
+  RegisterWatchCommands(app, context);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -6,6 +6,7 @@ namespace {
 
 constexpr int kWheelAfterCameraMs = 5000;
 constexpr int kWarmUpSeconds = 180;
+constexpr int kHeartbeatRefreshSeconds = 3;
 
 }  // namespace
 
@@ -21,7 +22,8 @@ StationCore::StationCore(Runtime& clock, StationPaths paths)
       Guiding(*this, Mount, Centring),
       Timer1(clock, 1000),
       StatusTimer(clock, 3000),
-      CameraTimer1(clock, 2000) {
+      CameraTimer1(clock, 2000),
+      HeartbeatFile(HeartbeatPath(Paths.Home)) {
   Timer1.SetHandler([this] { MountWatchTick(); });
   StatusTimer.SetHandler([this] { ObservatoryWatchTick(); });
   CameraTimer1.SetHandler([this] { CameraWatchTick(); });
@@ -165,6 +167,7 @@ void StationCore::MountWatchTick() {
     tick.Error = e.what();
   }
   if (OnMountTick) OnMountTick(tick);
+  if (!Clock.IsVirtual()) HeartbeatFile.Refresh(kHeartbeatRefreshSeconds);
 }
 
 void StationCore::ObservatoryWatchTick() {
@@ -183,9 +186,23 @@ void StationCore::ObservatoryWatchTick() {
     tick.Error = e.what();
   }
   if (OnObservatoryTick) OnObservatoryTick(tick);
+  PublishHeartbeat(tick);
   if (tick.Error.empty() && Observatory.EmergencyDue(tick.Roof, tick.Rain)) Observatory.RainEmergency();
   if (Run.RoofErrorState != RoofAlarm::None) SetStatus("ALARM " + std::to_string(ToInt(Run.RoofErrorState)));
   StatusTimer.Start();
+}
+
+void StationCore::PublishHeartbeat(const ObservatoryTick& tick) {
+  if (Clock.IsVirtual()) return;
+  Heartbeat beat;
+  beat.RunActive = Run.PlanRunning && !Run.TestMode;
+  beat.Status = Status();
+  beat.Roof = tick.Roof;
+  beat.Rain = tick.Rain;
+  beat.MountConnected = Mount.HasDriver();
+  beat.LogFolder = (ImagePath.empty() ? Paths.Home : ResolveFile(ImagePath)).string();
+  HeartbeatFile.Beat(beat);
+  if (std::string problem = HeartbeatFile.TakeProblem(); !problem.empty()) LogTimed(": " + problem);
 }
 
 void StationCore::CameraWatchTick() {

@@ -24,6 +24,7 @@
 #include "operations/guiding_operations.h"
 #include "operations/mount_operations.h"
 #include "operations/observatory_operations.h"
+#include "station/heartbeat.h"
 #include "station/station_state.h"
 
 namespace noctarbel {
@@ -114,6 +115,15 @@ class StationCore : public StationState {
   void MountWatchTick();
   void ObservatoryWatchTick();
   void CameraWatchTick();
+
+  // The heartbeat in the station folder for the watchdog: written on each observatory tick,
+  // its time refreshed by the mount's watch while a long emergency holds that tick up, marked
+  // ended when the core goes. A station on the simulated clock moves nothing real and writes
+  // none.
+  HeartbeatWriter HeartbeatFile;
+
+ private:
+  void PublishHeartbeat(const ObservatoryTick& tick);
 };
 
 }  // namespace noctarbel

@@ -151,6 +151,7 @@ const std::vector<SettingRule>& SettingRules() {
       {"IndiServers", SettingEntry::Text},
       {"AlpacaHosts", SettingEntry::Text},
       {"AllowSimulatedTelescope", SettingEntry::Check},
+      {"NotifyCommand", SettingEntry::Text},
   };
   return rules;
 }

@@ -84,6 +84,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "IndiServers", "IndiServers", T::String, &S::IndiServers},
       {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
       {"Linux", "AllowSimulatedTelescope", "AllowSimulatedTelescope", T::Bool, &S::AllowSimulatedTelescope},
+      {"Linux", "NotifyCommand", "NotifyCommand", T::String, &S::NotifyCommand},
   };
 }
 

@@ -96,6 +96,9 @@ struct SettingsRecord {
   // The roof on a real controller line may move behind the simulated telescope (testing an
   // observatory with the real roof and no mount).
   bool AllowSimulatedTelescope = false;
+  // Run by the watchdog when it had to make the observatory safe: a shell command line, given
+  // the event as its arguments and a one-line message on standard input. Empty: none.
+  std::string NotifyCommand;
 };
 
 enum class SettingType {

@@ -90,6 +90,7 @@ const std::vector<Binding>& Bindings() {
       {"IndiServers", "IndiServersEdit"},
       {"AlpacaHosts", "AlpacaHostsEdit"},
       {"AllowSimulatedTelescope", "AllowSimulatedTelescopeCheck"},
+      {"NotifyCommand", "NotifyCommandEdit"},
   };
   return bindings;
 }
@@ -292,6 +293,9 @@ void DeclareSetupFormControls(Controls& c) {
       "HOST:PORT of Alpaca servers to list besides those found on the network, separated by commas");
   add("AllowSimulatedTelescopeCheck", ControlKind::CheckBox, obs, "Roof may move behind the simulated telescope",
       "Only for testing the real roof without a mount: the simulated telescope's park protects nothing");
+  add("NotifyCommandEdit", ControlKind::Edit, obs, "Notify command",
+      "Command the watchdog runs when it parked and closed for a dead station: the event as arguments, "
+      "the message on standard input");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -441,7 +445,8 @@ bool SaveSettings(Station& station) {
                                             "ShutdownCommand",
                                             "IndiServers",
                                             "AlpacaHosts",
-                                            "AllowSimulatedTelescope"};
+                                            "AllowSimulatedTelescope",
+                                            "NotifyCommand"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;
