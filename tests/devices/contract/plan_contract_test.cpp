@@ -59,15 +59,24 @@ class PlanContract : public DeviceContractTest {
     filters.SetCell(2, 2, "300");
     ui.defaultAnswer = true;
   }
-  void TearDown() override { DisconnectDevices(*station); }
+  void TearDown() override {
+    DisconnectDevices(*station);
+    EXPECT_FALSE(station->Mount.HasDriver());
+  }
 
-  // Telescope, camera with its filter wheel, focuser: as "Connect all" does.
+  // Telescope, camera with its filter wheel, focuser: as "Connect all" does, without a
+  // question; the status timers then show the devices (read through the cache while the
+  // station waits).
   void ConnectAll() {
     ASSERT_TRUE(station->Activate("ConnectAllBtn"));
     ASSERT_TRUE(station->Mount.Connected()) << station->Status() << ui.LastMessage();
     ASSERT_TRUE(station->Camera.Connected()) << station->Status();
     ASSERT_TRUE(station->Focuser.Linked()) << station->Status();
     ASSERT_TRUE(station->Devices.FilterWheel) << station->Status();
+    EXPECT_TRUE(ui.messages.empty()) << ui.LastMessage();
+    clock.Sleep(1500);
+    EXPECT_NE(station->Main.Text("RAEdit1"), "Not connected");
+    EXPECT_NE(station->Main.Text("FocusEdit1"), "?");
   }
 
   void AddRow(const std::vector<std::string>& cells) {
