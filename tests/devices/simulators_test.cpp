@@ -200,9 +200,6 @@ TEST_F(SimulatorTest, TheDriverRulesAndFaultSwitches) {
   EXPECT_THROW(Scope()->SlewToTarget(), DeviceError);  // no target
   EXPECT_THROW(Scope()->SetTargetRightAscension(24.5), DeviceError);
   EXPECT_THROW(Scope()->SetTargetDeclination(-91), DeviceError);
-  Scope()->SetConnected(false);
-  EXPECT_THROW(Scope()->RightAscension(), DeviceError);
-  EXPECT_FALSE(Scope()->Connected());
   Mount().Config.FailAll = true;
   EXPECT_THROW(Scope()->Connected(), DeviceError);
   DeviceContext context = station->MakeDeviceContext();

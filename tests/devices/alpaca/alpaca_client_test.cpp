@@ -30,8 +30,7 @@ class AlpacaClientTest : public AlpacaServerTest {
 };
 
 // What the driver contract leaves out: the members only an Alpaca mount has (home,
-// synchronous slews, AtPark), the camera's descriptive members and a stop that keeps the
-// frame. (The frames themselves are the interop test's, pixel by pixel.)
+// synchronous slews), the camera's descriptive members and a stop that keeps the frame. (The frames themselves are the interop test's, pixel by pixel.)
 TEST_F(AlpacaClientTest, AlpacaOnlyMembers) {
   DeviceContext context = Context();
   auto scope = backend.CreateTelescope(Id("telescope"), context);
@@ -40,13 +39,6 @@ TEST_F(AlpacaClientTest, AlpacaOnlyMembers) {
   EXPECT_NE(scope->DriverInfo().find("German equatorial"), std::string::npos);
   scope->PulseGuide(kGuideNorth, 200);
   EXPECT_EQ(FromServer<int>([](SimWorld& w) { return w.Mount.PulsesReceived(); }), 1);
-  scope->Park();
-  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
-  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], true);
-  scope->SlewToAltAz(200, 30);
-  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], false);
-  scope->AbortSlew();
-  EXPECT_FALSE(scope->Slewing());
   scope->FindHome();
   EXPECT_TRUE(scope->Slewing());
   ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));

@@ -8,7 +8,6 @@
 #include "devices/alpaca/alpaca_drivers.h"
 #include "operations/station_core.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
-#include "windows/astro_window.h"
 
 namespace noctarbel::testing {
 namespace {
