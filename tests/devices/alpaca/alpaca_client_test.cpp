@@ -29,139 +29,40 @@ class AlpacaClientTest : public AlpacaServerTest {
   AlpacaBackend backend;
 };
 
-TEST_F(AlpacaClientTest, TelescopeMembersTheStationUses) {
+// What the driver contract leaves out: the members only an Alpaca mount has (home,
+// synchronous slews), the camera's descriptive members and a stop that keeps the frame. (The frames themselves are the interop test's, pixel by pixel.)
+TEST_F(AlpacaClientTest, AlpacaOnlyMembers) {
   DeviceContext context = Context();
   auto scope = backend.CreateTelescope(Id("telescope"), context);
   EXPECT_FALSE(scope->Connected());
   scope->SetConnected(true);
-  ASSERT_TRUE(scope->Connected());
-  EXPECT_EQ(scope->Description(), "Noctarbel mount simulator");
   EXPECT_NE(scope->DriverInfo().find("German equatorial"), std::string::npos);
-  EXPECT_TRUE(scope->CanSetTracking());
-  EXPECT_TRUE(scope->CanFindHome());
-  EXPECT_TRUE(scope->CanSetGuideRates());
-  EXPECT_EQ(scope->EquatorialSystem(), kEquatorialJ2000);
-
-  scope->SlewToAltAz(150, 50);
-  EXPECT_TRUE(scope->Slewing());
-  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
-  EXPECT_NEAR(scope->Azimuth(), 150, 0.01);
-  EXPECT_NEAR(scope->Altitude(), 50, 0.01);
-  const double ra = std::fmod(scope->RightAscension() + 1.0, 24.0);
-  const double dec = scope->Declination() + 5;
-  scope->SetTargetRightAscension(ra);
-  scope->SetTargetDeclination(dec);
-  scope->SetTracking(true);
-  EXPECT_TRUE(scope->Tracking());
-  scope->SlewToTargetAsync();
-  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
-  EXPECT_NEAR(scope->RightAscension(), ra, 1e-4);
-  EXPECT_NEAR(scope->Declination(), dec, 1e-4);
-  EXPECT_NE(scope->SideOfPier(), PierSide::Unknown);
-
-  scope->SetGuideRateRightAscension(0.004);
-  scope->SetGuideRateDeclination(0.003);
-  EXPECT_DOUBLE_EQ(scope->GuideRateRightAscension(), 0.004);
-  EXPECT_DOUBLE_EQ(scope->GuideRateDeclination(), 0.003);
   scope->PulseGuide(kGuideNorth, 200);
   EXPECT_EQ(FromServer<int>([](SimWorld& w) { return w.Mount.PulsesReceived(); }), 1);
-  scope->SyncToCoordinates(ra, dec + 0.5);
-  EXPECT_NEAR(scope->Declination(), dec + 0.5, 1e-3);
-
-  // The driver's park, then a slew: the mount is unparked on the way.
-  scope->Park();
-  ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
-  EXPECT_NEAR(scope->Altitude(), 0, 0.01);
-  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], true);
-  scope->SlewToAltAz(200, 30);
-  EXPECT_EQ(Get("/api/v1/telescope/0/atpark").Json()["Value"], false);
-  scope->AbortSlew();
-  EXPECT_FALSE(scope->Slewing());
   scope->FindHome();
   EXPECT_TRUE(scope->Slewing());
   ASSERT_TRUE(WaitUntil([&] { return !scope->Slewing(); }));
+  scope->SetTracking(true);
+  scope->SetTargetRightAscension(std::fmod(scope->RightAscension() + 1.0, 24.0));
+  scope->SetTargetDeclination(scope->Declination() + 5);
   scope->SlewToTarget();  // synchronous: answers on arrival
   EXPECT_FALSE(scope->Slewing());
   scope->SetConnected(false);
   EXPECT_THROW(scope->RightAscension(), AlpacaError);
-}
 
-TEST_F(AlpacaClientTest, CameraMembersAndTheFrameAsImageBytes) {
-  DeviceContext context = Context();
   auto camera = backend.CreateCamera(Id("camera"), context);
   camera->SetConnected(true);
-  EXPECT_EQ(camera->CameraXSize(), 64);
-  EXPECT_EQ(camera->CameraYSize(), 48);
-  EXPECT_EQ(camera->MaxBinX(), 4);
-  EXPECT_EQ(camera->Name(), "Noctarbel camera simulator");
   EXPECT_EQ(camera->Description(), "Simulated cooled monochrome CCD camera");
   EXPECT_EQ(camera->DriverVersion(), "1.0");
   EXPECT_EQ(camera->SensorName(), "SIM1280");
-  EXPECT_EQ(camera->SensorType(), 0);
-  EXPECT_DOUBLE_EQ(camera->PixelSizeX(), 6.45);
   EXPECT_DOUBLE_EQ(camera->PixelSizeY(), 6.45);
   EXPECT_DOUBLE_EQ(camera->ElectronsPerAdu(), 1.5);
-  EXPECT_EQ(camera->MaxADU(), 65535);
   EXPECT_EQ(camera->Gain(), 100);
-  ASSERT_TRUE(camera->CanSetCCDTemperature());
-  camera->SetCCDTemperature(-15);
-  camera->SetCoolerOn(true);
-  EXPECT_TRUE(camera->CoolerOn());
-  EXPECT_NEAR(camera->CCDTemperature(), 10, 1);
-  EXPECT_GT(camera->CoolerPower(), 0);
-
-  camera->SetBinX(2);
-  camera->SetBinY(2);
-  camera->SetStartX(4);
-  camera->SetStartY(2);
-  camera->SetNumX(20);
-  camera->SetNumY(14);
-  EXPECT_EQ(camera->BinX() * 100 + camera->BinY(), 202);
-  EXPECT_EQ(camera->StartX() * 100 + camera->StartY(), 402);
-  EXPECT_EQ(camera->NumX() * 100 + camera->NumY(), 2014);
-  camera->StartExposure(0.05, true);
-  EXPECT_FALSE(camera->ImageReady());
-  ASSERT_TRUE(WaitUntil([&] { return camera->ImageReady(); }));
-  const ImageArrayData image = camera->ImageArray();
-  ASSERT_EQ(image.Width, 20);
-  ASSERT_EQ(image.Height, 14);
-  const ImageArrayData truth = FromServer<ImageArrayData>([](SimWorld& w) { return w.Camera.ImageArray(); });
-  int differences = 0;
-  for (int y = 0; y < 14; ++y) {
-    for (int x = 0; x < 20; ++x) differences += image.At(x, y) != truth.At(x, y);
-  }
-  EXPECT_EQ(differences, 0);
-  // A second read fetches the frame again.
-  EXPECT_EQ(camera->ImageArray().Count(), image.Count());
-
   camera->StartExposure(5, false);
   camera->StopExposure();
   ASSERT_TRUE(WaitUntil([&] { return camera->ImageReady(); }));
   EXPECT_LT(Get("/api/v1/camera/0/lastexposureduration").Json()["Value"].get<double>(), 5);
   camera->Dispose();
-}
-
-TEST_F(AlpacaClientTest, FocuserAndFilterWheelMembers) {
-  DeviceContext context = Context();
-  auto focuser = backend.CreateFocuser(Id("focuser"), context);
-  focuser->SetLink(true);
-  EXPECT_TRUE(focuser->Link());
-  EXPECT_TRUE(focuser->Absolute());
-  EXPECT_EQ(focuser->Position(), 5000);
-  // Celsius on the wire, half kelvins for the station: 10 degrees is 566.
-  EXPECT_DOUBLE_EQ(focuser->Temperature(), 566);
-  focuser->Move(7000);
-  ASSERT_TRUE(WaitUntil([&] { return focuser->Position() == 7000; }));
-
-  auto wheel = backend.CreateFilterWheel(Id("filterwheel"), context);
-  wheel->SetConnected(true);
-  EXPECT_EQ(wheel->Names(), (std::vector<std::string>{"L", "R", "G", "B", "Ha"}));
-  EXPECT_EQ(wheel->FocusOffsets(), (std::vector<int>{0, 15, 10, 25, -40}));
-  EXPECT_EQ(wheel->Position(), 0);
-  wheel->SetPosition(3);
-  EXPECT_EQ(wheel->Position(), -1);
-  ASSERT_TRUE(WaitUntil([&] { return wheel->Position() == 3; }));
-  EXPECT_THROW(wheel->SetPosition(7), AlpacaError);
 }
 
 TEST_F(AlpacaClientTest, OptionalMembersReportNotImplementedWithTheDevicesText) {

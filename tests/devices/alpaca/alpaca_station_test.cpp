@@ -1,8 +1,6 @@
-// The station's own operations driving Alpaca devices served by noctarbel-alpaca, as they
-// drive the built-in simulators: connect, goto, the two parks, relative move, home
-// calibration, the rain emergency. The station runs on the real clock here, as the server's
-// simulators do. And a hung mount never hangs it. The focuser and the filter wheel over
-// Alpaca are shown by the plan and manual runs of alpaca_plan_test.
+// The station's mount operations on what only an Alpaca mount can be (the driver contract
+// shows the rest): one without alt/az slews or without slews at all, and one that hangs. The
+// station runs on the real clock here, as the server's simulators do.
 
 #include <gtest/gtest.h>
 
@@ -10,7 +8,6 @@
 #include "devices/alpaca/alpaca_drivers.h"
 #include "operations/station_core.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
-#include "windows/astro_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -32,54 +29,6 @@ class AlpacaStationTest : public AlpacaServerTest {
   std::unique_ptr<EventRuntime> clock = EventRuntime::WithRealClock();
   StationCore core{*clock, StationPaths{home.Path(), NOCTARBEL_SOURCE_DATA_DIR}};
 };
-
-TEST_F(AlpacaStationTest, MountOperationsGotoParkMoveAndHome) {
-  std::string error;
-  ASSERT_TRUE(core.Mount.Connect(&error)) << error;
-  EXPECT_EQ(core.Mount.DriverText(),
-            "Noctarbel mount simulator\nNoctarbel simulator 1.0 (German equatorial mount model)");
-  server.WithWorld([](SimWorld& w) { w.Mount.PlaceAtAltAz(180, 60); });
-  const auto status = core.Mount.ReadStatus();
-  ASSERT_TRUE(status);
-  EXPECT_NEAR(status->Altitude, 60, 0.5);
-  EXPECT_TRUE(status->Side.has_value());
-
-  // A goto returns at once; the operation waits for the mount between its calls.
-  const EquatorialPosition east = StationHorizontalToEquatorial(core, 100, 50);
-  ASSERT_EQ(core.Mount.GotoJ2000(east.Ra / 15.0, east.Dec), GotoOutcome::Sent);
-  OperationContext op = core.BeginOperation();
-  ASSERT_TRUE(WaitUntil([&] { return !core.Devices.Telescope->Slewing(); }));
-  EXPECT_NEAR(core.Mount.AzimuthAltitude().second, 50, 0.5);
-  EXPECT_TRUE(core.Mount.MoveXY(op, 1.0, -1.0));
-
-  // The driver's own park (at the simulator's park position), then a goto: unparked on the way.
-  core.Settings.ParkMethod = 0;
-  core.Settings.Park1Az = 0;
-  core.Settings.Park1Alt = 0;
-  EXPECT_TRUE(core.Mount.GotoParkPosition1(op)) << core.Status();
-  EXPECT_TRUE(core.Mount.AtParkPosition1());
-  EXPECT_FALSE(core.Devices.Telescope->Tracking());
-  ASSERT_EQ(core.Mount.GotoJ2000(east.Ra / 15.0, east.Dec), GotoOutcome::Sent) << core.Status();
-  ASSERT_TRUE(WaitUntil([&] { return !core.Devices.Telescope->Slewing(); }));
-  EXPECT_NEAR(core.Mount.AzimuthAltitude().second, 50, 0.5);
-
-  // The station's own park: approach at 30 degrees, then down.
-  core.Settings.Park2Az = 270;
-  core.Settings.Park2Alt = 10;
-  EXPECT_TRUE(core.Mount.GotoParkPosition2(op)) << core.Status();
-  EXPECT_EQ(core.Status(), "In park position 2");
-  const auto slews = FromServer<std::vector<SimSlew>>([](SimWorld& w) { return w.Mount.Slews(); });
-  ASSERT_GE(slews.size(), 2u);
-  EXPECT_DOUBLE_EQ(slews[slews.size() - 2].Second, 30);
-  EXPECT_DOUBLE_EQ(slews.back().Second, 10);
-
-  core.Settings.HomeAz = 90;
-  core.Settings.HomeAlt = 20;
-  EXPECT_EQ(core.Mount.HomeCalibration(op), HomeOutcome::Done) << core.Status();
-  EXPECT_EQ(Get("/api/v1/telescope/0/athome").Json()["Value"], true);
-  core.Mount.Disconnect();
-  EXPECT_EQ(Get("/api/v1/telescope/0/connected").Json()["Value"], false);
-}
 
 // A mount without alt/az slews is parked by the position's coordinates of the date (slewed
 // to while tracking, as the device API asks, then left standing); one that cannot slew at all
@@ -111,22 +60,6 @@ TEST_F(AlpacaStationTest, WithoutAltAzSlewsTheParkGoesByCoordinates) {
   EXPECT_FALSE(core.Mount.Connect(&error));
   EXPECT_NE(error.find("cannot slew (neither CanSlewAsync nor CanSlewAltAzAsync)"), std::string::npos) << error;
   EXPECT_EQ(Get("/api/v1/telescope/0/connected").Json()["Value"], false);
-}
-
-TEST_F(AlpacaStationTest, TheRainEmergencyParksTheAlpacaMountAndClosesTheRoof) {
-  std::string error;
-  ASSERT_TRUE(core.Mount.Connect(&error)) << error;
-  server.WithWorld([](SimWorld& w) { w.Mount.PlaceAtAltAz(200, 45); });
-  core.Settings.ParkMethod = 1;
-  core.Settings.Park1Az = 0;
-  core.Settings.Park1Alt = 0;
-  core.Settings.EnableObservatoryControl = true;
-  core.Observatory.SimulationMode = true;
-  core.Observatory.SimRoof = RoofState::Open;
-  core.Observatory.SimRain = RainState::Wet;
-  EXPECT_EQ(core.Observatory.RainEmergency(), EmergencyOutcome::RoofClosed) << core.Status();
-  EXPECT_EQ(core.Observatory.GetRoofState(), RoofState::Closed);
-  EXPECT_LT(std::abs(AzimuthDifference(core.Mount.AzimuthAltitude().first, 0)), 0.3);
 }
 
 // A mount that accepts connections and never answers: every call is a DeviceError after the

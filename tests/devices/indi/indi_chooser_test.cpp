@@ -1,17 +1,13 @@
-// What the operator chooses from and connects: the devices of the configured INDI servers by
-// type, in the registry, on the command line, and "Connect all" with INDI identifiers.
+// What the operator chooses from: the devices of the configured INDI servers by
+// type, in the registry and on the command line. ("Connect all" with INDI identifiers is
+// the driver contract's plan run.)
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "windows/main_window.h"
-#include "windows/station.h"
-#include "windows/ui.h"
-#include "windows/install_windows.h"
 #include "common/datetime.h"
-#include "windows/device_windows.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/indi/indi_fixture.h"
 
@@ -79,25 +75,6 @@ TEST_F(IndiChooserTest, CommandLineListsTheServersDevicesQuietly) {
   std::vector<std::string> telescopes;
   for (const auto& entry : json["Telescope"]) telescopes.push_back(entry["id"]);
   EXPECT_NE(std::find(telescopes.begin(), telescopes.end(), Id(kTelescope)), telescopes.end()) << result.out;
-}
-
-TEST_F(IndiChooserTest, ConnectAllConnectsIndiDevices) {
-  ScriptedUi ui;
-  Station station(*clock, ui, StationPaths{dir.Path(), NOCTARBEL_SOURCE_DATA_DIR});
-  InstallHandlers(station);
-  CreateForms(station);
-  station.Settings.TelescopeObject = Id(kTelescope);
-  station.Settings.FocuserObject = Id(kFocuser);
-  ASSERT_TRUE(station.Activate("ConnectAllBtn"));
-  EXPECT_TRUE(station.Mount.Connected());
-  EXPECT_TRUE(station.Focuser.Linked());
-  EXPECT_TRUE(ui.messages.empty());
-  // The status timers read the devices through the cache while the station waits.
-  clock->Sleep(1500);
-  EXPECT_NE(station.Main.Text("RAEdit1"), "Not connected");
-  EXPECT_NE(station.Main.Text("FocusEdit1"), "?");
-  DisconnectDevices(station);
-  EXPECT_FALSE(station.Mount.HasDriver());
 }
 
 }  // namespace
