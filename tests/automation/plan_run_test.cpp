@@ -355,7 +355,8 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-001.fit").string()));
   EXPECT_EQ(ReadFile(ImageFolder() / "m31-L-001.fit"), "last night's image");
   for (const auto& entry : std::filesystem::directory_iterator(ImageFolder())) {
-    EXPECT_TRUE(entry.path().filename() == "m31-L-001.fit" || entry.path().filename() == "logfile.txt") << entry.path();
+    const auto name = entry.path().filename();
+    EXPECT_TRUE(name == "m31-L-001.fit" || name == "logfile.txt" || name == "run-journal.jsonl") << entry.path();
   }
   ExpectParkedAndClosed();
 }
