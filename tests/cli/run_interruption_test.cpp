@@ -121,24 +121,38 @@ TEST_F(RunInterruption, SignalsStopASimulatedNightAndTheCleanUpRuns) {
   }
 }
 
-TEST_F(RunInterruption, SignalsStopARealClockNightAndTheRoofCloses) {
-  roofsim::RoofConfig config;
-  config.TravelSeconds = 1;
-  auto roof = roofsim::PtyEmulator::Roof(config);
-  SettingsRecord settings;
-  settings.TelescopeObject = "sim:telescope";
-  settings.CameraObject = "sim:camera";
-  settings.EnableObservatoryControl = true;
-  settings.SerialPortPattern = roof->Path();
-  settings.TempComport1 = 0;
-  ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
-  // The telescope stays at its park position: the night is short on the real clock.
-  WriteFile(scratch / "real.csv", std::string(kPlan).substr(0, std::string(kPlan).find("18;0;0")) +
-                                      ";;;Open roof;ZA;;;;;;;;;;;;\n;;;Frames;;;;;;;1;2;1;20;frame;;\n");
-  const pid_t pid = StartCli(NOCTARBEL_CLI,
-                             {"--home", home.Path().string(), "run", (scratch / "real.csv").string(),
-                              "--allow-simulated-telescope", "--no-corrections", "--json-events"},
-                             scratch);
+class RealClockNight : public RunInterruption {
+ protected:
+  // The roof emulator as the station's controller; a plan of `frames` one-second frames with
+  // the telescope at its park position, so that the night is short on the real clock.
+  std::unique_ptr<roofsim::PtyEmulator> Observatory(bool open, int frames) {
+    roofsim::RoofConfig config;
+    config.TravelSeconds = 1;
+    config.StartOpen = open;
+    auto roof = roofsim::PtyEmulator::Roof(config);
+    SettingsRecord settings;
+    settings.TelescopeObject = "sim:telescope";
+    settings.CameraObject = "sim:camera";
+    settings.EnableObservatoryControl = true;
+    settings.SerialPortPattern = roof->Path();
+    settings.TempComport1 = 0;
+    EXPECT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+    const std::string plan(kPlan);
+    WriteFile(scratch / "real.csv", plan.substr(0, plan.find("18;0;0")) + (open ? "" : ";;;Open roof;ZA;;;;;;;;;;;;\n") +
+                                        ";;;Frames;;;;;;;1;2;1;" + std::to_string(frames) + ";frame;;\n");
+    return roof;
+  }
+  pid_t Start() {
+    return StartCli(NOCTARBEL_CLI,
+                    {"--home", home.Path().string(), "run", (scratch / "real.csv").string(),
+                     "--allow-simulated-telescope", "--no-corrections", "--json-events"},
+                    scratch);
+  }
+};
+
+TEST_F(RealClockNight, SignalsStopItAndTheRoofCloses) {
+  auto roof = Observatory(false, 20);
+  const pid_t pid = Start();
   AwaitSaved(pid, 1);
   kill(pid, SIGTERM);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -150,6 +164,17 @@ TEST_F(RunInterruption, SignalsStopARealClockNightAndTheRoofCloses) {
   EXPECT_EQ(summary["parked"], true);
   EXPECT_NE(ReadFile(scratch / "cli.err").find("SIGINT again: the clean-up is finishing"), std::string::npos);
   ExpectLogFileEndsWith(home / "images/logfile.txt", LoggedLines());
+}
+
+TEST_F(RealClockNight, AFinalCloseThatFailedIsNeverSuccess) {
+  auto roof = Observatory(true, 2);
+  const pid_t pid = Start();
+  AwaitSaved(pid, 1);
+  roof->SetFault(roofsim::RoofFault::NoReply);
+  EXPECT_EQ(WaitCli(pid), 1);
+  EXPECT_NE(ReadFile(scratch / "cli.err").find("The night did not end safely: "), std::string::npos)
+      << ReadFile(scratch / "cli.err");
+  EXPECT_EQ(Summary()["roof_closed"], false);
 }
 
 // Killed at seeded random moments, each night goes on with --resume: the same images as a
