@@ -207,7 +207,7 @@ void PlanRun::OpenJournal() {
     journal_.reset();
     return;
   }
-  journal_->RunStarted(Options.PlanFile, PlanChecksum(Core.Planer1), Resume.has_value(), Core.Clock.UtcNow());
+  journal_->RunStarted(Options.PlanFile, PlanChecksum(Core.Planer1, Core.Settings.Standardfilter), Resume.has_value(), Core.Clock.UtcNow());
   if (!Resume) return;
   // Where the roof and the telescope are is read now, never taken from the journal.
   ObservatoryOperations& obs = Core.Observatory;

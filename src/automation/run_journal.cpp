@@ -9,11 +9,12 @@
 #include <nlohmann/json.hpp>
 
 #include "common/text_file.h"
+#include "station/plan_columns.h"
 #include "station/string_grid.h"
 
 namespace noctarbel {
 
-std::string PlanChecksum(const StringGrid& plan) {
+std::string PlanChecksum(const StringGrid& plan, int standardFilter) {
   std::uint64_t hash = 1469598103934665603ULL;  // FNV-1a
   auto add = [&hash](unsigned char byte) {
     hash ^= byte;
@@ -21,7 +22,8 @@ std::string PlanChecksum(const StringGrid& plan) {
   };
   for (int row = 1; row < plan.RowCount(); ++row) {
     for (int col = 1; col < plan.ColCount(); ++col) {
-      for (unsigned char c : plan.Cell(col, row)) add(c);
+      const std::string& cell = plan.Cell(col, row);
+      for (unsigned char c : col == kColFilter && cell.empty() ? std::to_string(standardFilter) : cell) add(c);
       add(0x1F);
     }
     add(0x1E);

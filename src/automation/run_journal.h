@@ -26,7 +26,8 @@ class StringGrid;
 inline constexpr const char* kRunJournalFileName = "run-journal.jsonl";
 
 // The plan table's rows as a checksum (hex): a journal belongs to the plan it was run from.
-std::string PlanChecksum(const StringGrid& plan);
+// An empty filter cell counts as the standard filter, which a run writes into it.
+std::string PlanChecksum(const StringGrid& plan, int standardFilter);
 
 // What a journal says about the last night it records.
 struct JournalNight {

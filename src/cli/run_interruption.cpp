@@ -29,7 +29,7 @@ void RunSignals::StopIfReceived() {
 }
 
 bool ChooseResume(CliContext& context, PlanRun& run, bool resume) {
-  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(run.Core.Planer1));
+  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(run.Core.Planer1, run.Core.Settings.Standardfilter));
   if (!resume) {
     if (check.Verdict == ResumeVerdict::Resumable) {
       context.Note(check.Message + ": not resumed (--resume goes on with it); this run starts at row 1");

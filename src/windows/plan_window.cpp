@@ -166,7 +166,7 @@ int RunTestPlan(Station& station, DateTime startUt, RunEvents events) {
 
 // A night of this plan cut short in the image folder: the operator may go on with it.
 void OfferResume(Station& station, PlanRun& run) {
-  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(station.Planer1));
+  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(station.Planer1, station.Settings.Standardfilter));
   if (check.Verdict != ResumeVerdict::Resumable) return;
   if (station.UiPort.Ask("The image folder holds an unfinished night of this plan: " + check.Message +
                          ". Go on with it (finished rows and saved images are not taken again)? ")) {

@@ -413,5 +413,25 @@ TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
   EXPECT_EQ(continued, paused + 1);
 }
 
+// Start in the window finds this plan's night stopped half-way in the image folder: the
+// operator is asked, and Yes goes on with the next image of the row cut short.
+TEST_F(NightFault, StartOffersToGoOnWithANightCutShort) {
+  ShortNight();
+  When([this] { return InM31() && saved.size() == 1; }, [this] { StopBtnClick(*station); });
+  EXPECT_FALSE(RunNight());
+  ASSERT_EQ(saved, std::vector<std::string>{"m31-L-001.fit"});
+  const std::string first = ReadFile(ImageFolder() / "m31-L-001.fit");
+  station->Main.SetText("ImgPathEdit", run.ImageFolder);
+  ui.questions.clear();
+  ExecuteButtonClick(*station);
+  ASSERT_FALSE(ui.questions.empty());
+  EXPECT_EQ(ui.questions.back().find("The image folder holds an unfinished night of this plan"), 0u);
+  EXPECT_TRUE(LogHas(": Resumed the night in row 3 after 1 saved image; roof closed"));
+  EXPECT_TRUE(ReadFile(ImageFolder() / "m31-L-001.fit") == first);
+  for (const char* file : {"m31-R-001.fit", "m31-L-002.fit", "m31-R-002.fit"}) {
+    EXPECT_TRUE(std::filesystem::exists(ImageFolder() / file)) << file;
+  }
+}
+
 }  // namespace
 }  // namespace noctarbel::testing
