@@ -107,7 +107,7 @@ TEST_F(RunInterruption, SignalsStopASimulatedNightAndTheCleanUpRuns) {
   for (int number : {SIGTERM, SIGINT, SIGHUP}) {
     TempDir station;
     const pid_t pid = StartCli(NOCTARBEL_CLI, SimulatedRun(station), scratch);
-    AwaitSaved(pid, 1 + static_cast<int>(random() % 10));
+    AwaitSaved(pid, 1 + static_cast<int>(random() % 6));
     kill(pid, number);
     ASSERT_EQ(WaitCli(pid), 128 + number) << ReadFile(scratch / "cli.err");
     const nlohmann::json summary = Summary();
@@ -192,7 +192,7 @@ TEST_F(RunInterruption, AKilledNightResumesWithoutReplacingItsImages) {
     AwaitSaved(pid, static_cast<int>(random() % 16));
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
     kill(pid, SIGKILL);
-    WaitCli(pid);
+    if (WaitCli(pid) == 0) continue;  // the night was quicker than the kill
     const std::map<std::string, std::string> before = FilesIn(station / "images");
 
     std::vector<std::string> resume = SimulatedRun(station);
