@@ -288,6 +288,21 @@ void ExposureSequence::Display(int image, int slot, Timgbuffer& picture, const s
   if (image == e_->Number) stacks_[static_cast<size_t>(slot)].reset();
 }
 
+bool ExposureSequence::TakenBefore(int image, int slot) const {
+  if (!run_.Resume) return false;
+  const int slots = static_cast<int>(e_->Filters.size());
+  if (slot < 0) {
+    for (int s = 0; s < slots; ++s) {
+      if (!TakenBefore(image, s)) return false;
+    }
+    return true;
+  }
+  if (run_.Resume->ImageSaved(row_->Row, image, slot)) return true;
+  // A file saved just before the run was cut short, whose record did not reach the journal.
+  return run_.Resume->LastRow == row_->Row && e_->Kind == ExposureKind::Images && e_->Base != "-" &&
+         std::filesystem::exists(FileName(image, e_->Filters[static_cast<size_t>(slot)]));
+}
+
 void ExposureSequence::Run(const ExposureSequenceRow& row) {
   row_ = &row;
   e_ = row.Exposure;
@@ -306,6 +321,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
   FocusFor(filters.front());
 
   for (int image = 1; image <= n; ++image) {
+    if (TakenBefore(image)) continue;
     const double t = e_->Seconds;
     const bool guide = Guided() && (t >= 10 || n * t > 100 || e_->SubExposures * t >= 1);
     guiding_.State = guide && !guiding_.Ended ? (image == 1 ? 1 : 2) : 0;
@@ -314,6 +330,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
 
     for (size_t slot = 0; slot < filters.size(); ++slot) {
       const int filter = filters[slot];
+      if (TakenBefore(image, static_cast<int>(slot))) continue;
       if (filters.size() > 1) FocusFor(filter);
       frame_.Filter = filter - 1;
       const std::string message = ": Exposure " +
@@ -342,6 +359,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
       }
       std::string file;
       if (!FinishImage(image, filter, picture, calibrated, history, file)) return;
+      if (!file.empty() && run_.Journal()) run_.Journal()->ImageSaved(row.Row, image, static_cast<int>(slot), file);
       if (run_.Events.ImageDone) run_.Events.ImageDone(picture, row.Name);
       WaitWhilePaused(station_);
       if (Guided() && guiding_.State != 0 && !PlanGuideStep(run_, op_, guiding_, picture)) {

@@ -45,6 +45,8 @@ class ExposureSequence {
   void Display(int image, int slot, Timgbuffer& picture, const std::string& file);
   void FocusFor(int filter);
   bool PauseBefore(int image);
+  // A resumed night's image (slot -1: every filter of it) saved before the run was cut short.
+  bool TakenBefore(int image, int slot = -1) const;
   bool Calibrate(Timgbuffer& picture, int filter, std::optional<CalibrationHistory>& history);
   bool CalibrationWanted(int filter) const;
   std::optional<int> PierSide();

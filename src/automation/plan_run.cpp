@@ -5,6 +5,7 @@
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "automation/live_row_actions.h"
+#include "automation/plan_row.h"
 #include "automation/test_row_actions.h"
 #include "operations/station_core.h"
 
@@ -12,17 +13,38 @@ namespace noctarbel {
 
 namespace {
 
+// A resumed night skips its finished rows, except those that set up what the rows after them
+// need and that a stop or a kill may have undone: the cooler's row, and the roof's opening
+// when no finished row closed it again and the roof is not open now.
+bool SkippedOnResume(PlanRun& run, int row) {
+  if (!run.Resume || !run.Resume->RowFinished(row)) return false;
+  StationCore& core = run.Core;
+  const RowCommand command = CommandOf(CellsOfRow(core.Planer1, row));
+  if (command == RowCommand::CoolerOn) return false;
+  if (command != RowCommand::OpenRoof) return true;
+  for (int later = row + 1; later < core.Planer1.RowCount(); ++later) {
+    if (run.Resume->RowFinished(later) && CommandOf(CellsOfRow(core.Planer1, later)) == RowCommand::CloseRoof) {
+      return true;
+    }
+  }
+  return core.Observatory.GetRoofState() == RoofState::Open;
+}
+
 // Rows 1, 2, ... while there are rows (the count read anew: rows added meanwhile run too)
 // and the run is not stopped.
 void RunRows(PlanRun& run, PlanExecutor& executor, bool showAbort) {
   StationCore& core = run.Core;
   RunState& state = core.Run;
   for (int row = 1; row < core.Planer1.RowCount() && !state.AbortRequested; ++row) {
+    if (SkippedOnResume(run, row)) continue;
     if (run.Events.RowStarted) run.Events.RowStarted(row, core.Planer1.Cell(kColObject, row));
+    if (run.Journal()) run.Journal()->RowStarted(row, core.Planer1.Cell(kColObject, row));
     executor.ExecutePlanRow(row);
     if (state.AbortRequested) {
       state.PlanRunning = false;
       if (showAbort) core.SetStatus(state.CameraErrorFlag ? "Camera error!" : "Function aborted");
+    } else if (run.Journal()) {
+      run.Journal()->RowFinished(row);
     }
   }
 }
@@ -119,15 +141,19 @@ void PlanRun::CleanUp() {
   // Stop has set AbortRequested: the clean-up's own waits must not end on it.
   OperationContext op = Core.BeginOperation();
   ObservatoryOperations& obs = Core.Observatory;
+  EndState = {};
   if (Options.CloseRoofAtEnd && obs.GetRoofState() != RoofState::Closed) {
     Core.StatusTimer.Stop();
-    obs.CloseRoof(op);
+    const RoofMoveResult closed = obs.CloseRoof(op);
     Core.StatusTimer.Start();
+    if (closed.Ok || closed.ParkFailed) EndState.Parked = !closed.ParkFailed;
     if (obs.GetRoofState() != RoofState::Closed) {
       run.RoofErrorState = RoofAlarm::CloseFailed;
       Core.LogTimed(": Error closing roof! " + Core.Status());
+      EndState.Failed = obs.ControlEnabled() || closed.ParkFailed;
     }
   }
+  if (obs.ControlEnabled()) EndState.RoofClosed = obs.GetRoofState() == RoofState::Closed;
   if (Core.Focuser.HasDriver() && Core.Focuser.Linked() && run.BaseFocusPosition >= 0) {
     if (Core.Focuser.MoveTo(op, run.BaseFocusPosition)) {
       Core.LogTimed(": focus position: " + std::to_string(run.BaseFocusPosition));
@@ -135,7 +161,9 @@ void PlanRun::CleanUp() {
   }
   if (Core.Viewer.State() == StackState::PlanDisplay) Core.Viewer.StopStack();
   run.FocusShift = 0;
-  if (!Core.SaveLogFile()) Core.SetStatus("The log file could not be written");
+  EndState.LogSaved = Core.SaveLogFile();
+  if (!EndState.LogSaved) Core.SetStatus("The log file could not be written");
+  Core.Log.StopWritingAlong();
   run.AbortRequested = false;
   run.PlanRunning = false;
 }
@@ -149,11 +177,13 @@ bool PlanRun::Run() {
   LiveRowActions actions(*this);
   PlanExecutor executor(*this, actions);
   executor.LastTarget = MountPosition(Core);
-  Core.LogUntimed("---------- Autopilot Start ----------------");
-  Core.LogUntimed("Time: local system time");
   // The images go where the image path says; a folder that is not there yet is made.
   std::error_code ec;
   std::filesystem::create_directories(ImageFolder(), ec);
+  Core.StartLogFile(ImageFolder());
+  Core.LogUntimed("---------- Autopilot Start ----------------");
+  Core.LogUntimed("Time: local system time");
+  OpenJournal();
   bool completed = false;
   try {
     RunRows(*this, executor, true);
@@ -163,8 +193,34 @@ bool PlanRun::Run() {
     Core.SetStatus(std::string("Error: ") + e.what());
   }
   CleanUp();
+  if (journal_) journal_->RunEnded(completed);
+  journal_.reset();
   run.Timeline = std::move(executor.Timeline);
   return completed;
+}
+
+void PlanRun::OpenJournal() {
+  journal_ = std::make_unique<RunJournal>();
+  std::string error;
+  if (!journal_->Open(ImageFolder(), &error)) {
+    Core.LogTimed(": The run's journal cannot be kept (" + error + "): this night cannot be resumed");
+    journal_.reset();
+    return;
+  }
+  journal_->RunStarted(Options.PlanFile, PlanChecksum(Core.Planer1, Core.Settings.Standardfilter), Resume.has_value(), Core.Clock.UtcNow());
+  if (!Resume) return;
+  // Where the roof and the telescope are is read now, never taken from the journal.
+  ObservatoryOperations& obs = Core.Observatory;
+  const RoofState roof = obs.GetRoofState();
+  const char* roofText = roof == RoofState::Open     ? "open"
+                         : roof == RoofState::Closed ? "closed"
+                                                     : "undetermined";
+  std::string mount = "telescope not connected";
+  if (Core.Mount.Connected()) {
+    mount = Core.Mount.AtParkPosition1() ? "telescope at park position 1" : "telescope not at park position 1";
+  }
+  Core.LogTimed(": Resumed the night " + Resume->WhereText() + "; roof " + roofText +
+                (obs.ControlEnabled() ? "" : " (no observatory control)") + ", " + mount);
 }
 
 int PlanRun::Test(DateTime startUt) {

@@ -10,9 +10,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "automation/run_journal.h"
 #include "common/datetime.h"
 
 namespace noctarbel {
@@ -39,6 +41,20 @@ struct RunOptions {
   bool CoolerOff = false;
   // "ZZ" may switch the computer off (never in tests and simulated nights).
   bool ShutdownAllowed = false;
+  // The plan file the rows came from, for the run's journal (may be empty).
+  std::string PlanFile;
+};
+
+// How the clean-up left the observatory.
+struct CleanUpOutcome {
+  // The roof's end switch says closed; empty without observatory control.
+  std::optional<bool> RoofClosed;
+  // The park the clean-up made before closing; empty when it made none.
+  std::optional<bool> Parked;
+  // The clean-up was to close the roof (or park for it) and did not.
+  bool Failed = false;
+  // The log is in the image folder (else a copy went to the station folder).
+  bool LogSaved = true;
 };
 
 // What a run tells whoever follows it. Every member may be left empty.
@@ -88,9 +104,20 @@ class PlanRun {
   // The image folder, resolved: the station folder when none is set.
   std::filesystem::path ImageFolder() const;
 
+  // Set before Run to go on with a night cut short: its finished rows are skipped and its
+  // saved images are not taken again.
+  std::optional<JournalNight> Resume;
+  // The journal of the run going on (none outside Run, or when it cannot be written).
+  RunJournal* Journal() { return journal_.get(); }
+  // Filled by Run's clean-up.
+  CleanUpOutcome EndState;
+
  private:
+  void OpenJournal();
   void CleanUp();
   void FixBaseFocusPosition();
+
+  std::unique_ptr<RunJournal> journal_;
 };
 
 }  // namespace noctarbel

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/event_runtime.h"
+#include "common/stop_signal.h"
 #include "operations/station_core.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
@@ -69,11 +70,9 @@ void RunDevices(CliContext& context, const DevicesOptions& options) {
 // with the output switched off first); a second one ends the program at once, switching
 // the output off on the way out.
 
-std::atomic<int> gSignal{0};
 std::atomic<int> gControllerFd{-1};
 
-extern "C" void OnSignal(int number) {
-  if (gSignal.exchange(number) == 0) return;
+extern "C" void OnRepeatedSignal(int number) {
   const int fd = gControllerFd.load();
   if (fd >= 0) {
     const unsigned char setOutput = 0x10;
@@ -88,22 +87,8 @@ extern "C" void OnSignal(int number) {
 }
 
 void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
-}
-
-const char* SignalName(int number) {
-  switch (number) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-  }
-  return "a signal";
+  stop_signal::Install();
+  stop_signal::OnRepeatedSignal(OnRepeatedSignal);
 }
 
 // ---- texts
@@ -216,7 +201,7 @@ class RoofCommand {
   }
 
   OperationContext Begin() {
-    return core_->Operations.Begin([] { return gSignal.load() != 0; });
+    return core_->Operations.Begin([] { return stop_signal::First() != 0; });
   }
 
   void Open() {
@@ -285,10 +270,10 @@ class RoofCommand {
   }
 
   bool Signalled() {
-    const int number = gSignal.load();
+    const int number = stop_signal::First();
     if (number == 0) return false;
     Report(false,
-           std::string("interrupted by ") + SignalName(number) + ": the roof controller's output was switched off (" +
+           std::string("interrupted by ") + stop_signal::Name(number) + ": the roof controller's output was switched off (" +
                core_->Status() + ")",
            true, 128 + number);
     return true;

@@ -25,6 +25,7 @@
 #include "station/site_sky.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
+#include "cli/run_interruption.h"
 #include "common/number_text.h"
 
 namespace noctarbel::cli {
@@ -54,6 +55,7 @@ struct RunFlags {
   std::string cameraTimeoutAt;
   bool cloudy = false;
   std::string timeline;
+  bool resume = false;
 };
 
 // Nothing is asked on the command line: questions get the answer the command was given and
@@ -193,10 +195,13 @@ class NightRun {
       runtime_ = EventRuntime::WithRealClock();
     }
     station_ = MakeStation(context_, *runtime_);
+    signals_ = std::make_unique<RunSignals>(*runtime_, *station_);
     if (options_.allowSimulatedTelescope) station_->Settings.AllowSimulatedTelescope = true;
     if (!FillPlanTable(context_, *station_, options_.plan)) return;
     if (!SetUp()) return;
     run_->Options.ShutdownAllowed = !options_.simulate;
+    run_->Options.PlanFile = std::filesystem::absolute(options_.plan).lexically_normal().string();
+    if (!ChooseResume(context_, *run_, options_.resume)) return;
     Follow();
     const auto wallStart = std::chrono::steady_clock::now();
     const DateTime simStart = runtime_->UtcNow();
@@ -206,11 +211,12 @@ class NightRun {
       station_->Log.Unsubscribe(token);
       return context_.Fail("The run did not start: " + (ui_.messages.empty() ? "nothing to do" : ui_.messages.back()));
     }
+    signals_->StopIfReceived();
     const bool completed = run_->Run();
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
     Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
-    if (!completed) context_.Fail("The run was aborted: " + AbortReason(firstLine));
+    Conclude(completed, firstLine);
   }
 
  private:
@@ -269,7 +275,33 @@ class NightRun {
     ShowProgress();
   }
 
+  // The exit status: a signal's, else the first thing that did not happen.
+  void Conclude(bool completed, size_t firstLine) {
+    const CleanUpOutcome& end = run_->EndState;
+    if (signals_->Received() != 0) {
+      const int number = signals_->Received();
+      return context_.Fail(std::string("The run was stopped by ") + stop_signal::Name(number), 128 + number);
+    }
+    if (end.Failed) return context_.Fail("The night did not end safely: " + RoofEndText());
+    if (!completed) return context_.Fail("The run was aborted: " + AbortReason(firstLine));
+    if (!end.LogSaved) {
+      context_.Fail("The log was not written to " + (run_->ImageFolder() / kLogFileName).string() +
+                    "; a copy is in " + (station_->Paths.Home / kLogFileName).string());
+    }
+  }
+
+  std::string RoofEndText() const {
+    const CleanUpOutcome& end = run_->EndState;
+    if (end.Parked && !*end.Parked) return "the telescope was not parked and the roof is not closed";
+    return "the roof is not closed (" + station_->Status() + ")";
+  }
+
   void LogLine(long index) {
+    if (!logErrorSaid_ && !station_->Log.FileError().empty()) {
+      logErrorSaid_ = true;
+      context_.Note("The log cannot be written as it goes: " + station_->Log.FileError() +
+                    "; a copy goes to the station folder at the end");
+    }
     if (index < 0) return;
     const std::string& line = station_->Log.Lines()[static_cast<size_t>(index)];
     Event("log", {{"line", line}});
@@ -328,7 +360,9 @@ class NightRun {
     }
     const double simulatedHours = (runtime_->UtcNow() - simStart) * 24.0;
     const double wallSeconds = std::chrono::duration<double>(wall).count();
-    const std::string logFile = (run_->ImageFolder() / kLogFileName).string();
+    const CleanUpOutcome& end = run_->EndState;
+    const std::string logFile =
+        ((end.LogSaved ? run_->ImageFolder() : station_->Paths.Home) / kLogFileName).string();
     if (options_.jsonEvents) {
       nlohmann::ordered_json out = {{"event", "summary"},
                                     {"rows", rows_},
@@ -338,7 +372,14 @@ class NightRun {
                                     {"aborted", aborted},
                                     {"simulated_hours", simulatedHours},
                                     {"wall_seconds", wallSeconds},
-                                    {"log", logFile}};
+                                    {"log", logFile},
+                                    {"log_saved", end.LogSaved},
+                                    {"roof_closed", nullptr},
+                                    {"parked", nullptr},
+                                    {"resumed", run_->Resume.has_value()}};
+      if (end.RoofClosed) out["roof_closed"] = *end.RoofClosed;
+      if (end.Parked) out["parked"] = *end.Parked;
+      if (signals_->Received() != 0) out["signal"] = stop_signal::Name(signals_->Received());
       std::cout << out.dump() << "\n";
       return;
     }
@@ -350,7 +391,10 @@ class NightRun {
               << (options_.simulate ? "simulated time: " : "time: ") << FormatFixed(simulatedHours, 2) << " h\n"
               << "wall time: " << FormatFixed(wallSeconds, 1) << " s\n"
               << "images in: " << run_->ImageFolder().string() << "\n"
-              << "log: " << logFile << "\n";
+              << "log: " << logFile << (end.LogSaved ? "" : " (a copy: the image folder's log could not be written)")
+              << "\n";
+    if (end.RoofClosed) std::cout << "roof: " << (*end.RoofClosed ? "closed" : "NOT closed") << "\n";
+    if (end.Parked) std::cout << "parked: " << (*end.Parked ? "yes" : "NO") << "\n";
   }
 
   CliContext& context_;
@@ -360,6 +404,8 @@ class NightRun {
   std::unique_ptr<StationCore> station_;
   std::unique_ptr<PlanRun> run_;
   std::unique_ptr<SimulatedFaults> faults_;
+  std::unique_ptr<RunSignals> signals_;
+  bool logErrorSaid_ = false;
   int rows_ = 0;
   std::vector<std::string> images_;
   std::vector<std::string> stacks_;
@@ -400,6 +446,9 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   runCmd->add_flag("--cloudy", run->cloudy, "Simulation: no stars");
   runCmd->add_option("--timeline", run->timeline,
                      "Draw the rows on a time line into this PNG (or .jpg) file at the end");
+  runCmd->add_flag("--resume", run->resume,
+                   "Go on with the night the image folder's journal recorded as cut short (finished rows and saved "
+                   "images are not taken again)");
   runCmd->callback([&context, run] { NightRun(context, *run).Run(); });
 }
 

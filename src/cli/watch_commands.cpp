@@ -10,9 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <csignal>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -20,6 +18,7 @@
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "common/event_runtime.h"
+#include "common/stop_signal.h"
 #include "common/text_file.h"
 #include "operations/watchdog_operations.h"
 #include "station/notify_command.h"
@@ -36,18 +35,9 @@ struct WatchOptions {
   bool once = false;
 };
 
-std::atomic<int> gWatchSignal{0};
-
-extern "C" void OnWatchSignal(int number) { gWatchSignal = number; }
-
 // A signal ends the watch at its next check; a take-over under way is finished first (a roof
 // left half-closed is worse than a late stop).
-void InstallWatchSignals() {
-  struct sigaction action {};
-  action.sa_handler = OnWatchSignal;
-  sigemptyset(&action.sa_mask);
-  for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
-}
+bool Signalled() { return stop_signal::First() != 0; }
 
 // A line added at the end of a text file (the watchdog's own log).
 void AppendLine(const std::filesystem::path& file, const std::string& line) {
@@ -76,16 +66,16 @@ class Watchdog {
   void Run() {
     if (!context_.EnsureStationFolder()) return;
     home_ = context_.Paths().Home;
-    InstallWatchSignals();
+    stop_signal::Install();
     if (!options_.once) Log("Watching " + HeartbeatPath(home_).string() + " (limit " + std::to_string(options_.limitSeconds) + " s)");
-    while (gWatchSignal.load() == 0) {
+    while (!Signalled()) {
       const bool goOn = Check();
       if (options_.once || !goOn) return;
-      for (int waited = 0; waited < kCheckEveryMs && gWatchSignal.load() == 0; waited += 100) {
+      for (int waited = 0; waited < kCheckEveryMs && !Signalled(); waited += 100) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
       }
     }
-    Log("Watch ended by signal " + std::to_string(gWatchSignal.load()));
+    Log(std::string("Watch ended by ") + stop_signal::Name(stop_signal::First()));
   }
 
  private:

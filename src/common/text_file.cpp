@@ -1,13 +1,17 @@
 #include "common/text_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 namespace noctarbel {
@@ -248,8 +252,46 @@ std::string PrintableText(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// The process id in a temporary name of ours ("<name>.tmp<pid>-<n>"); 0 when it is not one.
+long TemporaryOwner(const std::string& name) {
+  const size_t tmp = name.rfind(".tmp");
+  if (tmp == std::string::npos || tmp == 0) return 0;
+  const size_t dash = name.find('-', tmp + 4);
+  if (dash == std::string::npos || dash == tmp + 4 || dash + 1 == name.size()) return 0;
+  for (size_t i = tmp + 4; i < name.size(); ++i) {
+    if (i != dash && (name[i] < '0' || name[i] > '9')) return 0;
+  }
+  return std::strtol(name.c_str() + tmp + 4, nullptr, 10);
+}
+
+bool ProcessGone(long pid) { return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+
+// The temporary files a killed save left in the folder: removed the first time this process
+// saves there (only names of our pattern whose process is gone).
+void RemoveStaleTemporaries(const std::filesystem::path& folder) {
+  static std::mutex mutex;
+  static std::set<std::filesystem::path> swept;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!swept.insert(folder).second) return;
+  }
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder.empty() ? "." : folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const long owner = TemporaryOwner(it->path().filename().string());
+    if (owner == 0 || owner == ::getpid() || !ProcessGone(owner)) continue;
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) std::filesystem::remove(it->path(), ignored);
+  }
+}
+
+}  // namespace
+
 FileReplacement::FileReplacement(std::filesystem::path target) : target_(std::move(target)) {
   static std::atomic<unsigned> counter{0};
+  RemoveStaleTemporaries(target_.parent_path());
   // O_EXCL with a fresh name: never writes through a file someone else prepared.
   int errorNumber = 0;
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {

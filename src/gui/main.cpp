@@ -4,8 +4,11 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QLocale>
+#include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "windows/main_window_controls.h"
@@ -16,6 +19,7 @@
 #include "gui/qt_runtime.h"
 #include "gui/qt_ui.h"
 #include "gui/window_export.h"
+#include "common/stop_signal.h"
 
 namespace {
 
@@ -76,6 +80,34 @@ int WriteScreenshots(GuiStation& gui, const QString& folder, QSize mainSize) {
 
 }  // namespace
 
+// SIGINT, SIGTERM and SIGHUP act as the Stop button: a running plan stops at its next wait and
+// runs its clean-up; then the program ends with 128 + the signal. A signal during the
+// clean-up does not abandon it.
+static void StopOnSignals(QApplication& app, Station& station) {
+  if (!stop_signal::Install()) return;
+  auto* notifier = new QSocketNotifier(stop_signal::ReadFd(), QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &station] {
+    stop_signal::Drain();
+    static bool stopping = false;
+    const std::string name = stop_signal::Name(stop_signal::First());
+    if (stopping) {
+      std::cerr << "noctarbel: " << name << " again: the clean-up is finishing\n";
+      return;
+    }
+    stopping = true;
+    std::cerr << "noctarbel: " << name << ": stopping" << (station.Run.PlanRunning ? " the run; the clean-up runs" : "")
+              << "\n";
+    station.Run.AbortRequested = true;
+    auto* ending = new QTimer(&app);
+    QObject::connect(ending, &QTimer::timeout, &app, [&station, ending] {
+      if (station.Run.PlanRunning) return;
+      ending->stop();
+      QCoreApplication::exit(128 + stop_signal::First());
+    });
+    ending->start(100);
+  });
+}
+
 int main(int argc, char** argv) {
   if (RunsWithoutDisplay(argc, argv)) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
@@ -134,6 +166,7 @@ int main(int argc, char** argv) {
   // Hidden secondary windows must not keep the program alive, nor a shown one outlive the main window.
   QApplication::setQuitOnLastWindowClosed(false);
   QObject::connect(&gui.MainWindow(), &TPilotForm1::Closed, &app, &QApplication::quit);
+  StopOnSignals(app, gui.Core());
   gui.Show();
   return QApplication::exec();
 }

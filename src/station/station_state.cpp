@@ -31,7 +31,14 @@ void StationState::LogTimed(const std::string& message) {
 
 void StationState::LogUntimed(const std::string& line) { Log.Append(line); }
 
+bool StationState::StartLogFile(const std::filesystem::path& folder) { return Log.WriteAlongTo(folder); }
+
 bool StationState::SaveLogFile() {
+  if (!Log.FileError().empty()) {
+    Log.SaveTo(Paths.Home);
+    return false;
+  }
+  if (Log.WritingAlong()) return true;
   const std::filesystem::path folder = ImagePath.empty() ? Paths.Home : ResolveFile(ImagePath);
   return Log.SaveTo(folder);
 }

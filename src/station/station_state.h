@@ -87,8 +87,13 @@ class StationState {
   // The image folder (the window's image path field mirrors it); relative names resolve
   // against the station folder.
   std::string ImagePath;
-  // Writes the log to the image folder or, when none is set, to the station folder. False,
-  // without a message, when the file cannot be written.
+  // The log file of a run's image folder: from now on every line is appended to it as it is
+  // logged. False when it cannot be written.
+  bool StartLogFile(const std::filesystem::path& folder);
+  // Writes the log to the image folder or, when none is set, to the station folder; a log
+  // written along needs nothing more. When writing along failed, a copy of the whole log
+  // goes to the station folder and the answer is false. False, without a message, when the
+  // file cannot be written.
   bool SaveLogFile();
 
   // The station's files as a start-up reads them: the settings file (defaults without

@@ -164,9 +164,20 @@ int RunTestPlan(Station& station, DateTime startUt, RunEvents events) {
   return errors;
 }
 
+// A night of this plan cut short in the image folder: the operator may go on with it.
+void OfferResume(Station& station, PlanRun& run) {
+  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(station.Planer1, station.Settings.Standardfilter));
+  if (check.Verdict != ResumeVerdict::Resumable) return;
+  if (station.UiPort.Ask("The image folder holds an unfinished night of this plan: " + check.Message +
+                         ". Go on with it (finished rows and saved images are not taken again)? ")) {
+    run.Resume = check.Night;
+  }
+}
+
 void ExecuteButtonClick(Station& station) {
   PlanRun run(station, RunOptionsFromWindow(station), WindowRunEvents(station));
   if (!StartChecks(station, run)) return;
+  OfferResume(station, run);
   RunPlan(station, run);
   station.UiPort.ShowForm(kNightTimelineForm, false);
 }

@@ -355,7 +355,8 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-001.fit").string()));
   EXPECT_EQ(ReadFile(ImageFolder() / "m31-L-001.fit"), "last night's image");
   for (const auto& entry : std::filesystem::directory_iterator(ImageFolder())) {
-    EXPECT_TRUE(entry.path().filename() == "m31-L-001.fit" || entry.path().filename() == "logfile.txt") << entry.path();
+    const auto name = entry.path().filename();
+    EXPECT_TRUE(name == "m31-L-001.fit" || name == "logfile.txt" || name == "run-journal.jsonl") << entry.path();
   }
   ExpectParkedAndClosed();
 }
@@ -410,6 +411,26 @@ TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
   const long continued = LogIndex(" Execution is continued");
   ASSERT_GE(paused, 0);
   EXPECT_EQ(continued, paused + 1);
+}
+
+// Start in the window finds this plan's night stopped half-way in the image folder: the
+// operator is asked, and Yes goes on with the next image of the row cut short.
+TEST_F(NightFault, StartOffersToGoOnWithANightCutShort) {
+  ShortNight();
+  When([this] { return InM31() && saved.size() == 1; }, [this] { StopBtnClick(*station); });
+  EXPECT_FALSE(RunNight());
+  ASSERT_EQ(saved, std::vector<std::string>{"m31-L-001.fit"});
+  const std::string first = ReadFile(ImageFolder() / "m31-L-001.fit");
+  station->Main.SetText("ImgPathEdit", run.ImageFolder);
+  ui.questions.clear();
+  ExecuteButtonClick(*station);
+  ASSERT_FALSE(ui.questions.empty());
+  EXPECT_EQ(ui.questions.back().find("The image folder holds an unfinished night of this plan"), 0u);
+  EXPECT_TRUE(LogHas(": Resumed the night in row 3 after 1 saved image; roof closed"));
+  EXPECT_TRUE(ReadFile(ImageFolder() / "m31-L-001.fit") == first);
+  for (const char* file : {"m31-R-001.fit", "m31-L-002.fit", "m31-R-002.fit"}) {
+    EXPECT_TRUE(std::filesystem::exists(ImageFolder() / file)) << file;
+  }
 }
 
 }  // namespace

@@ -18,8 +18,6 @@
 #include "roof_emulator.h"
 #include "tests/cli_runner.h"
 
-extern char** environ;
-
 namespace noctarbel::testing {
 namespace {
 
@@ -39,29 +37,9 @@ class RoofCommandTest : public ::testing::Test {
   }
   std::string Port(const PtyEmulator& roof) { return "--port " + ShellQuote(roof.Path()); }
 
-  // Starts the command without waiting for it; its output goes to files in the scratch
-  // folder.
-  pid_t Start(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {NOCTARBEL_CLI, "--home", home.Path().string()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    const std::string out = (scratch / "cli.out").string();
-    const std::string err = (scratch / "cli.err").string();
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, NOCTARBEL_CLI, &files, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-  }
-  int Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  pid_t Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--home", home.Path().string()});
+    return StartCli(NOCTARBEL_CLI, args, scratch);
   }
 
   TempDir home;
@@ -221,7 +199,7 @@ TEST_F(RoofCommandTest, ASignalDuringThePulseSwitchesTheOutputOff) {
     ASSERT_TRUE(roof->RoofOutput()) << "the pulse never began";
     // A second signal ends the program at once, switching the output off on the way.
     for (int i = 0; i < signals; ++i) kill(pid, SIGTERM);
-    EXPECT_EQ(Wait(pid), 128 + SIGTERM) << signals;
+    EXPECT_EQ(WaitCli(pid), 128 + SIGTERM) << signals;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(roof->RoofOutput()) << signals;
     if (signals == 1) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
 
@@ -139,6 +142,26 @@ TEST(FileReplacement, SwappingReplacesAnEarlierFileWholeOrNothing) {
   EXPECT_FALSE(blocked.CommitSwapping());
   EXPECT_NE(blocked.Error().find("cannot replace"), std::string::npos) << blocked.Error();
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.fit"));
+}
+
+// A save killed half-way leaves its temporary file; the next save into that folder removes
+// such files of processes that are gone, and only those.
+TEST(FileReplacement, TheNextSaveRemovesTemporariesOfDeadProcesses) {
+  TempDir dir;
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = std::to_string(child);
+  const std::string self = std::to_string(getpid());
+  for (const std::string& name : {"a.fit.tmp" + dead + "-3", "b.fit.tmp" + self + "-1", std::string("c.fit.tmp1-0"),
+                                 "d.tmp" + dead + "-x", "e.tmp" + dead}) {
+    WriteFile(dir / name, "partial");
+  }
+  ASSERT_TRUE(WriteFileAtomically(dir / "new.fit", "image"));
+  for (const std::string& kept : {"b.fit.tmp" + self + "-1", std::string("c.fit.tmp1-0"), "d.tmp" + dead + "-x", "e.tmp" + dead}) {
+    EXPECT_TRUE(std::filesystem::exists(dir / kept)) << kept;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / ("a.fit.tmp" + dead + "-3")));
 }
 
 }  // namespace
