@@ -135,7 +135,8 @@ void PlanRun::CleanUp() {
   }
   if (Core.Viewer.State() == StackState::PlanDisplay) Core.Viewer.StopStack();
   run.FocusShift = 0;
-  if (!Core.SaveLogFile()) Core.SetStatus("The log file could not be written");
+  LogWritten = Core.SaveLogFile();
+  if (!LogWritten) Core.SetStatus("The log file could not be written");
   run.AbortRequested = false;
   run.PlanRunning = false;
 }

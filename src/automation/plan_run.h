@@ -73,6 +73,8 @@ class PlanRun {
   StationCore& Core;
   RunOptions Options;
   RunEvents Events;
+  // The last run's log file was written into the image folder.
+  bool LogWritten = true;
 
   // The checks before a real run, each with its message or question; false when the run must
   // not start (nothing was changed then).

@@ -77,9 +77,9 @@ TargetPosition TestRowActions::OfDate(const TargetPosition& j2000) const {
 
 bool TestRowActions::WaitForStart(const StartTime& start) {
   RunState& run = station_.Run;
-  DateTime at = std::floor(run.TestClock) + (start.Hour * 3600.0 + start.Minute * 60.0 + start.Second) / kSecondsPerDay;
-  if (at < run.TestClock) at += 1;
-  run.TestClock = at;
+  // As the real run: the nearest occurrence, a late row starting at once.
+  const double days = DaysUntil(start, run.TestClock);
+  if (days > 0) run.TestClock += days;
   return true;
 }
 

@@ -20,16 +20,29 @@
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
+#include "automation/row_account.h"
 #include "common/event_runtime.h"
 #include "operations/station_core.h"
 #include "station/site_sky.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
+#include "cli/run_summary.h"
 #include "common/number_text.h"
 
 namespace noctarbel::cli {
 
 namespace {
+
+// A night that ran to its end but skipped rows or had rows that did not do what they were
+// asked (also: its log was not written); a check that found problems.
+constexpr int kRowsNotDoneExitCode = 3;
+
+std::string NotDoneText(const RunSummary& summary) {
+  std::string text = "The run ended with " + std::to_string(summary.Account.Skipped.size()) + " rows skipped and " +
+                     std::to_string(summary.Account.Failed.size()) + " rows failed";
+  if (!summary.LogWritten) text += "; the log was not written to " + summary.LogFile;
+  return text;
+}
 
 struct CheckOptions {
   std::string plan;
@@ -110,10 +123,17 @@ std::unique_ptr<StationCore> MakeStation(CliContext& context, Runtime& runtime) 
   return station;
 }
 
-// The rows on a time line as a picture; a failure is said, the command's result stays.
+// The rows on a time line as a picture; a picture that cannot be written fails the command
+// (exit 1) unless it failed already.
 void SaveTimeline(CliContext& context, const std::vector<RowSpan>& timeline, const std::string& file) {
   std::string error;
-  if (!SaveNightTimeline(timeline, file, &error)) context.Note("The time line was not saved to " + file + ": " + error);
+  if (SaveNightTimeline(timeline, file, &error)) return;
+  const std::string message = "The time line was not saved to " + file + ": " + error;
+  if (context.exitCode == 0) {
+    context.Fail(message);
+  } else {
+    context.Note(message);
+  }
 }
 
 void RunCheck(CliContext& context, const CheckOptions& options) {
@@ -143,14 +163,15 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
                              {"object", r.Name},
                              {"start", FormatDateTime(r.Start)},
                              {"end", FormatDateTime(r.End)},
-                             {"outcome", RowOutcomeName(r.Outcome)}});
+                             {"outcome", RowOutcomeName(r.Outcome)},
+                             {"why", r.Note}});
     }
     std::cout << out.dump(2) << "\n";
   } else {
     for (size_t i = first; i < lines.size(); ++i) std::cout << lines[i] << "\n";
     std::cout << errors << " errors found\n";
   }
-  if (errors > 0) context.exitCode = 3;
+  if (errors > 0) context.exitCode = kRowsNotDoneExitCode;
 }
 
 // The evening of the plan's first start time: that UT today, or tomorrow when it is before
@@ -209,8 +230,10 @@ class NightRun {
     const bool completed = run_->Run();
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
-    Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
-    if (!completed) context_.Fail("The run was aborted: " + AbortReason(firstLine));
+    const RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
+    PrintRunSummary(summary, options_.jsonEvents);
+    if (!completed) return context_.Fail("The run was aborted: " + AbortReason(firstLine));
+    if (!summary.AllDone()) context_.Fail(NotDoneText(summary), kRowsNotDoneExitCode);
   }
 
  private:
@@ -315,42 +338,29 @@ class NightRun {
     return station_->Status();
   }
 
-  void Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
+  RunSummary Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
     if (!options_.jsonEvents && isatty(STDOUT_FILENO)) std::cout << "\n";
     const auto& lines = station_->Log.Lines();
-    int errors = 0;
+    RunSummary summary;
     for (size_t i = firstLine; i < lines.size(); ++i) {
       const std::string lower = ToLowerAscii(lines[i]);
       if (lower.find("error") != std::string::npos || lower.find("not visible") != std::string::npos ||
           lower.find("cannot save") != std::string::npos || lower.find("emergency") != std::string::npos) {
-        ++errors;
+        ++summary.Errors;
       }
     }
-    const double simulatedHours = (runtime_->UtcNow() - simStart) * 24.0;
-    const double wallSeconds = std::chrono::duration<double>(wall).count();
-    const std::string logFile = (run_->ImageFolder() / kLogFileName).string();
-    if (options_.jsonEvents) {
-      nlohmann::ordered_json out = {{"event", "summary"},
-                                    {"rows", rows_},
-                                    {"images", images_.size()},
-                                    {"stacks", stacks_.size()},
-                                    {"errors", errors},
-                                    {"aborted", aborted},
-                                    {"simulated_hours", simulatedHours},
-                                    {"wall_seconds", wallSeconds},
-                                    {"log", logFile}};
-      std::cout << out.dump() << "\n";
-      return;
-    }
-    std::cout << "rows run: " << rows_ << "\n"
-              << "images written: " << images_.size() << "\n"
-              << "stacks written: " << stacks_.size() << "\n"
-              << "errors: " << errors << "\n"
-              << "run: " << (aborted ? "aborted" : "completed") << "\n"
-              << (options_.simulate ? "simulated time: " : "time: ") << FormatFixed(simulatedHours, 2) << " h\n"
-              << "wall time: " << FormatFixed(wallSeconds, 1) << " s\n"
-              << "images in: " << run_->ImageFolder().string() << "\n"
-              << "log: " << logFile << "\n";
+    summary.Rows = rows_;
+    summary.Images = images_.size();
+    summary.Stacks = stacks_.size();
+    summary.Aborted = aborted;
+    summary.Simulated = options_.simulate;
+    summary.Hours = (runtime_->UtcNow() - simStart) * 24.0;
+    summary.WallSeconds = std::chrono::duration<double>(wall).count();
+    summary.ImageFolder = run_->ImageFolder().string();
+    summary.LogFile = (run_->ImageFolder() / kLogFileName).string();
+    summary.LogWritten = run_->LogWritten;
+    summary.Account = AccountRows(station_->Run.Timeline);
+    return summary;
   }
 
   CliContext& context_;

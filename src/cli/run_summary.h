@@ -1,0 +1,31 @@
+#pragma once
+// The last words of `run`: what the night did, the rows it skipped and the rows that did not
+// do all they were asked, as text or as the --json-events "summary" object.
+
+#include <string>
+
+#include "automation/row_account.h"
+
+namespace noctarbel::cli {
+
+struct RunSummary {
+  int Rows = 0;
+  size_t Images = 0;
+  size_t Stacks = 0;
+  int Errors = 0;
+  bool Aborted = false;
+  bool Simulated = false;
+  double Hours = 0;
+  double WallSeconds = 0;
+  std::string ImageFolder;
+  std::string LogFile;
+  bool LogWritten = true;
+  RowAccount Account;
+
+  // Every row ran and did what it was asked, and the log was written.
+  bool AllDone() const { return !Aborted && LogWritten && Account.AllDone(); }
+};
+
+void PrintRunSummary(const RunSummary& summary, bool json);
+
+}  // namespace noctarbel::cli
