@@ -4,6 +4,7 @@
 
 #include "station/plan_columns.h"
 #include "station/string_grid.h"
+#include "common/number_text.h"
 #include "common/text_file.h"
 
 namespace noctarbel {
@@ -105,6 +106,15 @@ bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std
     return false;
   }
   return WriteFileAtomically(path, PlanFileText(grid), error);
+}
+
+bool PlanHasRows(const StringGrid& grid) {
+  for (int row = 1; row < grid.RowCount(); ++row) {
+    for (int col = 1; col <= kPlanFileColumns; ++col) {
+      if (!TrimBlanks(grid.Cell(col, row)).empty()) return true;
+    }
+  }
+  return false;
 }
 
 void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows) {

@@ -38,6 +38,7 @@ namespace {
 constexpr int kRowsNotDoneExitCode = 3;
 
 std::string NotDoneText(const RunSummary& summary) {
+  if (summary.EmptyPlan) return "The plan has no rows: nothing was done";
   std::string text = "The run ended with " + std::to_string(summary.Account.Skipped.size()) + " rows skipped and " +
                      std::to_string(summary.Account.Failed.size()) + " rows failed";
   if (!summary.LogWritten) text += "; the log was not written to " + summary.LogFile;
@@ -359,7 +360,9 @@ class NightRun {
     summary.ImageFolder = run_->ImageFolder().string();
     summary.LogFile = (run_->ImageFolder() / kLogFileName).string();
     summary.LogWritten = run_->LogWritten;
+    summary.EmptyPlan = !PlanHasRows(station_->Planer1);
     summary.Account = AccountRows(station_->Run.Timeline);
+    summary.Timeline = station_->Run.Timeline;
     return summary;
   }
 

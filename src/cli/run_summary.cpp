@@ -3,6 +3,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 
+#include "common/datetime.h"
 #include "common/number_text.h"
 
 namespace noctarbel::cli {
@@ -36,7 +37,11 @@ void PrintRunSummary(const RunSummary& s, bool json) {
                                   {"simulated_hours", s.Hours},
                                   {"wall_seconds", s.WallSeconds},
                                   {"log", s.LogFile},
-                                  {"log_written", s.LogWritten}};
+                                  {"log_written", s.LogWritten},
+                                  {"row_spans", nlohmann::json::array()}};
+    for (const RowSpan& r : s.Timeline) {
+      out["row_spans"].push_back({{"row", r.Row}, {"start", FormatDateTime(r.Start)}, {"end", FormatDateTime(r.End)}});
+    }
     std::cout << out.dump() << "\n";
     return;
   }

@@ -3,6 +3,7 @@
 // do all they were asked, as text or as the --json-events "summary" object.
 
 #include <string>
+#include <vector>
 
 #include "automation/row_account.h"
 
@@ -20,10 +21,12 @@ struct RunSummary {
   std::string ImageFolder;
   std::string LogFile;
   bool LogWritten = true;
+  bool EmptyPlan = false;
   RowAccount Account;
+  std::vector<RowSpan> Timeline;  // every row: from the end of its wait to its end
 
   // Every row ran and did what it was asked, and the log was written.
-  bool AllDone() const { return !Aborted && LogWritten && Account.AllDone(); }
+  bool AllDone() const { return !Aborted && LogWritten && !EmptyPlan && Account.AllDone(); }
 };
 
 void PrintRunSummary(const RunSummary& summary, bool json);

@@ -151,6 +151,8 @@ const std::vector<SettingRule>& SettingRules() {
       {"IndiServers", SettingEntry::Text},
       {"AlpacaHosts", SettingEntry::Text},
       {"AllowSimulatedTelescope", SettingEntry::Check},
+      {"FilterNumber", SettingEntry::Spin, 0, 9},
+      {"CameraMaxBinning", SettingEntry::Spin, 0, 16},
   };
   return rules;
 }

@@ -84,6 +84,8 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "IndiServers", "IndiServers", T::String, &S::IndiServers},
       {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
       {"Linux", "AllowSimulatedTelescope", "AllowSimulatedTelescope", T::Bool, &S::AllowSimulatedTelescope},
+      {"Linux", "FilterNumber", "FilterNumber", T::Int, &S::FilterNumber},
+      {"Linux", "CameraMaxBinning", "CameraMaxBinning", T::Int, &S::CameraMaxBinning},
   };
 }
 

@@ -96,6 +96,12 @@ struct SettingsRecord {
   // The roof on a real controller line may move behind the simulated telescope (testing an
   // observatory with the real roof and no mount).
   bool AllowSimulatedTelescope = false;
+  // The filter wheel's slots, for the check of a plan's filters; 0: as many as the filter
+  // table names.
+  int FilterNumber = 0;
+  // The camera's highest binning, for the check of a plan when no camera is connected; 0: not
+  // known.
+  int CameraMaxBinning = 0;
 };
 
 enum class SettingType {
