@@ -283,6 +283,9 @@ TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCom
   }
   const long emergency = LogIndex(": Emergency! Going to park position");
   ASSERT_GE(emergency, 0);
+  // An exposure the emergency ended is the rain's doing, not a camera fault.
+  EXPECT_FALSE(LogHas("Camera error"));
+  EXPECT_NE(station->Status(), "Camera error!");
   EXPECT_GT(LogIndex(":  roof is closed!", static_cast<size_t>(emergency)), emergency);
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find("roof is closed!"), std::string::npos);
