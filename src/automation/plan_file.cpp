@@ -31,7 +31,9 @@ PlanFileContent ReadPlanFile(const std::filesystem::path& path) {
   PlanFileContent content;
   LineReader reader(path, kMaxPlanLineLength);
   if (!reader.IsOpen()) {
-    content.error = "cannot open " + path.string();
+    std::error_code ec;
+    const bool other = std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec);
+    content.error = other ? path.string() + " is not a regular file" : "cannot open " + path.string();
     return content;
   }
   std::string line;

@@ -158,6 +158,10 @@ TEST_F(RunCli, ARunThatCannotStartOrIsMistypedIsOneLineAndNonZero) {
   r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --rain-at tonight");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(OneLine(r.err)) << r.err;
+  // A device is no plan: refused at once, never read on and on.
+  r = Run("run /dev/zero --simulate");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "noctarbel-cli: Cannot read the plan /dev/zero: /dev/zero is not a regular file\n");
   r = Run("run " + ShellQuote((dir / "missing.csv").string()) + " --simulate");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("noctarbel-cli: Cannot read the plan ", 0), 0u) << r.err;
