@@ -20,6 +20,11 @@ void WaitWhilePaused(StationState& station) {
 
 void EndRowUnreadable(StationState& station) { station.Run.PlanRunning = false; }
 
+void NoteRowFailure(StationState& station, const std::string& what) {
+  std::string& failure = station.Run.RowFailure;
+  failure += (failure.empty() ? "" : ", ") + what;
+}
+
 void EndRowAborted(StationState& station, const char* status) {
   station.Run.PlanRunning = false;
   station.SetStatus(status);
@@ -32,6 +37,8 @@ void PlanExecutor::ExecutePlanRow(int row) {
   station_.Planer1.SetCurrent(kColObject, row);
   station_.Clock.Pump();
   const RowCells cells = CellsOfRow(station_.Planer1, row);
+  station_.Run.RowFailure.clear();
+  skipped_.clear();
   if (actions_.RainEndsRow()) return Record(row, cells, actions_.Now(), RowOutcome::Stopped);
   if (station_.Run.AbortRequested) {
     Record(row, cells, actions_.Now(), RowOutcome::Stopped);
@@ -48,14 +55,23 @@ void PlanExecutor::ExecutePlanRow(int row) {
   RowOutcome outcome = RunRowAfterStart(row, cells);
   if (station_.Run.AbortRequested) {
     outcome = RowOutcome::Stopped;
-  } else if (station_.Run.TestErrorCount > problemsBefore) {
+  } else if (station_.Run.TestErrorCount > problemsBefore ||
+             (outcome == RowOutcome::Done && !station_.Run.RowFailure.empty())) {
     outcome = RowOutcome::Problem;
   }
-  Record(row, cells, began, outcome);
+  Record(row, cells, began, outcome, skipped_.empty() ? station_.Run.RowFailure : skipped_);
 }
 
-void PlanExecutor::Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome) {
-  Timeline.push_back(RowSpan{row, cells[kColObject], start, actions_.Now(), outcome});
+void PlanExecutor::Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome, std::string note) {
+  Timeline.push_back(RowSpan{row, cells[kColObject], start, actions_.Now(), outcome, std::move(note)});
+}
+
+RowOutcome PlanExecutor::SkipUnreadable(int row, const std::string& why) {
+  station_.LogTimed(": row " + std::to_string(row) + ": " + why + " - row skipped");
+  if (station_.Run.TestMode) ++station_.Run.TestErrorCount;
+  skipped_ = why;
+  EndRowUnreadable(station_);
+  return RowOutcome::Skipped;
 }
 
 RowOutcome PlanExecutor::RunRowAfterStart(int row, const RowCells& cells) {
@@ -68,15 +84,14 @@ RowOutcome PlanExecutor::RunRowAfterStart(int row, const RowCells& cells) {
   std::optional<TargetPosition> position = LastTarget;
   const bool ownPosition = command == RowCommand::Target;
   if (ownPosition) {
-    auto target = ParseTargetPosition(cells);
-    if (!target) {
-      EndRowUnreadable(station_);
-      return RowOutcome::Skipped;
-    }
+    std::string why;
+    auto target = ParseTargetPosition(cells, &why);
+    if (!target) return SkipUnreadable(row, why);
     switch (actions_.GoToTarget(name, *target, cells, LastTarget)) {
       case TargetOutcome::Reached:
         break;
       case TargetOutcome::NotVisible:
+        skipped_ = "not visible";
         return RowOutcome::Skipped;
       case TargetOutcome::Stopped:
         return RowOutcome::Stopped;
@@ -92,11 +107,9 @@ RowOutcome PlanExecutor::RunRowAfterStart(int row, const RowCells& cells) {
 
 RowOutcome PlanExecutor::RunExposurePart(int row, const RowCells& cells, const std::string& name,
                                          const std::optional<TargetPosition>& position, bool ownPosition) {
-  auto exposure = ParseRowExposure(cells, row, station_.Settings);
-  if (!exposure) {
-    EndRowUnreadable(station_);
-    return RowOutcome::Skipped;
-  }
+  std::string why;
+  auto exposure = ParseRowExposure(cells, row, station_.Settings, &why);
+  if (!exposure) return SkipUnreadable(row, why);
   switch (exposure->Kind) {
     case ExposureKind::None:
       return RowOutcome::Done;

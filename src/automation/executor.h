@@ -60,12 +60,16 @@ class PlanExecutor {
  private:
   // What follows the start-time wait; how the row ended.
   RowOutcome RunRowAfterStart(int row, const RowCells& cells);
-  void Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome);
+  void Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome, std::string note = {});
+  // A cell that does not convert: logged with the row, the column and the text; the row is
+  // skipped and counted (a problem of the test run).
+  RowOutcome SkipUnreadable(int row, const std::string& why);
   RowOutcome RunExposurePart(int row, const RowCells& cells, const std::string& name,
                              const std::optional<TargetPosition>& position, bool ownPosition);
 
   StationCore& station_;
   RowActions& actions_;
+  std::string skipped_;  // why the running row was skipped
 };
 
 // Pause point of a run: while Pause is pressed, waits until Play (or Stop, or the rain
@@ -73,6 +77,8 @@ class PlanExecutor {
 void WaitWhilePaused(StationState& station);
 // The row ends early without a message: the run goes on with the next row.
 void EndRowUnreadable(StationState& station);
+// The running row did not do all it was asked; the run goes on, the row counts as failed.
+void NoteRowFailure(StationState& station, const std::string& what);
 // The row ends because Stop was pressed: "Function aborted" in the status bar.
 void EndRowAborted(StationState& station, const char* status = "Function aborted");
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "automation/image_names.h"
 #include "automation/plan_run.h"
 #include "operations/station_core.h"
 #include "station/plan_columns.h"
@@ -61,12 +62,17 @@ std::string ExposureSequence::FilterName(int filter) const {
   return std::string(TrimBlanks(noctarbel::FilterName(station_.Filters, filter)));
 }
 
-std::string ExposureSequence::FileName(int image, int filter) const {
-  return folder_ + "/" + e_->Base + "-" + FilterName(filter) + "-" + ThreeDigits(image) + ".fit";
-}
-
-std::string ExposureSequence::StackFileName(int filter) const {
-  return folder_ + "/" + e_->Base + "-" + FilterName(filter) + "_stack.fit";
+std::string ExposureSequence::FileName(int image, int filter) {
+  // Numbers only go up within a row: a filter named twice goes on from its last image.
+  int& last = lastNumber_[filter];
+  const std::string name = FilterName(filter);
+  const int number = FreeImageNumber(folder_, e_->Base, name, std::max(image, last + 1));
+  last = number;
+  const std::string file = ImageFileName(folder_, e_->Base, name, number);
+  if (number != image) {
+    station_.LogTimed(": " + ImageFileName(folder_, e_->Base, name, image) + " is taken: the image goes to " + file);
+  }
+  return file;
 }
 
 bool ExposureSequence::WebMonitorWanted() const {
@@ -262,12 +268,13 @@ void ExposureSequence::Stack(int image, int slot, int filter, const Timgbuffer& 
   if (!stack || image != e_->Number) return;
   stack->SetKeyword("HISTORY", "Stack (sum) of " + std::to_string(e_->SubExposures * e_->Number) + " images");
   if (e_->Base == "-") return;
-  const std::string file = StackFileName(filter);
+  const std::string file = FreeStackFileName(folder_, e_->Base, FilterName(filter));
   if (stack->SaveFits(file)) {
     station_.LogTimed(": saved to " + file);
     if (run_.Events.FileSaved) run_.Events.FileSaved(file, true);
   } else {
     station_.LogTimed(": cannot save " + file + ": " + stack->LastError());
+    NoteRowFailure(station_, "stack " + file + " not saved");
   }
 }
 
@@ -300,13 +307,14 @@ bool ExposureSequence::TakenBefore(int image, int slot) const {
   if (run_.Resume->ImageSaved(row_->Row, image, slot)) return true;
   // A file saved just before the run was cut short, whose record did not reach the journal.
   return run_.Resume->LastRow == row_->Row && e_->Kind == ExposureKind::Images && e_->Base != "-" &&
-         std::filesystem::exists(FileName(image, e_->Filters[static_cast<size_t>(slot)]));
+         std::filesystem::exists(ImageFileName(folder_, e_->Base, FilterName(e_->Filters[static_cast<size_t>(slot)]), image));
 }
 
 void ExposureSequence::Run(const ExposureSequenceRow& row) {
   row_ = &row;
   e_ = row.Exposure;
   folder_ = run_.ImageFolder().string();
+  lastNumber_.clear();
   try {
     frame_ = ExposureGeometry(station_.Camera.CameraXSize(), station_.Camera.CameraYSize(), e_->Binning, e_->Zoom);
   } catch (const std::exception& e) {
@@ -354,6 +362,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
           station_.LogTimed(": Autofocus: focus=" + std::to_string(station_.Run.BaseFocusPosition));
         } else {
           station_.LogTimed(": Autofocus error");
+          NoteRowFailure(station_, "autofocus failed");
         }
         return;
       }

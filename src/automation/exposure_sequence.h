@@ -5,6 +5,7 @@
 // web monitor; and the row's AF and SY commands.
 
 #include <array>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,8 +52,9 @@ class ExposureSequence {
   bool CalibrationWanted(int filter) const;
   std::optional<int> PierSide();
   std::string FilterName(int filter) const;
-  std::string FileName(int image, int filter) const;
-  std::string StackFileName(int filter) const;
+  // The file of image `image` of the filter: the next free number (logged when it is not
+  // the image's own).
+  std::string FileName(int image, int filter);
   bool Guided() const;
   bool WebMonitorWanted() const;
 
@@ -66,6 +68,7 @@ class ExposureSequence {
   GuidingSeries guiding_;
   std::array<std::unique_ptr<Timgbuffer>, 6> stacks_;
   std::unique_ptr<Timgbuffer> subFrame_;
+  std::map<int, int> lastNumber_;  // filter -> the last number saved in this row
 };
 
 }  // namespace noctarbel

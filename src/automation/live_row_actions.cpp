@@ -24,18 +24,6 @@ constexpr int kSettlePollMs = 300;
 
 }  // namespace
 
-double DaysUntil(const StartTime& start, DateTime utcNow) {
-  const double target = start.Hour * 3600.0 + start.Minute * 60.0 + start.Second;
-  const double now = (utcNow - std::floor(utcNow)) * kSecondsPerDay;
-  double d = (target - now) / kSecondsPerDay;
-  if (d < -0.5) {
-    d += 1;
-  } else if (d > 0.5) {
-    d -= 1;
-  }
-  return d;
-}
-
 LiveRowActions::LiveRowActions(PlanRun& run) : run_(run), station_(run.Core) {}
 
 DateTime LiveRowActions::Now() { return station_.Clock.UtcNow(); }

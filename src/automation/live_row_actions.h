@@ -45,8 +45,4 @@ class LiveRowActions : public RowActions {
   std::optional<SyncTarget> slewed_;
 };
 
-// Days from now (UT) to the next occurrence of a time of day within plus or minus 12 hours:
-// positive is ahead.
-double DaysUntil(const StartTime& start, DateTime utcNow);
-
 }  // namespace noctarbel

@@ -1,9 +1,12 @@
 #include "automation/night_setup.h"
 
+#include <cmath>
+
 #include "operations/station_core.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "imaging/calibration_config.h"
+#include "station/paths.h"
 
 namespace noctarbel {
 
@@ -29,6 +32,21 @@ void UseSimulators(StationCore& station, bool cloudy) {
 }
 
 }  // namespace
+
+std::filesystem::path NightImageFolderFor(StationCore& station, const std::filesystem::path& given) {
+  if (!given.empty()) return std::filesystem::absolute(given);
+  const std::string& root = station.Settings.RootImagePath;
+  if (root.empty()) return station.Paths.Home / "images";
+  return NightImageFolder(station.ResolveFile(root), station.Clock.LocalNow());
+}
+
+std::filesystem::path EveningImageFolderFor(StationCore& station, const std::filesystem::path& given) {
+  const std::string& root = station.Settings.RootImagePath;
+  if (!given.empty() || root.empty()) return {};
+  const DateTime now = station.Clock.LocalNow();
+  if (now - std::floor(now) >= 0.5) return {};  // in the evening the night's folder is today's
+  return NightImageFolder(station.ResolveFile(root), now - 1);
+}
 
 PreparedNight PrepareNight(StationCore& station, const NightOptions& options) {
   PreparedNight night;
@@ -65,9 +83,7 @@ PreparedNight PrepareNight(StationCore& station, const NightOptions& options) {
   run.Guiding = options.Guiding;
   run.SyncRangeArcsec = station.Settings.SyncRange;
   run.CoolerSetPoint = station.Settings.CameraCoolerTemp;
-  run.ImageFolder =
-      (options.ImageFolder.empty() ? station.Paths.Home / "images" : std::filesystem::absolute(options.ImageFolder))
-          .string();
+  run.ImageFolder = NightImageFolderFor(station, options.ImageFolder).string();
   return night;
 }
 

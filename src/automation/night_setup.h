@@ -26,7 +26,9 @@ struct NightOptions {
   bool CloseRoofAtEnd = true;  // "Close roof at end"
   bool Stacking = false;
   bool Guiding = false;
-  std::filesystem::path ImageFolder;  // empty: "images" in the station folder
+  // Empty: the night's folder RootImagePath/YYYY_MM_DD when that setting is set, else
+  // "images" in the station folder.
+  std::filesystem::path ImageFolder;
 };
 
 struct PreparedNight {
@@ -38,6 +40,12 @@ struct PreparedNight {
 // Connects what the settings (or the simulation) name, switches the cooler on and makes the
 // run's options.
 PreparedNight PrepareNight(StationCore& station, const NightOptions& options);
+// The image folder of a night starting now: `given` when it is not empty, else as NightOptions
+// says.
+std::filesystem::path NightImageFolderFor(StationCore& station, const std::filesystem::path& given);
+// Before noon with RootImagePath in use and no folder given: the dated folder of the evening
+// before, where a night cut short after midnight was begun. Empty otherwise.
+std::filesystem::path EveningImageFolderFor(StationCore& station, const std::filesystem::path& given);
 
 // Faults of a simulated night. Each fires once, on the simulated clock's second ticks, when
 // its condition first holds.

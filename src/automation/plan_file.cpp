@@ -4,6 +4,7 @@
 
 #include "station/plan_columns.h"
 #include "station/string_grid.h"
+#include "common/number_text.h"
 #include "common/text_file.h"
 
 namespace noctarbel {
@@ -30,7 +31,9 @@ PlanFileContent ReadPlanFile(const std::filesystem::path& path) {
   PlanFileContent content;
   LineReader reader(path, kMaxPlanLineLength);
   if (!reader.IsOpen()) {
-    content.error = "cannot open " + path.string();
+    std::error_code ec;
+    const bool other = std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec);
+    content.error = other ? path.string() + " is not a regular file" : "cannot open " + path.string();
     return content;
   }
   std::string line;
@@ -105,6 +108,15 @@ bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std
     return false;
   }
   return WriteFileAtomically(path, PlanFileText(grid), error);
+}
+
+bool PlanHasRows(const StringGrid& grid) {
+  for (int row = 1; row < grid.RowCount(); ++row) {
+    for (int col = 1; col <= kPlanFileColumns; ++col) {
+      if (!TrimBlanks(grid.Cell(col, row)).empty()) return true;
+    }
+  }
+  return false;
 }
 
 void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows) {

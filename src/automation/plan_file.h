@@ -39,6 +39,8 @@ std::string FindUnstorableCell(const StringGrid& grid);
 bool SavePlanFile(const StringGrid& grid, const std::filesystem::path& path, std::string* error);
 
 // The rows into the table in place of what it held (rows numbered, at least one row).
+// Some row of the table holds something (an empty plan keeps one blank row).
+bool PlanHasRows(const StringGrid& grid);
 void ReplacePlanRows(StringGrid& grid, const std::vector<PlanRow>& rows);
 
 }  // namespace noctarbel

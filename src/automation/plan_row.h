@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/datetime.h"
+
 namespace noctarbel {
 
 struct SettingsRecord;
@@ -24,6 +26,9 @@ struct StartTime {
 };
 // Only when "UT(h)" is not empty and the three cells are integers.
 std::optional<StartTime> ParseStartTime(const RowCells& cells);
+// Days from `utcNow` to the start time's nearest occurrence (within half a day either way):
+// negative when the row is late, so a row runs at once rather than a day later.
+double DaysUntil(const StartTime& start, DateTime utcNow);
 // "21:5:0": the numbers as they are, without leading zeros.
 std::string StartTimeText(const StartTime& start);
 
@@ -49,8 +54,8 @@ struct TargetPosition {
 };
 // The J2000 position of columns 5..10; a "-" in front of the degrees (or negative degrees)
 // makes the whole declination negative, so "-0" with 30 minutes is -0.5 degrees. Nothing
-// when a cell does not convert.
-std::optional<TargetPosition> ParseTargetPosition(const RowCells& cells);
+// when a cell does not convert (`why` then says which and how).
+std::optional<TargetPosition> ParseTargetPosition(const RowCells& cells, std::string* why = nullptr);
 
 enum class ExposureKind {
   None,        // "exp.(s)" empty: no images
@@ -77,7 +82,8 @@ struct RowExposure {
 };
 
 // The exposure part of a row (row number for the default base); nothing when a cell does not
-// convert (the row then ends without a log line).
-std::optional<RowExposure> ParseRowExposure(const RowCells& cells, int row, const SettingsRecord& settings);
+// convert or the file-name base names a folder (`why` then says which cell and how).
+std::optional<RowExposure> ParseRowExposure(const RowCells& cells, int row, const SettingsRecord& settings,
+                                            std::string* why = nullptr);
 
 }  // namespace noctarbel

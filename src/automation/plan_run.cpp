@@ -5,6 +5,7 @@
 #include "astro/transforms.h"
 #include "automation/executor.h"
 #include "automation/live_row_actions.h"
+#include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/test_row_actions.h"
 #include "operations/station_core.h"
@@ -236,6 +237,10 @@ int PlanRun::Test(DateTime startUt) {
 
   TestRowActions actions(*this);
   PlanExecutor executor(*this, actions);
+  if (!PlanHasRows(Core.Planer1)) {
+    Core.LogTimed(": the plan has no rows");
+    ++run.TestErrorCount;
+  }
   int errors = -1;
   try {
     RunRows(*this, executor, false);

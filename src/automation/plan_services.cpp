@@ -1,5 +1,6 @@
 #include "automation/plan_services.h"
 
+#include "automation/executor.h"
 #include "automation/plan_run.h"
 #include "operations/station_core.h"
 #include "operations/camera_operations.h"
@@ -27,7 +28,9 @@ void PlanCenterAndSync(PlanRun& run, OperationContext& op, const SyncTarget& tar
   }
   frame.Exposure = exposure.Seconds;
   frame.Filter = exposure.Filter - 1;
-  station.Centring.CenterAndSync(op, target.RaHours, target.DecDeg, frame, run.Options.SyncRangeArcsec);
+  const SyncResult result =
+      station.Centring.CenterAndSync(op, target.RaHours, target.DecDeg, frame, run.Options.SyncRangeArcsec);
+  if (!result.Synced && op.MayContinue()) NoteRowFailure(station, "not synced");
 }
 
 bool PlanGuideStep(PlanRun& run, OperationContext& op, GuidingSeries& series, Timgbuffer& image) {

@@ -8,6 +8,7 @@
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
+#include "station/filter_tables.h"
 
 namespace noctarbel {
 
@@ -77,9 +78,9 @@ TargetPosition TestRowActions::OfDate(const TargetPosition& j2000) const {
 
 bool TestRowActions::WaitForStart(const StartTime& start) {
   RunState& run = station_.Run;
-  DateTime at = std::floor(run.TestClock) + (start.Hour * 3600.0 + start.Minute * 60.0 + start.Second) / kSecondsPerDay;
-  if (at < run.TestClock) at += 1;
-  run.TestClock = at;
+  // As the real run: the nearest occurrence, a late row starting at once.
+  const double days = DaysUntil(start, run.TestClock);
+  if (days > 0) run.TestClock += days;
   return true;
 }
 
@@ -111,8 +112,57 @@ bool TestRowActions::Settle() {
   return true;
 }
 
-void TestRowActions::RunExposures(int, const std::string& name, const std::optional<TargetPosition>& position,
+int TestRowActions::FilterSlots() const {
+  if (station_.Settings.FilterNumber > 0) return station_.Settings.FilterNumber;
+  int named = 0;
+  const auto& names = station_.Filters.FilterNames;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (!TrimBlanks(names[i]).empty()) named = static_cast<int>(i) + 1;
+  }
+  return named;
+}
+
+int TestRowActions::MaxBinning() const {
+  if (station_.Camera.HasDriver()) {
+    try {
+      if (const int max = station_.Camera.MaxBinX(); max > 0) return max;
+    } catch (const std::exception&) {
+    }
+  }
+  return station_.Settings.CameraMaxBinning;
+}
+
+void TestRowActions::CheckEquipment(int row, const RowExposure& e) {
+  const std::string at = ": row " + std::to_string(row) + ": ";
+  const int slots = FilterSlots();
+  for (const int filter : e.Filters) {
+    if (filter < 1) {
+      Error(at + "filter 0 does not exist (the slots count from 1)");
+    } else if (slots > 0 && filter > slots) {
+      Error(at + "filter " + std::to_string(filter) + " is beyond the wheel's " + std::to_string(slots) + " slots");
+    }
+  }
+  const int maxBinning = MaxBinning();
+  if (maxBinning > 0 && e.Binning > maxBinning) {
+    Error(at + "binning " + std::to_string(e.Binning) + " is beyond the camera's " + std::to_string(maxBinning));
+  }
+}
+
+void TestRowActions::CheckFileNames(int row, const RowExposure& e) {
+  if (e.Kind != ExposureKind::Images || e.Base == "-") return;
+  for (const int filter : e.Filters) {
+    const auto [at, first] = names_.try_emplace({e.Base, filter}, row);
+    if (first) continue;
+    const std::string name = e.Base + "-" + std::string(TrimBlanks(FilterName(station_.Filters, filter)));
+    Error(": row " + std::to_string(row) + ": the file names " + name + "-nnn.fit are used by row " +
+          std::to_string(at->second) + " too: the numbers go on from there");
+  }
+}
+
+void TestRowActions::RunExposures(int row, const std::string& name, const std::optional<TargetPosition>& position,
                                   bool ownPosition, const RowExposure& e, const RowCells&) {
+  CheckEquipment(row, e);
+  CheckFileNames(row, e);
   // The row's own position is J2000; the last target is kept as of date already.
   std::optional<TargetPosition> ofDate;
   if (position) ofDate = ownPosition ? OfDate(*position) : *position;

@@ -4,6 +4,9 @@
 // the problems it foresees (a target below the horizon, at the start or at the end of its
 // exposures, and a needed meridian flip) in TestErrorCount.
 
+#include <map>
+#include <utility>
+
 #include "automation/executor.h"
 
 namespace noctarbel {
@@ -31,8 +34,15 @@ class TestRowActions : public RowActions {
   // Right ascension (hours) and declination of date at TestClock.
   TargetPosition OfDate(const TargetPosition& j2000) const;
   void Error(const std::string& message);
+  // The filters and binning the station has, and file names another row (or the same row)
+  // uses already: each a problem.
+  void CheckEquipment(int row, const RowExposure& exposure);
+  void CheckFileNames(int row, const RowExposure& exposure);
+  int FilterSlots() const;
+  int MaxBinning() const;
 
   StationCore& station_;
+  std::map<std::pair<std::string, int>, int> names_;  // (base, filter) -> the row that uses it first
 };
 
 // The status and log text of a command; empty for the commands without one (T0, T1).

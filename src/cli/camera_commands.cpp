@@ -155,7 +155,15 @@ void RunCameraInfo(CliContext& context, const CameraInfoOptions& options) {
     if (line.size() <= 20) continue;
     std::string key = std::string(TrimBlanks(line.substr(0, 20)));
     for (char& c : key) c = c == ' ' || c == '/' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    out[key] = line.substr(20);
+    // Numbers as JSON numbers, the rest as the window shows it.
+    const std::string value = line.substr(20);
+    if (auto whole = ParseInt64(TrimBlanks(value))) {
+      out[key] = *whole;
+    } else if (auto number = ParseFloat(TrimBlanks(value))) {
+      out[key] = *number;
+    } else {
+      out[key] = value;
+    }
   }
   std::cout << out.dump(2) << "\n";
 }

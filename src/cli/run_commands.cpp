@@ -20,17 +20,38 @@
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
+#include "automation/row_account.h"
 #include "common/event_runtime.h"
 #include "operations/station_core.h"
 #include "station/site_sky.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
 #include "cli/run_interruption.h"
+#include "cli/run_summary.h"
 #include "common/number_text.h"
 
 namespace noctarbel::cli {
 
 namespace {
+
+// A night that ran to its end but skipped rows or had rows that did not do what they were
+// asked (also: its log was not written); a check that found problems.
+constexpr int kRowsNotDoneExitCode = 3;
+
+std::string NotDoneText(const RunSummary& summary) {
+  if (summary.EmptyPlan) return "The plan has no rows: nothing was done";
+  std::string text;
+  if (!summary.Account.AllDone()) {
+    text = "The run ended with " + std::to_string(summary.Account.Skipped.size()) + " rows skipped and " +
+           std::to_string(summary.Account.Failed.size()) + " rows failed";
+  }
+  if (!summary.LogSaved) {
+    if (!text.empty()) text += "; ";
+    text += "The log was not written to " +
+            (std::filesystem::path(summary.ImageFolder) / kLogFileName).string() + "; a copy is in " + summary.LogFile;
+  }
+  return text;
+}
 
 struct CheckOptions {
   std::string plan;
@@ -112,10 +133,17 @@ std::unique_ptr<StationCore> MakeStation(CliContext& context, Runtime& runtime) 
   return station;
 }
 
-// The rows on a time line as a picture; a failure is said, the command's result stays.
+// The rows on a time line as a picture; a picture that cannot be written fails the command
+// (exit 1) unless it failed already.
 void SaveTimeline(CliContext& context, const std::vector<RowSpan>& timeline, const std::string& file) {
   std::string error;
-  if (!SaveNightTimeline(timeline, file, &error)) context.Note("The time line was not saved to " + file + ": " + error);
+  if (SaveNightTimeline(timeline, file, &error)) return;
+  const std::string message = "The time line was not saved to " + file + ": " + error;
+  if (context.exitCode == 0) {
+    context.Fail(message);
+  } else {
+    context.Note(message);
+  }
 }
 
 void RunCheck(CliContext& context, const CheckOptions& options) {
@@ -145,14 +173,15 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
                              {"object", r.Name},
                              {"start", FormatDateTime(r.Start)},
                              {"end", FormatDateTime(r.End)},
-                             {"outcome", RowOutcomeName(r.Outcome)}});
+                             {"outcome", RowOutcomeName(r.Outcome)},
+                             {"why", r.Note}});
     }
     std::cout << out.dump(2) << "\n";
   } else {
     for (size_t i = first; i < lines.size(); ++i) std::cout << lines[i] << "\n";
     std::cout << errors << " errors found\n";
   }
-  if (errors > 0) context.exitCode = 3;
+  if (errors > 0) context.exitCode = kRowsNotDoneExitCode;
 }
 
 // The evening of the plan's first start time: that UT today, or tomorrow when it is before
@@ -201,7 +230,7 @@ class NightRun {
     if (!SetUp()) return;
     run_->Options.ShutdownAllowed = !options_.simulate;
     run_->Options.PlanFile = std::filesystem::absolute(options_.plan).lexically_normal().string();
-    if (!ChooseResume(context_, *run_, options_.resume)) return;
+    if (!ChooseResume(context_, *run_, options_.resume, options_.images)) return;
     Follow();
     const auto wallStart = std::chrono::steady_clock::now();
     const DateTime simStart = runtime_->UtcNow();
@@ -215,8 +244,9 @@ class NightRun {
     const bool completed = run_->Run();
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
-    Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
-    Conclude(completed, firstLine);
+    const RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
+    PrintRunSummary(summary, options_.jsonEvents);
+    Conclude(completed, firstLine, summary);
   }
 
  private:
@@ -276,7 +306,9 @@ class NightRun {
   }
 
   // The exit status: a signal's, else the first thing that did not happen.
-  void Conclude(bool completed, size_t firstLine) {
+  // The exit status: a signal first (128 + N), then a night that did not end safely, an
+  // aborted run, and last a night that ran to its end without doing all it was asked (3).
+  void Conclude(bool completed, size_t firstLine, const RunSummary& summary) {
     const CleanUpOutcome& end = run_->EndState;
     if (signals_->Received() != 0) {
       const int number = signals_->Received();
@@ -284,10 +316,7 @@ class NightRun {
     }
     if (end.Failed) return context_.Fail("The night did not end safely: " + RoofEndText());
     if (!completed) return context_.Fail("The run was aborted: " + AbortReason(firstLine));
-    if (!end.LogSaved) {
-      context_.Fail("The log was not written to " + (run_->ImageFolder() / kLogFileName).string() +
-                    "; a copy is in " + (station_->Paths.Home / kLogFileName).string());
-    }
+    if (!summary.AllDone()) context_.Fail(NotDoneText(summary), kRowsNotDoneExitCode);
   }
 
   std::string RoofEndText() const {
@@ -347,54 +376,36 @@ class NightRun {
     return station_->Status();
   }
 
-  void Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
+  RunSummary Summary(size_t firstLine, DateTime simStart, std::chrono::steady_clock::duration wall, bool aborted) {
     if (!options_.jsonEvents && isatty(STDOUT_FILENO)) std::cout << "\n";
     const auto& lines = station_->Log.Lines();
-    int errors = 0;
+    RunSummary summary;
     for (size_t i = firstLine; i < lines.size(); ++i) {
       const std::string lower = ToLowerAscii(lines[i]);
       if (lower.find("error") != std::string::npos || lower.find("not visible") != std::string::npos ||
           lower.find("cannot save") != std::string::npos || lower.find("emergency") != std::string::npos) {
-        ++errors;
+        ++summary.Errors;
       }
     }
-    const double simulatedHours = (runtime_->UtcNow() - simStart) * 24.0;
-    const double wallSeconds = std::chrono::duration<double>(wall).count();
+    summary.Rows = rows_;
+    summary.Images = images_.size();
+    summary.Stacks = stacks_.size();
+    summary.Aborted = aborted;
+    summary.Simulated = options_.simulate;
+    summary.Hours = (runtime_->UtcNow() - simStart) * 24.0;
+    summary.WallSeconds = std::chrono::duration<double>(wall).count();
+    summary.ImageFolder = run_->ImageFolder().string();
     const CleanUpOutcome& end = run_->EndState;
-    const std::string logFile =
-        ((end.LogSaved ? run_->ImageFolder() : station_->Paths.Home) / kLogFileName).string();
-    if (options_.jsonEvents) {
-      nlohmann::ordered_json out = {{"event", "summary"},
-                                    {"rows", rows_},
-                                    {"images", images_.size()},
-                                    {"stacks", stacks_.size()},
-                                    {"errors", errors},
-                                    {"aborted", aborted},
-                                    {"simulated_hours", simulatedHours},
-                                    {"wall_seconds", wallSeconds},
-                                    {"log", logFile},
-                                    {"log_saved", end.LogSaved},
-                                    {"roof_closed", nullptr},
-                                    {"parked", nullptr},
-                                    {"resumed", run_->Resume.has_value()}};
-      if (end.RoofClosed) out["roof_closed"] = *end.RoofClosed;
-      if (end.Parked) out["parked"] = *end.Parked;
-      if (signals_->Received() != 0) out["signal"] = stop_signal::Name(signals_->Received());
-      std::cout << out.dump() << "\n";
-      return;
-    }
-    std::cout << "rows run: " << rows_ << "\n"
-              << "images written: " << images_.size() << "\n"
-              << "stacks written: " << stacks_.size() << "\n"
-              << "errors: " << errors << "\n"
-              << "run: " << (aborted ? "aborted" : "completed") << "\n"
-              << (options_.simulate ? "simulated time: " : "time: ") << FormatFixed(simulatedHours, 2) << " h\n"
-              << "wall time: " << FormatFixed(wallSeconds, 1) << " s\n"
-              << "images in: " << run_->ImageFolder().string() << "\n"
-              << "log: " << logFile << (end.LogSaved ? "" : " (a copy: the image folder's log could not be written)")
-              << "\n";
-    if (end.RoofClosed) std::cout << "roof: " << (*end.RoofClosed ? "closed" : "NOT closed") << "\n";
-    if (end.Parked) std::cout << "parked: " << (*end.Parked ? "yes" : "NO") << "\n";
+    summary.LogFile = ((end.LogSaved ? run_->ImageFolder() : station_->Paths.Home) / kLogFileName).string();
+    summary.LogSaved = end.LogSaved;
+    summary.RoofClosed = end.RoofClosed;
+    summary.Parked = end.Parked;
+    summary.Resumed = run_->Resume.has_value();
+    if (signals_->Received() != 0) summary.Signal = stop_signal::Name(signals_->Received());
+    summary.EmptyPlan = !PlanHasRows(station_->Planer1);
+    summary.Account = AccountRows(station_->Run.Timeline);
+    summary.Timeline = station_->Run.Timeline;
+    return summary;
   }
 
   CliContext& context_;

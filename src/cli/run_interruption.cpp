@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "automation/night_setup.h"
 #include "automation/plan_run.h"
 #include "automation/run_journal.h"
 #include "cli/cli_context.h"
@@ -28,8 +29,20 @@ void RunSignals::StopIfReceived() {
   if (received_ != 0) station_.Run.AbortRequested = true;
 }
 
-bool ChooseResume(CliContext& context, PlanRun& run, bool resume) {
-  const ResumeCheck check = CheckResume(run.ImageFolder(), PlanChecksum(run.Core.Planer1, run.Core.Settings.Standardfilter));
+bool ChooseResume(CliContext& context, PlanRun& run, bool resume, const std::string& imagesGiven) {
+  const std::string checksum = PlanChecksum(run.Core.Planer1, run.Core.Settings.Standardfilter);
+  ResumeCheck check = CheckResume(run.ImageFolder(), checksum);
+  // A night started before midnight and cut short after it lives in the evening's dated folder.
+  if (check.Verdict == ResumeVerdict::NoJournal) {
+    const std::filesystem::path evening = EveningImageFolderFor(run.Core, imagesGiven);
+    if (!evening.empty()) {
+      ResumeCheck earlier = CheckResume(evening, checksum);
+      if (earlier.Verdict == ResumeVerdict::Resumable) {
+        check = std::move(earlier);
+        if (resume) run.Options.ImageFolder = evening.string();
+      }
+    }
+  }
   if (!resume) {
     if (check.Verdict == ResumeVerdict::Resumable) {
       context.Note(check.Message + ": not resumed (--resume goes on with it); this run starts at row 1");

@@ -38,6 +38,6 @@ class RunSignals {
 // With `resume`, sets the run up to go on with the night its image folder's journal recorded
 // (a journal of another plan or of a completed night is refused: false, said); without it, a
 // night cut short is mentioned and a new one begins.
-bool ChooseResume(CliContext& context, PlanRun& run, bool resume);
+bool ChooseResume(CliContext& context, PlanRun& run, bool resume, const std::string& imagesGiven);
 
 }  // namespace noctarbel::cli

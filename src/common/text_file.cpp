@@ -22,8 +22,9 @@ constexpr size_t kChunk = 1 << 16;
 
 LineReader::LineReader(const std::filesystem::path& path, size_t maxLineLength)
     : maxLineLength_(maxLineLength == 0 ? 1 : maxLineLength) {
+  // Only regular files: a device (/dev/zero) or a pipe would never end.
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return;
+  if (!std::filesystem::is_regular_file(path, ec)) return;
   file_ = std::fopen(path.c_str(), "rb");
   buffer_.resize(kChunk + maxLineLength_ + 1);
   if (file_) SkipByteOrderMark();
@@ -389,7 +390,7 @@ std::string JoinLinesCrLf(const std::vector<std::string>& lines) {
 
 bool ReadSmallFile(const std::filesystem::path& path, std::string& content, size_t maxBytes) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return false;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   in.seekg(0, std::ios::end);

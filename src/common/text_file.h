@@ -15,7 +15,8 @@ namespace noctarbel {
 // byte-order mark at the start is skipped; every CR, LF or CR LF ends a line.
 class LineReader {
  public:
-  // Lines longer than maxLineLength are cut there and reported as overlong.
+  // Lines longer than maxLineLength are cut there and reported as overlong. Anything but a
+  // regular file (a folder, a device, a pipe) is not opened.
   explicit LineReader(const std::filesystem::path& path, size_t maxLineLength = 1 << 16);
   ~LineReader();
   LineReader(const LineReader&) = delete;
@@ -114,7 +115,8 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view con
 // Joins lines, each followed by CR LF.
 std::string JoinLinesCrLf(const std::vector<std::string>& lines);
 
-// Reads a whole (small) file. False when it cannot be opened or is larger than maxBytes.
+// Reads a whole (small) file. False when it is not a regular file, cannot be opened or is
+// larger than maxBytes.
 bool ReadSmallFile(const std::filesystem::path& path, std::string& content, size_t maxBytes = 64u << 20);
 
 }  // namespace noctarbel

@@ -39,12 +39,18 @@ std::string BinningText(int index) {
   return b + "x" + b;
 }
 
+// A sub-frame of the sensor: a zoom of 2 or more, or any zoom whose frame does not begin at
+// the sensor's first pixel (a zoom of 1.2 is rounded to 1 but is still a cut-out).
+bool IsSubFrame(const CalibrationRequest& request) {
+  return request.Zoom >= 2 || request.SubFrameX != 0 || request.SubFrameY != 0;
+}
+
 // Where the image's first pixel lies in a master, when the master covers the image: the
 // whole master of the image's size for a full frame, a cut at the sub-frame origin for a
-// zoomed image. Never cropped or stretched otherwise.
+// sub-frame. Never cropped or stretched otherwise.
 std::optional<std::pair<int, int>> MasterOrigin(const Timgbuffer& master, const Timgbuffer& image,
                                                 const CalibrationRequest& request) {
-  if (request.Zoom < 2) {
+  if (!IsSubFrame(request)) {
     if (master.Width() != image.Width() || master.Height() != image.Height()) return std::nullopt;
     return std::pair{0, 0};
   }
@@ -59,7 +65,7 @@ std::optional<std::pair<int, int>> MasterOrigin(const Timgbuffer& master, const 
 std::string NotCovered(const std::string& what, const Timgbuffer& master, const Timgbuffer& image,
                        const CalibrationRequest& request) {
   std::string text = what + " is " + SizeText(master) + ", the image " + SizeText(image);
-  if (request.Zoom >= 2) {
+  if (IsSubFrame(request)) {
     text += " at " + std::to_string(request.SubFrameX) + "," + std::to_string(request.SubFrameY);
   }
   return text;

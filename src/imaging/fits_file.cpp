@@ -240,6 +240,9 @@ class FitsReader {
         if (number == 1 && card.substr(0, 8) != "SIMPLE  ") {
           return Fail("not a FITS file (the first card is not SIMPLE)");
         }
+        if (number == 1 && TrimBlanks(card.substr(10, card.substr(10).find('/'))) != "T") {
+          return Fail("not a standard FITS file (SIMPLE is not T)");
+        }
         if (card.substr(0, 8) == "END     ") {
           image_.dataOffset_ = (block + 1) * kFitsBlockSize;
           return CheckStructure();
@@ -288,6 +291,13 @@ class FitsReader {
         return Fail("bad " + std::string(TrimBlanks(key)) + " value " + Quoted(numeric));
       }
       (key == "NAXIS1  " ? naxis1_ : naxis2_) = *value;
+    } else if (key.substr(0, 5) == "NAXIS" && naxisSeen_ && key != "NAXIS1  " && key != "NAXIS2  ") {
+      // A higher axis of length 0 leaves a cube without a single image.
+      const auto axis = ParseInt(TrimBlanks(key.substr(5)));
+      if (axis && *axis >= 3 && *axis <= naxis_) {
+        const auto value = integer();
+        if (!value || *value <= 0) return Fail("an empty data cube (" + std::string(TrimBlanks(key)) + " = " + numeric + ")");
+      }
     } else if (key == "BITPIX  ") {
       auto value = integer();
       if (!value) return Fail("bad BITPIX value " + Quoted(numeric));
@@ -313,7 +323,10 @@ class FitsReader {
       bitpixSeen_ = true;
     } else if (key == "BZERO   " || key == "BSCALE  ") {
       auto value = real();
-      if (!value) return Fail("bad " + std::string(TrimBlanks(key)) + " value " + Quoted(numeric));
+      // Beyond the range of a float no pixel could be scaled to anything meaningful.
+      if (!value || !std::isfinite(*value) || std::fabs(*value) > 3.0e38) {
+        return Fail("bad " + std::string(TrimBlanks(key)) + " value " + Quoted(numeric));
+      }
       (key == "BZERO   " ? image_.Bzero : image_.Bscale) = *value;
     } else if (key == "DATE-OBS") {
       ReadDateTimeInto(text(), first_);

@@ -271,14 +271,16 @@ ExposureResult CameraOperations::TakeImage(OperationContext& op, const ExposureR
       } else if (going) {
         going = op.Wait(kShortPollMs);
       }
-      if (SecondsSince(start, core_.Clock.UtcNow()) > limit) {
-        // The camera is not answering: no StopExposure it would not hear either.
-        return Fail(ExposureEnd::TimedOut, "Camera error (timeout)");
-      }
+      // A stop first: the rain emergency's park and close may outlast the time limit, and the
+      // exposure then ended for the rain, not for the camera.
       if (!going) {
         camera->StopExposure();
         const bool preempted = op.Stop() == OperationStop::Preempted;
         return Fail(preempted ? ExposureEnd::Interrupted : ExposureEnd::Stopped, preempted ? op.StopText() : "");
+      }
+      if (SecondsSince(start, core_.Clock.UtcNow()) > limit) {
+        // The camera is not answering: no StopExposure it would not hear either.
+        return Fail(ExposureEnd::TimedOut, "Camera error (timeout)");
       }
       if (progress.Position < progress.Maximum) ++progress.Position;
       if (camera->ImageReady() || exposureStopped_) break;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -64,6 +65,17 @@ std::string StationFolderProblem(const std::filesystem::path& folder) {
 
 StationPaths MakeStationPaths(const std::string& homeOption) {
   return StationPaths{ResolveStationFolder(homeOption), FindDataFolder()};
+}
+
+std::string NightFolderName(DateTime localStart) {
+  const CivilDateTime day = DecodeDateTime(localStart);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d_%02d_%02d", day.year, day.month, day.day);
+  return text;
+}
+
+std::filesystem::path NightImageFolder(const std::filesystem::path& root, DateTime localStart) {
+  return root / NightFolderName(localStart);
 }
 
 }  // namespace noctarbel

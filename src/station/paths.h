@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <string>
 
+#include "common/datetime.h"
+
 namespace noctarbel {
 
 struct StationPaths {
@@ -25,5 +27,11 @@ bool EnsureFolder(const std::filesystem::path& folder, std::string* error);
 // Empty when it is usable.
 std::string StationFolderProblem(const std::filesystem::path& folder);
 StationPaths MakeStationPaths(const std::string& homeOption);
+
+// One folder per night below the root image folder (the setting RootImagePath): the local
+// date of the night's start as YYYY_MM_DD, so that the next night of the same plan goes into
+// a folder of its own.
+std::string NightFolderName(DateTime localStart);
+std::filesystem::path NightImageFolder(const std::filesystem::path& root, DateTime localStart);
 
 }  // namespace noctarbel

@@ -19,7 +19,8 @@ enum class RoofAlarm : int {
 enum class RowOutcome {
   Done,
   Skipped,  // below the horizon, or cells that do not convert
-  Problem,  // the test run foresaw a problem (not visible at the end, a meridian flip)
+  Problem,  // the test run foresaw a problem (not visible at the end, a meridian flip), or a
+            // real row did not do all it was asked (autofocus failed, not synced, stack not saved)
   Stopped,  // the run stopped in this row (Stop, rain, a device error)
 };
 
@@ -30,6 +31,7 @@ struct RowSpan {
   DateTime Start = 0;  // UT
   DateTime End = 0;
   RowOutcome Outcome = RowOutcome::Done;
+  std::string Note;  // why it was skipped, or what failed
 };
 
 struct RunState {
@@ -45,6 +47,9 @@ struct RunState {
   int WaitTicks = 0;             // remaining one-second ticks of WaitTimer
   bool CameraErrorFlag = false;  // an exposure timed out or its image could not be read
   bool PierSideAvailable = true;
+  // What the running row did not do of what it was asked ("autofocus failed", ...); empty
+  // while all went well. The executor clears it when a row begins.
+  std::string RowFailure;
   // The rows of the last run or test run, in the order they ran.
   std::vector<RowSpan> Timeline;
 };

@@ -152,6 +152,8 @@ const std::vector<SettingRule>& SettingRules() {
       {"AlpacaHosts", SettingEntry::Text},
       {"AllowSimulatedTelescope", SettingEntry::Check},
       {"NotifyCommand", SettingEntry::Text},
+      {"FilterNumber", SettingEntry::Spin, 0, 9},
+      {"CameraMaxBinning", SettingEntry::Spin, 0, 16},
   };
   return rules;
 }
@@ -195,7 +197,40 @@ const ValidatedSetting* FindValidatedSetting(const std::string& key) {
   return nullptr;
 }
 
+namespace {
+
+// The site and the mount's stored positions are angles: a number outside its range is as
+// wrong as a word (latitude -90..90, longitude -180..180, azimuths 0..360, altitudes -90..90).
+struct AngleRange {
+  const char* Key;
+  double S::*Field;
+  double Min;
+  double Max;
+};
+
+const std::vector<AngleRange>& AngleRanges() {
+  static const std::vector<AngleRange> ranges = {
+      {"Gbreite", &S::Gbreite, -90, 90},   {"Glaenge", &S::Glaenge, -180, 180}, {"Park1Az", &S::Park1Az, 0, 360},
+      {"Park2Az", &S::Park2Az, 0, 360},    {"HomeAz", &S::HomeAz, 0, 360},      {"Park1Alt", &S::Park1Alt, -90, 90},
+      {"Park2Alt", &S::Park2Alt, -90, 90}, {"HomeAlt", &S::HomeAlt, -90, 90}};
+  return ranges;
+}
+
+bool InRange(const AngleRange& range, double value) { return value >= range.Min && value <= range.Max; }
+
+bool OutsideAngleRange(const std::string& key, const std::string& text) {
+  for (const AngleRange& range : AngleRanges()) {
+    if (!EqualsIgnoreCase(range.Key, key)) continue;
+    const auto value = ParseFloat(text);
+    return value && !InRange(range, *value);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool StoreValidated(SettingsRecord& settings, const SettingKey& key, const std::string& text) {
+  if (OutsideAngleRange(key.key, text)) return false;
   if (key.type == SettingType::Int || key.type == SettingType::IntAsFloat) {
     auto v = ParseInt(text);
     if (!v) return false;
@@ -254,6 +289,21 @@ std::optional<std::string> SetSettingChecked(SettingsRecord& settings, const std
   if (auto error = ChangedByTheDialog(changed, *key, text)) return error;
   settings = std::move(changed);
   return std::nullopt;
+}
+
+std::vector<std::string> ReplaceAnglesOutOfRange(SettingsRecord& settings) {
+  std::vector<std::string> lines;
+  const SettingsRecord defaults;
+  for (const AngleRange& range : AngleRanges()) {
+    double& value = settings.*range.Field;
+    if (InRange(range, value)) continue;
+    const double replacement = defaults.*range.Field;
+    lines.push_back("Setting " + std::string(range.Key) + "=" + FormatGeneral(value, 15) + " is outside " +
+                    FormatGeneral(range.Min, 15) + ".." + FormatGeneral(range.Max, 15) + ": " +
+                    FormatGeneral(replacement, 15) + " is used instead");
+    value = replacement;
+  }
+  return lines;
 }
 
 }  // namespace noctarbel

@@ -45,6 +45,11 @@ std::string ShowSettingText(const SettingsRecord& settings, const SettingKey& ke
 int IntSetting(const SettingsRecord& settings, const SettingKey& key);
 void SetIntSetting(SettingsRecord& settings, const SettingKey& key, int value);
 
+// The angles of the site and the mount's positions that lie outside their ranges (as a
+// hand-edited file may hold them) are replaced by their defaults; a line for each says which
+// stored value was replaced.
+std::vector<std::string> ReplaceAnglesOutOfRange(SettingsRecord& settings);
+
 // Converts and checks one setting given as text, as the dialog would (its validation message
 // or the field's range); a value the dialog would show or keep differently (more decimals
 // than it shows, blanks around a text, a key the loader never reads) is refused too. On

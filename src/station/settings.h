@@ -99,6 +99,12 @@ struct SettingsRecord {
   // Run by the watchdog when it had to make the observatory safe: a shell command line, given
   // the event as its arguments and a one-line message on standard input. Empty: none.
   std::string NotifyCommand;
+  // The filter wheel's slots, for the check of a plan's filters; 0: as many as the filter
+  // table names.
+  int FilterNumber = 0;
+  // The camera's highest binning, for the check of a plan when no camera is connected; 0: not
+  // known.
+  int CameraMaxBinning = 0;
 };
 
 enum class SettingType {

@@ -1,5 +1,7 @@
 #include "station/station_state.h"
 
+#include "station/setting_rules.h"
+
 namespace noctarbel {
 
 StationState::StationState(Runtime& clock, StationPaths paths)
@@ -45,6 +47,7 @@ bool StationState::SaveLogFile() {
 
 void StationState::LoadSettingsAndTables() {
   Settings = LoadSettingsFile(SettingsFilePath());
+  for (const std::string& line : ReplaceAnglesOutOfRange(Settings)) LogUntimed(line);
   LoadFilterTable(Filters, Paths.Home, Settings.FilternamesFromFile);
   LoadFocusTable(Focus, Paths.Home);
 }

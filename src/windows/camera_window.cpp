@@ -5,6 +5,7 @@
 
 #include "windows/station.h"
 #include "common/datetime.h"
+#include "station/paths.h"
 #include "common/number_text.h"
 #include "windows/window_support.h"
 #include "windows/focuser_window.h"
@@ -69,10 +70,7 @@ void ShowWheelAfterConnect(Station& station) {
 std::string ImageFolderOfToday(Station& station) {
   std::string root = station.Settings.RootImagePath;
   if (!root.empty() && root.back() != '/') root += '/';
-  const CivilDateTime today = DecodeDateTime(station.Clock.LocalNow());
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d_%02d_%02d", today.year, today.month, today.day);
-  return root + text;
+  return root + NightFolderName(station.Clock.LocalNow());
 }
 
 void EndExposure(Station& station, bool repeat) {

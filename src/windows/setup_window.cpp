@@ -91,6 +91,8 @@ const std::vector<Binding>& Bindings() {
       {"AlpacaHosts", "AlpacaHostsEdit"},
       {"AllowSimulatedTelescope", "AllowSimulatedTelescopeCheck"},
       {"NotifyCommand", "NotifyCommandEdit"},
+      {"FilterNumber", "FilterNumberEdit"},
+      {"CameraMaxBinning", "CameraMaxBinningEdit"},
   };
   return bindings;
 }
@@ -269,6 +271,7 @@ void DeclareSetupFormControls(Controls& c) {
   settingSpin("CamCOMport", "CamCOMEdit", cam, "COM Port (Switch)", 1).enabled = false;
   settingSpin("CameraRotation", "CameraRotationEdit", cam, "Rotation (Pierside east)", 0);
   settingSpin("SyncBinning", "SyncbinningEdit", cam, "Sync binning", 2);
+  settingSpin("CameraMaxBinning", "CameraMaxBinningEdit", cam, "Highest binning (0: ask the camera)", 0);
   add("HistogramMaxlevelEdit", ControlKind::Edit, cam, "Histogram max level");
   add("Raw2fitsCheckBox", ControlKind::CheckBox, cam, "Raw to Fits conversion");
   add("CamFlipCheckBox", ControlKind::CheckBox, cam, "Flip (for screen only)");
@@ -322,6 +325,7 @@ void DeclareSetupFormControls(Controls& c) {
   add("FilterradClearBtn", ControlKind::Button, fw, "clear");
   settingSpin("Standardfilter", "StandardfilterEdit", fw, "Standard filter for autofocus/sync", 1);
   settingSpin("Darkfilter", "DarkfilterEdit", fw, "Dark filter", 0);
+  settingSpin("FilterNumber", "FilterNumberEdit", fw, "Filter slots (0: as the filter table)", 0);
   radio("FilternamesGroup", fw, "Filter names", {"Filter data by ASCOM", "Filter data from file"});
   add("Filtertable", ControlKind::Grid, fw, "Filter table");
   add("SaveFilterTableButton", ControlKind::Button, fw, "Save filter table");
@@ -446,7 +450,9 @@ bool SaveSettings(Station& station) {
                                             "IndiServers",
                                             "AlpacaHosts",
                                             "AllowSimulatedTelescope",
-                                            "NotifyCommand"};
+                                            "NotifyCommand",
+                                            "FilterNumber",
+                                            "CameraMaxBinning"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);
   // Unreadable numbers keep the value the record holds.
   if (auto v = ParseFloat(station.Setup.Text("HistogramMaxlevelEdit"))) station.Settings.HistogramMaxLevel = *v;

@@ -85,6 +85,27 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
 }
 
+// No plan image replaces a file: a filter named twice, the same object again later in the
+// night and a second night into the same folder each go on to the next free number (and say
+// so); stacks likewise.
+TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
+  const std::string m31 = std::string(kM31Cells);
+  Plan({"17;10;0;Open roof;ZA;;;;;;;;;;;", ";;;M 31;" + m31 + ";1;2;11;2;m31;0", ";;;M 31 again;" + m31 + ";1;2;1;1;m31;0"});
+  Prepare();
+  run.Stacking = true;
+  ASSERT_TRUE(RunNight()) << station->Status();
+  ASSERT_TRUE(RunNight()) << station->Status();
+
+  std::vector<std::string> expected;
+  for (int n = 1; n <= 10; ++n) expected.push_back("m31-L-" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + ".fit");
+  EXPECT_EQ(saved, expected);
+  EXPECT_EQ(stacks, (std::vector<std::string>{"m31-L_stack.fit", "m31-L_stack-002.fit", "m31-L_stack-003.fit",
+                                              "m31-L_stack-004.fit"}));
+  for (const auto& name : saved) EXPECT_TRUE(std::filesystem::exists(ImageFolder() / name)) << name;
+  EXPECT_TRUE(LogHas((ImageFolder() / "m31-L-001.fit").string() + " is taken: the image goes to " +
+                     (ImageFolder() / "m31-L-002.fit").string()));
+}
+
 // The 180-degree turn follows the side of the pier: with the rotation set for a side, exactly
 // the images taken with the mount on that side are turned (and their HISTORY says so); with the
 // setting off, none is. Two targets two hours either side of the meridian put the simulated
@@ -262,6 +283,9 @@ TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCom
   }
   const long emergency = LogIndex(": Emergency! Going to park position");
   ASSERT_GE(emergency, 0);
+  // An exposure the emergency ended is the rain's doing, not a camera fault.
+  EXPECT_FALSE(LogHas("Camera error"));
+  EXPECT_NE(station->Status(), "Camera error!");
   EXPECT_GT(LogIndex(":  roof is closed!", static_cast<size_t>(emergency)), emergency);
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
   EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find("roof is closed!"), std::string::npos);
@@ -333,7 +357,7 @@ TEST_F(NightFault, ShutDownAfterAnEarlierRoofAlarmNeitherClosesNorShutsDown) {
 
 // A full disk: every file larger than 64 KiB fails to be written, as on a disk with that
 // much room left. The night stops at the first image it cannot keep; last night's image of
-// the same name stays as it was.
+// the same name stays as it was (the new one goes to the next number).
 TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldReplace) {
   ShortNight();
   std::filesystem::create_directories(ImageFolder());
@@ -352,7 +376,7 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
 
   EXPECT_FALSE(completed);
   EXPECT_TRUE(saved.empty());
-  EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-001.fit").string()));
+  EXPECT_TRUE(LogHas(": cannot save " + (ImageFolder() / "m31-L-002.fit").string()));
   EXPECT_EQ(ReadFile(ImageFolder() / "m31-L-001.fit"), "last night's image");
   for (const auto& entry : std::filesystem::directory_iterator(ImageFolder())) {
     const auto name = entry.path().filename();

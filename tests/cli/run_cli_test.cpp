@@ -158,10 +158,123 @@ TEST_F(RunCli, ARunThatCannotStartOrIsMistypedIsOneLineAndNonZero) {
   r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --rain-at tonight");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_TRUE(OneLine(r.err)) << r.err;
+  // A device is no plan: refused at once, never read on and on.
+  r = Run("run /dev/zero --simulate");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "noctarbel-cli: Cannot read the plan /dev/zero: /dev/zero is not a regular file\n");
   r = Run("run " + ShellQuote((dir / "missing.csv").string()) + " --simulate");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("noctarbel-cli: Cannot read the plan ", 0), 0u) << r.err;
   EXPECT_TRUE(OneLine(r.err));
+}
+
+// Every row is accounted for: a cell that does not convert is logged with its row, column
+// and text and the row is skipped; filters and binnings the station does not have, file names
+// two rows share and an empty plan are problems of the check; a run that skipped rows exits 3.
+TEST_F(RunCli, UnreadableAndImpossibleRowsAreNamedByCheckAndRun) {
+  Run("settings --set FilterNumber=5 --set CameraMaxBinning=4");
+  const std::string m31 = ";M 31;00;42;44.3;41;16;9;";
+  struct Case {
+    std::string cells;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {";;" + m31 + "nan;;;;a;", "exposure 'nan' is not a number - row skipped"},
+      {";;" + m31 + "-5;;;;b;", "exposure '-5' is negative - row skipped"},
+      {";;" + m31 + "0*5;;;;c;", "exposure '0*5' needs k of 1 or more"},
+      {";;" + m31 + "1;0;;;d;", "binning '0' needs a binning of 1 to 16"},
+      {";;" + m31 + "1;2/0;;;e;", "binning '2/0' needs a zoom of 1 to 100"},
+      {";;" + m31 + "1;;;-5;f;", "number '-5' needs 1 or more"},
+      {";;;x;99;0;0;10;0;0;1;;;;g;", "RA 99 h is outside 0..24"},
+      {";;;x;1;0;0;-91;0;0;1;;;;h;", "Dec -91 deg is outside -90..90"},
+      {";;;x;p1;;;;;;1;;;;i;", "RA(h) 'p1' is not a number (nor a command)"},
+      {";;" + m31 + "1;;;;../x;", "the file name '../x' holds a folder separator"},
+  };
+  std::string plan = "header\r\n;;;Open roof;ZA;;;;;;;;;;;\r\n";
+  for (const Case& c : cases) plan += c.cells + "\r\n";
+  WriteFile(dir / "bad.csv", plan);
+  CliResult r = Run("check " + ShellQuote((dir / "bad.csv").string()) + " --start '2026-12-06 17:00:00' --json");
+  EXPECT_EQ(r.exitCode, 3);
+  const auto out = nlohmann::json::parse(r.out);
+  EXPECT_EQ(out["errors"], static_cast<int>(cases.size()));
+  const std::string checkLog = out["log"].dump();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string says = "row " + std::to_string(i + 2) + ": " + cases[i].says;
+    EXPECT_NE(checkLog.find(says), std::string::npos) << says;
+  }
+
+  r = Run("run " + ShellQuote((dir / "bad.csv").string()) + " --simulate --start '2026-12-06 17:00:00' --json-events" +
+          " --no-corrections --leave-roof-open --images " + ShellQuote((dir / "night").string()));
+  EXPECT_EQ(r.exitCode, 3) << r.err;
+  EXPECT_NE(r.err.find("noctarbel-cli: The run ended with 10 rows skipped and 0 rows failed\n"), std::string::npos);
+  const nlohmann::json summary = Events(r).back();
+  ASSERT_EQ(summary["skipped"].size(), cases.size());
+  EXPECT_EQ(summary["skipped"][0]["row"], 2);
+  EXPECT_EQ(summary["skipped"][0]["why"], "exposure 'nan' is not a number");
+  EXPECT_FALSE(summary["all_done"]);
+
+  // Filter 7 of five, filter 0, binning 8 of four, two rows of the same names, an empty plan.
+  WriteFile(dir / "gear.csv", "header\r\n;;" + m31 + "1;;7;;a;\r\n;;" + m31 + "1;;0;;b;\r\n;;" + m31 +
+                                  "1;8;;;c;\r\n;;" + m31 + "1;;;;c;\r\n");
+  r = Run("check " + ShellQuote((dir / "gear.csv").string()) + " --start '2026-12-06 17:00:00'");
+  EXPECT_EQ(r.exitCode, 3);
+  for (const char* says : {"row 1: filter 7 is beyond the wheel's 5 slots", "row 2: filter 0 does not exist",
+                           "row 3: binning 8 is beyond the camera's 4", "row 4: the file names c-",
+                           "4 errors found"}) {
+    EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+  }
+  WriteFile(dir / "empty.csv", "header\r\n");
+  r = Run("check " + ShellQuote((dir / "empty.csv").string()));
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.out.find("the plan has no rows"), std::string::npos);
+}
+
+// With RootImagePath each night has its folder RootImagePath/YYYY_MM_DD of its start, log
+// included; a second run on the same date adds to it.
+TEST_F(RunCli, EachNightGoesIntoItsOwnDatedFolder) {
+  setenv("TZ", "UTC", 1);
+  const std::filesystem::path root = dir.Path() / "nights";
+  Run("settings --set RootImagePath=" + ShellQuote(root.string()));
+  WriteFile(dir / "plan.csv", "header\r\n;;;Open roof;ZA;;;;;;;;;;;\r\n;;;M 31;00;42;44.3;41;16;9;1;;;;m31;0\r\n");
+  for (const char* start : {"2026-12-06 18:00:00", "2026-12-07 18:00:00", "2026-12-07 19:00:00"}) {
+    const CliResult r = Run("run " + ShellQuote((dir / "plan.csv").string()) + " --simulate --no-corrections " +
+                            "--leave-roof-open --start '" + start + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::exists(root / "2026_12_06" / "m31-L-001.fit"));
+  EXPECT_TRUE(std::filesystem::exists(root / "2026_12_06" / "logfile.txt"));
+  EXPECT_TRUE(std::filesystem::exists(root / "2026_12_07" / "m31-L-001.fit"));
+  EXPECT_TRUE(std::filesystem::exists(root / "2026_12_07" / "m31-L-002.fit"));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "images"));
+}
+
+// The check foresees the nights the run has: each row starts at the nearest occurrence of its
+// time within twelve hours (late rows at once), also past midnight and when times go back.
+TEST_F(RunCli, CheckAndRunStartEveryRowAtTheSameTime) {
+  WriteFile(dir / "times.csv", "header\r\n;;;Open roof;ZA;;;;;;;;;;;\r\n20;0;0;a;T1;;;;;;;;;;;\r\n19;55;0;late;T1;;;;;;;;;;;\r\n"
+                               "23;50;0;b;T1;;;;;;;;;;;\r\n0;10;0;midnight;T1;;;;;;;;;;;\r\n"
+                               "23;59;0;backwards;T1;;;;;;;;;;;\r\nx;0;0;garbled;T1;;;;;;;;;;;\r\n");
+  const std::string plan = ShellQuote((dir / "times.csv").string());
+  const CliResult check = Run("check " + plan + " --start '2026-12-06 19:00:00' --json");
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  const CliResult run = Run("run " + plan + " --simulate --start '2026-12-06 19:00:00' --json-events --leave-roof-open --no-corrections");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::string> checked, ran;
+  const nlohmann::json checkOut = nlohmann::json::parse(check.out);
+  const nlohmann::json summary = Events(run).back();
+  for (const auto& row : checkOut["rows"]) checked.push_back(row["start"]);
+  for (const auto& row : summary["row_spans"]) ran.push_back(row["start"]);
+  // The roof's opening takes its time only in the run; every later row waits for its time
+  // (the run's wait looks at the clock once a second).
+  ASSERT_EQ(checked.size(), 7u);
+  ASSERT_EQ(ran.size(), 7u);
+  for (size_t i = 1; i < checked.size(); ++i) {
+    EXPECT_EQ(checked[i].substr(0, 16), ran[i].substr(0, 16)) << i;
+    EXPECT_LE(std::stoi(ran[i].substr(17)) - std::stoi(checked[i].substr(17)), 1) << ran[i];
+  }
+  EXPECT_EQ(checked[2], "2026-12-06 20:00:00");
+  EXPECT_EQ(checked[4], "2026-12-07 00:10:00");
+  EXPECT_EQ(checked[6], "2026-12-07 00:10:00");
 }
 
 }  // namespace

@@ -233,7 +233,7 @@ TEST_F(RunInterruption, ALogThatCannotBeWrittenIsSaidAndCopiedToTheStationFolder
   // A folder where the log file should be: the images go in, the log cannot.
   std::filesystem::create_directories(home / "images/logfile.txt");
   const pid_t pid = StartCli(NOCTARBEL_CLI, SimulatedRun(home), scratch);
-  EXPECT_EQ(WaitCli(pid), 1);
+  EXPECT_EQ(WaitCli(pid), 3);
   const std::string err = ReadFile(scratch / "cli.err");
   EXPECT_NE(err.find("The log cannot be written as it goes"), std::string::npos) << err;
   EXPECT_NE(err.find("The log was not written to"), std::string::npos) << err;

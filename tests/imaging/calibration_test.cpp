@@ -376,6 +376,10 @@ TEST_F(CalibrationTest, ASubFrameUsesTheMastersCutAtItsOrigin) {
   // Row 1: 1000 - 23, 24, 25, then x 1132/1000; row 2: 1000 - 33, 34, 35, (2, 2) x 1132/500.
   EXPECT_EQ(Row(image, 1), (std::vector<int>{1106, 1105, 1104}));
   EXPECT_EQ(Row(image, 2), (std::vector<int>{1095, 2187, 1092}));
+  // The same with a zoom below 1.5, rounded to 1: still a sub-frame, cut alike.
+  image = Image({{1000, 1000, 1000}, {1000, 1000, 1000}}, 10, 2);
+  EXPECT_TRUE(calibration_.Calibrate(image, CalibrationRequest{1, 1, 2, 1}).Flat);
+  EXPECT_EQ(Row(image, 2), (std::vector<int>{1095, 2187, 1092}));
 
   // A cut that would reach past the master is skipped.
   image = Image({{1000, 1000, 1000}, {1000, 1000, 1000}}, 10, 2);

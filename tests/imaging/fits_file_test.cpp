@@ -223,6 +223,19 @@ TEST_F(FitsFileTest, BadFilesAreRefusedWithAReason) {
   EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(16, 1, 1)).replace(3 * 80 + 10, 20, "99999999999999999999") + pixels));
   EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(64, 2, 2)) + pixels));
   EXPECT_FALSE(bad(FitsHeaderBytes(BasicCards(12, 2, 2)) + pixels));
+  // Not standard, unscalable, or a cube without an image.
+  std::vector<std::string> notSimple = BasicCards(16, 2, 2);
+  notSimple[0] = FitsCard("SIMPLE", "                   F");
+  EXPECT_FALSE(bad(FitsHeaderBytes(notSimple) + pixels));
+  for (const char* bzero : {"1E400", "-1E300", "NAN"}) {
+    std::vector<std::string> cards = BasicCards(16, 2, 2);
+    cards.push_back(FitsCard("BZERO", bzero));
+    EXPECT_FALSE(bad(FitsHeaderBytes(cards) + pixels)) << bzero;
+  }
+  std::vector<std::string> emptyCube = BasicCards(16, 2, 2);
+  emptyCube[2] = FitsCard("NAXIS", "3");
+  emptyCube.push_back(FitsCard("NAXIS3", "0"));
+  EXPECT_FALSE(bad(FitsHeaderBytes(emptyCube) + pixels));
   std::vector<std::string> noEnd = BasicCards(16, 2, 2);
   while (noEnd.size() < 41 * 36) noEnd.push_back(FitsCard("COMMENT"));
   EXPECT_FALSE(bad(FitsHeaderBytes(noEnd, false) + pixels));

@@ -364,7 +364,7 @@ TEST(CameraCommands, ExposeAndCameraInfo) {
 
   result = run("camera info --json");
   ASSERT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(nlohmann::json::parse(result.out)["x_size"], "800");
+  EXPECT_EQ(nlohmann::json::parse(result.out)["x_size"], 800);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/text_file.h"
 #include "tests/test_support.h"
 
@@ -155,6 +157,22 @@ TEST(SettingsFile, UnwritableFolderIsReportedNotCrashed) {
 TEST(SettingChecked, UsesTheDialogsMessagesAndRanges) {
   SettingsRecord s;
   EXPECT_EQ(SetSettingChecked(s, "Glaenge", "east"), "Longitude not correct");
+  for (const auto& [key, text, message] : std::vector<std::tuple<const char*, const char*, const char*>>{
+           {"Gbreite", "95", "Latitude not correct"},
+           {"Glaenge", "400", "Longitude not correct"},
+           {"Park1Az", "720", "Park pos. 1 Azimuth not correct"}}) {
+    EXPECT_EQ(SetSettingChecked(s, key, text), message) << key;
+  }
+  EXPECT_EQ(SetSettingChecked(s, "Gbreite", "-33.5"), std::nullopt);
+
+  // Loaded from a hand-edited file, such values are replaced and the replacement is said.
+  s.Gbreite = 95;
+  s.Park1Az = 720;
+  EXPECT_EQ(ReplaceAnglesOutOfRange(s),
+            (std::vector<std::string>{"Setting Gbreite=95 is outside -90..90: 49.91806 is used instead",
+                                      "Setting Park1Az=720 is outside 0..360: 0 is used instead"}));
+  EXPECT_DOUBLE_EQ(s.Gbreite, SettingsRecord{}.Gbreite);
+  EXPECT_TRUE(ReplaceAnglesOutOfRange(s).empty());
   EXPECT_EQ(SetSettingChecked(s, "TrackingRange", "5"), "TrackingRange must be an integer from 10 to 100");
   EXPECT_EQ(SetSettingChecked(s, "ParkMethod", "2"), "ParkMethod must be an integer from 0 to 1");
   EXPECT_EQ(SetSettingChecked(s, "InvertRAguiding", "yes"), "InvertRAguiding must be 0 or 1");
