@@ -1,5 +1,7 @@
 #include "station/station_state.h"
 
+#include "station/setting_rules.h"
+
 namespace noctarbel {
 
 StationState::StationState(Runtime& clock, StationPaths paths)
@@ -40,6 +42,16 @@ void StationState::LoadSettingsAndTables() {
   Settings = LoadSettingsFile(SettingsFilePath());
   LoadFilterTable(Filters, Paths.Home, Settings.FilternamesFromFile);
   LoadFocusTable(Focus, Paths.Home);
+}
+
+int StationState::PulseGuideSpeed() {
+  const SettingRule* rule = FindSettingRule("PulseGuideSpeed");
+  const int given = Settings.PulseGuideSpeed;
+  if (!rule || (given >= rule->Min && given <= rule->Max)) return given;
+  Settings.PulseGuideSpeed = SettingsRecord{}.PulseGuideSpeed;
+  LogTimed(": PulseGuideSpeed " + std::to_string(given) + " is outside " + std::to_string(rule->Min) + ".." +
+           std::to_string(rule->Max) + ": " + std::to_string(Settings.PulseGuideSpeed) + " used");
+  return Settings.PulseGuideSpeed;
 }
 
 std::filesystem::path StationState::SettingsFilePath() const { return Paths.Home / kSettingsFileName; }
