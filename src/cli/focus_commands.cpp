@@ -415,7 +415,7 @@ void RegisterFocusCommands(CLI::App& app, CliContext& context) {
   centre->add_option("--seconds", center->seconds, "Exposure time (default 0.1)")->check(CLI::Range(0.0, 3600.0));
   centre->add_option("--bin", center->bin, "Binning 1..4 (default SyncBinning)")->check(CLI::Range(1, 4));
   centre->add_option("--filter", center->filter, "Filter slot 1..9 (default Standardfilter)")->check(CLI::Range(1, 9));
-  centre->add_option("--range", center->range, "Sync range in arc seconds (default SyncRange)")
+  centre->add_option("--range", center->range, "Sync range in image pixels (default SyncRange)")
       ->check(CLI::Range(0.1, 3600.0));
   AddStationOptions(centre, *center);
   centre->callback([&context, center] {

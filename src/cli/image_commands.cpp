@@ -131,6 +131,7 @@ void RunMeasure(CliContext& context, const ImageOptions& options) {
   result["centroid_x"] = nullptr;
   result["centroid_y"] = nullptr;
   result["hfd"] = nullptr;
+  result["hfd_problem"] = star.Found ? nullptr : nlohmann::ordered_json("no star");
   if (star.Found) {
     // The centroid window and the HFD rings reach R pixels around the star.
     image.ComputeMinMax();
@@ -140,7 +141,13 @@ void RunMeasure(CliContext& context, const ImageOptions& options) {
     StarCentroid(image, star.X - r + 1, star.X + r, star.Y - r + 1, star.Y + r, image.Minimum, column, row);
     result["centroid_x"] = column;
     result["centroid_y"] = row;
-    result["hfd"] = HalfFluxDiameter(image, column, row, r);
+    // The formula's value at 0 or below is no diameter: null, with the reason.
+    const HfdReading reading = ReadHalfFluxDiameter(image, column, row, r);
+    if (reading.Ok()) {
+      result["hfd"] = reading.Hfd;
+    } else {
+      result["hfd_problem"] = reading.Problem;
+    }
   }
   PrintResult(result, options.json, [](double v) { return FormatFixed(v, 2); });
 }

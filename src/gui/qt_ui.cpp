@@ -135,6 +135,13 @@ void QtUi::ShowForm(const std::string& form, bool modal) {
     dialog->exec();
     return;
   }
+  // Over a dialog that runs modally (the settings dialog opens the autofocus window) a window
+  // takes input only when it is modal itself; the modality changes only while it is hidden.
+  const Qt::WindowModality modality = modal ? Qt::ApplicationModal : Qt::NonModal;
+  if (window->windowModality() != modality) {
+    window->hide();
+    window->setWindowModality(modality);
+  }
   window->show();
   window->raise();
   window->activateWindow();

@@ -1,6 +1,7 @@
 #include "guiding/autofocus_math.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/number_text.h"
 
@@ -24,6 +25,28 @@ int FirstFocusStep(double h1, double targetHfd, const VLines& lines) {
 
 int SecondFocusStep(double h2, const VLines& lines) {
   return static_cast<int>(RoundHalfEven((lines.LeftIntercept - h2) / lines.LeftSlope + VTipPosition(lines)));
+}
+
+double SecondMeasurementTolerance(double targetHfd, double residual) {
+  return std::max({1.0, 0.1 * targetHfd, 3.0 * residual});
+}
+
+bool StepWentAwayFromFocus(double h1, double h2, double targetHfd, double tolerance) {
+  return h1 > targetHfd + tolerance && h2 >= h1;
+}
+
+std::string SecondMeasurementProblem(double h1, double h2, double targetHfd, double tolerance) {
+  const std::string measured = "HFD " + FormatFixed(h1, 2) + " then " + FormatFixed(h2, 2);
+  // Stepping along the left line from above the target must bring the HFD down; from the
+  // right flank the same step goes away from focus and the HFD grows.
+  if (StepWentAwayFromFocus(h1, h2, targetHfd, tolerance)) {
+    return measured + ": the HFD grew, the star was right of best focus";
+  }
+  if (std::abs(h2 - targetHfd) > tolerance) {
+    return measured + ", not within " + FormatFixed(tolerance, 2) + " of the target " + FormatFixed(targetHfd, 2) +
+           ": the star is off the calibrated left flank";
+  }
+  return {};
 }
 
 int HfdRadius(int subframe) { return subframe / 2 - 50; }

@@ -30,6 +30,20 @@ int FirstFocusStep(double h1, double targetHfd, const VLines& lines);
 // The second: from a position whose HFD is h2 on the left line to where the lines meet.
 int SecondFocusStep(double h2, const VLines& lines);
 
+// Whether a step along the left line from h1 towards targetHfd went away from focus instead:
+// from above the target the HFD grew (the star lay right of best focus, where the left
+// line's direction leads further out).
+bool StepWentAwayFromFocus(double h1, double h2, double targetHfd, double tolerance);
+// How far (pixels) the second measurement may lie from the target HFD and still be taken as
+// a point of the left line: three times the calibration's residual (0: not known), at least
+// a pixel and a tenth of the target.
+double SecondMeasurementTolerance(double targetHfd, double residual);
+// Why the second measurement does not agree with the left line the run followed from the
+// first one (h1 to h2, aiming at targetHfd): the HFD grew where it should have shrunk (the
+// first measurement lay right of best focus and the step went further out), or it ended
+// away from the target. Empty when the jump may follow the lines.
+std::string SecondMeasurementProblem(double h1, double h2, double targetHfd, double tolerance);
+
 // The outer radius of the HFD measurement (and half-size of its centroid window) for a
 // subframe side: subframe div 2 - 50.
 int HfdRadius(int subframe);

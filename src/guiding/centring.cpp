@@ -19,12 +19,12 @@ PixelOffset OffsetInPixels(const StarOffset& offset, double scale) {
                      static_cast<int>(RoundHalfEven(offset.Y / scale))};
 }
 
-bool SyncNeedsSecondPass(const StarOffset& offset, double rangeArcsec) {
-  return std::abs(offset.X) > rangeArcsec || std::abs(offset.Y) > rangeArcsec;
+bool SyncNeedsSecondPass(const PixelOffset& offset, double rangePixels) {
+  return std::abs(offset.X) > rangePixels || std::abs(offset.Y) > rangePixels;
 }
 
-bool SyncWithinRange(const StarOffset& offset, double rangeArcsec) {
-  return std::abs(offset.X) < rangeArcsec && std::abs(offset.Y) < rangeArcsec;
+bool SyncWithinRange(const PixelOffset& offset, double rangePixels) {
+  return std::abs(offset.X) < rangePixels && std::abs(offset.Y) < rangePixels;
 }
 
 }  // namespace noctarbel

@@ -30,8 +30,10 @@ PixelOffset OffsetInPixels(const StarOffset& offset, double scale);
 
 // Centre-and-sync takes a second pass when the star is further than the range from the
 // centre on either axis, and syncs only when it is closer than the range on both; an offset
-// equal to the range does neither. Range and offset in arc seconds.
-bool SyncNeedsSecondPass(const StarOffset& offset, double rangeArcsec);
-bool SyncWithinRange(const StarOffset& offset, double rangeArcsec);
+// equal to the range does neither. The range counts image pixels (SyncRange, whatever its
+// caption says): a tolerance in arc seconds could not be met at coarse scales, where one
+// pixel is wider than the range.
+bool SyncNeedsSecondPass(const PixelOffset& offset, double rangePixels);
+bool SyncWithinRange(const PixelOffset& offset, double rangePixels);
 
 }  // namespace noctarbel

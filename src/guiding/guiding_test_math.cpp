@@ -43,7 +43,7 @@ int AddToCameraRotation(int rotationDeg, double angleDeg) {
 
 std::string GuidingTestResultText(double dx, double dy, double angleDeg) {
   return "dx=" + FormatFixedSignificant(dx, 4, 1) + " dy=" + FormatFixedSignificant(dy, 4, 1) +
-         "angle=" + FormatFixedSignificant(angleDeg, 4, 1);
+         " angle=" + FormatFixedSignificant(angleDeg, 4, 1);
 }
 
 std::string GuidingTestMoveText(int moveArcsec) {

@@ -331,4 +331,25 @@ double HalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R) {
   return 2 * (fraction + k - 1);
 }
 
+HfdReading ReadHalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R) {
+  HfdReading reading;
+  const double hfd = HalfFluxDiameter(image, cx, cy, R);
+  if (hfd > 0) {
+    reading.Hfd = hfd;
+    return reading;
+  }
+  int peak = 0;
+  for (int y = std::max(1, cy - R); y <= std::min(image.Height(), cy + R); ++y) {
+    for (int x = std::max(1, cx - R); x <= std::min(image.Width(), cx + R); ++x) peak = std::max(peak, image.GetPixel(x, y));
+  }
+  if (peak >= kStarSaturatedAdu) {
+    reading.Problem = "saturated";
+  } else if (hfd == -1) {
+    reading.Problem = "no flux above the background";
+  } else {
+    reading.Problem = "too compact";
+  }
+  return reading;
+}
+
 }  // namespace noctarbel

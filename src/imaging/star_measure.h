@@ -3,6 +3,8 @@
 // centroid and the half-flux diameter. Pixel coordinates count from 1; pixels outside the
 // image read as 0.
 
+#include <string>
+
 #include "imaging/image_buffer.h"
 
 namespace noctarbel {
@@ -36,5 +38,23 @@ inline constexpr int kMaxHfdRadius = 1000;
 // background, or when the ring at the half-flux point holds no flux (the interpolation would
 // divide by zero).
 double HalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R);
+
+}  // namespace noctarbel
+
+namespace noctarbel {
+
+// A star whose brightest pixel within the rings reaches this level is saturated: its core is
+// cut flat and its diameter reads wrong.
+inline constexpr int kStarSaturatedAdu = 65000;
+
+// The half-flux diameter as a measurement: the formula's value when it is above 0, otherwise
+// no value and why. The formula interpolates one ring too far in, so the diameter of a star
+// whose half flux lies in its central pixels comes out at 0 or below.
+struct HfdReading {
+  double Hfd = -1;
+  std::string Problem;  // empty when Hfd is a measurement
+  bool Ok() const { return Problem.empty(); }
+};
+HfdReading ReadHalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R);
 
 }  // namespace noctarbel

@@ -35,8 +35,15 @@ int WindowMaximum(const Timgbuffer& image, int x1, int x2, int y1, int y2) {
   return largest;
 }
 
-std::string TableLine(int position, double hfd) {
-  return "Pos=" + std::to_string(position) + "  HFD=" + FormatFixed(hfd, 2);
+// A diameter, or why there is none: a value of 0 or below is never shown as one.
+std::string HfdText(const HfdMeasurement& m) {
+  if (m.Ok()) return FormatFixed(m.Hfd, 2);
+  const size_t open = m.Error.find('(');
+  return "none" + (open == std::string::npos ? std::string() : " " + m.Error.substr(open));
+}
+
+std::string TableLine(int position, const HfdMeasurement& m) {
+  return "Pos=" + std::to_string(position) + "  HFD=" + HfdText(m);
 }
 
 }  // namespace
@@ -163,18 +170,19 @@ HfdMeasurement AutofocusOperations::MeasureMeanHfd(OperationContext& op, int n, 
       m.Error = m.Failure == FocusFailure::Interrupted ? op.StopText() : "camera error";
       return m;
     }
+    if (WindowMaximum(frame_, x1, x2, y1, y2) >= kSaturatedAdu) m.Saturated = true;
     int cx = 0;
     int cy = 0;
-    const double hfd =
-        StarCentroid(frame_, x1, x2, y1, y2, frame_.Minimum, cx, cy) ? HalfFluxDiameter(frame_, cx, cy, radius) : -1.0;
+    HfdReading reading;
+    reading.Problem = "no star in the subframe";
+    if (StarCentroid(frame_, x1, x2, y1, y2, frame_.Minimum, cx, cy)) reading = ReadHalfFluxDiameter(frame_, cx, cy, radius);
     // A frame without an HFD must not pull the mean: the whole measurement fails.
-    if (hfd <= 0) {
+    if (!reading.Ok()) {
       m.Failure = FocusFailure::NoHfd;
-      m.Error = "no HFD measured";
+      m.Error = "no HFD measured (" + (m.Saturated ? std::string("saturated") : reading.Problem) + ")";
       return m;
     }
-    if (WindowMaximum(frame_, x1, x2, y1, y2) >= kSaturatedAdu) m.Saturated = true;
-    sum += hfd;
+    sum += reading.Hfd;
     if (!op.Wait(kFramePauseMs)) {
       m.Failure = FocusFailure::Interrupted;
       m.Error = op.StopText();
@@ -188,7 +196,7 @@ HfdMeasurement AutofocusOperations::MeasureMeanHfd(OperationContext& op, int n, 
 AutofocusResult AutofocusOperations::Fail(AutofocusResult result, FocusFailure failure, const std::string& error) {
   result.Ok = false;
   result.Failure = failure;
-  result.Error = "Autofocus: " + error;
+  result.Error = "Autofocus error: " + error;
   core_.SetStatus(result.Error);
   return result;
 }
@@ -218,10 +226,12 @@ AutofocusResult AutofocusOperations::RunAutofocus(OperationContext& op, int filt
 
   // Two measurements on the left flank, each checked: a failed or saturated one must not
   // steer the jump.
+  std::string noHfd;
   auto measure = [&](int target, int frames, double& hfd) -> FocusFailure {
     if (!MoveFocuser(op, target)) return FocusFailure::FocuserMove;
     result.Position = target;
     const HfdMeasurement m = MeasureMeanHfd(op, frames, star.Column, star.Row, filterIndex);
+    noHfd = m.Error;
     if (!m.Ok()) return m.Failure;
     hfd = m.Hfd;
     return m.Saturated ? FocusFailure::Saturated : FocusFailure::None;
@@ -233,7 +243,7 @@ AutofocusResult AutofocusOperations::RunAutofocus(OperationContext& op, int filt
       case FocusFailure::Saturated:
         return Fail(result, f, "star saturated at " + std::to_string(target));
       case FocusFailure::NoHfd:
-        return Fail(result, f, "no HFD measured at " + std::to_string(target));
+        return Fail(result, f, noHfd + " at " + std::to_string(target));
       case FocusFailure::Interrupted:
         return Fail(result, f, op.StopText());
       default:
@@ -248,6 +258,27 @@ AutofocusResult AutofocusOperations::RunAutofocus(OperationContext& op, int filt
   result.P1 = result.P0 + FirstFocusStep(result.HfdFirst, s.AFHFDlow, lines);
   if (FocusFailure f = measure(result.P1, kSecondMeasurementFrames, result.HfdSecond); f != FocusFailure::None) {
     return failure(f, result.P1);
+  }
+  // The jump trusts the left line: a second measurement that does not lie on it (the run began
+  // right of best focus, or the star's V is not the calibrated one) would send the focuser
+  // anywhere. The focuser stays at P1 and AFposition as it was.
+  const double tolerance = SecondMeasurementTolerance(s.AFHFDlow, CalibrationResidual(lines));
+  std::string problem = SecondMeasurementProblem(result.HfdFirst, result.HfdSecond, s.AFHFDlow, tolerance);
+  // A first measurement near best focus lies on the V's rounded tip, off the line, and the
+  // step from it misses the target; the second one, further out, may well be on the line.
+  // One more step from there, unless the HFD grew (the run went away from focus).
+  if (!problem.empty() && !StepWentAwayFromFocus(result.HfdFirst, result.HfdSecond, s.AFHFDlow, tolerance)) {
+    const double previous = result.HfdSecond;
+    const int from = result.P1;
+    result.P1 = from + FirstFocusStep(previous, s.AFHFDlow, lines);
+    if (FocusFailure f = measure(result.P1, kSecondMeasurementFrames, result.HfdSecond); f != FocusFailure::None) {
+      return failure(f, result.P1);
+    }
+    problem = SecondMeasurementProblem(previous, result.HfdSecond, s.AFHFDlow, tolerance);
+    if (!problem.empty()) problem += " (after a second step from " + std::to_string(from) + ")";
+  }
+  if (!problem.empty()) {
+    return Fail(result, FocusFailure::OffTheLine, problem + " at " + std::to_string(result.P1));
   }
   const int best = result.P1 + SecondFocusStep(result.HfdSecond, lines);
   if (best < 0) return Fail(result, FocusFailure::NotCalibrated, "best focus would be at " + std::to_string(best));
@@ -282,6 +313,18 @@ AutofocusResult AutofocusOperations::RunAutofocus(OperationContext& op, int filt
   return result;
 }
 
+double AutofocusOperations::CalibrationResidual(const VLines& lines) const {
+  if (!scan_.Fitted || !scan_.Fit.Usable()) return 0;
+  const VLines fitted = scan_.Fit.Lines();
+  // The settings hold the lines in single precision.
+  auto same = [](double a, double b) { return static_cast<float>(a) == static_cast<float>(b); };
+  if (!same(fitted.LeftSlope, lines.LeftSlope) || !same(fitted.LeftIntercept, lines.LeftIntercept) ||
+      !same(fitted.RightSlope, lines.RightSlope) || !same(fitted.RightIntercept, lines.RightIntercept)) {
+    return 0;
+  }
+  return std::max(scan_.Fit.Left.Residual, scan_.Fit.Right.Residual);
+}
+
 void AutofocusOperations::ScanChanged() {
   if (OnScanChanged) OnScanChanged();
 }
@@ -296,7 +339,7 @@ FocusFailure AutofocusOperations::MeasureFlank(OperationContext& op, const Focus
     // errors and interruptions end the scan.
     if (!m.Ok() && m.Failure != FocusFailure::NoHfd) return m.Failure;
     points.push_back(VCurvePoint{position, m.Hfd, m.Saturated});
-    if (onLine) onLine(TableLine(position, m.Hfd));
+    if (onLine) onLine(TableLine(position, m));
     ScanChanged();
   }
   return FocusFailure::None;
@@ -326,7 +369,7 @@ VCurveScan AutofocusOperations::CalibrateVCurve(OperationContext& op, const VCur
   if (!tip.Ok() && tip.Failure != FocusFailure::NoHfd) return fail(tip.Failure, "");
   scan_.TipHfd = tip.Hfd;
   scan_.TipSaturated = tip.Saturated;
-  if (onLine) onLine("HFD(0)=" + FormatFixed(tip.Hfd, 2));
+  if (onLine) onLine("HFD(0)=" + HfdText(tip));
   ScanChanged();
 
   const int count = std::clamp(request.Count, 1, kMaxCalibrationPositions);

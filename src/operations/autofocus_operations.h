@@ -42,6 +42,7 @@ enum class FocusFailure {
   NoStar,           // no star, or one too near the frame edge to measure
   NoHfd,            // the star gave no half-flux diameter
   Saturated,        // the star's core is saturated: its HFD would be wrong
+  OffTheLine,       // the second measurement does not lie on the left line the run followed
   BadSettings,      // a subframe too small for an HFD radius
   Interrupted,      // Stop or an emergency
 };
@@ -59,7 +60,7 @@ struct FocusStar {
 struct HfdMeasurement {
   FocusFailure Failure = FocusFailure::None;
   std::string Error;
-  double Hfd = -1;         // mean of the frames, -1 when any frame gave none
+  double Hfd = -1;         // mean of the frames, -1 when any frame gave none (Error says why)
   bool Saturated = false;  // a frame's star reached the top of the range
   bool Ok() const { return Failure == FocusFailure::None; }
 };
@@ -71,7 +72,7 @@ struct AutofocusOptions {
 struct AutofocusResult {
   bool Ok = false;
   FocusFailure Failure = FocusFailure::None;
-  std::string Error;           // "Autofocus: ..." when it failed
+  std::string Error;           // "Autofocus error: <reason>" when it failed
   int P0 = -1;                 // the first measuring position
   int P1 = -1;                 // the second
   int Position = -1;           // where the focuser was sent last
@@ -106,7 +107,7 @@ class AutofocusOperations {
   // Steps the autofocus run measures its first HFD outside the base position.
   static constexpr int kFirstOffsetSteps = 400;
   // A frame whose star reaches this level is taken as saturated.
-  static constexpr int kSaturatedAdu = 65000;
+  static constexpr int kSaturatedAdu = kStarSaturatedAdu;
 
   AutofocusOperations(StationState& state, CameraOperations& camera, FocuserOperations& focuser) : core_(state), camera_(camera), focuser_(focuser) {}
   AutofocusOperations(const AutofocusOperations&) = delete;
@@ -124,7 +125,7 @@ class AutofocusOperations {
   HfdMeasurement MeasureMeanHfd(OperationContext& op, int n, int column, int row, int filterIndex);
   // The autofocus run: from BaseFocusPosition (or AFposition), 400 steps out, one
   // measurement, along the left line to AFHFDlow, a second measurement, the jump to where
-  // the lines meet. Best focus less the filter's offset becomes BaseFocusPosition and
+  // the lines meet. A second measurement off the left line ends the run before the jump. Best focus less the filter's offset becomes BaseFocusPosition and
   // AFposition (saved). The focuser stays where the last successful move put it.
   AutofocusResult RunAutofocus(OperationContext& op, int filterIndex, const AutofocusOptions& options = {});
   // The calibration scan: the focuser to P, the focus star, HFD(0) at P, then the positions
@@ -150,6 +151,9 @@ class AutofocusOperations {
                             int filterIndex, std::vector<VCurvePoint>& points,
                             const std::function<void(const std::string&)>& onLine);
   AutofocusResult Fail(AutofocusResult result, FocusFailure failure, const std::string& error);
+  // The residual of the last fitted calibration when the lines are still the ones it stored
+  // (0: not known, the lines were typed or fitted in an earlier session).
+  double CalibrationResidual(const VLines& lines) const;
   void ScanChanged();
 
   StationState& core_;

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kCentringHotPixelFactor = 4;
 
-std::string OffsetText(const StarOffset& offset) { return FormatFixed(offset.X, 1) + "," + FormatFixed(offset.Y, 1); }
+std::string OffsetText(const PixelOffset& offset) { return FormatFixed(offset.X, 1) + "," + FormatFixed(offset.Y, 1); }
 
 }  // namespace
 
@@ -58,7 +58,7 @@ void CentringOperations::Log(SyncResult& result, const std::string& line) {
 }
 
 SyncResult CentringOperations::CenterAndSync(OperationContext& op, double raHours, double decDeg,
-                                             const ExposureRequest& frame, double rangeArcsec,
+                                             const ExposureRequest& frame, double rangePixels,
                                              const SyncImageSource& source) {
   SyncResult result;
   SyncImageSource take = source;
@@ -89,10 +89,10 @@ SyncResult CentringOperations::CenterAndSync(OperationContext& op, double raHour
   result.Pixels = first.Pixels;
   if (!takeImage()) return result;
 
-  if (SyncNeedsSecondPass(result.Offset, rangeArcsec)) {
+  if (SyncNeedsSecondPass(result.Pixels, rangePixels)) {
     const CentringResult second = CenterOnBrightestStar(op, image, true);
     if (!second.Found) {
-      Log(result, ": autocenter error2, dx,dy=" + OffsetText(result.Offset));
+      Log(result, ": autocenter error2, dx,dy=" + OffsetText(result.Pixels));
       return result;
     }
     result.Offset = second.Offset;
@@ -100,21 +100,21 @@ SyncResult CentringOperations::CenterAndSync(OperationContext& op, double raHour
     if (!takeImage()) return result;
     const CentringResult third = CenterOnBrightestStar(op, image, false);
     if (!third.Found) {
-      Log(result, ": autocenter error1, dx,dy=" + OffsetText(result.Offset));
+      Log(result, ": autocenter error1, dx,dy=" + OffsetText(result.Pixels));
       return result;
     }
     result.Offset = third.Offset;
     result.Pixels = third.Pixels;
   }
   if (!op.MayContinue()) return result;
-  if (SyncWithinRange(result.Offset, rangeArcsec) && mount_.Connected()) {
+  if (SyncWithinRange(result.Pixels, rangePixels) && mount_.Connected()) {
     if (mount_.SyncToCoordinates(raHours, decDeg)) {
       result.Synced = true;
       Log(result, ": center&sync OK");
     }
     return result;
   }
-  Log(result, ": autocenter error3, dx,dy=" + OffsetText(result.Offset));
+  Log(result, ": autocenter error3, dx,dy=" + OffsetText(result.Pixels));
   return result;
 }
 

@@ -60,11 +60,12 @@ class CentringOperations {
   // The correcting move by an offset and the settling: nothing for a zero offset or without
   // a connected mount. True when the telescope moved.
   bool MoveBy(OperationContext& op, const StarOffset& offset);
-  // The plan's "SY": centre the brightest star (twice when the first move left it further
-  // than rangeArcsec off), then sync the mount to the target as it was sent for the slew.
+  // The plan's "SY": centre the brightest star (twice when the first move left it more than
+  // rangePixels image pixels off), then sync the mount to the target as it was sent for the
+  // slew.
   // Images come from `source`, or are taken with `frame` through TakeImage.
   SyncResult CenterAndSync(OperationContext& op, double raHours, double decDeg, const ExposureRequest& frame,
-                           double rangeArcsec, const SyncImageSource& source = {});
+                           double rangePixels, const SyncImageSource& source = {});
 
  private:
   void Log(SyncResult& result, const std::string& line);

@@ -59,7 +59,7 @@ GuideDecision GuidingOperations::GuideStep(OperationContext& op, const Timgbuffe
 }
 
 std::pair<double, double> GuidingOperations::PrepareGuideRates() {
-  const double speed = core_.Settings.PulseGuideSpeed;
+  const double speed = core_.PulseGuideSpeed();
   if (!mount_.HasDriver()) return {speed, speed};
   if (mount_.Connected()) mount_.SetGuideRates(speed / 3600.0);
   ratesSet_ = true;
@@ -80,8 +80,8 @@ bool GuidingOperations::Pulse(OperationContext& op, double x, double y, int* lon
 GuidingTestResult GuidingOperations::RunGuidingTest(OperationContext& op, int moveArcsec,
                                                     const StarOffsetSource& measure, const Acknowledge& acknowledge) {
   GuidingTestResult result;
+  const double speed = core_.PulseGuideSpeed();
   const SettingsRecord& s = core_.Settings;
-  const double speed = std::max(1, s.PulseGuideSpeed);
   result.RaRate = result.DecRate = speed;
   if (ratesSet_) {
     if (auto rates = mount_.GuideRates()) {

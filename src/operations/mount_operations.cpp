@@ -269,7 +269,7 @@ bool MountOperations::PulseGuideXY(OperationContext& op, double x, double y, int
         core_.Run.PierSideAvailable = false;
       }
     }
-    const PulseGuideSettings settings{s.PulseGuideSpeed, s.InvertRAguiding, s.InvertDECguiding, s.InvertPiersideguiding,
+    const PulseGuideSettings settings{core_.PulseGuideSpeed(), s.InvertRAguiding, s.InvertDECguiding, s.InvertPiersideguiding,
                                       s.OvercorrectionGuiding};
     for (const PulseCommand& pulse : PulseGuidePlan(x, y, dec, west, settings)) {
       scope->PulseGuide(pulse.Direction, pulse.Milliseconds);

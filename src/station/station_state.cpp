@@ -52,6 +52,16 @@ void StationState::LoadSettingsAndTables() {
   LoadFocusTable(Focus, Paths.Home);
 }
 
+int StationState::PulseGuideSpeed() {
+  const SettingRule* rule = FindSettingRule("PulseGuideSpeed");
+  const int given = Settings.PulseGuideSpeed;
+  if (!rule || (given >= rule->Min && given <= rule->Max)) return given;
+  Settings.PulseGuideSpeed = SettingsRecord{}.PulseGuideSpeed;
+  LogTimed(": PulseGuideSpeed " + std::to_string(given) + " is outside " + std::to_string(rule->Min) + ".." +
+           std::to_string(rule->Max) + ": " + std::to_string(Settings.PulseGuideSpeed) + " used");
+  return Settings.PulseGuideSpeed;
+}
+
 std::filesystem::path StationState::SettingsFilePath() const { return Paths.Home / kSettingsFileName; }
 
 std::filesystem::path StationState::ResolveFile(const std::string& name) const {

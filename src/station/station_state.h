@@ -99,6 +99,10 @@ class StationState {
   // The station's files as a start-up reads them: the settings file (defaults without
   // one), the filter table and the focus table.
   void LoadSettingsAndTables();
+  // PulseGuideSpeed as the pulses use it. Every pulse is an offset over this speed: a value
+  // outside the dialog's range (0, or a stray one typed into the file) would make a guiding
+  // correction a pulse of many seconds, so it is replaced by the default, with a log line.
+  int PulseGuideSpeed();
 
   std::filesystem::path SettingsFilePath() const;
   // A file setting: relative names resolve against the station folder.

@@ -118,7 +118,8 @@ bool RunCalibrationScan(Station& station, bool bothFlanks) {
   } else if (scan.Failure == FocusFailure::Interrupted) {
     AppendMemo(form, scan.Error);
   } else {
-    station.UiPort.ShowMessage(CalibrationMessage(scan.Failure));
+    const std::string message = CalibrationMessage(scan.Failure);
+    station.UiPort.ShowMessage(message.empty() ? scan.Error : message);
   }
   return false;
 }
@@ -309,6 +310,10 @@ void AutofocusButtonClick(Station& station) {
   if (result.Failure == FocusFailure::CameraError) ShowCameraError(station);
   if (!result.Ok && !station.Run.PlanRunning) {
     main.SetCaption("AutofocusButton", "Autofocus error");
+    // Why, in the operator's words; a camera error has said so already, Stop needs no word.
+    if (result.Failure != FocusFailure::CameraError && result.Failure != FocusFailure::Interrupted) {
+      station.UiPort.ShowMessage(result.Error);
+    }
   } else if (result.Ok) {
     main.SetCaption("AutofocusButton", "Autofocus");
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "station/settings.h"
@@ -36,11 +37,11 @@ TEST_F(FocusCli, CalibrateWithFittedLinesThenAutofocus) {
   CliResult r = Run("focus auto --simulate --json");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_FALSE(Json(r)["ok"].get<bool>());
-  EXPECT_EQ(r.err, "noctarbel-cli: Autofocus: no focus position (AFposition)\n");
+  EXPECT_EQ(r.err, "noctarbel-cli: Autofocus error: no focus position (AFposition)\n");
   ASSERT_EQ(Run("settings --set AFposition=5000").exitCode, 0);
   r = Run("focus auto --simulate --json");
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "noctarbel-cli: Autofocus: not calibrated\n");
+  EXPECT_EQ(r.err, "noctarbel-cli: Autofocus error: not calibrated\n");
 
   r = Run("focus calibrate --simulate --position 5060 --range 500 --positions 6 --fit --save --json");
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -65,6 +66,17 @@ TEST_F(FocusCli, CalibrateWithFittedLinesThenAutofocus) {
   EXPECT_GT(run["hfd_first"].get<double>(), run["hfd_second"].get<double>());
   EXPECT_EQ(Saved().AFposition, run["base_position"].get<int>());
 
+  // Begun right of best focus the step along the left line goes further out: refused, and
+  // the stored position stays for the next attempt.
+  for (int start : {5800, 6000, 6200}) {
+    ASSERT_EQ(Run("settings --set AFposition=" + std::to_string(start)).exitCode, 0);
+    r = Run("focus auto --simulate");
+    EXPECT_EQ(r.exitCode, 1) << start << ": " << r.out;
+    EXPECT_EQ(r.err.rfind("noctarbel-cli: Autofocus error: HFD ", 0), 0u) << r.err;
+    EXPECT_TRUE(OneLine(r.err)) << r.err;
+    EXPECT_EQ(Saved().AFposition, start);
+  }
+
   // The table alone: one flank, nothing fitted, nothing stored.
   r = Run("focus calibrate --simulate --position 5000 --range -300");
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -87,10 +99,13 @@ TEST_F(FocusCli, CenterSyncAndGuideTest) {
   out = Json(r);
   EXPECT_TRUE(out["synced"].get<bool>());
   EXPECT_EQ(out["log"].back(), ": center&sync OK");
-  // A range of a tenth of an arc second is never met.
-  r = Run("center --simulate --sync 10.5 45 --range 0.1");
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_NE(r.err.find("autocenter error3"), std::string::npos) << r.err;
+  // The range counts pixels: at binning 4 (6" per pixel) a star as centred as the pixels
+  // allow is synced.
+  r = Run("center --simulate --bin 4 --sync 10.5 45 --json");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  out = Json(r);
+  EXPECT_TRUE(out["synced"].get<bool>());
+  EXPECT_LT(std::abs(out["dx_pixels"].get<int>()), 5);
 
   r = Run("guide-test --simulate --move 40 --save --json");
   ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -35,6 +35,32 @@ TEST(AutofocusMath, TheJumpOfTheWorkedExample) {
   EXPECT_EQ(VLinesProblem(VLines{-0.05, 52, -0.04, -48}), "the V lines do not form a V");
 }
 
+TEST(AutofocusMath, TheSecondMeasurementMustLieOnTheLeftLine) {
+  EXPECT_DOUBLE_EQ(SecondMeasurementTolerance(10, 0), 1.0);
+  EXPECT_DOUBLE_EQ(SecondMeasurementTolerance(30, 0.1), 3.0);
+  EXPECT_DOUBLE_EQ(SecondMeasurementTolerance(10, 0.5), 1.5);
+  struct Case {
+    double h1, h2;
+    const char* problem;  // a part of the reason, "" when the jump may follow
+  } cases[] = {
+      {22, 10, ""},               // the worked example
+      {22, 10.9, ""},             // within the tolerance of 1
+      {2, 10.5, ""},              // from the tip outwards to the target
+      {22, 11.5, "not within 1.00 of the target 10.00"},
+      {20.2, 30.2, "the HFD grew"},  // begun right of best focus
+      {13.3, 13.3, "the HFD grew"},
+      {5.4, 2.5, "off the calibrated left flank"},  // the step crossed the tip
+  };
+  for (const Case& c : cases) {
+    const std::string problem = SecondMeasurementProblem(c.h1, c.h2, 10, 1.0);
+    if (std::string(c.problem).empty()) {
+      EXPECT_EQ(problem, "") << c.h1 << " -> " << c.h2;
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << c.h1 << " -> " << c.h2 << ": " << problem;
+    }
+  }
+}
+
 TEST(AutofocusMath, CalibrationPositionsRadiusAndSubframes) {
   EXPECT_EQ(CalibrationPositions(5000, 500, 5), (std::vector<int>{4500, 4600, 4700, 4800, 4900}));
   EXPECT_EQ(CalibrationPositions(5000, -500, 5), (std::vector<int>{5500, 5400, 5300, 5200, 5100}));

@@ -78,7 +78,7 @@ TEST(GuidingTestMath, AngleRules) {
   EXPECT_EQ(AddToCameraRotation(0, 89.5), 90);  // halves to even
   EXPECT_EQ(AddToCameraRotation(0, 180), 180);
 
-  EXPECT_EQ(GuidingTestResultText(30.04, -0.26, 1234.56), "dx=30.0 dy=-0.3angle=1235.0");
+  EXPECT_EQ(GuidingTestResultText(30.04, -0.26, 1234.56), "dx=30.0 dy=-0.3 angle=1235.0");
   EXPECT_EQ(GuidingTestMoveText(30), "Now the telescope should move about 30\" in RA (to east)");
   EXPECT_EQ(MovementCheckText(MeasuredMovement(12, -3, -18.04, -33)), "dx(RA)=30.0 dy(DEC)=-30.0");
 }
@@ -107,11 +107,12 @@ TEST(CentringMath, OffsetMoveAndSyncTolerance) {
   EXPECT_EQ(pixels.Y, -2);
   EXPECT_EQ(OffsetInPixels(StarOffset{7.5, 1}, 0).X, 0);
 
-  // An offset equal to the range neither takes the second pass nor counts as within it.
-  EXPECT_FALSE(SyncNeedsSecondPass(StarOffset{5, -5}, 5));
-  EXPECT_FALSE(SyncWithinRange(StarOffset{5, 0}, 5));
-  EXPECT_TRUE(SyncNeedsSecondPass(StarOffset{0, -5.1}, 5));
-  EXPECT_TRUE(SyncWithinRange(StarOffset{4.9, -4.9}, 5));
+  // The range counts pixels; an offset equal to it neither takes the second pass nor counts
+  // as within it.
+  EXPECT_FALSE(SyncNeedsSecondPass(PixelOffset{5, -5}, 5));
+  EXPECT_FALSE(SyncWithinRange(PixelOffset{5, 0}, 5));
+  EXPECT_TRUE(SyncNeedsSecondPass(PixelOffset{0, -6}, 5));
+  EXPECT_TRUE(SyncWithinRange(PixelOffset{4, -4}, 5));
 }
 
 }  // namespace

@@ -127,6 +127,22 @@ TEST_F(ImageCliTest, MeasureFindsTheStarAndHfdGrowsLinearlyWithDefocus) {
   for (size_t i = 0; i < radii.size(); ++i) EXPECT_NEAR(hfd[i], slope * radii[i] + intercept, 0.3) << radii[i];
   CliRun text = Cli("measure '" + StarFile("t.fit", 100, 100, 6) + "'");
   EXPECT_NE(text.out.find("found: yes\nx: 100\ny: 100\n"), std::string::npos) << text.out;
+
+  // A star whose half flux lies in its central pixel, and one whose core is cut flat: the
+  // formula reads them at 0 or below, which is no diameter: null, with the reason.
+  struct Case {
+    std::string file;
+    const char* problem;
+  } cases[] = {{StarFile("tight.fit", 100, 100, 2.0, 2.0e5), "too compact"},
+               {StarFile("bright.fit", 100, 100, 2.0, 1.0e8), "saturated"}};
+  for (const Case& c : cases) {
+    CliRun run = Cli("measure --json --radius 20 '" + c.file + "'");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto json = nlohmann::json::parse(run.out);
+    ASSERT_TRUE(json["found"].get<bool>()) << c.problem;
+    EXPECT_TRUE(json["hfd"].is_null()) << c.problem << ": " << json["hfd"];
+    EXPECT_EQ(json["hfd_problem"], c.problem);
+  }
 }
 
 TEST_F(ImageCliTest, RenderWritesAJpegOfTheImageSize) {

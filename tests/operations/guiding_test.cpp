@@ -191,8 +191,8 @@ TEST_P(CentringTest, CentreAndSyncRemovesThePointingError) {
   const SyncResult result = station->Centring.CenterAndSync(op, ra, dec, Frame(0.1), 5);
   EXPECT_TRUE(result.Found);
   EXPECT_TRUE(result.Synced);
-  EXPECT_LT(std::abs(result.Offset.X), 5);
-  EXPECT_LT(std::abs(result.Offset.Y), 5);
+  EXPECT_LT(std::abs(result.Pixels.X), 5);
+  EXPECT_LT(std::abs(result.Pixels.Y), 5);
   EXPECT_TRUE(LogHas(": Center&Sync star position"));
   EXPECT_TRUE(LogHas(": center&sync OK"));
   EXPECT_NEAR(Scope()->RightAscension(), ra, 1e-9);
@@ -280,6 +280,8 @@ INSTANTIATE_TEST_SUITE_P(RotationsAndPierSides, GuidingTestAngle,
 TEST_F(GuidingTest, TheGuidingTestWindowSavesTheRotationAndTheSetupCheckMeasuresTheMove) {
   Camera().Config.RotationDeg = 30;
   PlaceStarAtPointing(5);
+  // A speed of 0 typed into the file: the default's 5"/s, said in the log, not a 30 s pulse.
+  Settings().PulseGuideSpeed = 0;
   Controls& form = station->Form(kGuidingTestForm);
   station->Activate("GuidingtestButton");
   EXPECT_EQ(form.Text("GuiderateRAedit"), "5.0/s");
@@ -291,6 +293,9 @@ TEST_F(GuidingTest, TheGuidingTestWindowSavesTheRotationAndTheSetupCheckMeasures
   ASSERT_GE(ui.messages.size(), 2u) << ui.LastMessage();
   EXPECT_EQ(ui.messages[ui.messages.size() - 2], "Now the telescope should move about 30\" in RA (to east)");
   EXPECT_EQ(ui.LastMessage().rfind("dx=", 0), 0u) << ui.LastMessage();
+  EXPECT_NE(ui.LastMessage().find(" angle="), std::string::npos) << ui.LastMessage();
+  EXPECT_TRUE(LogHas(": PulseGuideSpeed 0 is outside 1..20: 5 used"));
+  EXPECT_EQ(Settings().PulseGuideSpeed, 5);
   EXPECT_EQ(ui.questions.back(), "Save camera rotation angle?");
   EXPECT_NEAR(Settings().CameraRotation, 30, 3);
   EXPECT_EQ(form.Text("CamrotationEdit"), std::to_string(Settings().CameraRotation));
