@@ -21,9 +21,6 @@ void UseSimulators(StationCore& station, bool cloudy) {
   s.FilterwheelObject = kSimFilterWheelId;
   s.EnableObservatoryControl = true;
   SimWorld& world = *SimulatedWorld(station.Devices.Registry);
-  // The simulated camera delivers its frames as if dark-subtracted: the focusing and guiding
-  // measurements count absolute counts above the sky.
-  world.Camera.Config.BiasAdu = 0;
   if (cloudy) {
     world.Sky.FaintStarsPerCell = 0;
     world.Sky.BrightMagnitudeMin = world.Sky.BrightMagnitudeMax = 40;

@@ -137,7 +137,13 @@ bool PlanRun::StartChecks(const RunPrompts& prompts) {
   return true;
 }
 
-void PlanRun::CleanUp() {
+void PlanRun::NotifyNightEnd(bool completed) {
+  std::string message = completed ? "The night ended" : "The night was aborted: " + Core.Status();
+  if (EndState.RoofClosed) message += *EndState.RoofClosed ? "; the roof is closed" : "; the roof is NOT closed";
+  Core.Notify(EndState.Failed ? "night-unsafe" : completed ? "night-ended" : "night-aborted", message);
+}
+
+void PlanRun::CleanUp(bool completed) {
   RunState& run = Core.Run;
   // Stop has set AbortRequested: the clean-up's own waits must not end on it.
   OperationContext op = Core.BeginOperation();
@@ -162,6 +168,7 @@ void PlanRun::CleanUp() {
   }
   if (Core.Viewer.State() == StackState::PlanDisplay) Core.Viewer.StopStack();
   run.FocusShift = 0;
+  NotifyNightEnd(completed);
   EndState.LogSaved = Core.SaveLogFile();
   if (!EndState.LogSaved) Core.SetStatus("The log file could not be written");
   Core.Log.StopWritingAlong();
@@ -193,7 +200,7 @@ bool PlanRun::Run() {
     Core.LogTimed(std::string(": Error: ") + e.what());
     Core.SetStatus(std::string("Error: ") + e.what());
   }
-  CleanUp();
+  CleanUp(completed);
   if (journal_) journal_->RunEnded(completed);
   journal_.reset();
   run.Timeline = std::move(executor.Timeline);

@@ -114,7 +114,9 @@ class PlanRun {
 
  private:
   void OpenJournal();
-  void CleanUp();
+  // The operator is told how the night ended (the setting NotifyCommand).
+  void NotifyNightEnd(bool completed);
+  void CleanUp(bool completed);
   void FixBaseFocusPosition();
 
   std::unique_ptr<RunJournal> journal_;

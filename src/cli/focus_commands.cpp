@@ -150,7 +150,6 @@ class CliStation {
   void PrepareSimulatedSky() {
     SimWorld* world = SimulatedWorld(core_->Devices.Registry);
     if (!world) return;
-    world->Camera.Config.BiasAdu = 0;
     // The camera looks where the simulated mount points, connected or not: high in the
     // south, tracking.
     world->Mount.PlaceAtAltAz(180, 60);

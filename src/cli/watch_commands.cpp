@@ -31,7 +31,7 @@ inline constexpr const char* kWatchdogLogName = "watchdog.log";
 constexpr int kCheckEveryMs = 1000;
 
 struct WatchOptions {
-  int limitSeconds = 60;
+  int limitSeconds = 0;  // 0: the setting WatchdogLimit
   bool once = false;
 };
 
@@ -66,6 +66,7 @@ class Watchdog {
   void Run() {
     if (!context_.EnsureStationFolder()) return;
     home_ = context_.Paths().Home;
+    if (options_.limitSeconds == 0) options_.limitSeconds = LoadSettingsFile(home_ / kSettingsFileName).WatchdogLimit;
     stop_signal::Install();
     if (!options_.once) Log("Watching " + HeartbeatPath(home_).string() + " (limit " + std::to_string(options_.limitSeconds) + " s)");
     while (!Signalled()) {
@@ -182,7 +183,7 @@ class Watchdog {
   }
 
   CliContext& context_;
-  const WatchOptions& options_;
+  WatchOptions options_;
   std::filesystem::path home_;
   std::string lastSaid_;
   pid_t handledPid_ = 0;
@@ -196,7 +197,8 @@ void RegisterWatchCommands(CLI::App& app, CliContext& context) {
   CLI::App* cmd = app.add_subcommand(
       "watch", "Watch the station's heartbeat; when the station dies, park the telescope and close the roof");
   cmd->add_option("--limit", options->limitSeconds,
-                  "Seconds without a heartbeat after which a station counts as dead (default 60)")
+                  "Seconds without a heartbeat after which a station counts as dead (default: the setting "
+                  "WatchdogLimit, 30)")
       ->check(CLI::Range(5, 3600));
   cmd->add_flag("--once", options->once, "Look once, act if needed and exit (default: keep watching)");
   cmd->callback([&context, options] { Watchdog(context, *options).Run(); });

@@ -395,6 +395,7 @@ EmergencyOutcome ObservatoryOperations::RainEmergency() {
   if (!mount_.Connected() || !mount_.GotoParkPosition1(op)) {
     // Closing the roof onto a telescope that is not parked would wreck it.
     core_.Run.RoofErrorState = RoofAlarm::RainNotParked;
+    core_.Notify("rain-emergency-failed", "Rain: the telescope could not be parked; the roof was left open");
     return EmergencyOutcome::NotParked;
   }
   core_.SetStatus("Emergency! Going to park position");
@@ -416,6 +417,9 @@ EmergencyOutcome ObservatoryOperations::RainEmergency() {
   core_.LogTimed(": " + message);
   core_.SaveLogFile();
   core_.Run.AbortRequested = true;
+  core_.Notify(closed ? "rain-emergency" : "rain-emergency-failed",
+               closed ? "Rain: the telescope was parked and the roof closed"
+                      : "Rain: the telescope was parked but the roof did NOT close");
   return closed ? EmergencyOutcome::RoofClosed : EmergencyOutcome::CloseFailed;
 }
 

@@ -1,5 +1,8 @@
 #include "operations/station_core.h"
 
+#include "devices/sim/sim_devices.h"
+#include "devices/sim/sim_world.h"
+
 namespace noctarbel {
 
 namespace {
@@ -27,6 +30,9 @@ StationCore::StationCore(Runtime& clock, StationPaths paths)
   Timer1.SetHandler([this] { MountWatchTick(); });
   StatusTimer.SetHandler([this] { ObservatoryWatchTick(); });
   CameraTimer1.SetHandler([this] { CameraWatchTick(); });
+  // The built-in camera delivers its frames as if dark-subtracted, in the window as on the
+  // command line: the focusing and guiding measurements count absolute counts above the sky.
+  if (SimWorld* world = SimulatedWorld(Devices.Registry)) world->Camera.Config.BiasAdu = 0;
 }
 
 StationCore::~StationCore() = default;

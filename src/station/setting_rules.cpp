@@ -152,6 +152,7 @@ const std::vector<SettingRule>& SettingRules() {
       {"AlpacaHosts", SettingEntry::Text},
       {"AllowSimulatedTelescope", SettingEntry::Check},
       {"NotifyCommand", SettingEntry::Text},
+      {"WatchdogLimit", SettingEntry::Spin, 5, 3600},
       {"FilterNumber", SettingEntry::Spin, 0, 9},
       {"CameraMaxBinning", SettingEntry::Spin, 0, 16},
   };

@@ -85,6 +85,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "AlpacaHosts", "AlpacaHosts", T::String, &S::AlpacaHosts},
       {"Linux", "AllowSimulatedTelescope", "AllowSimulatedTelescope", T::Bool, &S::AllowSimulatedTelescope},
       {"Linux", "NotifyCommand", "NotifyCommand", T::String, &S::NotifyCommand},
+      {"Linux", "WatchdogLimit", "WatchdogLimit", T::Int, &S::WatchdogLimit},
       {"Linux", "FilterNumber", "FilterNumber", T::Int, &S::FilterNumber},
       {"Linux", "CameraMaxBinning", "CameraMaxBinning", T::Int, &S::CameraMaxBinning},
   };

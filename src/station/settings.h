@@ -99,6 +99,8 @@ struct SettingsRecord {
   // Run by the watchdog when it had to make the observatory safe: a shell command line, given
   // the event as its arguments and a one-line message on standard input. Empty: none.
   std::string NotifyCommand;
+  // Seconds without a heartbeat after which the watchdog takes a station for dead.
+  int WatchdogLimit = 30;
   // The filter wheel's slots, for the check of a plan's filters; 0: as many as the filter
   // table names.
   int FilterNumber = 0;

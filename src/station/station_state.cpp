@@ -1,5 +1,8 @@
 #include "station/station_state.h"
 
+#include <cstdio>
+
+#include "station/notify_command.h"
 #include "station/setting_rules.h"
 
 namespace noctarbel {
@@ -15,7 +18,9 @@ StationState::StationState(Runtime& clock, StationPaths paths)
   });
 }
 
-StationState::~StationState() = default;
+StationState::~StationState() {
+  for (std::thread& notification : notifications_) notification.join();
+}
 
 OperationContext StationState::BeginRunOperation() {
   return Operations.Begin([this] { return Run.AbortRequested; });
@@ -74,6 +79,16 @@ SiteLocation StationState::Site() const { return SiteLocation{Settings.Gbreite, 
 
 DeviceContext StationState::MakeDeviceContext() {
   return DeviceContext{Clock, Site(), DeviceServers{Settings.IndiServers, Settings.AlpacaHosts}};
+}
+
+void StationState::Notify(const std::string& event, const std::string& message) {
+  const std::string command = Settings.NotifyCommand;
+  if (command.empty() || Clock.IsVirtual()) return;
+  LogTimed(": Notification sent (" + event + ")");
+  notifications_.emplace_back([command, event, message] {
+    const NotifyResult result = RunNotifyCommand(command, {event}, message);
+    if (!result.Ok) std::fprintf(stderr, "The notify command failed: %s\n", result.Error.c_str());
+  });
 }
 
 }  // namespace noctarbel

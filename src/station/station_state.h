@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "astro/horizon.h"
 #include "astro/transforms.h"
@@ -82,6 +84,11 @@ class StationState {
   // A log line: time stamp (the simulated UT during a test run, else the local clock) and
   // the message.
   void LogTimed(const std::string& message);
+  // Tells the operator through the setting NotifyCommand (the rain emergency, the end of a
+  // night, an aborted night): `event` as the command's argument, `message` on its input. It
+  // runs beside the station, which never waits for it; a station on the simulated clock sends
+  // nothing. The log names each notification sent.
+  void Notify(const std::string& event, const std::string& message);
   void LogUntimed(const std::string& line);
 
   // The image folder (the window's image path field mirrors it); relative names resolve
@@ -116,6 +123,8 @@ class StationState {
 
  private:
   std::string status_;
+  // Notifications under way; the station waits for them (each is bounded) when it goes.
+  std::vector<std::thread> notifications_;
 };
 
 }  // namespace noctarbel

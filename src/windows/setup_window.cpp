@@ -91,6 +91,7 @@ const std::vector<Binding>& Bindings() {
       {"AlpacaHosts", "AlpacaHostsEdit"},
       {"AllowSimulatedTelescope", "AllowSimulatedTelescopeCheck"},
       {"NotifyCommand", "NotifyCommandEdit"},
+      {"WatchdogLimit", "WatchdogLimitEdit"},
       {"FilterNumber", "FilterNumberEdit"},
       {"CameraMaxBinning", "CameraMaxBinningEdit"},
   };
@@ -297,8 +298,9 @@ void DeclareSetupFormControls(Controls& c) {
   add("AllowSimulatedTelescopeCheck", ControlKind::CheckBox, obs, "Roof may move behind the simulated telescope",
       "Only for testing the real roof without a mount: the simulated telescope's park protects nothing");
   add("NotifyCommandEdit", ControlKind::Edit, obs, "Notify command",
-      "Command the watchdog runs when it parked and closed for a dead station: the event as arguments, "
-      "the message on standard input");
+      "Command run for the rain emergency, the end of a night and when the watchdog made a dead station "
+      "safe: the event as arguments, the message on standard input");
+  settingSpin("WatchdogLimit", "WatchdogLimitEdit", obs, "Watchdog limit (s)", 30);
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");

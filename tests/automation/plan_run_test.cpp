@@ -106,6 +106,19 @@ TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
                      (ImageFolder() / "m31-L-002.fit").string()));
 }
 
+// With RootImagePath each night has its dated folder; a night resumed after midnight is looked
+// for in the evening's folder, where it was begun.
+TEST_F(PlanRun, TheNightsFolderIsDatedAndAResumeAfterMidnightFindsTheEvenings) {
+  station->Settings.RootImagePath = (dir.Path() / "nights").string();
+  EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
+  EXPECT_TRUE(EveningImageFolderFor(*station, {}).empty());
+  clock->Sleep(7 * 3600 * 1000);  // 01:00 local time
+  EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_07");
+  EXPECT_EQ(EveningImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
+  EXPECT_TRUE(EveningImageFolderFor(*station, dir.Path() / "given").empty());
+  EXPECT_EQ(NightImageFolderFor(*station, dir.Path() / "given"), dir.Path() / "given");
+}
+
 // The 180-degree turn follows the side of the pier: with the rotation set for a side, exactly
 // the images taken with the mount on that side are turned (and their HISTORY says so); with the
 // setting off, none is. Two targets two hours either side of the meridian put the simulated

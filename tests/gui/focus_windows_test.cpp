@@ -48,7 +48,6 @@ class FocusWindowsTest : public QObject {
     s.Activate("CCDConnectBtn");
     s.Activate("FocusConnectButton");
     SimWorld& world = *SimulatedWorld(s.Devices.Registry);
-    world.Camera.Config.BiasAdu = 0;
     world.Mount.PlaceAtAltAz(180, 60);
     world.Mount.SetTracking(true);
     const SimPointing axis = world.Mount.ActualPointing();
