@@ -8,8 +8,10 @@
 
 #include "windows/station.h"
 #include "windows/autofocus_window.h"
+#include "windows/guiding_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
+#include "gui/guiding_test_plot.h"
 #include "gui/vcurve_plot.h"
 
 namespace noctarbel::gui {
@@ -30,11 +32,15 @@ void BuildFormFromStore(QWidget* window, Station& station, const std::string& fo
   auto* layout = new QVBoxLayout(window);
   FormBuilder builder(*binder);
   builder.SetContainerLayout("", layout, window);
-  // The autofocus window's V curve is a picture drawn from the calibration's scan.
-  VCurvePlot* plot = nullptr;
+  // The autofocus window's V curve and the guiding test's move are pictures drawn from the
+  // operations' results.
+  QWidget* plot = nullptr;
   if (formName == kAutofocusForm && station.Form(formName).Has("VCurvePlot")) {
     plot = new VCurvePlot(station, window);
     binder->Adopt("VCurvePlot", plot);
+  } else if (formName == kGuidingTestForm && station.Form(formName).Has("GuidingPicture")) {
+    plot = new GuidingTestPlot(station, window);
+    binder->Adopt("GuidingPicture", plot);
   }
   builder.PlaceRemaining();
   if (plot) {

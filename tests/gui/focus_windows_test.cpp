@@ -5,6 +5,8 @@
 #include <QPushButton>
 
 #include "windows/autofocus_window.h"
+#include "windows/guiding_window.h"
+#include "windows/telescope_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "gui/vcurve_plot.h"
@@ -84,6 +86,36 @@ class FocusWindowsTest : public QObject {
     button->click();
     QVERIFY(f.ui.shownForms.size() == 1 && f.ui.shownForms[0] == "GuidingtestForm");
     QVERIFY(Find<QPushButton>(f.gui->Window("GuidingtestForm"), "startbutton"));
+  }
+
+  void TheGuidingTestDrawsBothStarsAndTheMove() {
+    GuiFixture f;
+    f.Start();
+    Station& s = f.Core();
+    s.Settings.TelescopeObject = "sim:telescope";
+    s.Settings.CameraObject = "sim:camera";
+    QVERIFY(ConnectTelescope(s));
+    s.Activate("CCDConnectBtn");
+    SimWorld& world = *SimulatedWorld(s.Devices.Registry);
+    world.Mount.PlaceAtAltAz(180, 60);
+    world.Mount.SetTracking(true);
+    const SimPointing axis = world.Mount.ActualPointing();
+    world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, 5});
+
+    QWidget* window = f.gui->Window(kGuidingTestForm);
+    auto* picture = Find<QWidget>(window, "GuidingPicture");
+    QVERIFY(picture);
+    window->show();
+    QCOMPARE(PixelsLike(picture->grab().toImage(), QColor(255, 150, 60)), 0);
+
+    s.Activate(kGuidingTestForm, "FormShow");
+    f.ui.answers = {true, false};  // star ready; rotation not saved
+    s.Activate(kGuidingTestForm, "startbutton");
+    QVERIFY(s.GuidingTestPicture.Measured);
+    QVERIFY(s.Form(kGuidingTestForm).Caption("ResultLabel").find("angle=") != std::string::npos);
+    const QImage drawn = picture->grab().toImage();
+    QVERIFY(PixelsLike(drawn, QColor(90, 160, 255)) > 20);
+    QVERIFY(PixelsLike(drawn, QColor(255, 150, 60)) > 20);
   }
 };
 
