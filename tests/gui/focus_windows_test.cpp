@@ -1,8 +1,9 @@
-// The autofocus window's V-curve picture and the guiding test's button, on the offscreen
-// platform with the simulators on the virtual clock.
+// The autofocus window's V-curve picture and its opening over the settings dialog, the
+// guiding test's window and picture, on the offscreen platform with the simulators on the virtual clock.
 
 #include <QImage>
 #include <QPushButton>
+#include <QTimer>
 
 #include "windows/autofocus_window.h"
 #include "windows/guiding_window.h"
@@ -16,6 +17,7 @@ namespace noctarbel::gui {
 
 using testing::Find;
 using testing::GuiFixture;
+using testing::WindowFixture;
 
 namespace {
 
@@ -76,6 +78,32 @@ class FocusWindowsTest : public QObject {
     const QImage drawn = plot->grab().toImage();
     QVERIFY(PixelsLike(drawn, QColor(90, 160, 255)) > 50);
     QVERIFY(PixelsLike(drawn, QColor(255, 150, 60)) > 50);
+  }
+
+  // Over the settings dialog, which runs modally, the calibration window takes input only as a
+  // modal window itself.
+  void CalibrateAutofocusTakesInputOverTheSetupDialog() {
+    WindowFixture f;
+    f.Start();
+    QWidget* window = f.gui->Window(kAutofocusForm);
+    bool checked = false;
+    QTimer::singleShot(0, &f.Setup(), [&] {
+      [&] {
+        testing::Click(&f.Setup(), "CalibrateAutofocus");
+        QVERIFY(window->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), window);
+        testing::Type(window, "FocusRangeEdit", "300");
+        QCOMPARE(f.Core().Form(kAutofocusForm).Text("FocusRangeEdit"), std::string("300"));
+        testing::Click(window, "CloseButton");
+        QVERIFY(!window->isVisible());
+        checked = true;
+      }();
+      window->hide();
+      f.Setup().reject();
+    });
+    testing::Click(&f.Main(), "SetupButton");
+    QVERIFY(checked);
+    QVERIFY(!f.Setup().isVisible());
   }
 
   void TheMainWindowOpensTheGuidingTestWindow() {
