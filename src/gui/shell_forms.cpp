@@ -3,13 +3,16 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <map>
 
 #include "windows/station.h"
 #include "windows/autofocus_window.h"
+#include "windows/guiding_window.h"
 #include "gui/control_binding.h"
 #include "gui/form_layout.h"
+#include "gui/guiding_test_plot.h"
 #include "gui/vcurve_plot.h"
 
 namespace noctarbel::gui {
@@ -29,18 +32,33 @@ void BuildFormFromStore(QWidget* window, Station& station, const std::string& fo
   binder->SetActivator([&station, formName](const std::string& name) { station.Activate(formName, name); });
   auto* layout = new QVBoxLayout(window);
   FormBuilder builder(*binder);
-  builder.SetContainerLayout("", layout, window);
-  // The autofocus window's V curve is a picture drawn from the calibration's scan.
-  VCurvePlot* plot = nullptr;
+  // The autofocus window's V curve and the guiding test's move are pictures drawn from the
+  // operations' results: the V below the table, the move beside the test's fields and result.
   if (formName == kAutofocusForm && station.Form(formName).Has("VCurvePlot")) {
-    plot = new VCurvePlot(station, window);
+    builder.SetContainerLayout("", layout, window);
+    auto* plot = new VCurvePlot(station, window);
     binder->Adopt("VCurvePlot", plot);
-  }
-  builder.PlaceRemaining();
-  if (plot) {
+    builder.PlaceRemaining();
     layout->addWidget(plot, 1);
     return;
   }
+  if (formName == kGuidingTestForm && station.Form(formName).Has("GuidingPicture")) {
+    auto* row = new QHBoxLayout();
+    layout->addLayout(row, 1);
+    auto* fields = new QWidget(window);
+    auto* column = new QVBoxLayout(fields);
+    column->setContentsMargins(0, 0, 0, 0);
+    builder.SetContainerLayout("", column, fields);
+    auto* plot = new GuidingTestPlot(station, window);
+    binder->Adopt("GuidingPicture", plot);
+    builder.PlaceRemaining();
+    column->addStretch(1);
+    row->addWidget(fields);
+    row->addWidget(plot, 1);
+    return;
+  }
+  builder.SetContainerLayout("", layout, window);
+  builder.PlaceRemaining();
   layout->addStretch(1);
 }
 

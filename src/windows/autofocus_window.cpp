@@ -296,7 +296,6 @@ void AutofocusButtonClick(Station& station) {
   Controls& main = station.Main;
   main.SetEnabled("FocusButton", false);
   main.SetEnabled("ViewerButton", false);
-  station.UiPort.HideForm(kViewerForm);
   station.UiPort.SetBusy(true);
   OperationContext op = BeginWindowOperation(station);
   AutofocusOptions options;
@@ -317,6 +316,9 @@ void AutofocusButtonClick(Station& station) {
   } else if (result.Ok) {
     main.SetCaption("AutofocusButton", "Autofocus");
   }
+  // The viewer stays open through the run and after a failure (its last frame shows what went
+  // wrong); a run that passed all its checks closes it, the focus frames live in the preview.
+  if (result.Ok) station.UiPort.HideForm(kViewerForm);
 }
 
 void FocusButtonClick(Station& station) {

@@ -31,6 +31,29 @@ StarOffsetSource ExposeButtonSource(Station& station) {
   return [&station](OperationContext& op) { return ExposeLikeTheExposeButton(station, op); };
 }
 
+// Redraws the picture: the window listens for a change of its value.
+void TouchPicture(Station& station) {
+  Controls& form = station.Form(kGuidingTestForm);
+  form.SetValue("GuidingPicture", form.Value("GuidingPicture") + 1);
+}
+
+// The test's exposures as the button takes them; the first and the last star kept for the
+// picture (the star stands opposite the offset that would centre it).
+StarOffsetSource PictureRecordingSource(Station& station, int& taken) {
+  return [&station, &taken](OperationContext& op) {
+    const std::optional<StarOffset> offset = ExposeLikeTheExposeButton(station, op);
+    if (!offset) return offset;
+    auto& picture = station.GuidingTestPicture;
+    if (taken++ == 0) {
+      picture.BeforeX = -offset->X;
+      picture.BeforeY = -offset->Y;
+    }
+    picture.AfterX = -offset->X;
+    picture.AfterY = -offset->Y;
+    return offset;
+  };
+}
+
 void SaveCameraRotation(Station& station, double angle) {
   SettingsRecord& s = station.Settings;
   s.CameraRotation = AddToCameraRotation(s.CameraRotation, angle);
@@ -75,6 +98,11 @@ void DeclareGuidingTestFormControls(Controls& form) {
   move.maximum = 120;
   move.step = 10;
   move.value = 30;
+  add("ResultLabel", ControlKind::Label, "");
+  // The two star positions, the measured move and the angle; its value moves on with every change.
+  ControlState& picture = add("GuidingPicture", ControlKind::PaintBox, "");
+  picture.minimum = 220;  // width in pixels
+  picture.maximum = 220;  // height
   add("startbutton", ControlKind::Button, "Start");
   add("Cancelbutton", ControlKind::Button, "Cancel");
 }
@@ -91,9 +119,13 @@ void GuidingtestStartButtonClick(Station& station) {
   if (!station.UiPort.Ask("Telescope on bright star positioned and camera ready?")) return;
   ShortenExposure(station);
   station.UiPort.SetBusy(true);
+  station.GuidingTestPicture.Measured = false;
+  form.SetCaption("ResultLabel", "");
+  TouchPicture(station);
   OperationContext op = station.BeginOperation();
+  int taken = 0;
   const GuidingTestResult result =
-      station.Guiding.RunGuidingTest(op, form.IntValue("dmoveEdit"), ExposeButtonSource(station),
+      station.Guiding.RunGuidingTest(op, form.IntValue("dmoveEdit"), PictureRecordingSource(station, taken),
                                      [&station](const std::string& text) { station.UiPort.ShowMessage(text); });
   station.UiPort.SetBusy(false);
   ShowRates(station, result.RaRate, result.DecRate);
@@ -101,7 +133,12 @@ void GuidingtestStartButtonClick(Station& station) {
     if (result.End != GuidingCheckEnd::Interrupted) station.UiPort.ShowMessage(GuidingCheckMessage(result.End));
     return;
   }
-  station.UiPort.ShowMessage(GuidingTestResultText(result.Dx, result.Dy, result.Angle));
+  const std::string text = GuidingTestResultText(result.Dx, result.Dy, result.Angle);
+  station.GuidingTestPicture.Measured = true;
+  station.GuidingTestPicture.Angle = result.Angle;
+  form.SetCaption("ResultLabel", text);
+  TouchPicture(station);
+  station.UiPort.ShowMessage(text);
   if (station.UiPort.Ask("Save camera rotation angle?")) SaveCameraRotation(station, result.Angle);
 }
 

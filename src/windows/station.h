@@ -62,6 +62,13 @@ class Station : public StationCore {
   // The image viewer window's own state (display mode, overlays); the window repaints when
   // it hears of a change.
   ViewerWindowState ViewerWindow;
+  // The guiding test window's picture: where the star stood (arc seconds from the frame
+  // centre along the image's axes) before and after the test move, and the angle measured.
+  struct GuidingTestPictureState {
+    bool Measured = false;
+    double BeforeX = 0, BeforeY = 0, AfterX = 0, AfterY = 0;
+    double Angle = 0;
+  } GuidingTestPicture;
   std::function<void()> OnViewerChanged;
   // The main window's preview picture (PaintBox1); the window repaints it when it hears of
   // a new one.

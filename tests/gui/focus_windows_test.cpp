@@ -1,10 +1,13 @@
-// The autofocus window's V-curve picture and the guiding test's button, on the offscreen
-// platform with the simulators on the virtual clock.
+// The autofocus window's V-curve picture and its opening over the settings dialog, the
+// guiding test's window and picture, on the offscreen platform with the simulators on the virtual clock.
 
 #include <QImage>
 #include <QPushButton>
+#include <QTimer>
 
 #include "windows/autofocus_window.h"
+#include "windows/guiding_window.h"
+#include "windows/telescope_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "gui/vcurve_plot.h"
@@ -14,6 +17,7 @@ namespace noctarbel::gui {
 
 using testing::Find;
 using testing::GuiFixture;
+using testing::WindowFixture;
 
 namespace {
 
@@ -75,6 +79,32 @@ class FocusWindowsTest : public QObject {
     QVERIFY(PixelsLike(drawn, QColor(255, 150, 60)) > 50);
   }
 
+  // Over the settings dialog, which runs modally, the calibration window takes input only as a
+  // modal window itself.
+  void CalibrateAutofocusTakesInputOverTheSetupDialog() {
+    WindowFixture f;
+    f.Start();
+    QWidget* window = f.gui->Window(kAutofocusForm);
+    bool checked = false;
+    QTimer::singleShot(0, &f.Setup(), [&] {
+      [&] {
+        testing::Click(&f.Setup(), "CalibrateAutofocus");
+        QVERIFY(window->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), window);
+        testing::Type(window, "FocusRangeEdit", "300");
+        QCOMPARE(f.Core().Form(kAutofocusForm).Text("FocusRangeEdit"), std::string("300"));
+        testing::Click(window, "CloseButton");
+        QVERIFY(!window->isVisible());
+        checked = true;
+      }();
+      window->hide();
+      f.Setup().reject();
+    });
+    testing::Click(&f.Main(), "SetupButton");
+    QVERIFY(checked);
+    QVERIFY(!f.Setup().isVisible());
+  }
+
   void TheMainWindowOpensTheGuidingTestWindow() {
     GuiFixture f;
     f.Start();
@@ -83,6 +113,36 @@ class FocusWindowsTest : public QObject {
     button->click();
     QVERIFY(f.ui.shownForms.size() == 1 && f.ui.shownForms[0] == "GuidingtestForm");
     QVERIFY(Find<QPushButton>(f.gui->Window("GuidingtestForm"), "startbutton"));
+  }
+
+  void TheGuidingTestDrawsBothStarsAndTheMove() {
+    GuiFixture f;
+    f.Start();
+    Station& s = f.Core();
+    s.Settings.TelescopeObject = "sim:telescope";
+    s.Settings.CameraObject = "sim:camera";
+    QVERIFY(ConnectTelescope(s));
+    s.Activate("CCDConnectBtn");
+    SimWorld& world = *SimulatedWorld(s.Devices.Registry);
+    world.Mount.PlaceAtAltAz(180, 60);
+    world.Mount.SetTracking(true);
+    const SimPointing axis = world.Mount.ActualPointing();
+    world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, 5});
+
+    QWidget* window = f.gui->Window(kGuidingTestForm);
+    auto* picture = Find<QWidget>(window, "GuidingPicture");
+    QVERIFY(picture);
+    window->show();
+    QCOMPARE(PixelsLike(picture->grab().toImage(), QColor(255, 150, 60)), 0);
+
+    s.Activate(kGuidingTestForm, "FormShow");
+    f.ui.answers = {true, false};  // star ready; rotation not saved
+    s.Activate(kGuidingTestForm, "startbutton");
+    QVERIFY(s.GuidingTestPicture.Measured);
+    QVERIFY(s.Form(kGuidingTestForm).Caption("ResultLabel").find("angle=") != std::string::npos);
+    const QImage drawn = picture->grab().toImage();
+    QVERIFY(PixelsLike(drawn, QColor(90, 160, 255)) > 20);
+    QVERIFY(PixelsLike(drawn, QColor(255, 150, 60)) > 20);
   }
 };
 

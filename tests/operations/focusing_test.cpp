@@ -277,15 +277,19 @@ TEST_F(FocusingTest, TheCalibrationWindowListsTheTableAndStoresFittedLines) {
   EXPECT_GT(form.Value("VCurvePlot"), 0);
 
   // The main window's button runs the autofocus with the stored lines.
+  ui.hiddenForms.clear();
   station->Activate("AutofocusButton");
   EXPECT_NEAR(Focuser().Position(), 5000, kToleranceSteps);
   EXPECT_EQ(station->Setup.Text("AFEdit"), std::to_string(Settings().AFposition));
   EXPECT_EQ(Main().Caption("AutofocusButton"), "Autofocus");
   EXPECT_TRUE(Main().Enabled("FocusButton"));
+  EXPECT_EQ(ui.hiddenForms, std::vector<std::string>{kViewerForm});
   Settings().AFRslope = 0;
+  ui.hiddenForms.clear();
   station->Activate("AutofocusButton");
   EXPECT_EQ(Main().Caption("AutofocusButton"), "Autofocus error");
   EXPECT_EQ(ui.LastMessage(), "Autofocus error: not calibrated");
+  EXPECT_TRUE(ui.hiddenForms.empty());  // the viewer stays for the operator to see why
   EXPECT_TRUE(Main().Enabled("FocusButton"));
   EXPECT_TRUE(Main().Enabled("ViewerButton"));
 }
