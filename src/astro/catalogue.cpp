@@ -48,6 +48,26 @@ CatalogueLookup FileError(std::string message) {
   return result;
 }
 
+// The index's 16-bit entries address at most 65535 records; a data file twice that size is
+// no catalogue, and neither index holds more than its numbers' entries and a little more.
+constexpr std::uintmax_t kMaxDataFileBytes = std::uintmax_t{2} * 65536 * kCatalogueRecordSize;
+constexpr std::uintmax_t kMaxIndexFileBytes = 64 * 1024;
+
+// Why a catalogue file cannot be read (missing, not a regular file, too large); empty when
+// it can. A device or a pipe would never end, or block the lookup waiting for a writer.
+std::string CatalogueFileProblem(const std::filesystem::path& path, std::uintmax_t maxBytes) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (!std::filesystem::exists(status)) return "Catalogue file not found: " + path.string();
+  if (!std::filesystem::is_regular_file(status)) return "Catalogue file is not a regular file: " + path.string();
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) return "Catalogue file cannot be read: " + path.string();
+  if (size > maxBytes) {
+    return "Catalogue file is too large (over " + std::to_string(maxBytes) + " bytes): " + path.string();
+  }
+  return {};
+}
+
 CatalogueLookup Found(double ra, double dec) {
   CatalogueLookup result;
   result.Status = LookupStatus::Found;
@@ -59,6 +79,8 @@ CatalogueLookup Found(double ra, double dec) {
 // The 1-based record number at which the search for `number` starts; 0 when the catalogue
 // has no record for it. Nullopt with `error` set when the index cannot be read.
 std::optional<std::uint16_t> ReadIndexEntry(const std::filesystem::path& path, int number, std::string& error) {
+  error = CatalogueFileProblem(path, kMaxIndexFileBytes);
+  if (!error.empty()) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = "Catalogue file not found: " + path.string();
@@ -94,6 +116,7 @@ std::optional<std::pair<double, double>> RecordPosition(std::string_view record)
 
 CatalogueLookup SearchRecords(const std::filesystem::path& path, std::uint16_t firstRecord, std::string_view catalogue,
                               int number) {
+  if (auto problem = CatalogueFileProblem(path, kMaxDataFileBytes); !problem.empty()) return FileError(problem);
   std::ifstream in(path, std::ios::binary);
   if (!in) return FileError("Catalogue file not found: " + path.string());
   // The index names a record of this object: a file that ends before that record, or ends in

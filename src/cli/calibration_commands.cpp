@@ -145,6 +145,9 @@ void RunCalibrate(CliContext& context, const CalibrateOptions& options) {
   if (!LoadMastersFor(context, config, image, *request, calibration)) return;
 
   const CalibrationResult result = calibration.Calibrate(image, *request);
+  const std::string missed = result.MissedStepsText(request->Dark, request->Flat);
+  // Nothing done of what was asked: no file that would pass for a calibrated one.
+  if (!missed.empty() && !result.Any()) return context.Fail("Nothing was calibrated, " + missed);
   if (result.Any()) {
     for (const auto& text : CalibrationHistoryTexts(result.History)) {
       if (!image.SetKeyword("HISTORY", text)) return context.Fail(options.in + ": no room for the HISTORY cards");
@@ -152,6 +155,7 @@ void RunCalibrate(CliContext& context, const CalibrateOptions& options) {
   }
   if (!image.SaveFits(options.out)) return context.Fail("cannot write " + options.out + ": " + image.LastError());
   PrintSteps(result, options.json);
+  if (!missed.empty()) context.Fail("Not fully calibrated, " + missed, kPartlyDoneExitCode);
 }
 
 }  // namespace

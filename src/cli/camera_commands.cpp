@@ -86,6 +86,16 @@ bool LoadCalibration(CliContext& context, StationCore& core) {
   return true;
 }
 
+// The image is saved either way; the exit status tells that the calibration asked for was
+// not (all) done.
+void ReportCalibrationMissed(CliContext& context, const ExposeOptions& options, const ManualExposureResult& result) {
+  if (!options.calibrate || result.CalibrationMissed.empty()) return;
+  context.Fail(std::string(result.Calibrated ? "The image was saved not fully calibrated, "
+                                             : "The image was saved uncalibrated, ") +
+                   result.CalibrationMissed,
+               kPartlyDoneExitCode);
+}
+
 void RunExpose(CliContext& context, const ExposeOptions& options) {
   ConnectedCamera camera;
   if (!camera.Connect(context)) return;
@@ -123,7 +133,7 @@ void RunExpose(CliContext& context, const ExposeOptions& options) {
       out["offset_y_arcsec"] = result.Offset.Y;
     }
     std::cout << out.dump() << "\n";
-    return;
+    return ReportCalibrationMissed(context, options, result);
   }
   std::cout << "file: " << file << "\n"
             << "size: " << image.Width() << " x " << image.Height() << "\n"
@@ -134,6 +144,7 @@ void RunExpose(CliContext& context, const ExposeOptions& options) {
     std::cout << "calibrated: " << (result.Calibrated ? "" : "nothing") << (result.Dark ? "dark " : "")
               << (result.Flat ? "flat " : "") << (result.Rotated ? "180 deg rotation" : "") << "\n";
   }
+  ReportCalibrationMissed(context, options, result);
 }
 
 void RunCameraInfo(CliContext& context, const CameraInfoOptions& options) {

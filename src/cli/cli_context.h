@@ -13,6 +13,9 @@ namespace noctarbel::cli {
 // Exit code of every usage error: a bad option or option value, a missing argument, an
 // unknown command, an unusable station folder.
 inline constexpr int kUsageExitCode = 2;
+// Exit code of a command that did its work but not all that was asked (rows of a night
+// skipped, an image saved without the calibration asked for).
+inline constexpr int kPartlyDoneExitCode = 3;
 
 // What noctarbel-cli prints for an error or a note: "noctarbel-cli: " and the message on one
 // printable line, beginning with a capital letter like every message of the program.

@@ -36,7 +36,7 @@ namespace {
 
 // A night that ran to its end but skipped rows or had rows that did not do what they were
 // asked (also: its log was not written); a check that found problems.
-constexpr int kRowsNotDoneExitCode = 3;
+constexpr int kRowsNotDoneExitCode = kPartlyDoneExitCode;
 
 std::string NotDoneText(const RunSummary& summary) {
   if (summary.EmptyPlan) return "The plan has no rows: nothing was done";

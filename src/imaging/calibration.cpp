@@ -428,11 +428,22 @@ std::optional<WorkingDark> ImageCalibration::DarkStep(Timgbuffer& image, const C
   if (shortImage) {
     // Too short for a dark to tell anything: only the bias level comes off.
     image.AddOffset(-Options.BiasConstant);
+    result.BiasConstantForDark = true;
     result.Skipped.push_back("exposure of at most 0.1 s: the bias constant is subtracted instead of a dark");
   } else {
     result.Skipped.push_back(dark ? "the dark's exposure is at most 0.9 s" : "no dark for this binning");
   }
   return std::nullopt;
+}
+
+std::string CalibrationResult::MissedStepsText(bool darkAsked, bool flatAsked) const {
+  const bool darkMissed = darkAsked && !Dark && !BiasConstantForDark;
+  const bool flatMissed = flatAsked && !Flat;
+  if (!darkMissed && !flatMissed) return {};
+  std::string text = darkMissed && flatMissed ? "dark and flat" : darkMissed ? "dark" : "flat";
+  text += " not done";
+  for (size_t i = 0; i < Skipped.size(); ++i) text += (i == 0 ? ": " : "; ") + Skipped[i];
+  return text;
 }
 
 CalibrationResult ImageCalibration::Calibrate(Timgbuffer& image, const CalibrationRequest& request) {

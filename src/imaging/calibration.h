@@ -74,11 +74,17 @@ struct CalibrationResult {
   bool Flat = false;
   bool Rotate = false;
   bool HotPixels = false;
+  // A frame too short for a dark had the bias constant subtracted in its place: the dark
+  // step was done as the options ask.
+  bool BiasConstantForDark = false;
   CalibrationHistory History;
   std::vector<std::string> Skipped;
 
   // The calibration counts as done when a dark, a flat or the turn was applied.
   bool Any() const { return Dark || Flat || Rotate; }
+  // The steps asked for that were not done, and why, on one line ("flat not done: no flat ID
+  // for filter 1 at binning 2"); empty when every step asked for was done.
+  std::string MissedStepsText(bool darkAsked, bool flatAsked) const;
 };
 
 // Why a master was not loaded: the window's message and, for a person, the reason.

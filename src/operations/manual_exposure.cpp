@@ -52,16 +52,22 @@ ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op,
   core.StarOffsetArcsec = result.Offset;
 
   const int darkFilter = core.Settings.Darkfilter;
-  if (request.Calibrate && (darkFilter == 0 || request.Filter != darkFilter)) {
+  if (request.Calibrate && darkFilter != 0 && request.Filter == darkFilter) {
+    result.CalibrationMissed = "filter " + std::to_string(request.Filter) + " is the dark filter";
+  } else if (request.Calibrate) {
     const auto side = core.Mount.ReadPierSide();
-    bool dark = true;
-    bool flat = true;
-    bool rotate = side && core.Settings.CameraPiersideRotate == ToInt(*side) + 1;
-    result.Calibrated = core.Calibration.CalibrateImage(image, request.Filter, static_cast<int>(request.Zoom),
-                                                        result.Frame.StartX, result.Frame.StartY, dark, flat, rotate);
-    result.Dark = dark;
-    result.Flat = flat;
-    result.Rotated = rotate;
+    CalibrationRequest calibration;
+    calibration.FilterNumber = request.Filter;
+    calibration.Zoom = static_cast<int>(request.Zoom);
+    calibration.SubFrameX = result.Frame.StartX;
+    calibration.SubFrameY = result.Frame.StartY;
+    calibration.Rotate = side && core.Settings.CameraPiersideRotate == ToInt(*side) + 1;
+    const CalibrationResult done = core.Calibration.Calibrate(image, calibration);
+    result.Calibrated = done.Any();
+    result.Dark = done.Dark;
+    result.Flat = done.Flat;
+    result.Rotated = done.Rotate;
+    result.CalibrationMissed = done.MissedStepsText(calibration.Dark, calibration.Flat);
   }
   return result;
 }

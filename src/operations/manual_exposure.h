@@ -35,6 +35,8 @@ struct ManualExposureResult {
   bool Dark = false;  // the calibration steps done
   bool Flat = false;
   bool Rotated = false;
+  // What of the calibration asked for was not done, and why; empty when it all was.
+  std::string CalibrationMissed;
 };
 
 ManualExposureResult TakeManualExposure(StationCore& core, OperationContext& op, const ManualExposure& request,

@@ -2,6 +2,13 @@
 #include "windows/plan_table_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <functional>
+
+#include "astro/catalogue.h"
+#include "astro/horizon.h"
+#include "station/settings.h"
 
 #include "windows/main_window.h"
 #include "tests/station_fixture.h"
@@ -154,6 +161,48 @@ TEST(SplitPlanLine, FieldsBeyondSixteenAreIgnoredAndMissingOnesEmpty) {
   cells = SplitPlanLine(many);
   EXPECT_EQ(cells.size(), 16u);
   EXPECT_EQ(cells[15], "15");
+}
+
+// Every reader of a station file opens regular files only: a device or a pipe would never
+// end (or block waiting for a writer), so it is refused at once, whatever the file's name.
+TEST(StationFileReaders, RefuseDevicesAndPipes) {
+  testing::TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  struct Reader {
+    const char* name;
+    const char* content;  // a readable file of its kind; nullptr: none made here
+    // True: read as a file of its kind. Nullopt: the reader has no way to say (it must return).
+    std::function<std::optional<bool>(const std::filesystem::path&)> read;
+  };
+  const std::vector<Reader> readers = {
+      {"plan", "header\r\n", [](const auto& p) { return ReadPlanFile(p).error.empty(); }},
+      {"horizon", "0 10\n", [](const auto& p) {
+         HorizonTable table;
+         return LoadHorizonFile(p, table).Opened;
+       }},
+      {"catalogue index", nullptr, [&dir](const auto& p) {
+         std::filesystem::remove(dir / "cat" / kNgcIndexFileName);
+         std::filesystem::create_directories(dir / "cat");
+         std::filesystem::create_symlink(p, dir / "cat" / kNgcIndexFileName);
+         return LookupCatalogue(dir / "cat", kNgc, 1).Status != LookupStatus::FileError;
+       }},
+      {"settings", "[General]\r\n", [](const auto& p) -> std::optional<bool> {
+         LoadSettingsFile(p);  // defaults for what it cannot read
+         return std::nullopt;
+       }},
+  };
+  for (const auto& reader : readers) {
+    SCOPED_TRACE(reader.name);
+    if (reader.content) {
+      const auto file = dir / (std::string(reader.name) + ".txt");
+      WriteFile(file, reader.content);
+      EXPECT_NE(reader.read(file), std::optional<bool>(false));
+    }
+    EXPECT_NE(reader.read("/dev/zero"), std::optional<bool>(true));
+    EXPECT_NE(reader.read(dir / "pipe"), std::optional<bool>(true));
+  }
+  // The catalogue says why.
+  EXPECT_NE(LookupCatalogue(dir / "cat", kNgc, 1).Error.find("not a regular file"), std::string::npos);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "windows/camera_window.h"
 #include "windows/viewer_window.h"
+#include "imaging/calibration_config.h"
 #include "imaging/image_buffer.h"
 #include "tests/cli_runner.h"
 #include "tests/operations/device_fixture.h"
@@ -365,6 +366,16 @@ TEST(CameraCommands, ExposeAndCameraInfo) {
   result = run("camera info --json");
   ASSERT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(nlohmann::json::parse(result.out)["x_size"], 800);
+
+  // A calibration without masters: the image is saved, the exit status and one line say it
+  // was not calibrated.
+  ASSERT_TRUE(SaveCalibrationConfig(home / "imgcalib.cfg", CalibrationConfig{}, nullptr));
+  std::filesystem::remove(out);
+  result = run("expose --seconds 0.2 --calibrate --out " + ShellQuote(out));
+  EXPECT_EQ(result.exitCode, 3);
+  EXPECT_EQ(result.err, "noctarbel-cli: The image was saved uncalibrated, dark and flat not done: no dark for "
+                        "this binning; no flat ID for filter 1 at binning 2\n");
+  EXPECT_TRUE(std::filesystem::exists(out));
 }
 
 }  // namespace
