@@ -91,32 +91,6 @@ void InstallSignalHandlers() {
   stop_signal::OnRepeatedSignal(OnRepeatedSignal);
 }
 
-// ---- texts
-
-std::string RoofText(RoofState roof) {
-  switch (roof) {
-    case RoofState::Open:
-      return "open";
-    case RoofState::Closed:
-      return "closed";
-    case RoofState::Undetermined:
-      break;
-  }
-  return "undetermined";
-}
-
-std::string RainText(RainState rain) {
-  switch (rain) {
-    case RainState::Wet:
-      return "wet";
-    case RainState::Dry:
-      return "dry";
-    case RainState::Unknown:
-      break;
-  }
-  return "unknown";
-}
-
 class RoofCommand {
  public:
   RoofCommand(CliContext& context, const RoofOptions& options) : context_(context), options_(options) {}
@@ -181,8 +155,8 @@ class RoofCommand {
       std::cout << out.dump() << "\n";
     } else {
       const std::string cause = error.empty() ? "" : " (" + error + ")";
-      std::cout << "roof: " << RoofText(roof) << (roof == RoofState::Undetermined ? cause : "") << "\n"
-                << "rain: " << RainText(rain) << (rain == RainState::Unknown ? cause : "") << "\n";
+      std::cout << "roof: " << RoofStateWord(roof) << (roof == RoofState::Undetermined ? cause : "") << "\n"
+                << "rain: " << RainStateWord(rain) << (rain == RainState::Unknown ? cause : "") << "\n";
     }
     if (!connected) context_.Fail("Observatory I/O error: " + error);
   }
