@@ -2,8 +2,9 @@
 // system service) that makes the observatory safe when the station cannot. It reads the
 // station's heartbeat; a station that stopped beating or whose process is gone, with a run
 // active or the roof not known closed, is taken over: the telescope parked, the roof closed
-// behind that park, what was done logged and the operator notified. It never fights a living
-// station and never asks anything.
+// behind that park, what was done logged and the operator notified. While no living station
+// holds the roof controller, it also looks at the rain itself every few seconds and closes a
+// roof left open when rain comes. It never fights a living station and never asks anything.
 
 #include <CLI/CLI.hpp>
 
@@ -29,6 +30,7 @@ namespace {
 
 inline constexpr const char* kWatchdogLogName = "watchdog.log";
 constexpr int kCheckEveryMs = 1000;
+constexpr int kRainLookEverySeconds = 10;
 
 struct WatchOptions {
   int limitSeconds = 0;  // 0: the setting WatchdogLimit
@@ -88,27 +90,59 @@ class Watchdog {
       if (!error.empty()) {
         if (options_.once) {
           context_.Fail("Cannot read the heartbeat: " + error);
-        } else {
-          Say("Cannot read the heartbeat: " + error);
+          return true;
         }
+        Say(lastSaid_, "Cannot read the heartbeat: " + error);
       } else {
-        Say("No station heartbeat in " + home_.string() + ": nothing to watch");
+        Say(lastSaid_, "No station heartbeat in " + home_.string());
       }
-      return true;
+      return LookAtRain({});
     }
     const long long age = UnixTimeNow() - beat->UnixTime;
     const WatchJudgement judgement = JudgeHeartbeat(*beat, age, options_.limitSeconds, ProcessAlive(beat->Pid));
-    if (judgement.Verdict != WatchVerdict::TakeOver) {
-      Say(Capitalised(judgement.Why));
+    if (judgement.Verdict == WatchVerdict::TakeOver) {
+      if (handledPid_ == beat->Pid && handledTime_ == beat->UnixTime) return LookAtRain(*beat);
+      handledPid_ = beat->Pid;
+      handledTime_ = beat->UnixTime;
+      return MakeSafe(*beat, judgement.Why, "station-died");
+    }
+    Say(lastSaid_, Capitalised(judgement.Why));
+    if (judgement.Verdict == WatchVerdict::Alive) {
+      lastRainLook_.reset();  // the station holds the roof: look again as soon as it is gone
       return true;
     }
-    if (handledPid_ == beat->Pid && handledTime_ == beat->UnixTime) return true;
-    handledPid_ = beat->Pid;
-    handledTime_ = beat->UnixTime;
-    return MakeSafe(*beat, judgement.Why);
+    return LookAtRain(*beat);
   }
 
-  bool MakeSafe(const Heartbeat& beat, const std::string& why) {
+  // No living station holds the roof controller: the watchdog looks at the rain itself (every
+  // few seconds, the line taken only for the look) and closes a roof left open when it rains.
+  bool LookAtRain(const std::optional<Heartbeat>& beat) {
+    const auto now = std::chrono::steady_clock::now();
+    if (lastRainLook_ && now - *lastRainLook_ < std::chrono::seconds(kRainLookEverySeconds)) return true;
+    lastRainLook_ = now;
+    auto runtime = EventRuntime::WithRealClock();
+    StationCore core(*runtime, context_.Paths());
+    core.Settings = LoadSettingsFile(core.SettingsFilePath());
+    if (!core.Observatory.ControlEnabled()) {
+      Say(lastRainSaid_, "Observatory control is off: no rain to watch");
+      return true;
+    }
+    OperationContext op = core.BeginOperation();
+    const RoofGlance glance = GlanceAtRoof(core, op);
+    if (!glance.Read) {
+      Say(lastRainSaid_, "The roof controller could not be read: " + glance.Error);
+      return true;
+    }
+    const std::string seen = "no station holds the roof (roof " + RoofStateWord(glance.Roof) + ", rain " +
+                             RainStateWord(glance.Rain) + ")";
+    Say(lastRainSaid_, Capitalised(seen));
+    if (!RainNeedsClosing(glance)) return true;
+    return MakeSafe(beat, "rain, and " + seen, "rain-no-station");
+  }
+
+  // Takes the devices over. `beat` is the heartbeat of the station that left the observatory
+  // (nothing when there is none): its log gets the lines, and it is marked made safe.
+  bool MakeSafe(const std::optional<Heartbeat>& beat, const std::string& why, const std::string& event) {
     Log("Taking over: " + why);
     auto runtime = EventRuntime::WithRealClock();
     StationCore core(*runtime, context_.Paths());
@@ -123,9 +157,11 @@ class Watchdog {
     const std::string message = "Noctarbel watchdog: " + why + ": " + JoinSteps(result.Steps) +
                                 (result.Ok ? "" : ": the observatory is NOT safe");
     Log(result.Ok ? "Observatory made safe" : "The observatory could not be made safe");
-    AppendToStationLog(beat.LogFolder, stationLines);
-    if (result.Ok) MarkMadeSafe(beat);
-    Notify(core.Settings.NotifyCommand, result.Ok, message);
+    if (beat) {
+      AppendToStationLog(beat->LogFolder, stationLines);
+      if (result.Ok) MarkMadeSafe(*beat);
+    }
+    Notify(core.Settings.NotifyCommand, event, result.Ok, message);
     if (!result.Ok) {
       context_.Fail(message);
       return false;
@@ -148,9 +184,9 @@ class Watchdog {
     if (!WriteHeartbeat(HeartbeatPath(home_), safe, &error)) Log("The heartbeat was not marked: " + error);
   }
 
-  void Notify(const std::string& command, bool ok, const std::string& message) {
+  void Notify(const std::string& command, const std::string& event, bool ok, const std::string& message) {
     if (command.empty()) return;
-    const NotifyResult result = RunNotifyCommand(command, {"station-died", ok ? "safe" : "failed"}, message);
+    const NotifyResult result = RunNotifyCommand(command, {event, ok ? "safe" : "failed"}, message);
     if (result.Ok) {
       Log("Notify command ran");
     } else {
@@ -170,10 +206,10 @@ class Watchdog {
     return text;
   }
 
-  // What the watch sees, printed and logged when it changes (every time with --once).
-  void Say(const std::string& line) {
-    if (line == lastSaid_ && !options_.once) return;
-    lastSaid_ = line;
+  // What the watch sees, printed and logged when it changes from `last` (every time with --once).
+  void Say(std::string& last, const std::string& line) {
+    if (line == last && !options_.once) return;
+    last = line;
     std::cout << line << std::endl;
     if (!options_.once) AppendLine(home_ / kWatchdogLogName, UnixTimeText(UnixTimeNow()) + " UT  " + line);
   }
@@ -185,7 +221,9 @@ class Watchdog {
   CliContext& context_;
   WatchOptions options_;
   std::filesystem::path home_;
-  std::string lastSaid_;
+  std::string lastSaid_;      // about the station
+  std::string lastRainSaid_;  // about the roof and the rain while no station holds them
+  std::optional<std::chrono::steady_clock::time_point> lastRainLook_;
   pid_t handledPid_ = 0;
   long long handledTime_ = 0;
 };

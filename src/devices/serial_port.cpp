@@ -89,7 +89,7 @@ void SerialPort::Open(const std::string& path, const SerialSettings& settings) {
   // Two programs talking to one controller would mix their bytes: the line is ours alone.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    Fail("in use by another program");
+    throw SerialBusyError(path_ + ": in use by another program");
   }
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) {

@@ -15,6 +15,11 @@ class SerialError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+// The line is held by another program (it is locked while open): worth another try later.
+class SerialBusyError : public SerialError {
+ public:
+  using SerialError::SerialError;
+};
 
 struct SerialSettings {
   int Baud = 9600;

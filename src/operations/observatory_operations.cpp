@@ -21,6 +21,8 @@ constexpr std::uint8_t kStatusQuery = 0xA0;
 constexpr std::uint8_t kStatusBits = 0x07;
 constexpr int kMotorPolls = 16;
 constexpr int kPulseMs = 500;
+constexpr int kBusyLineTries = 16;  // 4 s for a line another program holds
+constexpr int kBusyLineRetryMs = 250;
 constexpr size_t kMaxSensorLine = 256;
 // A sensor silent for longer than this (days, about 60 s) shows "?".
 constexpr double kSensorStaleDays = 0.0007;
@@ -143,14 +145,29 @@ std::optional<std::uint8_t> ObservatoryOperations::QueryControllerStatus() {
   }
 }
 
+bool ObservatoryOperations::OpenControllerLine(OperationContext& op) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      controllerLine_.Open(ControllerLinePath(), kControllerLine);
+      return true;
+    } catch (const SerialBusyError& e) {
+      // The watchdog takes the line for about a second now and then to look at the rain.
+      if (attempt >= kBusyLineTries || !op.Wait(kBusyLineRetryMs)) {
+        FailLine(e.what());
+        return false;
+      }
+    } catch (const SerialError& e) {
+      FailLine(e.what());
+      return false;
+    }
+  }
+}
+
+void ObservatoryOperations::ReleaseController() { controllerLine_.Close(); }
+
 bool ObservatoryOperations::ConnectObservatory(OperationContext& op) {
   if (!ControlEnabled() || SimulationMode) return true;
-  try {
-    controllerLine_.Open(ControllerLinePath(), kControllerLine);
-  } catch (const SerialError& e) {
-    FailLine(e.what());
-    return false;
-  }
+  if (!OpenControllerLine(op)) return false;
   if (!op.Wait(100) || !SetControllerOutput(0x00)) {
     // The motor output is in an unknown state and cannot be commanded: not connected.
     if (!op.MayContinue()) FailLine("connecting the roof controller: " + op.StopText());

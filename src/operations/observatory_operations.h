@@ -103,7 +103,11 @@ class ObservatoryOperations {
   // half a second apart, under `op`). False also when the first "set output 0x00" fails: a
   // controller we cannot command must not count as connected. True without any I/O when
   // observatory control is off or the simulator runs.
+  // A line held by another program (the watchdog looking at the rain) is tried again for a few
+  // seconds before the connect fails.
   bool ConnectObservatory(OperationContext& op);
+  // Lets the controller line go (the watchdog, between its looks at the rain).
+  void ReleaseController();
   RoofState GetRoofState();
   RainState GetRainState();
   // Output on, 500 ms, output off. The pause does not pump: nothing else may use the line
@@ -155,6 +159,7 @@ class ObservatoryOperations {
   std::function<void()> OnRoofMoving;
 
  private:
+  bool OpenControllerLine(OperationContext& op);
   bool MoveRoofMotor(OperationContext& op, RoofState from, RoofState to);
   bool WaitForEndSwitch(OperationContext& op);
   bool ParkForRoof(OperationContext& op, const char* refused);

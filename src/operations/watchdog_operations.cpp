@@ -73,4 +73,31 @@ TakeOverResult TakeOver(StationCore& core, OperationContext& op) {
   return result;
 }
 
+RoofGlance GlanceAtRoof(StationCore& core, OperationContext& op) {
+  RoofGlance glance;
+  ObservatoryOperations& obs = core.Observatory;
+  if (!obs.ControlEnabled()) {
+    glance.Error = "observatory control is off";
+    return glance;
+  }
+  if (!obs.ConnectObservatory(op)) {
+    glance.Error = obs.LineError();
+    return glance;
+  }
+  const std::optional<std::uint8_t> status = obs.QueryControllerStatus();
+  obs.ReleaseController();
+  if (!status) {
+    glance.Error = obs.LineError();
+    return glance;
+  }
+  glance.Read = true;
+  glance.Roof = RoofStateFromStatus(*status);
+  glance.Rain = RainStateFromStatus(*status);
+  return glance;
+}
+
+bool RainNeedsClosing(const RoofGlance& glance) {
+  return glance.Read && glance.Rain == RainState::Wet && glance.Roof != RoofState::Closed;
+}
+
 }  // namespace noctarbel

@@ -45,4 +45,17 @@ struct TakeOverResult {
 // devices are let go at the end.
 TakeOverResult TakeOver(StationCore& core, OperationContext& op);
 
+// The roof and the rain as the controller reports them, read by a watchdog while no station
+// holds the controller line: the line is opened, read and let go again at once, so that a
+// station starting meanwhile gets it (it tries a busy line again for a few seconds).
+struct RoofGlance {
+  bool Read = false;  // false: control off, or the line could not be read (Error says why)
+  RoofState Roof = RoofState::Undetermined;
+  RainState Rain = RainState::Unknown;
+  std::string Error;
+};
+RoofGlance GlanceAtRoof(StationCore& core, OperationContext& op);
+// Rain on a roof not known closed: the watchdog parks and closes as for a dead station.
+bool RainNeedsClosing(const RoofGlance& glance);
+
 }  // namespace noctarbel

@@ -179,6 +179,50 @@ TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone
   EXPECT_EQ(roof->RoofPulses(), closedPulses);
 }
 
+// With no living station holding the roof controller (none ever ran here, or it ended in good
+// order), the watchdog looks at the rain itself: a roof left open stays while it is dry and is
+// closed behind a park when rain comes; a living station's roof is never looked at.
+TEST_F(WatchdogEndToEnd, ClosesARoofLeftOpenWhenRainComesAndNoStationHoldsIt) {
+  ServerProcess alpaca;
+  ASSERT_GT(alpaca.Port(), 0);
+  roofsim::RoofConfig config;
+  config.StartOpen = true;
+  config.TravelSeconds = 1;
+  auto roof = roofsim::PtyEmulator::Roof(config);
+  SettingsRecord settings;
+  settings.TelescopeObject = "alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/telescope/0";
+  settings.EnableObservatoryControl = true;
+  settings.SerialPortPattern = roof->Path();
+  const auto notified = scratch / "notified.txt";
+  settings.NotifyCommand = "echo > " + ShellQuote(notified.string());  // the arguments: the event
+  ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+
+  CliResult watch = Cli("watch --once");
+  EXPECT_EQ(watch.exitCode, 0) << watch.err;
+  EXPECT_NE(watch.out.find("No station holds the roof (roof open, rain dry)"), std::string::npos) << watch.out;
+
+  Heartbeat living;
+  living.UnixTime = UnixTimeNow();
+  living.Pid = getpid();
+  living.Roof = RoofState::Open;
+  ASSERT_TRUE(WriteHeartbeat(home / "heartbeat.ini", living));
+  roof->SetRain(true);
+  const int queries = roof->RoofQueries();
+  watch = Cli("watch --once");
+  EXPECT_NE(watch.out.find("is alive"), std::string::npos) << watch.out;
+  EXPECT_EQ(roof->RoofQueries(), queries);
+
+  living.Ended = true;
+  ASSERT_TRUE(WriteHeartbeat(home / "heartbeat.ini", living));
+  watch = Cli("watch --once");
+  EXPECT_EQ(watch.exitCode, 0) << watch.err;
+  EXPECT_NE(watch.out.find("rain, and no station holds the roof (roof open, rain wet): Telescope parked, roof closed"),
+            std::string::npos)
+      << watch.out << watch.err;
+  EXPECT_EQ(roof->RoofStatus() & 0x03, 0x02);
+  EXPECT_EQ(ReadFile(notified), "rain-no-station safe\n");
+}
+
 // Taking over can fail: no telescope to park, or the roof guard refusing the simulated telescope
 // in front of a roof on a line that stands for a real one. The roof then stays, the watchdog
 // exits 1 and the notification says so.

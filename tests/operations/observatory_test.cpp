@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <thread>
 
@@ -96,6 +100,31 @@ TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
   EXPECT_FALSE(station->Observatory.ControllerReady());
   EXPECT_EQ(roof.RoofPulses(), 0);
   clock->RemoveTimer(pull);
+}
+
+// The watchdog takes the line for a moment to look at the rain while no station holds it: a
+// station connecting then tries again for a few seconds, and says why when the line stays taken.
+TEST_F(ObservatoryTest, ALineHeldByAnotherProgramIsTriedAgainForAFewSeconds) {
+  PtyEmulator& roof = StartRoof(RoofConfig{});
+  const auto hold = [&] {
+    const int fd = ::open(roof.Path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    return fd;
+  };
+  int holder = hold();
+  Runtime::TimerId release = clock->AddTimer(1500, [&] {
+    clock->SetTimerEnabled(release, false);
+    ::close(holder);
+  });
+  clock->SetTimerEnabled(release, true);
+  EXPECT_TRUE(ConnectObservatoryNow()) << station->Observatory.LineError();
+  station->Observatory.ReleaseController();
+
+  holder = hold();
+  EXPECT_FALSE(ConnectObservatoryNow());
+  EXPECT_NE(station->Observatory.LineError().find("in use by another program"), std::string::npos);
+  ::close(holder);
+  clock->RemoveTimer(release);
 }
 
 TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
