@@ -12,6 +12,7 @@
 #include "station/site_sky.h"
 #include "astro/transforms.h"
 #include "automation/executor.h"
+#include "common/angles.h"
 #include "common/number_text.h"
 #include "imaging/header_cards.h"
 #include "imaging/image_buffer.h"
@@ -95,6 +96,7 @@ void ExposureSequence::WatchMeridian() {
     const EquatorialPosition ofDate = J2000ToDate(row_->Position->RaHours, row_->Position->DecDeg,
                                                   JulianCenturiesSince2000(station_.Clock.UtcNow()), 0);
     flip_.Start(row_->Name, TargetPosition{ofDate.Ra, ofDate.Dec}, station_.Clock.UtcNow(), status->Side);
+    flipFromWest_ = status->Side == PierSide::West;
   } catch (const std::exception&) {
   }
 }
@@ -105,6 +107,18 @@ bool ExposureSequence::WaitUntil(DateTime utc) {
     if (!op_.Wait(static_cast<int>(std::clamp(std::ceil(ms), 1.0, 1000.0)))) return false;
   }
   return true;
+}
+
+SyncTarget ExposureSequence::FlipTarget() const {
+  SyncTarget target = *row_->Slewed;
+  // A spectrograph's slit sits beside the optical axis on the other side now: the offset the
+  // slew to the row added for the west side of the pier is turned round.
+  const SettingsRecord& s = station_.Settings;
+  if (flipFromWest_ && (*row_->Cells)[kColFilter] == std::to_string(s.SpectrumFilt) && std::abs(target.DecDeg) < 89) {
+    const double offset = s.SpectrumRA / 900.0 / std::cos(target.DecDeg * kDegToRad);
+    target.RaHours = std::fmod(target.RaHours + 2 * offset + 24.0, 24.0);
+  }
+  return target;
 }
 
 bool ExposureSequence::MeridianFlip(int filter) {
@@ -120,7 +134,7 @@ bool ExposureSequence::MeridianFlip(int filter) {
   if (run_.Events.MeridianFlip) run_.Events.MeridianFlip(row_->Name);
   flip_.Done();
   if (!WaitUntil(slewAt)) return false;
-  const SyncTarget target = *row_->Slewed;
+  const SyncTarget target = FlipTarget();
   if (!station_.Mount.SlewAndWait(op_, target.RaHours, target.DecDeg)) {
     if (op_.MayContinue()) station_.LogTimed(": Meridian flip: the slew to " + row_->Name + " failed: " + station_.Status());
     station_.Run.AbortRequested = true;

@@ -64,6 +64,9 @@ class ExposureSequence {
   // focusing when wanted, and guiding from a new reference star. False when the run stops.
   void WatchMeridian();
   bool MeridianFlip(int filter);
+  // Where the flip sends the mount: the row's target as it was sent to the mount, a
+  // spectrograph's offset turned to the new side.
+  SyncTarget FlipTarget() const;
   bool WaitUntil(DateTime utc);
   // The mount tracked when the row began and does not any more (it stopped at its limit):
   // the run stops.
@@ -79,6 +82,7 @@ class ExposureSequence {
   GuidingSeries guiding_;
   bool guideWanted_ = false;
   MeridianFlipWatch flip_;
+  bool flipFromWest_ = false;  // the mount reported the west side when the row began
   bool tracking_ = false;  // the mount tracked when the exposures began
   std::array<std::unique_ptr<Timgbuffer>, 6> stacks_;
   std::unique_ptr<Timgbuffer> subFrame_;
