@@ -136,7 +136,8 @@ bool ExposureSequence::MeridianFlip(int filter) {
   if (!WaitUntil(slewAt)) return false;
   const SyncTarget target = FlipTarget();
   if (!station_.Mount.SlewAndWait(op_, target.RaHours, target.DecDeg)) {
-    if (op_.MayContinue()) station_.LogTimed(": Meridian flip: the slew to " + row_->Name + " failed: " + station_.Status());
+    if (op_.MayContinue())
+      station_.LogTimed(": Meridian flip: the slew to " + row_->Name + " failed: " + station_.Status());
     station_.Run.AbortRequested = true;
     return false;
   }
@@ -174,8 +175,9 @@ bool ExposureSequence::TrackingLost() {
   } catch (const std::exception&) {
     return false;
   }
-  const std::string why = "the mount stopped tracking during the exposure of " + row_->Name +
-                          (station_.Settings.MeridianFlip ? "" : " (at its limit past the meridian? meridian flips are off)");
+  const std::string why =
+      "the mount stopped tracking during the exposure of " + row_->Name +
+      (station_.Settings.MeridianFlip ? "" : " (at its limit past the meridian? meridian flips are off)");
   station_.LogTimed(": Telescope error: " + why + " - run stopped");
   station_.Run.AbortRequested = true;
   EndRowAborted(station_, "Telescope error: the mount stopped tracking");

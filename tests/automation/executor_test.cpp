@@ -191,9 +191,12 @@ TEST_F(TestRun, PlansTheMeridianFlipOfARowAcrossTheMeridian) {
   // The time line strokes the row's bar at the flip.
   const Picture picture = RenderNightTimeline(station->Run.Timeline, 1200);
   const double firstHour = std::floor(row.Start * 24), lastHour = std::ceil(row.End * 24);
-  const int x = 16 + 260 + static_cast<int>(std::lround((row.Flips[0] * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260)));
+  const int x =
+      16 + 260 +
+      static_cast<int>(std::lround((row.Flips[0] * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260)));
   const size_t at = (static_cast<size_t>(16 + 28 + 22 + 10) * picture.Width + x) * 3;
-  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3), (std::vector<int>{110, 110, 110}));
+  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
+            (std::vector<int>{110, 110, 110}));
 }
 
 TEST_F(TestRun, TheCheckDialogStartsAtTheTimeTypedAndRefusesAnUnreadableOne) {

@@ -144,7 +144,8 @@ TEST_F(AlpacaServerTest, TheMountTellsTheSideOfThePierBeforeAndAfterASlew) {
   Do(S(kScope, "tracking"), "Tracking=true");
   for (const double hourAngle : {-1.0, 1.0}) {
     const double lst = Get(S(kScope, "siderealtime")).Json()["Value"].get<double>();
-    const std::string target = "RightAscension=" + std::to_string(std::fmod(lst - hourAngle + 24, 24)) + "&Declination=30";
+    const std::string target =
+        "RightAscension=" + std::to_string(std::fmod(lst - hourAngle + 24, 24)) + "&Declination=30";
     const int side = hourAngle < 0 ? 1 : 0;
     EXPECT_EQ(Get(S(kScope, "destinationsideofpier?") + target).Json()["Value"], side) << hourAngle;
     Do(S(kScope, "slewtocoordinates"), target);
