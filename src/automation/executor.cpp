@@ -38,6 +38,7 @@ void PlanExecutor::ExecutePlanRow(int row) {
   station_.Clock.Pump();
   const RowCells cells = CellsOfRow(station_.Planer1, row);
   station_.Run.RowFailure.clear();
+  station_.Run.RowFlips.clear();
   skipped_.clear();
   if (actions_.RainEndsRow()) return Record(row, cells, actions_.Now(), RowOutcome::Stopped);
   if (station_.Run.AbortRequested) {
@@ -63,7 +64,8 @@ void PlanExecutor::ExecutePlanRow(int row) {
 }
 
 void PlanExecutor::Record(int row, const RowCells& cells, DateTime start, RowOutcome outcome, std::string note) {
-  Timeline.push_back(RowSpan{row, cells[kColObject], start, actions_.Now(), outcome, std::move(note)});
+  Timeline.push_back(
+      RowSpan{row, cells[kColObject], start, actions_.Now(), outcome, std::move(note), station_.Run.RowFlips});
 }
 
 RowOutcome PlanExecutor::SkipUnreadable(int row, const std::string& why) {

@@ -1,5 +1,6 @@
 #include "automation/exposure_sequence.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "station/site_sky.h"
 #include "astro/transforms.h"
 #include "automation/executor.h"
+#include "common/angles.h"
 #include "common/number_text.h"
 #include "imaging/header_cards.h"
 #include "imaging/image_buffer.h"
@@ -20,6 +22,8 @@ namespace noctarbel {
 namespace {
 
 constexpr double kStackWebMonitorSeconds = 30;  // stacked series show only longer images
+constexpr int kFlipSettleMs = 5000;
+constexpr double kFlipCentringSeconds = 5;  // centring after a flip no "SY" row set up
 
 std::string ThreeDigits(int n) {
   char text[16];
@@ -54,7 +58,8 @@ std::unique_ptr<Timgbuffer> NewStack(const Timgbuffer& frame) {
 
 }  // namespace
 
-ExposureSequence::ExposureSequence(PlanRun& run, OperationContext& op) : run_(run), station_(run.Core), op_(op) {}
+ExposureSequence::ExposureSequence(PlanRun& run, OperationContext& op)
+    : run_(run), station_(run.Core), op_(op), flip_(run.Core) {}
 
 ExposureSequence::~ExposureSequence() = default;
 
@@ -80,6 +85,104 @@ bool ExposureSequence::WebMonitorWanted() const {
 }
 
 bool ExposureSequence::Guided() const { return run_.Options.Guiding; }
+
+void ExposureSequence::WatchMeridian() {
+  tracking_ = false;
+  if (e_->Kind != ExposureKind::Images || !row_->Position || !row_->Slewed) return;
+  try {
+    const auto status = station_.Mount.ReadStatus();
+    if (!status) return;
+    tracking_ = status->Tracking;
+    const EquatorialPosition ofDate = J2000ToDate(row_->Position->RaHours, row_->Position->DecDeg,
+                                                  JulianCenturiesSince2000(station_.Clock.UtcNow()), 0);
+    flip_.Start(row_->Name, TargetPosition{ofDate.Ra, ofDate.Dec}, station_.Clock.UtcNow(), status->Side);
+    flipFromWest_ = status->Side == PierSide::West;
+  } catch (const std::exception&) {
+  }
+}
+
+bool ExposureSequence::WaitUntil(DateTime utc) {
+  while (station_.Clock.UtcNow() < utc) {
+    const double ms = (utc - station_.Clock.UtcNow()) * kSecondsPerDay * 1000.0;
+    if (!op_.Wait(static_cast<int>(std::clamp(std::ceil(ms), 1.0, 1000.0)))) return false;
+  }
+  return true;
+}
+
+SyncTarget ExposureSequence::FlipTarget() const {
+  SyncTarget target = *row_->Slewed;
+  // A spectrograph's slit sits beside the optical axis on the other side now: the offset the
+  // slew to the row added for the west side of the pier is turned round.
+  const SettingsRecord& s = station_.Settings;
+  if (flipFromWest_ && (*row_->Cells)[kColFilter] == std::to_string(s.SpectrumFilt) && std::abs(target.DecDeg) < 89) {
+    const double offset = s.SpectrumRA / 900.0 / std::cos(target.DecDeg * kDegToRad);
+    target.RaHours = std::fmod(target.RaHours + 2 * offset + 24.0, 24.0);
+  }
+  return target;
+}
+
+bool ExposureSequence::MeridianFlip(int filter) {
+  const DateTime slewAt = flip_.SlewTime();
+  if (station_.Clock.UtcNow() < flip_.FlipTime()) {
+    station_.LogTimed(": " + flip_.WaitLine(ExposureSlotSeconds(station_.Settings, *e_)));
+    station_.SetStatus("Waiting for the meridian flip");
+    if (!WaitUntil(flip_.FlipTime())) return false;
+  }
+  station_.LogTimed(": " + flip_.FlipLine());
+  station_.SetStatus("Meridian flip");
+  station_.Run.RowFlips.push_back(station_.Clock.UtcNow());
+  if (run_.Events.MeridianFlip) run_.Events.MeridianFlip(row_->Name);
+  flip_.Done();
+  if (!WaitUntil(slewAt)) return false;
+  const SyncTarget target = FlipTarget();
+  if (!station_.Mount.SlewAndWait(op_, target.RaHours, target.DecDeg)) {
+    if (op_.MayContinue())
+      station_.LogTimed(": Meridian flip: the slew to " + row_->Name + " failed: " + station_.Status());
+    station_.Run.AbortRequested = true;
+    return false;
+  }
+  if (!op_.Wait(kFlipSettleMs)) return false;
+  const auto side = PierSide();
+  station_.LogTimed(": Meridian flip done" + (side ? ", pier side " + std::to_string(*side) : std::string()));
+  const SettingsRecord& s = station_.Settings;
+  if (row_->Centring || s.MeridianFlipCentre) {
+    PlanCenterAndSync(run_, op_, target,
+                      row_->Centring.value_or(SyncExposure{kFlipCentringSeconds, s.SyncBinning, s.Standardfilter}));
+    if (!op_.MayContinue()) return false;
+  }
+  if (s.MeridianFlipAutofocus) {
+    if (PlanAutofocus(run_, op_, filter)) {
+      station_.LogTimed(": Autofocus: focus=" + std::to_string(station_.Run.BaseFocusPosition));
+    } else if (op_.MayContinue()) {
+      station_.LogTimed(": Autofocus error");
+      NoteRowFailure(station_, "autofocus after the meridian flip failed");
+    }
+    FocusFor(filter);
+  }
+  // The guide star stands elsewhere on the turned field: guiding takes a new reference.
+  guiding_.Ended = false;
+  guiding_.State = guideWanted_ ? 1 : 0;
+  station_.GuideX = station_.GuideY = 0;
+  tracking_ = true;
+  return op_.MayContinue();
+}
+
+bool ExposureSequence::TrackingLost() {
+  if (!tracking_) return false;
+  try {
+    const auto status = station_.Mount.ReadStatus();
+    if (!status || status->Tracking) return false;
+  } catch (const std::exception&) {
+    return false;
+  }
+  const std::string why =
+      "the mount stopped tracking during the exposure of " + row_->Name +
+      (station_.Settings.MeridianFlip ? "" : " (at its limit past the meridian? meridian flips are off)");
+  station_.LogTimed(": Telescope error: " + why + " - run stopped");
+  station_.Run.AbortRequested = true;
+  EndRowAborted(station_, "Telescope error: the mount stopped tracking");
+  return true;
+}
 
 std::optional<int> ExposureSequence::PierSide() {
   const auto side = station_.Mount.ReadPierSide();
@@ -327,11 +430,13 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
   const int n = e_->Number;
   const auto& filters = e_->Filters;
   FocusFor(filters.front());
+  WatchMeridian();
 
   for (int image = 1; image <= n; ++image) {
     if (TakenBefore(image)) continue;
     const double t = e_->Seconds;
     const bool guide = Guided() && (t >= 10 || n * t > 100 || e_->SubExposures * t >= 1);
+    guideWanted_ = guide;
     guiding_.State = guide && !guiding_.Ended ? (image == 1 ? 1 : 2) : 0;
     if (guiding_.State == 1) station_.GuideX = station_.GuideY = 0;
     if (!PauseBefore(image)) return EndRowAborted(station_, "Funktion abgebrochen");
@@ -340,6 +445,10 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
       const int filter = filters[slot];
       if (TakenBefore(image, static_cast<int>(slot))) continue;
       if (filters.size() > 1) FocusFor(filter);
+      if (flip_.DueBefore(station_.Clock.UtcNow(), ExposureSlotSeconds(station_.Settings, *e_)) &&
+          !MeridianFlip(filter)) {
+        return EndRowAborted(station_);
+      }
       frame_.Filter = filter - 1;
       const std::string message = ": Exposure " +
                                   (e_->SubExposures > 1 ? std::to_string(e_->SubExposures) + "x" : std::string()) +
@@ -357,6 +466,7 @@ void ExposureSequence::Run(const ExposureSequenceRow& row) {
       bool calibrated = false;
       std::optional<CalibrationHistory> history;
       if (!ExposeSeries(image, filter, picture, calibrated, history)) return;
+      if (TrackingLost()) return;
       if (e_->Kind == ExposureKind::Autofocus) {
         if (PlanAutofocus(run_, op_, filter)) {
           station_.LogTimed(": Autofocus: focus=" + std::to_string(station_.Run.BaseFocusPosition));

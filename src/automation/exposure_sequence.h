@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "automation/meridian_flip.h"
 #include "automation/plan_row.h"
 #include "automation/plan_services.h"
 #include "operations/camera_operations.h"
@@ -28,6 +29,8 @@ struct ExposureSequenceRow {
   const RowExposure* Exposure = nullptr;
   const RowCells* Cells = nullptr;
   std::optional<SyncTarget> Slewed;  // the row's target as sent to the mount
+  // The exposure of the "SY" row that centred this target: a meridian flip centres again.
+  std::optional<SyncExposure> Centring;
 };
 
 class ExposureSequence {
@@ -57,6 +60,17 @@ class ExposureSequence {
   std::string FileName(int image, int filter);
   bool Guided() const;
   bool WebMonitorWanted() const;
+  // The meridian flip: the wait for its time, the slew to the target again, centring and
+  // focusing when wanted, and guiding from a new reference star. False when the run stops.
+  void WatchMeridian();
+  bool MeridianFlip(int filter);
+  // Where the flip sends the mount: the row's target as it was sent to the mount, a
+  // spectrograph's offset turned to the new side.
+  SyncTarget FlipTarget() const;
+  bool WaitUntil(DateTime utc);
+  // The mount tracked when the row began and does not any more (it stopped at its limit):
+  // the run stops.
+  bool TrackingLost();
 
   PlanRun& run_;
   StationCore& station_;
@@ -66,6 +80,10 @@ class ExposureSequence {
   ExposureRequest frame_;
   std::string folder_;
   GuidingSeries guiding_;
+  bool guideWanted_ = false;
+  MeridianFlipWatch flip_;
+  bool flipFromWest_ = false;  // the mount reported the west side when the row began
+  bool tracking_ = false;      // the mount tracked when the exposures began
   std::array<std::unique_ptr<Timgbuffer>, 6> stacks_;
   std::unique_ptr<Timgbuffer> subFrame_;
   std::map<int, int> lastNumber_;  // filter -> the last number saved in this row

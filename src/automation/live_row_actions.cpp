@@ -262,6 +262,7 @@ TargetOutcome LiveRowActions::GoToTarget(const std::string& name, const TargetPo
     return TargetOutcome::Stopped;
   }
   slewed_ = SyncTarget{std::fmod(ra + 24.0, 24.0), dec};
+  centred_.reset();
   lastTarget = target;
   return TargetOutcome::Reached;
 }
@@ -295,7 +296,11 @@ void LiveRowActions::RunExposures(int row, const std::string& name, const std::o
   what.Exposure = &exposure;
   what.Cells = &cells;
   what.Slewed = slewed_;
+  what.Centring = centred_;
   sequence.Run(what);
+  if (exposure.Kind == ExposureKind::Sync && slewed_) {
+    centred_ = SyncExposure{exposure.Seconds, exposure.Binning, exposure.Filters.front()};
+  }
 }
 
 }  // namespace noctarbel

@@ -43,6 +43,8 @@ class LiveRowActions : public RowActions {
   // The last target as it was sent to the mount (of date, with the spectrum offset): a "SY"
   // row syncs to it.
   std::optional<SyncTarget> slewed_;
+  // The exposure of the "SY" row that centred the last target (a meridian flip centres again).
+  std::optional<SyncExposure> centred_;
 };
 
 }  // namespace noctarbel

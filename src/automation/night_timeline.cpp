@@ -136,6 +136,11 @@ Picture RenderNightTimeline(const std::vector<RowSpan>& rows, int width) {
     const int x0 = xOf(r.Start);
     const int x1 = std::max(xOf(r.End), x0 + 3);  // a moment's row still shows
     Fill(b, x0, top + (kLane - kBar) / 2, x1, top + (kLane + kBar) / 2, InkOf(r.Outcome));
+    // A meridian flip: a stroke across the bar where the mount changed sides.
+    for (const DateTime flip : r.Flips) {
+      const int xf = xOf(flip);
+      Fill(b, xf - 1, top + 2, xf + 2, top + kLane - 2, kAxis);
+    }
   }
 
   int x = left;

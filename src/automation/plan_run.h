@@ -72,6 +72,8 @@ struct RunEvents {
   std::function<void(double seconds, int filter, int binning)> SyncExposure;
   // A "CC" row switched the cooler on.
   std::function<void()> CoolerSwitchedOn;
+  // The mount changes sides of the pier for the row's target (the meridian flip begins).
+  std::function<void(const std::string& object)> MeridianFlip;
 };
 
 // How the start checks talk to the operator.

@@ -5,6 +5,7 @@
 #include "station/site_sky.h"
 #include "automation/plan_run.h"
 #include "operations/station_core.h"
+#include "automation/meridian_flip.h"
 #include "astro/horizon.h"
 #include "astro/transforms.h"
 #include "common/number_text.h"
@@ -103,8 +104,25 @@ TargetOutcome TestRowActions::GoToTarget(const std::string& name, const TargetPo
   station_.LogTimed(": Going to object " + name);
   station_.LogUntimed("Altitude=" + FormatFixed(here.Altitude, 2));
   station_.Run.TestClock += kSlewDays;
+  centred_ = false;
   lastTarget = ofDate;
   return TargetOutcome::Reached;
+}
+
+void TestRowActions::FlipMeridian(MeridianFlipWatch& flip, double exposureSeconds) {
+  RunState& run = station_.Run;
+  if (run.TestClock < flip.FlipTime()) {
+    station_.LogTimed(": " + flip.WaitLine(exposureSeconds));
+    run.TestClock = flip.FlipTime();
+  }
+  station_.LogTimed(": " + flip.FlipLine());
+  station_.SetStatus("Meridian flip");
+  run.RowFlips.push_back(run.TestClock);
+  run.TestClock = flip.SlewTime() + kSlewDays;
+  Advance(kSettleSeconds);
+  if (centred_ || station_.Settings.MeridianFlipCentre) run.TestClock += kSyncDays;
+  if (station_.Settings.MeridianFlipAutofocus) run.TestClock += kAutofocusDays;
+  flip.Done();
 }
 
 bool TestRowActions::Settle() {
@@ -169,15 +187,29 @@ void TestRowActions::RunExposures(int row, const std::string& name, const std::o
   const double startHourAngle = ofDate ? HourAngleDeg(station_, *ofDate) : 0;
 
   // Each image is k sub-exposures, each with its read-out, then the pause.
-  const double readout = station_.Settings.CameraReadTime / (e.Binning * e.Zoom);
-  const double perImage = (readout + e.Seconds) * e.SubExposures + e.Pause;
-  Advance(perImage * e.Number * static_cast<double>(e.Filters.size()));
+  const double perImage = ExposureSlotSeconds(station_.Settings, e) + e.Pause;
+  const int exposures = e.Number * static_cast<int>(e.Filters.size());
+  MeridianFlipWatch flip(station_);
+  if (ofDate && e.Kind == ExposureKind::Images) flip.Start(name, *ofDate, Now(), std::nullopt);
+  int beforeFlip = 0;
+  while (beforeFlip < exposures &&
+         !flip.DueBefore(Now() + beforeFlip * perImage / kSecondsPerDay, ExposureSlotSeconds(station_.Settings, e))) {
+    ++beforeFlip;
+  }
+  if (beforeFlip < exposures) {
+    Advance(perImage * beforeFlip);
+    FlipMeridian(flip, ExposureSlotSeconds(station_.Settings, e));
+    Advance(perImage * (exposures - beforeFlip));
+  } else {
+    Advance(perImage * exposures);
+  }
   if (e.Kind == ExposureKind::Autofocus) {
     station_.LogTimed(": Autofocus");
     station_.Run.TestClock += kAutofocusDays;
   } else if (e.Kind == ExposureKind::Sync) {
     station_.LogTimed(": Sync");
     station_.Run.TestClock += kSyncDays;
+    centred_ = true;
   } else {
     station_.LogTimed(": exposed " + std::to_string(e.Number) + " images *" + std::to_string(e.Filters.size()) +
                       " filters");
@@ -187,7 +219,8 @@ void TestRowActions::RunExposures(int row, const std::string& name, const std::o
     Error(": Objekt " + name + "bei Aufnahmeende nicht mehr sichtbar");
     return;
   }
-  if (startHourAngle < -7 && HourAngleDeg(station_, *ofDate) > 0)
+  // With flips on the crossing was planned above; without them the mount may stop at its limit.
+  if (!station_.Settings.MeridianFlip && startHourAngle < -7 && HourAngleDeg(station_, *ofDate) > 0)
     Error(": Objekt " + name + ": Meridianflip erforderlich");
 }
 

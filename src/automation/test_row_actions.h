@@ -2,7 +2,8 @@
 // The test run's row actions: nothing is moved, exposed or saved. Each step advances the
 // simulated clock TestClock by the time it would take, reports what it would do, and counts
 // the problems it foresees (a target below the horizon, at the start or at the end of its
-// exposures, and a needed meridian flip) in TestErrorCount.
+// exposures, and, with meridian flips off, a crossing of the meridian) in TestErrorCount. With
+// flips on a crossing is planned as the run makes it: the wait, the flip, the rest of the row.
 
 #include <map>
 #include <utility>
@@ -10,6 +11,7 @@
 #include "automation/executor.h"
 
 namespace noctarbel {
+class MeridianFlipWatch;
 class PlanRun;
 }  // namespace noctarbel
 
@@ -31,6 +33,7 @@ class TestRowActions : public RowActions {
 
  private:
   void Advance(double seconds);
+  void FlipMeridian(MeridianFlipWatch& flip, double exposureSeconds);
   // Right ascension (hours) and declination of date at TestClock.
   TargetPosition OfDate(const TargetPosition& j2000) const;
   void Error(const std::string& message);
@@ -42,7 +45,8 @@ class TestRowActions : public RowActions {
   int MaxBinning() const;
 
   StationCore& station_;
-  std::map<std::pair<std::string, int>, int> names_;  // (base, filter) -> the row that uses it first
+  std::map<std::pair<std::string, int>, int> names_;
+  bool centred_ = false;  // a "SY" row centred the last target  // (base, filter) -> the row that uses it first
 };
 
 // The status and log text of a command; empty for the commands without one (T0, T1).

@@ -39,6 +39,7 @@ StationCore::~StationCore() = default;
 
 bool StationCore::ConnectTelescope(std::string* error) {
   if (Mount.HasDriver()) return Mount.Connected();
+  if (SimWorld* world = SimulatedWorld(Devices.Registry)) world->Mount.Config.TrackingLimitDeg = Settings.SimMountLimit;
   if (!Mount.Connect(error)) {
     Timer1.Stop();
     return false;

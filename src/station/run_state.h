@@ -32,6 +32,7 @@ struct RowSpan {
   DateTime End = 0;
   RowOutcome Outcome = RowOutcome::Done;
   std::string Note;  // why it was skipped, or what failed
+  std::vector<DateTime> Flips;  // UT of each meridian flip the row made
 };
 
 struct RunState {
@@ -50,6 +51,8 @@ struct RunState {
   // What the running row did not do of what it was asked ("autofocus failed", ...); empty
   // while all went well. The executor clears it when a row begins.
   std::string RowFailure;
+  // When the running row flipped the mount to the other side of the pier (UT).
+  std::vector<DateTime> RowFlips;
   // The rows of the last run or test run, in the order they ran.
   std::vector<RowSpan> Timeline;
 };

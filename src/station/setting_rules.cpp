@@ -108,6 +108,11 @@ const std::vector<SettingRule>& SettingRules() {
       {"InvertPiersideguiding", SettingEntry::Check},
       {"OvercorrectionGuiding", SettingEntry::Spin, 0, 10},
       {"SyncRange", SettingEntry::Spin, 3, 30},
+      {"MeridianFlip", SettingEntry::Check},
+      {"MeridianFlipMinutes", SettingEntry::Spin, 0, 60},
+      {"MeridianFlipPause", SettingEntry::Spin, 0, 600},
+      {"MeridianFlipCentre", SettingEntry::Check},
+      {"MeridianFlipAutofocus", SettingEntry::Check},
       {"CameraObject", SettingEntry::Text},
       {"ArcsecX", SettingEntry::General},
       {"ArcsecY", SettingEntry::General},
@@ -155,6 +160,7 @@ const std::vector<SettingRule>& SettingRules() {
       {"WatchdogLimit", SettingEntry::Spin, 5, 3600},
       {"FilterNumber", SettingEntry::Spin, 0, 9},
       {"CameraMaxBinning", SettingEntry::Spin, 0, 16},
+      {"SimMountLimit", SettingEntry::Spin, 1, 90},
   };
   return rules;
 }

@@ -41,6 +41,11 @@ std::vector<SettingKey> BuildKeys() {
       {"Teleskop", "InvertPiersideguiding", "InvertPiersideguiding", T::Bool, &S::InvertPiersideguiding},
       {"Teleskop", "OvercorrectionGuiding", "OvercorrectionGuiding", T::Int, &S::OvercorrectionGuiding},
       {"Teleskop", "SyncRange", "SyncRange", T::Int, &S::SyncRange},
+      {"Teleskop", "MeridianFlip", "MeridianFlip", T::Bool, &S::MeridianFlip},
+      {"Teleskop", "MeridianFlipMinutes", "MeridianFlipMinutes", T::Int, &S::MeridianFlipMinutes},
+      {"Teleskop", "MeridianFlipPause", "MeridianFlipPause", T::Int, &S::MeridianFlipPause},
+      {"Teleskop", "MeridianFlipCentre", "MeridianFlipCentre", T::Bool, &S::MeridianFlipCentre},
+      {"Teleskop", "MeridianFlipAutofocus", "MeridianFlipAutofocus", T::Bool, &S::MeridianFlipAutofocus},
       {"Kamera", "CameraObject", "CameraObject", T::String, &S::CameraObject},
       {"Kamera", "ArcsecX", "ArcsecX", T::Double, &S::ArcsecX},
       {"Kamera", "ArcsecY", "ArcsecY", T::Double, &S::ArcsecY},
@@ -88,6 +93,7 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "WatchdogLimit", "WatchdogLimit", T::Int, &S::WatchdogLimit},
       {"Linux", "FilterNumber", "FilterNumber", T::Int, &S::FilterNumber},
       {"Linux", "CameraMaxBinning", "CameraMaxBinning", T::Int, &S::CameraMaxBinning},
+      {"Linux", "SimMountLimit", "SimMountLimit", T::Int, &S::SimMountLimit},
   };
 }
 

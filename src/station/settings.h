@@ -40,6 +40,15 @@ struct SettingsRecord {
   bool InvertPiersideguiding = false;
   int OvercorrectionGuiding = 0;
   int SyncRange = 5;
+  // Meridian flip of a German equatorial mount during a plan row: on (turn it off for a fork
+  // mount), the minutes past the meridian at which the mount changes sides, the seconds it
+  // waits before, and whether the row is centred and focused again after it (a row that a
+  // "SY" row centred is centred again in any case).
+  bool MeridianFlip = true;
+  int MeridianFlipMinutes = 5;
+  int MeridianFlipPause = 30;
+  bool MeridianFlipCentre = false;
+  bool MeridianFlipAutofocus = false;
   // Kamera
   std::string CameraObject;
   double ArcsecX = 1.5;
@@ -107,6 +116,9 @@ struct SettingsRecord {
   // The camera's highest binning, for the check of a plan when no camera is connected; 0: not
   // known.
   int CameraMaxBinning = 0;
+  // The built-in simulated mount tracks this many degrees past the meridian at most, then it
+  // stops tracking (as a real mount stops at its limit).
+  int SimMountLimit = 15;
 };
 
 enum class SettingType {

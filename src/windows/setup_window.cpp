@@ -47,6 +47,11 @@ const std::vector<Binding>& Bindings() {
       {"InvertPiersideguiding", "PiersideInvertCheck"},
       {"OvercorrectionGuiding", "OvercorrectionEdit"},
       {"SyncRange", "SYrangeEdit0"},
+      {"MeridianFlip", "MeridianFlipCheck"},
+      {"MeridianFlipMinutes", "MeridianFlipMinutesEdit"},
+      {"MeridianFlipPause", "MeridianFlipPauseEdit"},
+      {"MeridianFlipCentre", "MeridianFlipCentreCheck"},
+      {"MeridianFlipAutofocus", "MeridianFlipAutofocusCheck"},
       {"CameraObject", "ASCOMCameraEdit"},
       {"ArcsecX", "ArcsecXEdit"},
       {"ArcsecY", "ArcsecYEdit"},
@@ -94,6 +99,7 @@ const std::vector<Binding>& Bindings() {
       {"WatchdogLimit", "WatchdogLimitEdit"},
       {"FilterNumber", "FilterNumberEdit"},
       {"CameraMaxBinning", "CameraMaxBinningEdit"},
+      {"SimMountLimit", "SimMountLimitEdit"},
   };
   return bindings;
 }
@@ -255,6 +261,14 @@ void DeclareSetupFormControls(Controls& c) {
   spin("TestmoveEdit", "GuidingGroup", "testmove (\")", 10, 100, 30, 10);
   add("AutopilotGroup", ControlKind::GroupBox, tel, "Autopilot");
   settingSpin("SyncRange", "SYrangeEdit0", "AutopilotGroup", "default SY range (arcsec)", 5);
+  add("MeridianFlipCheck", ControlKind::CheckBox, "AutopilotGroup", "Meridian flip",
+      "Change the pier side during a row when the target passes the meridian (German equatorial mount)");
+  settingSpin("MeridianFlipMinutes", "MeridianFlipMinutesEdit", "AutopilotGroup", "Flip past meridian (min)", 5);
+  settingSpin("MeridianFlipPause", "MeridianFlipPauseEdit", "AutopilotGroup", "Pause before flip (s)", 30);
+  add("MeridianFlipCentreCheck", ControlKind::CheckBox, "AutopilotGroup", "Centre after flip",
+      "Centre the target again after the flip (a row centred by an SY row is centred again anyway)");
+  add("MeridianFlipAutofocusCheck", ControlKind::CheckBox, "AutopilotGroup", "Autofocus after flip");
+  settingSpin("SimMountLimit", "SimMountLimitEdit", "AutopilotGroup", "Simulated mount limit (° past meridian)", 15);
   // Camera.
   const std::string cam = "PageCamera";
   add(cam, ControlKind::Page, "PageControl1", "Camera");
@@ -436,6 +450,12 @@ bool SaveSettings(Station& station) {
                                             "InvertPiersideguiding",
                                             "OvercorrectionGuiding",
                                             "SyncRange",
+                                            "MeridianFlip",
+                                            "MeridianFlipMinutes",
+                                            "MeridianFlipPause",
+                                            "MeridianFlipCentre",
+                                            "MeridianFlipAutofocus",
+                                            "SimMountLimit",
                                             "CameraRotation",
                                             "SyncBinning",
                                             "ConvRaw2Fits",

@@ -124,6 +124,7 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
         "19;0;0;Flip;" + east + ";3600;;;;f;", "20;30;0;No flip;" + nearMeridian + ";60;;;;n;",
         "23;30;0;Late;;;;;;;;;;;;", "1;0;0;After midnight;;;;;;;;;;;;"});
   station->Settings.CameraReadTime = 5;
+  station->Settings.MeridianFlip = false;  // a fork mount: a crossing is a problem
 
   EXPECT_EQ(Check(Utc(17, 0)), 2);
   EXPECT_EQ(ui.LastMessage(), "2 errors found");
@@ -161,6 +162,41 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
   const size_t at = (static_cast<size_t>(y) * picture.Width + x) * 3;
   EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
             (std::vector<int>{236, 150, 30}));
+}
+
+// With meridian flips on, a row across the meridian is no problem: the test run plans the
+// flip as the run makes it (the image that would not end before the flip time waits, the log
+// says so at the flip time, the pause and the slew follow) and the row's end includes it.
+TEST_F(TestRun, PlansTheMeridianFlipOfARowAcrossTheMeridian) {
+  const DateTime start = Utc(19, 0);
+  Plan({"19;0;0;Transit;" + PositionCells(StationSiderealTime(*station, start) + 0.5, 30) + ";300;;;20;t;0"});
+  station->Settings.CameraReadTime = 0;
+  EXPECT_EQ(Check(Utc(18, 0)), 0);
+  EXPECT_FALSE(LogHas("Meridianflip erforderlich"));
+  const long flipLine = LogIndex(": Meridian flip: Transit passed the meridian at 19:");
+  ASSERT_GE(flipLine, 0);
+  EXPECT_GE(LogIndex(": Meridian flip: the next image of Transit (300 s) would not end before the flip at"), 0);
+  const RowSpan& row = station->Run.Timeline.back();
+  ASSERT_EQ(row.Flips.size(), 1u);
+  EXPECT_EQ(row.Outcome, RowOutcome::Done);
+  EXPECT_EQ(StampOf(": Meridian flip: Transit passed"), FormatDateTime(row.Flips[0]));
+  EXPECT_GT(row.Flips[0], Utc(19, 30));
+  EXPECT_LT(row.Flips[0], Utc(19, 40));
+  // Slew and settle, 20 images, the pause before the flip, its slew and settling, and the wait
+  // for the flip (less than an image).
+  const double seconds = (row.End - row.Start) * kSecondsPerDay;
+  const double flipSeconds = 0.0007 * kSecondsPerDay * 2 + 5 * 2 + 20 * 300 + 30;
+  EXPECT_GE(seconds, flipSeconds);
+  EXPECT_LT(seconds, flipSeconds + 300);
+  // The time line strokes the row's bar at the flip.
+  const Picture picture = RenderNightTimeline(station->Run.Timeline, 1200);
+  const double firstHour = std::floor(row.Start * 24), lastHour = std::ceil(row.End * 24);
+  const int x =
+      16 + 260 +
+      static_cast<int>(std::lround((row.Flips[0] * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260)));
+  const size_t at = (static_cast<size_t>(16 + 28 + 22 + 10) * picture.Width + x) * 3;
+  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
+            (std::vector<int>{110, 110, 110}));
 }
 
 TEST_F(TestRun, TheCheckDialogStartsAtTheTimeTypedAndRefusesAnUnreadableOne) {

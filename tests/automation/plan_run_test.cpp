@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 #include "windows/camera_window.h"
 #include "station/site_sky.h"
@@ -153,6 +154,67 @@ TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
     }
     EXPECT_NE(CfitsioValue((ImageFolder() / (east + "-L-001.fit")).string(), "PIERSIDE"),
               CfitsioValue((ImageFolder() / (west + "-L-001.fit")).string(), "PIERSIDE"));
+  }
+}
+
+// A row of 20 x 300 s from 30 minutes before its target transits. With meridian flips on
+// the mount changes sides between two images, none of which exposes across the flip, and the
+// row goes on with its numbering; with them off the simulated mount stops tracking at its
+// limit past the meridian and the run stops with the reason. The row is guided while the
+// mount drifts: after the flip guiding starts again on the turned field and corrects the same
+// drift on the sky the same way.
+TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) {
+  Prepare();
+  run.Guiding = true;
+  station->Settings.InvertPiersideguiding = true;  // the simulated camera sees the field turned on the west side
+  World().Mount.Config.DriftRaArcsecPerMin = 2;
+  size_t pulsesAtFlip = 0;
+  events.MeridianFlip = [&](const std::string&) { pulsesAtFlip = World().Mount.Pulses().size(); };
+  for (const bool flips : {true, false}) {
+    SCOPED_TRACE(flips ? "flips on" : "flips off");
+    station->Settings.MeridianFlip = flips;
+    const double ra = std::fmod(StationSiderealTime(*station) + 0.5 + 24.0, 24.0);
+    char cells[96];
+    std::snprintf(cells, sizeof cells, ";;;Transit;%d;%d;0;30;0;0;300;1;1;20;%s;0", static_cast<int>(ra),
+                  static_cast<int>((ra - static_cast<int>(ra)) * 60), flips ? "on" : "off");
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", cells});
+    saved.clear();
+    const size_t logFrom = LogLines().size();
+    const bool completed = RunNight();
+    const long flipLine = LogIndex("Meridian flip: Transit passed the meridian", logFrom);
+    if (!flips) {
+      EXPECT_FALSE(completed);
+      EXPECT_EQ(flipLine, -1);
+      EXPECT_GE(LogIndex("Telescope error: the mount stopped tracking during the exposure of Transit", logFrom), 0);
+      EXPECT_LT(saved.size(), 20u);
+      continue;
+    }
+    ASSERT_TRUE(completed) << station->Status();
+    ASSERT_EQ(saved.size(), 20u);
+    EXPECT_EQ(saved.back(), "on-L-020.fit");
+    EXPECT_NE(CfitsioValue((ImageFolder() / "on-L-001.fit").string(), "PIERSIDE"),
+              CfitsioValue((ImageFolder() / "on-L-020.fit").string(), "PIERSIDE"));
+    ASSERT_GE(flipLine, 0);
+    ASSERT_EQ(station->Run.Timeline.back().Flips.size(), 1u);
+    const DateTime flipAt = station->Run.Timeline.back().Flips[0];
+    // Each exposure ends before the flip or begins after it (the log's time stamps are local).
+    const DateTime toUtc = station->Clock.UtcNow() - station->Clock.LocalNow();
+    auto stamp = [&](size_t line) { return *ParseIsoDateTime(LogLines()[line].substr(0, 19)) + toUtc; };
+    for (long at = LogIndex(": Exposure", logFrom); at >= 0; at = LogIndex(": Exposure", at + 1)) {
+      const long savedAt = LogIndex(": saved to", at);
+      ASSERT_GE(savedAt, 0);
+      const bool before = stamp(static_cast<size_t>(savedAt)) <= flipAt + 1.0 / kSecondsPerDay;
+      EXPECT_TRUE(before || stamp(static_cast<size_t>(at)) >= flipAt) << LogLines()[static_cast<size_t>(at)];
+    }
+    std::set<int> raBefore, raAfter;
+    const auto& pulses = World().Mount.Pulses();
+    for (size_t i = 0; i < pulses.size(); ++i) {
+      if (pulses[i].first == kGuideEast || pulses[i].first == kGuideWest) {
+        (i < pulsesAtFlip ? raBefore : raAfter).insert(pulses[i].first);
+      }
+    }
+    EXPECT_EQ(raBefore.size(), 1u);
+    EXPECT_EQ(raAfter, raBefore);
   }
 }
 

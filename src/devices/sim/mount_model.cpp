@@ -67,8 +67,39 @@ void MountModel::EnsurePlaced(DateTime now) {
   DecidePierSide(ha);
 }
 
-void MountModel::DecidePierSide(double haHours) {
-  pierSide_ = WrapHours12(haHours) >= 0 ? PierSide::East : PierSide::West;
+namespace {
+
+PierSide SideForHourAngle(double haHours) { return WrapHours12(haHours) >= 0 ? PierSide::East : PierSide::West; }
+
+}  // namespace
+
+void MountModel::DecidePierSide(double haHours) { pierSide_ = SideForHourAngle(haHours); }
+
+void MountModel::NoteTrackingStart(DateTime now) { trackStartHa_ = WrapHours12(RestPosition(now).HaHours); }
+
+void MountModel::StopAtTrackingLimit(DateTime now) {
+  if (!tracking_ || slewing_ || Config.TrackingLimitDeg <= 0 || Config.PierSide != PierSideMode::ByHourAngle ||
+      pierSide_ != PierSide::West) {
+    return;
+  }
+  // A mount switched on past its limit stops where it stands.
+  const double limit = std::max(Config.TrackingLimitDeg / 15.0, trackStartHa_);
+  if (WrapHours12(Lst(now) - restRa_) <= limit) return;
+  FoldDrift(now);
+  tracking_ = false;
+  restHa_ = limit;
+  stoppedAtLimit_ = true;
+}
+
+bool MountModel::StoppedAtLimit() {
+  Update(world_.Now());
+  return stoppedAtLimit_;
+}
+
+PierSide MountModel::DestinationSideOfPier(double raHours, double) {
+  const DateTime now = world_.Now();
+  Update(now);
+  return SideForHourAngle(Lst(now) - (raHours - syncRa_));
 }
 
 MountModel::AxisPosition MountModel::RestPosition(DateTime now) const {
@@ -125,6 +156,7 @@ void MountModel::Update(DateTime now) {
     slewing_ = false;
     SetRest(slewEnd_, slewTo_);
     DecidePierSide(slewTo_.HaHours);
+    NoteTrackingStart(slewEnd_);
     driftSince_ = slewEnd_;
     if (OnArrived) {
       auto arrived = OnArrived;  // the listener may replace itself
@@ -132,6 +164,7 @@ void MountModel::Update(DateTime now) {
     }
   }
   FoldPulses(now, true);
+  StopAtTrackingLimit(now);
 }
 
 MountModel::AxisPosition MountModel::Mechanical(DateTime now) {
@@ -216,6 +249,7 @@ void MountModel::SetTracking(bool tracking) {
   AxisPosition rest = RestPosition(now);
   tracking_ = tracking;
   SetRest(now, rest);
+  if (tracking) NoteTrackingStart(now);
 }
 
 template <typename HourAngleAt>
@@ -241,6 +275,7 @@ void MountModel::BeginSlew(HourAngleAt targetHa, double targetDec) {
   slewStart_ = now;
   slewEnd_ = now + seconds / kSecondsPerDay;
   slewing_ = true;
+  stoppedAtLimit_ = false;
   driftRa_ = 0;
   driftDec_ = 0;
 }

@@ -31,6 +31,10 @@ struct MountConfig {
   double FindHomeSeconds = 5.0;
   int EquatorialSystem = kEquatorialJ2000;
   PierSideMode PierSide = PierSideMode::ByHourAngle;
+  // With the pier side by hour angle: on the pier's west side (the tube east of the meridian)
+  // the mount tracks this many degrees past the meridian at most, then it stops tracking, as
+  // a real mount stops before the tube reaches the pier. 0: no limit.
+  double TrackingLimitDeg = 15.0;
   bool CanSetTracking = true;
   bool CanFindHome = true;
   bool CanSetGuideRates = true;
@@ -88,6 +92,8 @@ class MountModel {
   double Azimuth();
   double Altitude();
   noctarbel::PierSide SideOfPier();
+  // The side a slew to these coordinates (the reported frame) would end on, as of now.
+  noctarbel::PierSide DestinationSideOfPier(double raHours, double decDeg);
   bool Slewing();
   bool Tracking();
   void SetTracking(bool tracking);
@@ -113,6 +119,8 @@ class MountModel {
   const std::vector<std::pair<int, int>>& Pulses() const { return pulses_; }
   // True while a guide pulse still moves an axis.
   bool PulseGuiding();
+  // Tracking stopped at the limit past the meridian (until the next slew).
+  bool StoppedAtLimit();
 
  private:
   struct AxisPosition {
@@ -138,6 +146,10 @@ class MountModel {
   template <typename HourAngleAt>
   void BeginSlew(HourAngleAt targetHa, double targetDec);
   void DecidePierSide(double haHours);
+  // Tracking ends where the tube would pass the limit on the pier's west side.
+  void StopAtTrackingLimit(DateTime now);
+  // Where the axes stand when tracking starts (after a slew, or switched on).
+  void NoteTrackingStart(DateTime now);
   void Journal(const SimSlew& slew);
   double Lst(DateTime utc) const;
   double HaFromAltAz(double azimuth, double altitude, double& decDeg) const;
@@ -154,6 +166,8 @@ class MountModel {
   AxisPosition slewFrom_;
   AxisPosition slewTo_;
   noctarbel::PierSide pierSide_ = noctarbel::PierSide::East;
+  double trackStartHa_ = 0;  // hours
+  bool stoppedAtLimit_ = false;
   double syncRa_ = 0;  // hours, reported minus mechanical
   double syncDec_ = 0;
   double driftRa_ = 0;  // arc seconds accumulated up to driftSince_

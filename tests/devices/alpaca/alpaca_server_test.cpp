@@ -2,6 +2,8 @@
 // parameter casing, transaction IDs, HTTP 400 for what cannot be understood, the reference's
 // error numbers, ImageBytes against the JSON array, management, setup pages and discovery.
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "devices/alpaca/alpaca_discovery.h"
@@ -133,6 +135,22 @@ TEST_F(AlpacaServerTest, RefusalsCarryTheReferencesErrorNumbers) {
   Do(S(kScope, "unpark"));
   Do(S(kScope, "slewtoaltazasync"), "Azimuth=90&Altitude=40");
   EXPECT_EQ(Get(S(kScope, "slewing")).Json()["Value"], true);
+}
+
+// The side of the pier a slew will end on, and the side it did end on: west of the pier for a
+// target east of the meridian, east of it for one west of the meridian.
+TEST_F(AlpacaServerTest, TheMountTellsTheSideOfThePierBeforeAndAfterASlew) {
+  Do(S(kScope, "connected"), "Connected=true");
+  Do(S(kScope, "tracking"), "Tracking=true");
+  for (const double hourAngle : {-1.0, 1.0}) {
+    const double lst = Get(S(kScope, "siderealtime")).Json()["Value"].get<double>();
+    const std::string target =
+        "RightAscension=" + std::to_string(std::fmod(lst - hourAngle + 24, 24)) + "&Declination=30";
+    const int side = hourAngle < 0 ? 1 : 0;
+    EXPECT_EQ(Get(S(kScope, "destinationsideofpier?") + target).Json()["Value"], side) << hourAngle;
+    Do(S(kScope, "slewtocoordinates"), target);
+    EXPECT_EQ(Get(S(kScope, "sideofpier")).Json()["Value"], side) << hourAngle;
+  }
 }
 
 TEST_F(AlpacaServerTest, SynchronousSlewsAnswerWhenTheMountHasArrived) {

@@ -171,10 +171,13 @@ MemberTable TelescopeMembers() {
     return ToInt(Scope(d).SideOfPier());
   });
   t["sideofpier"].Put = NotImplementedPut("SideOfPier");
-  t["destinationsideofpier"].Get = [](SimDevices&, const CallParams& p) -> JsonValue {
-    p.Double("RightAscension");
-    p.Double("Declination");
-    throw Fault(kNotImplemented, "DestinationSideOfPier is not implemented by this simulator");
+  t["destinationsideofpier"].Get = [](SimDevices& d, const CallParams& p) -> JsonValue {
+    const double ra = CheckedRa(p.Double("RightAscension"), "RightAscension");
+    const double dec = CheckedDec(p.Double("Declination"), "Declination");
+    if (Model(d).Config.PierSide != PierSideMode::ByHourAngle) {
+      throw Fault(kNotImplemented, "DestinationSideOfPier is not implemented by this mount");
+    }
+    return JsonValue(ToInt(Model(d).DestinationSideOfPier(ra, dec)));
   };
   t["siderealtime"].Get =
       Value([](SimDevices& d) { return SiteSiderealTime(d.Now(), d.World().Site.LongitudeWestDeg); });
