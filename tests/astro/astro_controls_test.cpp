@@ -7,6 +7,7 @@
 
 #include "windows/main_window.h"
 #include "station/plan_columns.h"
+#include "astro/time.h"
 #include "tests/astro/catalogue_fixture.h"
 #include "tests/station_fixture.h"
 
@@ -195,6 +196,13 @@ TEST_F(AstroControls, SignBoxAndDegreeFieldFollowEachOther) {
   main().SetValue("DECdegEdit", 7);
   DECdegEditChange(*station);
   EXPECT_EQ(main().SelectedItem("NSbox"), "N");
+}
+
+TEST_F(AstroControls, SiderealTimeUsesTheStationsClockAndLongitude) {
+  station->Settings.Glaenge = -8.24889;
+  const DateTime planned = EncodeDateTime(2026, 12, 7, 1, 30, 0);
+  EXPECT_DOUBLE_EQ(StationSiderealTime(*station, planned), SiteSiderealTime(planned, -8.24889));
+  EXPECT_DOUBLE_EQ(StationSiderealTime(*station), SiteSiderealTime(clock->UtcNow(), -8.24889));
 }
 
 }  // namespace

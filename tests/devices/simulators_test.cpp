@@ -160,10 +160,19 @@ TEST_F(SimulatorTest, WithoutTrackingTheRightAscensionDriftsWithTheSky) {
   EXPECT_GT(AzimuthGap(Scope()->Azimuth(), azimuth), 1.0);
 }
 
-TEST_F(SimulatorTest, DriftAccumulatesWhileTrackingWithoutChangingWhatTheMountReports) {
+TEST_F(SimulatorTest, PulsesMoveAtEachAxisGuideRateAndDriftAccumulatesWhileTracking) {
   PlaceMount(180, 90 - 49.91806);  // on the meridian at declination 0
   Scope()->SetTracking(true);
+  const double ra = Scope()->RightAscension();
+  const double dec = Scope()->Declination();
+  Scope()->SetGuideRateDeclination(4.0 / 3600);
+  Scope()->PulseGuide(kGuideNorth, 2000);
+  Scope()->PulseGuide(kGuideWest, 1000);
+  clock->Sleep(3000);
+  EXPECT_NEAR((Scope()->Declination() - dec) * 3600, 8.0, 1e-6);
   const double cosDec = std::cos(Scope()->Declination() * 3.14159265358979 / 180);
+  EXPECT_NEAR(WrapHours12(Scope()->RightAscension() - ra) * kArcsecPerHourOfRa * cosDec, -5.0, 1e-4);
+
   Mount().Config.DriftRaArcsecPerMin = 6;
   Mount().Config.DriftDecArcsecPerMin = -3;
   const SimPointing start = Mount().ActualPointing();

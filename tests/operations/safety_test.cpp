@@ -136,6 +136,15 @@ TEST_F(SafetyTest, AnEmergencyDuringAFocuserMoveEndsTheMove) {
 
 // ---- opening needs dry weather that can be read
 
+TEST_F(SafetyTest, TheRoofDoesNotOpenWithAnUnreadableRainSensor) {
+  ConnectScope();
+  SimulatedObservatory(RoofState::Closed);
+  station->Observatory.SimRain = RainState::Unknown;
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(station->Observatory.SimRoof, RoofState::Closed);
+  EXPECT_EQ(station->Status(), "Error: Rain sensor!");
+}
+
 TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
   RoofConfig config;
   config.Rain = true;
