@@ -80,6 +80,7 @@ inline std::string CfitsioValue(const std::string& path, const std::string& key)
   std::string text = value;
   if (text.size() >= 2 && text.front() == '\'') {
     text = text.substr(1, text.size() - 2);
+    for (size_t at = text.find("''"); at != std::string::npos; at = text.find("''", at + 1)) text.erase(at, 1);
     while (!text.empty() && text.back() == ' ') text.pop_back();
   }
   return text;

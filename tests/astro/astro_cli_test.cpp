@@ -29,53 +29,48 @@ class AstroCli : public ::testing::Test {
     EXPECT_EQ(r.exitCode, 0) << args << ": " << r.err;
     return nlohmann::json::parse(r.out);
   }
-  // One line on stderr and the exit code.
-  void ExpectError(const std::string& args, int exitCode, const std::string& message) {
-    CliResult r = Run(args);
-    EXPECT_EQ(r.exitCode, exitCode) << args;
-    EXPECT_EQ(r.err, "noctarbel-cli: " + message + "\n") << args;
-    EXPECT_EQ(r.out, "") << args;
-  }
   TempDir dir;
   TempDir scratch;
 };
 
-TEST_F(AstroCli, LookupPrintsTheCataloguePosition) {
-  CliResult r = Run("lookup M51");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "M51 (NGC5194): RA 13 h 29.9 m, Dec +47° 12′ (RA 13.498333 h, Dec +47.20000°)\n");
+// What each command prints for a known case, and its errors (exit code and the one line).
+TEST_F(AstroCli, LookupSiderealTimeAndErrors) {
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string out;  // the whole output, or with "err:" the whole error line
+  };
+  const std::vector<Case> cases = {
+      {"lookup M51", 0, "M51 (NGC5194): RA 13 h 29.9 m, Dec +47° 12′ (RA 13.498333 h, Dec +47.20000°)\n"},
+      {"lookup m40", 0, "M40: RA 12 h 22.4 m, Dec +58° 05′ (RA 12.373333 h, Dec +58.08333°)\n"},
+      {"lookup M111", 1, "err:Object not found"},
+      {"lookup Vega --json", 1, "err:Object not found"},
+      {"lst --at 2000-01-01T12:00:00 --longitude 0", 0,
+       "LST 18.697375 h (18:41:50.5) at 2000-01-01 12:00:00 UT, longitude 0° (west positive)\n"},
+      {"lst --at tomorrow", 2, "err:--at needs a UT time \"YYYY-MM-DD HH:MM:SS\" (or with \"T\"), got \"tomorrow\""},
+      {"lst --longitude 8,5", 2, "err:--longitude needs a number from -180 to 180, got \"8,5\""},
+      {"altaz --ra 24 --dec 10", 2, "err:--ra needs a number from 0 to 24 (exclusive), got \"24\""},
+      {"altaz --ra 1 --dec 91", 2, "err:--dec needs a number from -90 to 90, got \"91\""},
+      {"horizon --az north", 2, "err:--az needs a number from -360 to 360, got \"north\""},
+  };
+  for (const Case& c : cases) {
+    CliResult r = Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args;
+    if (c.out.rfind("err:", 0) == 0) {
+      EXPECT_EQ(r.err, "noctarbel-cli: " + c.out.substr(4) + "\n") << c.args;
+      EXPECT_EQ(r.out, "") << c.args;
+    } else {
+      EXPECT_EQ(r.out, c.out) << c.args;
+    }
+  }
   nlohmann::json j = Json("lookup " + ShellQuote("NGC 1976") + " --json");
-  EXPECT_NEAR(j["ra_hours"].get<double>(), 5 + 35.3 / 60, 1e-12);
   EXPECT_NEAR(j["dec_deg"].get<double>(), -(5 + 23 / 60.0), 1e-12);
-  EXPECT_EQ(j["ra"], "5 h 35.3 m");
   EXPECT_EQ(j["dec"], "-05° 23′");
-  EXPECT_EQ(j["name"], "NGC1976");
-  j = Json("lookup m40 --json");
-  EXPECT_EQ(j["ra"], "12 h 22.4 m");
-  EXPECT_EQ(j["dec"], "+58° 05′");
-  ExpectError("lookup M111", 1, "Object not found");
-  ExpectError("lookup Vega --json", 1, "Object not found");
-}
-
-TEST_F(AstroCli, SiderealTime) {
-  nlohmann::json j = Json(ShellQuote("lst") + " --at " + ShellQuote("2000-01-01 12:00:00") + " --longitude 0 --json");
-  EXPECT_NEAR(j["lst_hours"].get<double>(), 18.697374557, 1e-9);
-  // Without --longitude: the station's Glaenge (the default site here).
-  j = Json("lst --at 2000-01-01T12:00:00 --json");
-  EXPECT_NEAR(j["lst_hours"].get<double>(), 19.247300557, 1e-9);
+  // Without --longitude: the station's Glaenge; a script reads the instant back.
   WriteFile(home() / "noctarbel.ini", "[GEO]\r\nGlaenge=90\r\n");
   j = Json("lst --at 2000-01-01T12:00:00 --json");
   EXPECT_NEAR(j["lst_hours"].get<double>(), 12.697374557, 1e-9);
-  CliResult r = Run("lst --at 2000-01-01T12:00:00 --longitude 0");
-  EXPECT_EQ(r.out, "LST 18.697375 h (18:41:50.5) at 2000-01-01 12:00:00 UT, longitude 0° (west positive)\n");
-  // A script reads the instant back, midnight included.
-  EXPECT_EQ(Json("lst --at 2026-01-01T00:00:00 --json")["utc"], "2026-01-01 00:00:00");
-  // Now: a value in range.
-  j = Json("lst --json");
-  EXPECT_GE(j["lst_hours"].get<double>(), 0);
-  EXPECT_LT(j["lst_hours"].get<double>(), 24);
-  ExpectError("lst --at tomorrow", 2, "--at needs a UT time \"YYYY-MM-DD HH:MM:SS\" (or with \"T\"), got \"tomorrow\"");
-  ExpectError("lst --longitude 8,5", 2, "--longitude needs a number from -180 to 180, got \"8,5\"");
+  EXPECT_EQ(Json("lst --at 2026-01-01T00:00:00 --json")["utc"], "2026-01-01 00:00:00");  // midnight too
 }
 
 TEST_F(AstroCli, AltAzAgainstTheStationsHorizon) {
@@ -99,16 +94,13 @@ TEST_F(AstroCli, AltAzAgainstTheStationsHorizon) {
   j = Json("altaz --ra 13.498333 --dec 47.2" + at + " --json");
   EXPECT_DOUBLE_EQ(j["horizon_deg"].get<double>(), 60);
   EXPECT_EQ(j["visible"], false);
-  CliResult r = Run("altaz --ra 13.498333 --dec 47.2" + at);
-  EXPECT_NE(r.out.find("below the horizon"), std::string::npos) << r.out;
+  EXPECT_NE(Run("altaz --ra 13.498333 --dec 47.2" + at).out.find("below the horizon"), std::string::npos);
 
   // Below 1 degree of altitude there is no airmass.
   j = Json("altaz --ra 1 --dec -80" + at + " --json");
   EXPECT_TRUE(j["airmass"].is_null());
   EXPECT_EQ(j["visible"], false);
 
-  ExpectError("altaz --ra 24 --dec 10", 2, "--ra needs a number from 0 to 24 (exclusive), got \"24\"");
-  ExpectError("altaz --ra 1 --dec 91", 2, "--dec needs a number from -90 to 90, got \"91\"");
   EXPECT_NE(Run("altaz --ra 1").exitCode, 0);
 }
 
@@ -126,10 +118,8 @@ TEST_F(AstroCli, PrecessBothWays) {
   EXPECT_NEAR(j["ra_hours"].get<double>(), j2000.Ra, 1e-12);
   EXPECT_NEAR(j["dec_deg"].get<double>(), j2000.Dec, 1e-12);
   EXPECT_EQ(j["to"], "J2000");
-  CliResult r = Run("precess --ra 6 --dec -0.5 --at 2000-01-01T00:00:00");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out.substr(0, 13), "Of date: RA 6") << r.out;
-  EXPECT_NE(r.out.find("(-00° "), std::string::npos) << r.out;
+  // Just south of the equator keeps its sign.
+  EXPECT_NE(Run("precess --ra 6 --dec -0.5 --at 2000-01-01T00:00:00").out.find("(-00° "), std::string::npos);
 }
 
 TEST_F(AstroCli, HorizonTableAndAltitude) {
@@ -157,7 +147,6 @@ TEST_F(AstroCli, HorizonTableAndAltitude) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, "0\n");
   EXPECT_NE(r.err.find("gone.txt cannot be opened"), std::string::npos) << r.err;
-  ExpectError("horizon --az north", 2, "--az needs a number from -360 to 360, got \"north\"");
 }
 
 }  // namespace

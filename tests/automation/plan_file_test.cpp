@@ -92,31 +92,6 @@ TEST_F(PlanFile, MissingFileChangesNothingAndSaysNothing) {
   EXPECT_TRUE(ui.questions.empty());
 }
 
-TEST_F(PlanFile, OldWindowsFilesAreReadWithTheirCharacters) {
-  // Windows-1252: the degree sign, an accent, and the quotes and dash of 0x80-0x9F.
-  WriteFile(dir / "old.csv",
-            "UT(h);DEC(\xB0);\r\n;;;Caf\xE9 Nebula;\r\n;;;\x84Rosette\x93 \x96 NGC 2244;;;;;;;;;;;rosette\x80;\r\n");
-  ui.answers = {true};
-  ASSERT_TRUE(LoadPlanTable(*station, dir / "old.csv"));
-  EXPECT_EQ(grid().Cell(4, 1), "Caf\xC3\xA9 Nebula");
-  EXPECT_EQ(grid().Cell(4, 2), "\xE2\x80\x9ERosette\xE2\x80\x9C \xE2\x80\x93 NGC 2244");
-  EXPECT_EQ(grid().Cell(15, 2), "rosette\xE2\x82\xAC");
-}
-
-TEST_F(PlanFile, MacintoshLineEndsAndAByteOrderMarkAreRead) {
-  // A spreadsheet's "CSV (Macintosh)" export ends lines in CR; another writes a byte-order mark.
-  for (const std::string& text :
-       {kHeader + "\r22;0;0;M 51;\r;;;;P1;\r", "\xEF\xBB\xBF" + kHeader + "\r\n22;0;0;M 51;\r\n;;;;P1;\r\n",
-        kHeader + "\r\n22;0;0;M 51;\r;;;;P1;\r\n"}) {
-    WriteFile(dir / "mac.csv", text);
-    ui.answers = {true};
-    ASSERT_TRUE(LoadPlanTable(*station, dir / "mac.csv"));
-    ASSERT_EQ(grid().RowCount(), 3) << "a lone CR ends a row too";
-    EXPECT_EQ(grid().Cell(4, 1), "M 51");
-    EXPECT_EQ(grid().Cell(5, 2), "P1");
-  }
-}
-
 TEST_F(PlanFile, SavedFilesLoadBackTheSame) {
   grid().SetRowCount(4);
   for (int row = 1; row <= 3; ++row) {

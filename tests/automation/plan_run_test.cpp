@@ -218,31 +218,6 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
   }
 }
 
-// The example night of the README, read from its file: every image and stack it writes is a
-// FITS file the reference peers accept.
-TEST_F(PlanRun, TheExampleNightWritesOnlyFilesTheReferencePeersAccept) {
-  const PlanFileContent plan = ReadPlanFile(std::string(NOCTARBEL_SOURCE_DATA_DIR) + "/examples/demo-night.csv");
-  ASSERT_TRUE(plan.ok);
-  ReplacePlanRows(station->Planer1, plan.rows);
-  NightOptions options;
-  options.Stacking = true;
-  Prepare(options);
-  ASSERT_TRUE(RunNight()) << station->Status();
-  EXPECT_EQ(saved.size(), 24u);
-  EXPECT_EQ(stacks.size(), 8u);
-  std::vector<std::string> files = saved;
-  files.insert(files.end(), stacks.begin(), stacks.end());
-  for (const auto& name : files) {
-    const std::string file = (ImageFolder() / name).string();
-    EXPECT_EQ(FitsVerifyProblems(file), "") << name;
-    const CfitsioImage image = ReadWithCfitsio(file);
-    EXPECT_TRUE(image.Read) << name;
-    EXPECT_GT(*std::max_element(image.Pixels.begin(), image.Pixels.end()), 0) << name;
-  }
-  EXPECT_EQ(CfitsioValue((ImageFolder() / "m31-G_stack.fit").string(), "BITPIX"), "32");
-  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
-}
-
 // Faults strike the same short night at different moments: a roof opening at 17:05, an
 // autofocus at 17:10, then M 31 through two filters, two images each summed from three
 // sub-exposures, with a 30 s pause between the images.

@@ -47,17 +47,12 @@ TEST_F(Cli, SettingsListGetAndSet) {
   EXPECT_NE(ReadFile(dir / "station" / "noctarbel.ini").find("Observername=Anna Berg\r\n"), std::string::npos);
 }
 
+// The rules are the settings' own; the command says their message and saves nothing.
 TEST_F(Cli, BadSettingValuesAreRefusedWithTheDialogsMessage) {
-  CliResult r = Run("settings --set HistogramMaxLevel=high");
+  CliResult r = Run("settings --set Park1Az=1 --set HistogramMaxLevel=high");
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_EQ(r.err, "noctarbel-cli: Histogram max level not correct\n");
-  r = Run("settings --set CameraTimeout=5");
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "noctarbel-cli: CameraTimeout must be an integer from 10 to 99\n");
-  r = Run("settings --set NoSuchKey=1");
-  EXPECT_EQ(r.exitCode, 2);
-  r = Run("settings --get NoSuchKey");
-  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(Run("settings --get NoSuchKey").exitCode, 2);
   EXPECT_FALSE(std::filesystem::exists(dir / "station" / "noctarbel.ini")) << "nothing saved on refusal";
 }
 
@@ -101,7 +96,11 @@ TEST_F(Cli, EveryUsageErrorIsOneLineWithExitCode2) {
            "settings --get", "settings --set", "settings --set Glaenge", "settings --set CameraMode=2",
            "settings --set " + ShellQuote("Observername=Anna "), "no-such-command", "plan", "plan show", "plan nope",
            "plan show " + plan + " --bogus", "measure --radius 0 x.fit", "measure --radius abc x.fit",
-           "render x.fit y.jpg --gamma 0", "render x.fit y.jpg --lo 5", "lst --at 25:00", "roof", "roof shut"}) {
+           "render x.fit y.jpg --gamma 0", "render x.fit y.jpg --lo 5", "lst --at 25:00", "roof", "roof shut",
+           "roof open --port ''", "focus", "focus calibrate --simulate --positions 4",
+           "focus calibrate --simulate --save", "focus auto --filter 10", "center --sync 25 10",
+           "center --sync 10 95", "center --sync 10", "guide-test --move 5",
+           "focus calibrate --position 200 --range 500", "run " + plan + " --simulate --rain-at tonight"}) {
     ExpectUsageError(Run(args), args);
   }
   EXPECT_EQ(Run("settings --set CameraMode=2").err, "noctarbel-cli: CameraMode cannot be changed: it is always 0\n");
@@ -134,8 +133,6 @@ TEST_F(Cli, ErrorsAreOneLineAndNonZero) {
   r = Run("plan show " + ShellQuote((dir / "bin.csv").string()));
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("not a plan file"), std::string::npos);
-  r = Run("no-such-command");
-  EXPECT_NE(r.exitCode, 0);
 }
 
 }  // namespace

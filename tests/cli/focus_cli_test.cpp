@@ -116,16 +116,5 @@ TEST_F(FocusCli, CenterSyncAndGuideTest) {
   EXPECT_EQ(Saved().CameraRotation, out["camera_rotation"].get<int>());
 }
 
-TEST_F(FocusCli, UsageErrorsAreOneLineWithExitTwo) {
-  for (const char* args : {"focus calibrate --simulate --positions 4", "focus calibrate --simulate --save",
-                           "focus auto --filter 10", "center --sync 25 10", "center --sync 10 95", "center --sync 10",
-                           "guide-test --move 5", "focus calibrate --position 200 --range 500", "focus"}) {
-    const CliResult r = Run(args);
-    EXPECT_EQ(r.exitCode, 2) << args;
-    EXPECT_TRUE(OneLine(r.err)) << args << ": " << r.err;
-    EXPECT_EQ(r.out, "") << args;
-  }
-}
-
 }  // namespace
 }  // namespace noctarbel

@@ -114,15 +114,6 @@ TEST_F(RoofCommandTest, WithControlOffNothingIsSentAndNothingClaimsSuccess) {
   EXPECT_EQ(roof->RoofPulses(), 0);
 }
 
-TEST_F(RoofCommandTest, UsageErrorsAreOneLineAndExitTwo) {
-  for (const char* args : {"roof open --port ''", "roof sideways", "roof"}) {
-    CliResult result = Run(args);
-    EXPECT_EQ(result.exitCode, 2) << args;
-    EXPECT_EQ(Lines(result.err), 1) << args << ": " << result.err;
-    EXPECT_TRUE(result.out.empty()) << args;
-  }
-}
-
 TEST_F(RoofCommandTest, CloseParksTheTelescopeThenClosesTheRoof) {
   ChooseTelescope();
   RoofConfig config;

@@ -23,15 +23,6 @@ struct MeasuredStar {
   double Y = 0;
 };
 
-double Background(const ImageArrayData& image) {
-  std::vector<std::int32_t> sample;
-  for (size_t i = 0; i < image.Count(); i += 97) {
-    sample.push_back(image.At(static_cast<int>(i % image.Width), static_cast<int>(i / image.Width)));
-  }
-  std::nth_element(sample.begin(), sample.begin() + static_cast<long>(sample.size() / 2), sample.end());
-  return sample[sample.size() / 2];
-}
-
 // Flux-weighted centroid in a box, over the background of the box's rim.
 MeasuredStar MeasureAt(const ImageArrayData& image, int cx, int cy, int box) {
   const int x0 = std::max(0, cx - box);
@@ -169,19 +160,16 @@ TEST_F(SimulatorTest, WithoutTrackingTheRightAscensionDriftsWithTheSky) {
   EXPECT_GT(AzimuthGap(Scope()->Azimuth(), azimuth), 1.0);
 }
 
-TEST_F(SimulatorTest, PulsesMoveAtTheGuideRateAndDriftAccumulatesWhileTracking) {
+TEST_F(SimulatorTest, PulsesMoveAtEachAxisGuideRateAndDriftAccumulatesWhileTracking) {
   PlaceMount(180, 90 - 49.91806);  // on the meridian at declination 0
   Scope()->SetTracking(true);
   const double ra = Scope()->RightAscension();
   const double dec = Scope()->Declination();
   Scope()->SetGuideRateDeclination(4.0 / 3600);
   Scope()->PulseGuide(kGuideNorth, 2000);
-  clock->Sleep(1000);
-  EXPECT_NEAR((Scope()->Declination() - dec) * 3600, 4.0, 0.05);
-  clock->Sleep(2000);
-  EXPECT_NEAR((Scope()->Declination() - dec) * 3600, 8.0, 1e-6);
   Scope()->PulseGuide(kGuideWest, 1000);
-  clock->Sleep(1000);
+  clock->Sleep(3000);
+  EXPECT_NEAR((Scope()->Declination() - dec) * 3600, 8.0, 1e-6);
   const double cosDec = std::cos(Scope()->Declination() * 3.14159265358979 / 180);
   EXPECT_NEAR(WrapHours12(Scope()->RightAscension() - ra) * kArcsecPerHourOfRa * cosDec, -5.0, 1e-4);
 
@@ -266,25 +254,6 @@ TEST_F(SimulatorTest, TheTargetStarShowsThePointingErrorUntilTheMountIsSynced) {
   const MeasuredStar centred = BrightestStar(Expose(1));
   EXPECT_NEAR(centred.X, 639.5, 0.5);
   EXPECT_NEAR(centred.Y, 511.5, 0.5);
-}
-
-TEST_F(SimulatorTest, DarkFramesShowHotPixelsAndDarkCurrentButNoStars) {
-  PlaceMount(170, 50);
-  GotoTracking(Scope()->RightAscension(), Scope()->Declination());
-  const ImageArrayData light = Expose(60);
-  const ImageArrayData dark = Expose(60, false);
-  EXPECT_EQ(*std::max_element(light.Pixels16.begin(), light.Pixels16.end()), 65535);  // the target saturates
-  const double bias = World().Camera.Config.BiasAdu;
-  const double darkLevel = Background(dark);
-  EXPECT_GT(darkLevel, bias + 5);  // 60 s of dark current at ambient temperature
-  EXPECT_LT(darkLevel, bias + 40);
-  auto bright = [&](const ImageArrayData& image) {
-    return std::count_if(image.Pixels16.begin(), image.Pixels16.end(), [&](int v) { return v > darkLevel + 300; });
-  };
-  const long hot = bright(dark);
-  EXPECT_GT(hot, 100);
-  EXPECT_LT(hot, 400);
-  EXPECT_GT(bright(light), hot + 200);  // the stars
 }
 
 // A backend added later serves its scheme without changing any caller.

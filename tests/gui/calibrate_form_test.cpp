@@ -39,15 +39,8 @@ class CalibrateFormTest : public QObject {
     for (const auto& name : f.Core().Form(kCalibrateForm).Names()) {
       QVERIFY2(window.findChild<QObject*>(QString::fromStdString(name)), name.c_str());
     }
-    QAbstractItemModel* flats = window.FlatGrid()->model();
-    QCOMPARE(flats->rowCount(), 9);
-    QCOMPARE(flats->headerData(0, Qt::Horizontal).toString(), QStringLiteral("flat ID"));
-    QCOMPARE(flats->headerData(1, Qt::Horizontal).toString(), QStringLiteral("masterflat filename"));
-    QAbstractItemModel* filters = window.FilterGrid()->model();
-    QCOMPARE(filters->columnCount(), 4);
-    QCOMPARE(filters->headerData(3, Qt::Horizontal).toString(), QStringLiteral("flatID bin4"));
-    QCOMPARE(f.Cell(window.FilterGrid(), 9, 0), QStringLiteral("9"));
-    QVERIFY(Find<QCheckBox>(&window, "darkAdjustCheckBox")->isChecked());
+    QCOMPARE(window.FlatGrid()->model()->rowCount(), 9);
+    QCOMPARE(window.FilterGrid()->model()->columnCount(), 4);
   }
 
   void GridEditsAndHandlersMeetInTheStationsTables() {

@@ -105,16 +105,6 @@ class FocusWindowsTest : public QObject {
     QVERIFY(!f.Setup().isVisible());
   }
 
-  void TheMainWindowOpensTheGuidingTestWindow() {
-    GuiFixture f;
-    f.Start();
-    auto* button = Find<QPushButton>(&f.Main(), "GuidingtestButton");
-    QVERIFY(button);
-    button->click();
-    QVERIFY(f.ui.shownForms.size() == 1 && f.ui.shownForms[0] == "GuidingtestForm");
-    QVERIFY(Find<QPushButton>(f.gui->Window("GuidingtestForm"), "startbutton"));
-  }
-
   void TheGuidingTestDrawsBothStarsAndTheMove() {
     GuiFixture f;
     f.Start();

@@ -81,41 +81,6 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // What the widgets add to the store's start values (those are the core's tests): ranges,
-  // read-only fields, tool tips, the grid's titles and the menu.
-  void ShowsTheStartValues() {
-    GuiFixture f;
-    f.Start();
-    QObject* w = &f.Main();
-    auto* binning = Find<QSpinBox>(w, "BinningEdit1");
-    QCOMPARE(binning->value(), 2);
-    QCOMPARE(binning->maximum(), 4);
-    auto* syRange = Find<QSpinBox>(w, "SYrangeEdit");
-    QCOMPARE(syRange->minimum(), 3);
-    QCOMPARE(syRange->maximum(), 30);
-    for (const char* name : {"ExecuteButton", "PauseButton", "PlayButton", "StopBtn"}) {
-      QVERIFY2(!Find<QPushButton>(w, name)->isEnabled(), name);
-    }
-    auto* profile = Find<QLineEdit>(w, "ProfilenameEdit");
-    QCOMPARE(profile->text(), QStringLiteral("default"));
-    QVERIFY(profile->isReadOnly());
-    QCOMPARE(Find<QCheckBox>(w, "DachzuCheckBox")->toolTip(), QStringLiteral("Close roof at end, error or stop"));
-    QCOMPARE(Find<QPushButton>(w, "ExitButton")->text(), QStringLiteral("Disconnect all and exit"));
-    QCOMPARE(Colour(w, "ExecLight"), QStringLiteral("silver"));
-    QVERIFY(!Find<QGroupBox>(w, "DomeGroupBox")->isEnabled());
-    QVERIFY(Find<QPlainTextEdit>(w, "HelpMemo")->isReadOnly());
-
-    StringGridView* plan = f.Main().PlanGrid();
-    QCOMPARE(plan->model()->columnCount(), 17);
-    QCOMPARE(plan->model()->rowCount(), 1);
-    for (int col = 0; col < 17; ++col) {
-      QCOMPARE(plan->model()->headerData(col, Qt::Horizontal).toString(),
-               QString::fromStdString(PlanColumnTitles()[static_cast<size_t>(col)]));
-    }
-    QCOMPARE(MenuAction(w, "Zeileloeschen1")->text(), QStringLiteral("Delete line"));
-    QCOMPARE(MenuAction(w, "Zeileeinfuegen1")->text(), QStringLiteral("Insert line before this line"));
-  }
-
   // The window's close goes through the close query: with a device it asks and stays open on
   // "No"; without one Exit closes it without a question. (The rules are the core's tests.)
   void ExitAndCloseGoThroughTheCloseQuery() {
@@ -136,17 +101,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.ui.questions.size(), size_t{1});
     QVERIFY(f.ui.messages.empty());
     QVERIFY(f.Core().Run.AbortRequested);
-  }
-
-  void ExtraViewerEnablesTheWebmonitorBox() {
-    GuiFixture f;
-    f.Start();
-    QObject* w = &f.Main();
-    auto* webmonitor = Find<QCheckBox>(w, "WebmonitorCheck");
-    Click(w, "ViewerControlCheck");
-    QVERIFY(webmonitor->isEnabled());
-    f.Core().Main.SetChecked("ViewerControlCheck", false);  // also when the program unticks it
-    QVERIFY(!webmonitor->isEnabled());
   }
 
   void ControlsMirrorTheStoreBothWays() {

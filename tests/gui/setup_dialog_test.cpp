@@ -43,68 +43,36 @@ class SetupDialogTest : public QObject {
     }
     QCOMPARE(shown, QStringList({"Local coordinates/ Fits header", "Telescope control", "Camera", "Observatory",
                                  "Focus", "Filter wheel"}));
-    QCOMPARE(tabs->count(), 7);
-    QVERIFY(!Find<QWidget>(&dialog, "CamModeGroup")->isEnabled());
-    auto* cooler = Find<QSpinBox>(&dialog, "CoolerTempEdit");
-    QCOMPARE(cooler->minimum(), -99);
-    QCOMPARE(cooler->maximum(), 20);
-    auto* subframe = Find<QSpinBox>(&dialog, "AFsubframeSpinEdit");
-    QCOMPARE(subframe->singleStep(), 10);
-    QCOMPARE(Find<QLineEdit>(&dialog, "LaengeEdit")->text(), QStringLiteral("-8.24889"));
-    QVERIFY(Find<QRadioButton>(&dialog, "ParkGroup") == nullptr);  // the group, not a button, has the name
     QCOMPARE(Find<QWidget>(&dialog, "ParkGroup")->findChildren<QRadioButton*>().size(), 2);
-
-    QAbstractItemModel* filters = dialog.FilterGrid()->model();
-    QCOMPARE(filters->columnCount(), 3);
-    QCOMPARE(filters->rowCount(), kFilterGridRows);
-    QCOMPARE(filters->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Filter name"));
-    QCOMPARE(filters->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Focus offset"));
+    QCOMPARE(dialog.FilterGrid()->model()->rowCount(), kFilterGridRows);
     QCOMPARE(dialog.FocusGrid()->model()->rowCount(), kFocusGridRows);
-    QCOMPARE(dialog.FocusGrid()->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Focus name"));
   }
 
-  void ANonNumberInTheHistogramFieldKeepsTheDialogOpen() {
+  // Typing and OK reach the validation (its rules are the window logic's tests); the radio
+  // group and a spin box reach the settings at once, and Cancel closes.
+  void OkValidatesWhatWasTypedAndCancelCloses() {
     GuiFixture f;
     f.Start();
     TSetupForm1& dialog = f.Setup();
     dialog.show();
     Type(&dialog, "LaengeEdit", "-11.5");
-    Type(&dialog, "BreiteEdit", "47.25");
-    Type(&dialog, "HomeAltEdit", "12");
     Type(&dialog, "HistogramMaxlevelEdit", "0,95");
     Click(&dialog, "OKButton");
     QCOMPARE(f.ui.LastMessage(), std::string("Histogram max level not correct"));
     QVERIFY(dialog.isVisible());
-    // The fields checked before the failing one are taken over; nothing is written.
-    QCOMPARE(f.Core().Settings.Glaenge, -11.5);
-    QCOMPARE(f.Core().Settings.Gbreite, 47.25);
-    QCOMPARE(f.Core().Settings.HomeAlt, 12.0);
-    QVERIFY(!std::filesystem::exists(f.Home() / "noctarbel.ini"));
-
     Type(&dialog, "HistogramMaxlevelEdit", "0.95");
     Click(&dialog, "OKButton");
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QVERIFY(f.ui.questions.empty());  // no profile name, no question
-    const std::string ini = f.ReadHomeFile("noctarbel.ini");
-    QVERIFY(Contains(ini, "HistogramMaxLevel=0.95"));
-    QVERIFY(Contains(ini, "Glaenge=-11.5"));
-  }
+    QVERIFY(Contains(f.ReadHomeFile("noctarbel.ini"), "Glaenge=-11.5"));
 
-  void CancelKeepsOnlyTheAtOnceSettings() {
-    GuiFixture f;
-    f.Start();
-    TSetupForm1& dialog = f.Setup();
     dialog.show();
     Find<QSpinBox>(&dialog, "CamTimeoutEdit")->setValue(45);
-    QCOMPARE(f.Core().Settings.CameraTimeout, 45);  // at once
-    Find<QSpinBox>(&dialog, "TrackingEdit1")->setValue(80);
     Find<QWidget>(&dialog, "ParkGroup")->findChildren<QRadioButton*>().at(0)->click();
+    QCOMPARE(f.Core().Settings.CameraTimeout, 45);
     QCOMPARE(f.Core().Settings.ParkMethod, 0);
     Click(&dialog, "CancelButton");
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(f.Core().Settings.TrackingRange, 50);
-    QVERIFY(!std::filesystem::exists(f.Home() / "noctarbel.ini"));
   }
 
   void FilterGridEditsReachTheFilterFile() {

@@ -13,6 +13,7 @@
 #include "imaging/calibration_config.h"
 #include "imaging/image_buffer.h"
 #include "tests/cli_runner.h"
+#include "tests/fits_check.h"
 #include "tests/test_support.h"
 
 namespace noctarbel {
@@ -21,40 +22,13 @@ namespace {
 using testing::CliResult;
 using testing::ShellQuote;
 
-int Fitsverify(const std::string& path) {
-  const std::string command = std::string(NOCTARBEL_FITSVERIFY) + " -q " + ShellQuote(path) + " >/dev/null 2>&1";
-  return std::system(command.c_str());
-}
-
-struct CfitsioImage {
-  std::vector<long> pixels;
+// The pixels and the HISTORY texts (from column 11) as cfitsio reads them.
+std::pair<std::vector<long long>, std::vector<std::string>> ReadBack(const std::string& path) {
   std::vector<std::string> history;
-};
-
-CfitsioImage ReadWithCfitsio(const std::string& path) {
-  CfitsioImage result;
-  fitsfile* f = nullptr;
-  int status = 0;
-  fits_open_file(&f, path.c_str(), READONLY, &status);
-  EXPECT_EQ(status, 0);
-  if (status != 0) return result;
-  long axes[2] = {};
-  int naxis = 0;
-  fits_get_img_dim(f, &naxis, &status);
-  fits_get_img_size(f, 2, axes, &status);
-  result.pixels.resize(static_cast<size_t>(axes[0] * axes[1]));
-  int anynul = 0;
-  fits_read_img(f, TLONG, 1, axes[0] * axes[1], nullptr, result.pixels.data(), &anynul, &status);
-  int cards = 0;
-  fits_get_hdrspace(f, &cards, nullptr, &status);
-  for (int n = 1; n <= cards; ++n) {
-    char card[FLEN_CARD] = {};
-    fits_read_record(f, n, card, &status);
-    if (std::string(card).rfind("HISTORY ", 0) == 0) result.history.emplace_back(card + 10);  // text from column 11
+  for (const std::string& card : testing::CfitsioCards(path)) {
+    if (card.rfind("HISTORY ", 0) == 0) history.push_back(card.substr(10));
   }
-  EXPECT_EQ(status, 0);
-  fits_close_file(f, &status);
-  return result;
+  return {testing::ReadWithCfitsio(path).Pixels, history};
 }
 
 class CalibrateCliTest : public ::testing::Test {
@@ -113,22 +87,22 @@ TEST_F(CalibrateCliTest, WritesTheCalibratedImageWithItsHistoryCards) {
   EXPECT_EQ(steps["rotate"], false);
   EXPECT_EQ(steps["hotpixel"], false);
 
-  EXPECT_EQ(Fitsverify(Path("out.fit")), 0);
-  const CfitsioImage out = ReadWithCfitsio(Path("out.fit"));
+  EXPECT_EQ(testing::FitsVerifyProblems(Path("out.fit")), "");
+  const auto out = ReadBack(Path("out.fit"));
   // r = 0.2: dark 200 + 80, 400 + 80, 50000 (unscaled) + 80, 100 + 80; then the flat's gains.
   // (3000 - 280) x 1.25, (3000 - 480) x 1.25, (60000 - 50080) x 1.25, (3000 - 180) x 2.5.
-  EXPECT_EQ(out.pixels, (std::vector<long>{3400, 3150, 12400, 7050}));
-  EXPECT_EQ(out.history, (std::vector<std::string>{"Dark subtraction dark2.fit", "Flatcorr. flat.fit"}));
+  EXPECT_EQ(out.first, (std::vector<long long>{3400, 3150, 12400, 7050}));
+  EXPECT_EQ(out.second, (std::vector<std::string>{"Dark subtraction dark2.fit", "Flatcorr. flat.fit"}));
 
   // Without the dark, turned: only the flat (filter 2) and the turn.
   run = Cli("calibrate " + ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("turned.fit")) +
             " --filter 2 --no-dark --rotate");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("dark: no\nflat: yes\nrotate: yes\n"), std::string::npos) << run.out;
-  EXPECT_EQ(Fitsverify(Path("turned.fit")), 0);
-  const CfitsioImage turned = ReadWithCfitsio(Path("turned.fit"));
-  EXPECT_EQ(turned.pixels, (std::vector<long>{7500, 65535, 3750, 3750}));
-  EXPECT_EQ(turned.history, (std::vector<std::string>{"Flatcorr. flat.fit", "180 deg rotation"}));
+  EXPECT_EQ(testing::FitsVerifyProblems(Path("turned.fit")), "");
+  const auto turned = ReadBack(Path("turned.fit"));
+  EXPECT_EQ(turned.first, (std::vector<long long>{7500, 65535, 3750, 3750}));
+  EXPECT_EQ(turned.second, (std::vector<std::string>{"Flatcorr. flat.fit", "180 deg rotation"}));
 
   // Filter 1 has no flat ID: nothing but the dark, written, and the missing flat is told.
   run = Cli("calibrate " + ShellQuote(Path("in.fit")) + " " + ShellQuote(Path("f1.fit")) + " --json");
@@ -143,7 +117,7 @@ TEST_F(CalibrateCliTest, ASubFrameIsCalibratedWithTheMastersCut) {
                       " --filter 2 --zoom 2 --origin 2,0 --json");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   // Master pixels 3 and 4: (3000 - 50080 -> 0) x 1.25, (3000 - 180) x 2.5.
-  EXPECT_EQ(ReadWithCfitsio(Path("out.fit")).pixels, (std::vector<long>{0, 7050}));
+  EXPECT_EQ(testing::ReadWithCfitsio(Path("out.fit")).Pixels, (std::vector<long long>{0, 7050}));
 
   // A cut that reaches past the masters: nothing calibrated, nothing written.
   run = Cli("calibrate " + ShellQuote(Path("sub.fit")) + " " + ShellQuote(Path("past.fit")) +

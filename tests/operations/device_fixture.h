@@ -3,6 +3,9 @@
 // simulators chosen, and helpers to reach the simulated world.
 
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "windows/astro_window.h"
 #include "windows/main_window.h"
@@ -50,6 +53,23 @@ class DeviceFixture : public StationFixture {
   void PlaceMount(double azimuth, double altitude) { Mount().PlaceAtAltAz(azimuth, altitude); }
 
   double SecondsNow() { return clock->NowMs() / 1000.0; }
+
+  // Runs `action` once, `seconds` from now on the virtual clock.
+  void At(double seconds, std::function<void()> action) {
+    auto id = std::make_shared<Runtime::TimerId>(0);
+    *id = clock->AddTimer(static_cast<int>(seconds * 1000), [this, id, action] {
+      clock->SetTimerEnabled(*id, false);
+      action();
+    });
+    clock->SetTimerEnabled(*id, true);
+  }
+
+  bool LogHas(const std::string& text) {
+    for (const auto& line : station->Log.Lines()) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
 
   // The J2000 position that stands at the altitude and azimuth now.
   EquatorialPosition PositionAt(double azimuth, double altitude) {

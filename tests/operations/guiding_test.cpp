@@ -32,13 +32,6 @@ class GuidingTest : public FocusingFixture {
     return station->Guiding.GuideStep(op, image);
   }
 
-  bool LogHas(const std::string& text) {
-    for (const auto& line : station->Log.Lines()) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
   // Where the brightest star of an image stands from the frame centre, arc seconds.
   StarOffset OffsetOnImage(double seconds) {
     Timgbuffer image;

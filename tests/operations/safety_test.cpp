@@ -11,35 +11,12 @@ namespace {
 
 class SafetyTest : public ObservatoryTest {
  protected:
-  // Runs `action` once, `seconds` from now on the virtual clock.
-  void At(double seconds, std::function<void()> action) {
-    auto id = std::make_shared<Runtime::TimerId>(0);
-    *id = clock->AddTimer(static_cast<int>(seconds * 1000), [this, id, action] {
-      clock->SetTimerEnabled(*id, false);
-      action();
-    });
-    clock->SetTimerEnabled(*id, true);
-    oneShots_.push_back(id);
-  }
-  ~SafetyTest() override {
-    for (auto& id : oneShots_) clock->RemoveTimer(*id);
-  }
-
   // The observatory simulator: the roof is a variable, rain too.
   void SimulatedObservatory(RoofState roof) {
     station->Observatory.SimulationMode = true;
     station->Observatory.SimRoof = roof;
     ASSERT_TRUE(ConnectObservatoryNow());
   }
-
-  bool LogHas(const std::string& text) {
-    for (const auto& line : station->Log.Lines()) {
-      if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  std::vector<std::shared_ptr<Runtime::TimerId>> oneShots_;
 };
 
 // ---- the one roof guard
@@ -159,18 +136,13 @@ TEST_F(SafetyTest, AnEmergencyDuringAFocuserMoveEndsTheMove) {
 
 // ---- opening needs dry weather that can be read
 
-TEST_F(SafetyTest, TheSimulatedRoofDoesNotOpenInRainOrWithAnUnreadableSensor) {
+TEST_F(SafetyTest, TheRoofDoesNotOpenWithAnUnreadableRainSensor) {
   ConnectScope();
   SimulatedObservatory(RoofState::Closed);
-  for (RainState rain : {RainState::Wet, RainState::Unknown}) {
-    station->Observatory.SimRain = rain;
-    EXPECT_FALSE(Open());
-    EXPECT_EQ(station->Observatory.SimRoof, RoofState::Closed);
-    EXPECT_EQ(station->Status(), "Error: Rain sensor!");
-  }
-  station->Observatory.SimRain = RainState::Dry;
-  EXPECT_TRUE(Open());
-  EXPECT_EQ(station->Observatory.SimRoof, RoofState::Open);
+  station->Observatory.SimRain = RainState::Unknown;
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(station->Observatory.SimRoof, RoofState::Closed);
+  EXPECT_EQ(station->Status(), "Error: Rain sensor!");
 }
 
 TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
@@ -216,42 +188,6 @@ TEST_F(SafetyTest, TheRoofMovesOnlyBehindAParkWithinTolerance) {
     PlaceMount(200, 50);
     EXPECT_EQ(Close(), c.Moves);
     EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Closed : RoofState::Open);
-  }
-}
-
-TEST_F(SafetyTest, AParkMaySlewForSixtySecondsPerWait) {
-  Settings().Park1Az = 0;
-  Settings().Park1Alt = 25;  // high enough for no approach slew
-  ConnectScope();
-  // Measure the park's slew at 1 degree per second, then set the rate for 59 s and 61 s.
-  Mount().Config.SlewRateDegPerSec = 1;
-  PlaceMount(0, 85);
-  const double start = SecondsNow();
-  Scope()->SlewToAltAz(0, 25);
-  while (Scope()->Slewing()) clock->Sleep(10);
-  const double distance = SecondsNow() - start - Mount().Config.SettleSeconds;
-  for (const auto& [seconds, parks] : {std::pair{59.0, true}, std::pair{61.0, false}}) {
-    SCOPED_TRACE(seconds);
-    Mount().Config.SlewRateDegPerSec = distance / (seconds - Mount().Config.SettleSeconds);
-    PlaceMount(0, 85);
-    OperationContext op = Op();
-    EXPECT_EQ(station->Mount.GotoParkPosition1(op), parks);
-    if (!parks) {
-      EXPECT_EQ(station->Status(), "Park position timeout error");
-    }
-  }
-}
-
-TEST_F(SafetyTest, TheRoofMotorGetsSixteenPolls) {
-  for (const auto& [travel, opens] : {std::pair{15.5, true}, std::pair{16.5, false}}) {
-    SCOPED_TRACE(travel);
-    RoofConfig config;
-    config.TravelSeconds = travel;
-    PtyEmulator& roof = StartRoof(config);
-    ASSERT_TRUE(ConnectObservatoryNow());
-    OperationContext op = Op();
-    EXPECT_EQ(station->Observatory.OpenRoofMotor(op), opens);
-    EXPECT_EQ(roof.RoofPulses(), 1);
   }
 }
 

@@ -40,22 +40,5 @@ TEST(Controls, SpinEditsStayInTheirRange) {
   EXPECT_EQ(c.SelectedItem("NSbox"), "");
 }
 
-TEST(Controls, MainWindowStartsAsTheOperatorExpects) {
-  Controls c("PilotForm1");
-  DeclareMainWindowControls(c);
-  EXPECT_EQ(c.Caption("Versionheader"), "Noctarbel V. 1.212.1");
-  EXPECT_EQ(c.IntValue("BinningEdit1"), 2);
-  EXPECT_EQ(c.IntValue("ZoomEdit1"), 1);
-  EXPECT_EQ(c.IntValue("SYrangeEdit"), 5);
-  EXPECT_TRUE(c.Checked("HotpixelCheckbox"));
-  for (const char* name : {"ExecuteButton", "PauseButton", "PlayButton", "StopBtn", "WebmonitorCheck"}) {
-    EXPECT_FALSE(c.Enabled(name)) << name;
-  }
-  EXPECT_EQ(c.Get("StopBtn").hint, "Stop execution");
-  EXPECT_EQ(c.Get("DachzuCheckBox").hint, "Close roof at end, error or stop");
-  EXPECT_EQ(c.Text("HelpMemo").substr(0, 26), "***** Autopilot Help *****");
-  EXPECT_NE(c.Text("HelpMemo").find("  FS: Focus shift (.. steps in \"number\")"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace noctarbel
