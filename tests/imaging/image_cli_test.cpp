@@ -87,16 +87,32 @@ TEST_F(ImageCliTest, HeaderStatsAndCopy) {
   EXPECT_EQ(std::memcmp(a.RawData(), b.RawData(), 320 * 240 * 2), 0);
 }
 
-TEST_F(ImageCliTest, MeasureFindsTheStarAndSaysWhyAnHfdIsMissing) {
-  CliResult run = Cli("measure --json --hotpixel 4 --radius 60 '" + StarFile("defocus.fit", 201, 77, 12) + "'");
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  auto json = nlohmann::json::parse(run.out);
-  EXPECT_TRUE(json["found"].get<bool>());
-  EXPECT_EQ(json["x"], 201);
-  EXPECT_EQ(json["y"], 77);
-  EXPECT_EQ(json["centroid_x"], 201);
-  EXPECT_EQ(json["centroid_y"], 77);
-  EXPECT_NEAR(json["hfd"].get<double>(), 12, 3);
+TEST_F(ImageCliTest, MeasureFindsTheStarAndHfdGrowsLinearlyWithDefocus) {
+  std::vector<double> hfd;
+  const std::vector<double> radii = {4, 8, 12, 16, 20};
+  for (double radius : radii) {
+    CliResult run = Cli("measure --json --hotpixel 4 --radius 60 '" + StarFile("defocus.fit", 201, 77, radius) + "'");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    auto json = nlohmann::json::parse(run.out);
+    EXPECT_TRUE(json["found"].get<bool>());
+    EXPECT_EQ(json["x"], 201) << radius;
+    EXPECT_EQ(json["y"], 77) << radius;
+    EXPECT_EQ(json["centroid_x"], 201);
+    EXPECT_EQ(json["centroid_y"], 77);
+    hfd.push_back(json["hfd"].get<double>());
+  }
+  // On a straight line: least-squares fit and its worst deviation.
+  double n = static_cast<double>(radii.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
+  for (size_t i = 0; i < radii.size(); ++i) {
+    sx += radii[i];
+    sy += hfd[i];
+    sxx += radii[i] * radii[i];
+    sxy += radii[i] * hfd[i];
+  }
+  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+  const double intercept = (sy - slope * sx) / n;
+  EXPECT_GT(slope, 0.8);
+  for (size_t i = 0; i < radii.size(); ++i) EXPECT_NEAR(hfd[i], slope * radii[i] + intercept, 0.3) << radii[i];
   CliResult text = Cli("measure '" + StarFile("t.fit", 100, 100, 6) + "'");
   EXPECT_NE(text.out.find("found: yes\nx: 100\ny: 100\n"), std::string::npos) << text.out;
 
