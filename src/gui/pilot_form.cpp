@@ -94,6 +94,8 @@ const std::vector<Line>& AutopilotLines() {
        "ExecLight", "PauseButton", "PlayButton", "StopBtn"},
       {"SYrangeEdit", "DachzuCheckBox", "CalibrationCheckbox", "StackingCheckBox", "starguideCheckBox",
        "ViewerControlCheck", "WebmonitorCheck", "CoordinateSystemLabel"},
+      {"RehearseButton", "RehearseSpeedBox", "RehearseRainCheck", "RehearseCloudsCheck", "RehearseCameraFaultCheck",
+       "RehearsalLabel"},
   };
   return lines;
 }
@@ -123,7 +125,8 @@ TPilotForm1::TPilotForm1(Station& station, QWidget* parent) : QMainWindow(parent
   split->setStretchFactor(1, 2);
   layout->addWidget(split, 1);
   auto* status = static_cast<QStatusBar*>(binder_->Create("StatusBar1", this));
-  // The exit button sits at the lower right, beside the executor's current step.
+  // The run's counts, then the exit button at the lower right, beside the executor's current step.
+  status->addPermanentWidget(binder_->Create("RunProgress", status));
   status->addPermanentWidget(binder_->Create("ExitButton", status));
   setStatusBar(status);
   builder.SetContainerLayout("", layout, content);
@@ -135,6 +138,8 @@ TPilotForm1::TPilotForm1(Station& station, QWidget* parent) : QMainWindow(parent
   ConnectHandlers();
   resize(1600, 960);
 }
+
+TPilotForm1::~TPilotForm1() { station_.Main.Unsubscribe(markListener_); }
 
 QWidget* TPilotForm1::MakeHeader(QWidget* parent) {
   auto* header = new QWidget(parent);
@@ -208,6 +213,8 @@ QWidget* TPilotForm1::MakeAutopilot(QWidget* parent) {
   column->addWidget(planGrid_, 1);
   builder_->AddLines(box, column, AutopilotLines());
   builder_->SetContainerLayout("AutopilotGroupBox", column, box);
+  // A rehearsal says so, loud enough to be seen from across the room.
+  binder_->Widget("RehearsalLabel")->setStyleSheet(QStringLiteral("color: #ff5050; font-weight: bold;"));
   return box;
 }
 
@@ -234,6 +241,12 @@ void TPilotForm1::ConnectHandlers() {
   b.OnClick("SetupButton", [this] { SetupButtonClick(); });
   // Whoever ticks "Extra Viewer", the web monitor box follows it.
   b.OnChange("ViewerControlCheck", [&s] { ViewerControlCheckClick(s); });
+  // The running row in its own colour: the table's value while a run goes on.
+  markListener_ = s.Main.Subscribe([this](const std::string& name, ControlProperty what) {
+    if (name == "Planer1" && what == ControlProperty::Value) {
+      planGrid_->GridModel()->SetMarkedRow(static_cast<int>(station_.Main.Value("Planer1")));
+    }
+  });
   // The crosshair is drawn over the preview, whoever ticks the box.
   b.OnChange("Markercheckbox", [this] { previewBox_->update(); });
 }

@@ -27,6 +27,7 @@ class TPilotForm1 : public QMainWindow {
 
  public:
   TPilotForm1(Station& station, QWidget* parent = nullptr);
+  ~TPilotForm1() override;
 
   ControlBinder& Binder() { return *binder_; }
   StringGridView* PlanGrid() const { return planGrid_; }
@@ -59,6 +60,7 @@ class TPilotForm1 : public QMainWindow {
   PreviewBox* previewBox_ = nullptr;
   QMenu* planMenu_ = nullptr;
   TSetupForm1* setupForm_ = nullptr;
+  int markListener_ = 0;
   bool exitDone_ = false;  // Exit went through: closing needs no further question
 };
 

@@ -1,6 +1,7 @@
 #include "windows/main_window.h"
 
 #include "windows/astro_window.h"
+#include "windows/plan_window.h"
 #include "station/plan_columns.h"
 #include "windows/setup_window.h"
 #include "windows/station.h"
@@ -98,6 +99,7 @@ void PauseButtonClick(Station& station) {
   station.Main.SetEnabled("PauseButton", false);
   station.Main.SetEnabled("PlayButton", true);
   SetRunLamp(station, "yellow");
+  ShowRunProgress(station);
 }
 
 void PlayButtonClick(Station& station) {
@@ -105,9 +107,11 @@ void PlayButtonClick(Station& station) {
   station.Main.SetEnabled("PauseButton", true);
   station.Main.SetEnabled("PlayButton", false);
   SetRunLamp(station, "lime");
+  ShowRunProgress(station);
 }
 
 void StopBtnClick(Station& station) {
+  if (station.Run.PlanRunning && !station.Run.AbortRequested) station.LogTimed(": Stop pressed: the run stops");
   station.Run.AbortRequested = true;
   station.Main.SetEnabled("StopBtn", false);
 }
