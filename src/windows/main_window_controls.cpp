@@ -78,7 +78,8 @@ void DeclareObservatoryGroup(Declarer d) {
   d.Add("DomeGroupBox", ControlKind::GroupBox, "Observatory");
   d.parent = "DomeGroupBox";
   d.Add("IOConnectButton", ControlKind::Button, "Connect");
-  d.Add("SimulationButton", ControlKind::Button, "Simulator");
+  d.Add("SimulationButton", ControlKind::Button, "Simulator",
+        "Use the built-in roof and rain sensor simulator instead of the roof controller (until the program ends)");
   d.Add("SimulationLabel", ControlKind::Label, "SIMULATOR").visible = false;
   d.Lamp("LED2", "red");
   d.Disabled(d.Add("DachAufButton", ControlKind::Button, "Open"));

@@ -114,7 +114,7 @@ void ShowRunProgress(Station& station) {
   if (station.Run.PauseRequested && station.Run.PlanRunning) {
     text += p.Exposing ? " - pauses after this image" : " - pauses at the next step";
   }
-  station.Main.SetText("RunProgress", text);
+  station.Main.SetCaption("RunProgress", text);
 }
 
 void FollowRunProgress(Station& station, RunEvents& events) {
@@ -156,7 +156,7 @@ void FollowRunProgress(Station& station, RunEvents& events) {
 void EndRunProgress(Station& station, const std::string& text) {
   station.Progress.Exposing = false;
   station.Main.SetValue("Planer1", 0);
-  station.Main.SetText("RunProgress", text + (station.Progress.Saved > 0
+  station.Main.SetCaption("RunProgress", text + (station.Progress.Saved > 0
                                                   ? ": " + std::to_string(station.Progress.Saved) + " images saved"
                                                   : ""));
 }

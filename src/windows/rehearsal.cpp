@@ -82,7 +82,7 @@ void ShowRehearsing(Station& window, bool rehearsing, const std::string& label) 
   main.SetEnabled("PauseButton", rehearsing);
   main.SetEnabled("PlayButton", false);
   main.SetColour("ExecLight", rehearsing ? "lime" : "silver");
-  main.SetText("RehearsalLabel", label);
+  main.SetCaption("RehearsalLabel", label);
   main.SetVisible("RehearsalLabel", rehearsing);
 }
 
@@ -167,6 +167,9 @@ bool RehearsePlan(Station& station, const RehearsalOptions& options) {
   const std::vector<PlanRow> rows = PlanRows(station.Planer1);
   const DateTime start = options.Start ? *options.Start : DefaultSimulationStart(rows, station.Clock.UtcNow());
   const double speed = options.Speed ? *options.Speed : RehearsalSpeed(station.Main);
+  for (int choice = 0; choice < 3; ++choice) {
+    if (kSpeeds[choice] == speed) station.Main.SetSelection("RehearseSpeedBox", choice);
+  }
 
   Rehearsal rehearsal(station, start);
   StationCore& core = rehearsal.Core();
@@ -192,9 +195,9 @@ bool RehearsePlan(Station& station, const RehearsalOptions& options) {
   station.Run.AbortRequested = false;
   station.Run.PauseRequested = false;
   station.Run.Timeline.clear();
-  const std::string label = "REHEARSAL " + SpeedText(speed) + ": simulated devices and clock, images in " +
-                            folder.string() + " - the station's devices are not used";
-  ShowRehearsing(station, true, label);
+  ShowRehearsing(station, true, "REHEARSAL " + SpeedText(speed) + ": simulators, simulated clock");
+  station.Main.SetHint("RehearsalLabel", "A rehearsal on the simulators and a simulated clock; its images go to " +
+                                             folder.string() + ". The station's own devices are not used.");
   station.UiPort.ShowForm(kNightTimelineForm, false);
   station.Log.Append("---------- Rehearsal from " + FormatDateTime(start) + " UT (" + SpeedText(speed) +
                      "), images in " + folder.string() + " ----------");
@@ -202,7 +205,11 @@ bool RehearsePlan(Station& station, const RehearsalOptions& options) {
   const int token = core.Log.Subscribe([&station, &core](long index) {
     if (index >= 0) station.Log.Append(core.Log.Lines()[static_cast<size_t>(index)]);
   });
-  core.OnStatus = [&station](const std::string& text) { station.Main.SetText("StatusBar1", "Rehearsal: " + text); };
+  core.OnStatus = [&station, &core](const std::string& text) {
+    const size_t begin = text.find_first_not_of(": ");
+    station.Main.SetText("StatusBar1", "Rehearsal " + FormatTime(core.Clock.UtcNow()) + " UT: " +
+                                           (begin == std::string::npos ? "" : text.substr(begin)));
+  };
   rehearsal.ApplySimulatorSwitches();
   rehearsal.SetSpeed(speed);
 

@@ -77,6 +77,8 @@ class Station : public StationCore {
   Bitmap8 Preview;
   int PreviewPaletteEntries = 256;
   std::function<void()> OnPreviewChanged;
+  // The last image the preview showed: an empty viewer opens with it.
+  std::unique_ptr<Timgbuffer> LastImage;
 
   // What the run is doing, for the status bar's progress field (windows/plan_window.h).
   struct RunProgressState {
