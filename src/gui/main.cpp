@@ -257,6 +257,7 @@ int main(int argc, char** argv) {
     const PlanFileContent plan = ReadPlanFile(parser.value(rehearse).toStdString());
     if (!plan.ok) return Fail(QStringLiteral("cannot read the plan %1: %2").arg(parser.value(rehearse), QString::fromStdString(plan.error)));
     ReplacePlanRows(gui.Core().Planer1, plan.rows);
+    if (!PlanHasRows(gui.Core().Planer1)) return Fail(QStringLiteral("the plan %1 has no rows").arg(parser.value(rehearse)));
   }
   if (parser.isSet(screenshot) && !parser.isSet(rehearse)) {
     gui.Show();

@@ -90,6 +90,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(f.Main().size(), QSize(700, 500));
   }
 
+  // Rehearse, clicked: the example night on the simulators, shown in the window's own widgets;
+  // the running row is marked while it runs and no longer afterwards.
+  void RehearseRunsThePlanTableInTheWindow() {
+    GuiFixture f;
+    f.Start();
+    ReplacePlanRows(f.Core().Planer1, ReadPlanFile(FindDataFolder() / "examples" / "demo-night.csv").rows);
+    Find<QComboBox>(&f.Main(), "RehearseSpeedBox")->setCurrentIndex(2);  // as fast as possible
+    int markedRow = 0;
+    auto* model = f.Main().PlanGrid()->GridModel();
+    connect(model, &QAbstractItemModel::dataChanged, this, [&] { markedRow = std::max(markedRow, model->MarkedRow()); });
+    Click(&f.Main(), "RehearseButton");
+    QCOMPARE(markedRow, 11);
+    QCOMPARE(model->MarkedRow(), 0);
+    QVERIFY(Find<QLabel>(&f.Main(), "RunProgress")->text().startsWith(QStringLiteral("The rehearsal has ended")));
+    QCOMPARE(Find<QLineEdit>(&f.Main(), "ImageInfoEdit")->text(), QStringLiteral("M 1 (rehearsal)"));
+    QVERIFY(std::filesystem::exists(f.Home() / "rehearsal" / "logfile.txt"));
+    QVERIFY(Find<QPushButton>(&f.Main(), "RehearseButton")->isEnabled());
+  }
+
   void EveryDeclaredControlHasItsWidget() {
     GuiFixture f;
     f.Start();
