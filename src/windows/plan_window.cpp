@@ -206,6 +206,8 @@ bool RunPlan(Station& station, PlanRun& run) {
   FollowRunProgress(station, run.Events);
   const bool completed = WithLiveOptions(station, run, [&run] { return run.Run(); });
   EndRunProgress(station, completed ? "The run has ended" : "The run was stopped");
+  // The status keeps why a run stopped; a night that ran to its end says so and where it went.
+  if (completed && run.EndState.LogSaved) station.SetStatus("The run has ended: images and log in " + run.ImageFolder().string());
   if (ViewerStacking(station)) station.Viewer.StopStack();
   EnableRunControls(station);
   SetLamp(station, "silver");

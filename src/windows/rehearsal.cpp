@@ -1,5 +1,6 @@
 #include "windows/rehearsal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <system_error>
 
@@ -39,6 +40,23 @@ std::vector<PlanRow> PlanRows(const StringGrid& grid) {
     rows.emplace_back(cells.begin() + 1, cells.end());
   }
   return rows;
+}
+
+// True when `inner` is `folder` or lies within it.
+bool WithinFolder(const std::filesystem::path& inner, const std::filesystem::path& folder) {
+  std::error_code ec;
+  const std::filesystem::path a = std::filesystem::weakly_canonical(inner, ec);
+  const std::filesystem::path b = std::filesystem::weakly_canonical(folder, ec);
+  auto mismatch = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+  return mismatch.first == b.end();
+}
+
+// The station's own image folders must never be the scratch folder a rehearsal empties.
+std::string ImageFolderInScratch(Station& station, const std::filesystem::path& scratch) {
+  for (const std::string& setting : {station.Main.Text("ImgPathEdit"), station.Settings.RootImagePath}) {
+    if (!TrimBlanks(setting).empty() && WithinFolder(station.ResolveFile(setting), scratch)) return setting;
+  }
+  return {};
 }
 
 bool EmptyScratchFolder(const std::filesystem::path& folder, std::string* error) {
@@ -159,6 +177,11 @@ bool RehearsePlan(Station& station, const RehearsalOptions& options) {
     return false;
   }
   const std::filesystem::path folder = RehearsalFolder(station);
+  if (std::string images = ImageFolderInScratch(station, folder); !images.empty()) {
+    station.UiPort.ShowMessage("The image folder " + images + " lies in the rehearsals' scratch folder " +
+                               folder.string() + ", which a rehearsal empties: choose another image folder first");
+    return false;
+  }
   std::string error;
   if (!EmptyScratchFolder(folder, &error)) {
     station.UiPort.ShowMessage("The rehearsal's folder cannot be made: " + error);

@@ -109,5 +109,15 @@ TEST_F(Rehearse, TheStatusLineOfAWaitNamesTheNextRowAndItsTimeAndStopIsLogged) {
   EXPECT_NE(WindowLog().find("Stop pressed: the run stops"), std::string::npos);
 }
 
+TEST_F(Rehearse, NeverEmptiesTheStationsImageFolder) {
+  const std::filesystem::path images = RehearsalFolder(*station) / "night";
+  std::filesystem::create_directories(images);
+  testing::WriteFile(images / "m31-L-001.fit", "an image of a real night");
+  station->Main.SetText("ImgPathEdit", images.string());
+  EXPECT_FALSE(RehearsePlan(*station, options));
+  EXPECT_TRUE(std::filesystem::exists(images / "m31-L-001.fit"));
+  EXPECT_NE(ui.messages.back().find("choose another image folder"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace noctarbel
