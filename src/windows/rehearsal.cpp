@@ -83,7 +83,6 @@ RunEvents RehearsalEvents(Station& window) {
     st->Run.Timeline.push_back(span);
     if (st->OnTimelineChanged) st->OnTimelineChanged();
   };
-  events.SyncExposure = [](double, int, int) {};
   return events;
 }
 
