@@ -11,6 +11,7 @@ void WaitWhilePaused(StationState& station) {
   RunState& run = station.Run;
   if (!run.PauseRequested) return;
   station.LogTimed(" Execution is paused..");
+  station.SetStatus("Paused: Play goes on, Stop ends the run");
   OperationContext op = station.BeginRunOperation();
   while (run.PauseRequested && op.Wait(500)) {
   }

@@ -1,6 +1,8 @@
 #include "automation/live_row_actions.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/angles.h"
@@ -22,6 +24,14 @@ constexpr int kStartPollMs = 2000;
 constexpr int kSettleTicks = 5;
 constexpr int kSettlePollMs = 300;
 
+// "1:02:03": what is left of a wait.
+std::string CountdownText(double days) {
+  const long seconds = std::lround(std::max(days, 0.0) * kSecondsPerDay);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
 }  // namespace
 
 LiveRowActions::LiveRowActions(PlanRun& run) : run_(run), station_(run.Core) {}
@@ -38,7 +48,14 @@ bool LiveRowActions::RainEndsRow() {
 bool LiveRowActions::WaitForStart(const StartTime& start) {
   station_.LogTimed(": Pause until UT = " + StartTimeText(start));
   OperationContext op = station_.BeginRunOperation();
-  while (DaysUntil(start, station_.Clock.UtcNow()) > 0) {
+  const int row = station_.Planer1.CurrentRow();
+  const std::string& object = station_.Planer1.Cell(kColObject, row);
+  char at[16];
+  std::snprintf(at, sizeof at, "%02d:%02d:%02d", start.Hour % 100, start.Minute % 100, start.Second % 100);
+  const std::string waiting =
+      "Waiting for row " + std::to_string(row) + (object.empty() ? "" : " (" + object + ")") + " at " + at + " UT: ";
+  for (double left; (left = DaysUntil(start, station_.Clock.UtcNow())) > 0;) {
+    station_.SetStatus(waiting + CountdownText(left) + " to go");
     if (!op.Wait(kStartPollMs)) return false;
   }
   return true;

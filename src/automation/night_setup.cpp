@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "automation/plan_row.h"
 #include "operations/station_core.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
@@ -82,6 +83,19 @@ PreparedNight PrepareNight(StationCore& station, const NightOptions& options) {
   run.CoolerSetPoint = station.Settings.CameraCoolerTemp;
   run.ImageFolder = NightImageFolderFor(station, options.ImageFolder).string();
   return night;
+}
+
+DateTime DefaultSimulationStart(const std::vector<std::vector<std::string>>& rows, DateTime nowUtc) {
+  for (const auto& cells : rows) {
+    RowCells row = {""};
+    row.insert(row.end(), cells.begin(), cells.end());
+    if (auto start = ParseStartTime(row)) {
+      DateTime day = std::floor(nowUtc);
+      if (start->Hour < 12) day += 1;
+      return day + (start->Hour * 3600.0 + start->Minute * 60.0 + start->Second - 600) / kSecondsPerDay;
+    }
+  }
+  return std::floor(nowUtc) + 20.0 / 24.0;
 }
 
 SimulatedFaults::SimulatedFaults(StationCore& station) : station_(station) {

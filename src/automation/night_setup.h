@@ -47,6 +47,11 @@ std::filesystem::path NightImageFolderFor(StationCore& station, const std::files
 // before, where a night cut short after midnight was begun. Empty otherwise.
 std::filesystem::path EveningImageFolderFor(StationCore& station, const std::filesystem::path& given);
 
+// The start of a simulated night of these rows: the evening of their first start time (that
+// UT today, or tomorrow when it is before noon), a few minutes early so that the night begins
+// with its wait; 20:00 UT today without one.
+DateTime DefaultSimulationStart(const std::vector<std::vector<std::string>>& rows, DateTime nowUtc);
+
 // Faults of a simulated night. Each fires once, on the simulated clock's second ticks, when
 // its condition first holds.
 class SimulatedFaults {

@@ -40,7 +40,9 @@ void RunRows(PlanRun& run, PlanExecutor& executor, bool showAbort) {
     if (SkippedOnResume(run, row)) continue;
     if (run.Events.RowStarted) run.Events.RowStarted(row, core.Planer1.Cell(kColObject, row));
     if (run.Journal()) run.Journal()->RowStarted(row, core.Planer1.Cell(kColObject, row));
+    const size_t spans = executor.Timeline.size();
     executor.ExecutePlanRow(row);
+    if (run.Events.RowEnded && executor.Timeline.size() > spans) run.Events.RowEnded(executor.Timeline.back());
     if (state.AbortRequested) {
       state.PlanRunning = false;
       if (showAbort) core.SetStatus(state.CameraErrorFlag ? "Camera error!" : "Function aborted");

@@ -16,6 +16,7 @@
 
 #include "automation/run_journal.h"
 #include "common/datetime.h"
+#include "station/run_state.h"
 
 namespace noctarbel {
 
@@ -74,6 +75,8 @@ struct RunEvents {
   std::function<void()> CoolerSwitchedOn;
   // The mount changes sides of the pier for the row's target (the meridian flip begins).
   std::function<void(const std::string& object)> MeridianFlip;
+  // A row ended: its span for the night's time line, as it grows.
+  std::function<void(const RowSpan& span)> RowEnded;
 };
 
 // How the start checks talk to the operator.

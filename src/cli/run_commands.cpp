@@ -184,21 +184,6 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
   if (errors > 0) context.exitCode = kRowsNotDoneExitCode;
 }
 
-// The evening of the plan's first start time: that UT today, or tomorrow when it is before
-// noon (after midnight), a few minutes early so the night begins with its wait.
-DateTime DefaultSimulationStart(const std::vector<PlanRow>& rows, DateTime nowUtc) {
-  for (const PlanRow& cells : rows) {
-    RowCells row = {""};
-    row.insert(row.end(), cells.begin(), cells.end());
-    if (auto start = ParseStartTime(row)) {
-      DateTime day = std::floor(nowUtc);
-      if (start->Hour < 12) day += 1;
-      return day + (start->Hour * 3600.0 + start->Minute * 60.0 + start->Second - 600) / kSecondsPerDay;
-    }
-  }
-  return std::floor(nowUtc) + 20.0 / 24.0;
-}
-
 class NightRun {
  public:
   NightRun(CliContext& context, const RunFlags& options) : context_(context), options_(options) {}

@@ -1,6 +1,8 @@
 #include "common/event_runtime.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <limits>
 
@@ -110,8 +112,11 @@ bool EventRuntime::FireEarliestDueTimer(double limitMs) {
     }
   }
   if (chosen == 0) return false;
-  TimerEntry& t = timers_[chosen];
-  if (virtual_ && t.dueMs > virtualNowMs_) virtualNowMs_ = t.dueMs;
+  if (virtual_ && timers_[chosen].dueMs > virtualNowMs_) AdvanceVirtualTo(timers_[chosen].dueMs);
+  // The pacing's wait may have removed or changed the timer.
+  auto found = timers_.find(chosen);
+  if (found == timers_.end() || !found->second.enabled || found->second.running) return true;
+  TimerEntry& t = found->second;
   // Next tick one interval after this one; a tick that overran its interval is followed by
   // at most one catch-up tick, never by a burst.
   double now = NowMs();
@@ -148,8 +153,39 @@ void EventRuntime::Post(std::function<void()> task) {
   postSignal_.notify_one();
 }
 
+void EventRuntime::SetPace(double speed, std::function<void(int milliseconds)> wait) {
+  paceSpeed_ = speed > 0 ? speed : 0;
+  paceWait_ = wait ? std::make_shared<std::function<void(int)>>(std::move(wait)) : nullptr;
+  paceVirtualOriginMs_ = virtualNowMs_;
+  paceRealOriginNs_ = paceLastWaitNs_ = SteadyNs();
+}
+
+void EventRuntime::PaceTo(double virtualMs) {
+  constexpr double kWaitEveryMs = 30;  // the longest the wall goes without a wait
+  constexpr double kLongestWaitMs = 50;
+  for (;;) {
+    auto wait = paceWait_;  // the wait may end or change the pacing
+    if (!wait) return;
+    const std::int64_t now = SteadyNs();
+    double waitMs = 0;
+    if (paceSpeed_ > 0) {
+      const double dueMs = (virtualMs - paceVirtualOriginMs_) / paceSpeed_;
+      waitMs = std::min(dueMs - static_cast<double>(now - paceRealOriginNs_) / 1e6, kLongestWaitMs);
+    }
+    if (waitMs <= 0 && static_cast<double>(now - paceLastWaitNs_) / 1e6 < kWaitEveryMs) return;
+    paceLastWaitNs_ = now;
+    (*wait)(waitMs > 0 ? static_cast<int>(std::ceil(waitMs)) : 0);
+    if (waitMs <= 0) return;
+  }
+}
+
+void EventRuntime::AdvanceVirtualTo(double ms) {
+  PaceTo(ms);
+  if (ms > virtualNowMs_) virtualNowMs_ = ms;
+}
+
 void EventRuntime::Pump() {
-  if (virtual_) virtualNowMs_ += pumpQuantumMs_;
+  if (virtual_) AdvanceVirtualTo(virtualNowMs_ + pumpQuantumMs_);
   RunPostedTasks();
   FireDueTimers(NowMs());
 }
@@ -159,7 +195,7 @@ void EventRuntime::Sleep(int milliseconds) {
   RunPostedTasks();
   if (virtual_) {
     FireDueTimers(target);
-    if (virtualNowMs_ < target) virtualNowMs_ = target;
+    if (virtualNowMs_ < target) AdvanceVirtualTo(target);
     return;
   }
   for (;;) {

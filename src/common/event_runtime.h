@@ -43,6 +43,13 @@ class EventRuntime : public Runtime {
   // Milliseconds on the runtime's monotonic clock (virtual: since the start).
   double NowMs();
 
+  // Virtual clock paced against the wall: from now on the clock runs at most `speed` times as
+  // fast as real time, and real time is spent in `wait(milliseconds)` (a window program runs
+  // its event loop there). Speed 0: as fast as it goes, with `wait(0)` still called every few
+  // tens of milliseconds. An empty `wait` ends the pacing. May be called again at any time,
+  // also from inside `wait`.
+  void SetPace(double speed, std::function<void(int milliseconds)> wait);
+
  private:
   EventRuntime(bool isVirtual, DateTime startUtc, double localOffsetHours);
 
@@ -58,6 +65,9 @@ class EventRuntime : public Runtime {
   // the clock moves to each timer's due time as it fires.
   void FireDueTimers(double limitMs);
   bool FireEarliestDueTimer(double limitMs);
+  // The virtual clock moves on to `ms`, after the pacing's wait for the wall to catch up.
+  void AdvanceVirtualTo(double ms);
+  void PaceTo(double virtualMs);
   void RunPostedTasks();
   double EarliestDueMs() const;
 
@@ -67,6 +77,12 @@ class EventRuntime : public Runtime {
   double virtualNowMs_ = 0;
   int pumpQuantumMs_ = 1;
   std::int64_t realStartNs_ = 0;
+
+  double paceSpeed_ = 0;
+  std::shared_ptr<std::function<void(int)>> paceWait_;
+  double paceVirtualOriginMs_ = 0;
+  std::int64_t paceRealOriginNs_ = 0;
+  std::int64_t paceLastWaitNs_ = 0;
 
   std::map<TimerId, TimerEntry> timers_;
   TimerId nextId_ = 1;

@@ -365,6 +365,11 @@ void ControlBinder::Apply(const std::string& name, ControlProperty what) {
     case ControlKind::Edit: {
       auto* edit = static_cast<QLineEdit*>(widget);
       if (what == ControlProperty::Text && edit->text() != Q(state.text)) edit->setText(Q(state.text));
+      // A field too narrow for its text (a long device id, a path) shows it whole in its tooltip.
+      if (what == ControlProperty::Text) {
+        edit->setToolTip(state.text.empty() ? Q(state.hint)
+                                            : Q(state.hint.empty() ? state.text : state.hint + "\n" + state.text));
+      }
       if (what == ControlProperty::Colour) SetEditColour(edit, state.colour);
       if (what == ControlProperty::Caption && label) label->setText(Q(state.caption));
       return;
@@ -428,7 +433,10 @@ void ControlBinder::Apply(const std::string& name, ControlProperty what) {
       return;
     case ControlKind::StatusBar:
       if (what == ControlProperty::Text) {
-        if (QLabel* text = StatusText(widget)) text->setText(Q(state.text));
+        if (QLabel* text = StatusText(widget)) {
+          text->setText(Q(state.text));
+          text->setToolTip(Q(state.text));
+        }
       }
       return;
     case ControlKind::ProgressBar: {

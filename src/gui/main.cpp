@@ -11,7 +11,12 @@
 #include <iostream>
 #include <string>
 
+#include "automation/plan_file.h"
+#include "common/datetime.h"
+#include "common/event_runtime.h"
+#include "common/number_text.h"
 #include "windows/main_window_controls.h"
+#include "windows/rehearsal.h"
 #include "station/paths.h"
 #include "gui/gui_station.h"
 #include "gui/night_palette.h"
@@ -78,7 +83,51 @@ int WriteScreenshots(GuiStation& gui, const QString& folder, QSize mainSize) {
   return 0;
 }
 
+int UsageError(const QString& message) {
+  QTextStream(stderr) << "noctarbel: " << message << "\n";
+  return 2;
+}
+
+// `--rehearse PLAN`: the plan into the table, and the rehearsal's options from the command line.
+struct RehearsalRequest {
+  RehearsalOptions Options;
+  std::optional<DateTime> ScreenshotAt;
+};
+
+std::optional<DateTime> ParseUtOption(const QCommandLineParser& parser, const QCommandLineOption& option,
+                                      QString* error) {
+  if (!parser.isSet(option)) return std::nullopt;
+  const QString text = parser.value(option);
+  auto parsed = ParseIsoDateTime(std::string(TrimBlanks(text.toStdString())));
+  if (!parsed) *error = QStringLiteral("--%1 needs a UT as YYYY-MM-DD HH:MM:SS: %2").arg(option.names().first(), text);
+  return parsed;
+}
+
+// Renders the main window (and the time line) in the middle of a rehearsal once its clock
+// reaches `at`, then stops it; without `at`, when it ends.
+void ScreenshotDuringRehearsal(QApplication& app, GuiStation& gui, DateTime at, const QString& folder, QSize size,
+                               int* status) {
+  auto* watch = new QTimer(&app);
+  QObject::connect(watch, &QTimer::timeout, &app, [&gui, at, folder, size, status, watch] {
+    Station& station = gui.Core();
+    if (!station.ActiveRehearsal || station.ActiveRehearsal->Clock().UtcNow() < at) return;
+    watch->stop();
+    *status = WriteScreenshots(gui, folder, size);
+    station.Run.AbortRequested = true;
+  });
+  watch->start(10);
+}
+
 }  // namespace
+
+static int RunRehearsalForPictures(QApplication& app, GuiStation& gui, const RehearsalRequest& rehearsal,
+                                   const QString& folder, QSize size) {
+  int status = -1;
+  if (rehearsal.ScreenshotAt) ScreenshotDuringRehearsal(app, gui, *rehearsal.ScreenshotAt, folder, size, &status);
+  RehearsePlan(gui.Core(), rehearsal.Options);
+  if (status < 0) status = WriteScreenshots(gui, folder, size);
+  return status;
+}
 
 // SIGINT, SIGTERM and SIGHUP act as the Stop button: a running plan stops at its next wait and
 // runs its clean-up; then the program ends with 128 + the signal. A signal during the
@@ -133,7 +182,27 @@ int main(int argc, char** argv) {
                                     QStringLiteral("WxH"), QStringLiteral("1920x1080"));
   QCommandLineOption listControls(QStringLiteral("list-controls"),
                                   QStringLiteral("Print 'Window/ControlName ClassName' for every control, then exit."));
-  parser.addOptions({home, screenshot, screenshotSize, listControls});
+  QCommandLineOption rehearse(QStringLiteral("rehearse"),
+                              QStringLiteral("Load the plan file PLAN and rehearse it on the simulators and a simulated "
+                                             "clock (images in the station folder's \"rehearsal\")."),
+                              QStringLiteral("PLAN"));
+  QCommandLineOption start(QStringLiteral("start"),
+                           QStringLiteral("Rehearsal: simulated UT to start at (default: the plan's first start time)."),
+                           QStringLiteral("UT"));
+  QCommandLineOption rainAt(QStringLiteral("rain-at"),
+                            QStringLiteral("Rehearsal: the simulated rain sensor goes wet at this UT."), QStringLiteral("UT"));
+  QCommandLineOption speed(QStringLiteral("speed"),
+                           QStringLiteral("Rehearsal: 60, 600 (simulated seconds per second) or max."),
+                           QStringLiteral("SPEED"));
+  QCommandLineOption exitWhenDone(QStringLiteral("exit-when-done"),
+                                  QStringLiteral("Rehearsal: end the program when it ends (exit 0 when the rows ran to "
+                                                 "their end, else 1)."));
+  QCommandLineOption screenshotAt(
+      QStringLiteral("screenshot-at"),
+      QStringLiteral("With --rehearse and --screenshot: the pictures when the rehearsal's clock reaches this UT."),
+      QStringLiteral("UT"));
+  parser.addOptions({home, screenshot, screenshotSize, listControls, rehearse, start, rainAt, speed, exitWhenDone,
+                     screenshotAt});
   parser.process(app);
 
   StationPaths paths = MakeStationPaths(parser.value(home).toStdString());
@@ -141,6 +210,31 @@ int main(int argc, char** argv) {
   if (!EnsureFolder(paths.Home, &error)) return Fail(QString::fromStdString(error));
   QSize mainSize = ParseSize(parser.value(screenshotSize));
   if (!mainSize.isValid()) return Fail(QStringLiteral("--screenshot-size needs WIDTHxHEIGHT"));
+
+  RehearsalRequest rehearsal;
+  if (parser.isSet(rehearse)) {
+    QString usage;
+    rehearsal.Options.Start = ParseUtOption(parser, start, &usage);
+    rehearsal.Options.RainAt = ParseUtOption(parser, rainAt, &usage);
+    rehearsal.ScreenshotAt = ParseUtOption(parser, screenshotAt, &usage);
+    if (!usage.isEmpty()) return UsageError(usage);
+    if (parser.isSet(speed)) {
+      const QString text = parser.value(speed);
+      if (text == QStringLiteral("max")) {
+        rehearsal.Options.Speed = 0;
+      } else if (text == QStringLiteral("60") || text == QStringLiteral("600")) {
+        rehearsal.Options.Speed = text.toDouble();
+      } else {
+        return UsageError(QStringLiteral("--speed needs 60, 600 or max: %1").arg(text));
+      }
+    }
+  } else {
+    for (const auto* option : {&start, &rainAt, &speed, &exitWhenDone, &screenshotAt}) {
+      if (parser.isSet(*option)) return UsageError(QStringLiteral("--%1 needs --rehearse").arg(option->names().first()));
+    }
+  }
+  // Pictures of a rehearsal are taken on the simulated clock as fast as it goes.
+  if (parser.isSet(rehearse) && parser.isSet(screenshot) && !rehearsal.Options.Speed) rehearsal.Options.Speed = 0;
 
   ApplyNightLook(app);  // screenshots too show the window as the operator sees it
 
@@ -159,7 +253,13 @@ int main(int argc, char** argv) {
     }
     if (!parser.isSet(screenshot)) return 0;
   }
-  if (parser.isSet(screenshot)) {
+  if (parser.isSet(rehearse)) {
+    const PlanFileContent plan = ReadPlanFile(parser.value(rehearse).toStdString());
+    if (!plan.ok) return Fail(QStringLiteral("cannot read the plan %1: %2").arg(parser.value(rehearse), QString::fromStdString(plan.error)));
+    ReplacePlanRows(gui.Core().Planer1, plan.rows);
+    if (!PlanHasRows(gui.Core().Planer1)) return Fail(QStringLiteral("the plan %1 has no rows").arg(parser.value(rehearse)));
+  }
+  if (parser.isSet(screenshot) && !parser.isSet(rehearse)) {
     gui.Show();
     return WriteScreenshots(gui, parser.value(screenshot), mainSize);
   }
@@ -168,5 +268,17 @@ int main(int argc, char** argv) {
   QObject::connect(&gui.MainWindow(), &TPilotForm1::Closed, &app, &QApplication::quit);
   StopOnSignals(app, gui.Core());
   gui.Show();
+  if (parser.isSet(rehearse)) {
+    if (parser.isSet(screenshot)) {
+      // On the offscreen platform the window is as large as asked.
+      gui.MainWindow().resize(mainSize);
+      return RunRehearsalForPictures(app, gui, rehearsal, parser.value(screenshot), mainSize);
+    }
+    const bool exitAfter = parser.isSet(exitWhenDone);
+    QTimer::singleShot(0, &app, [&gui, rehearsal, exitAfter] {
+      const bool completed = RehearsePlan(gui.Core(), rehearsal.Options);
+      if (exitAfter) QCoreApplication::exit(completed ? 0 : 1);
+    });
+  }
   return QApplication::exec();
 }

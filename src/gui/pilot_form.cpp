@@ -3,6 +3,9 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +15,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "windows/main_window.h"
 #include "station/plan_columns.h"
@@ -94,6 +98,8 @@ const std::vector<Line>& AutopilotLines() {
        "ExecLight", "PauseButton", "PlayButton", "StopBtn"},
       {"SYrangeEdit", "DachzuCheckBox", "CalibrationCheckbox", "StackingCheckBox", "starguideCheckBox",
        "ViewerControlCheck", "WebmonitorCheck", "CoordinateSystemLabel"},
+      {"RehearseButton", "RehearseSpeedBox", "RehearseRainCheck", "RehearseCloudsCheck", "RehearseCameraFaultCheck",
+       "RehearsalLabel"},
   };
   return lines;
 }
@@ -123,7 +129,8 @@ TPilotForm1::TPilotForm1(Station& station, QWidget* parent) : QMainWindow(parent
   split->setStretchFactor(1, 2);
   layout->addWidget(split, 1);
   auto* status = static_cast<QStatusBar*>(binder_->Create("StatusBar1", this));
-  // The exit button sits at the lower right, beside the executor's current step.
+  // The run's counts, then the exit button at the lower right, beside the executor's current step.
+  status->addPermanentWidget(binder_->Create("RunProgress", status));
   status->addPermanentWidget(binder_->Create("ExitButton", status));
   setStatusBar(status);
   builder.SetContainerLayout("", layout, content);
@@ -133,8 +140,37 @@ TPilotForm1::TPilotForm1(Station& station, QWidget* parent) : QMainWindow(parent
 
   builder_ = nullptr;
   ConnectHandlers();
-  resize(1600, 960);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  resize(StartSize(screen ? screen->availableGeometry().size() : QSize(1600, 960), RememberedSize()));
 }
+
+QSize TPilotForm1::FirstSize(QSize available) {
+  // The window frame and title bar take some of the usable area.
+  const QSize usable = available - QSize(16, 48);
+  return QSize(std::clamp(usable.width(), 640, 1600), std::clamp(usable.height(), 480, 960));
+}
+
+QSize TPilotForm1::StartSize(QSize available, QSize remembered) {
+  if (!remembered.isValid()) return FirstSize(available);
+  return remembered.boundedTo(available);
+}
+
+QString TPilotForm1::WindowSettingsFile() const {
+  return QString::fromStdString((station_.Paths.Home / "window.ini").string());
+}
+
+QSize TPilotForm1::RememberedSize() const {
+  QSettings file(WindowSettingsFile(), QSettings::IniFormat);
+  const QSize size = file.value(QStringLiteral("MainWindow/Size")).toSize();
+  return size.isValid() && size.width() >= 320 && size.height() >= 240 ? size : QSize();
+}
+
+void TPilotForm1::RememberSize() {
+  QSettings file(WindowSettingsFile(), QSettings::IniFormat);
+  file.setValue(QStringLiteral("MainWindow/Size"), size());
+}
+
+TPilotForm1::~TPilotForm1() { station_.Main.Unsubscribe(markListener_); }
 
 QWidget* TPilotForm1::MakeHeader(QWidget* parent) {
   auto* header = new QWidget(parent);
@@ -208,6 +244,10 @@ QWidget* TPilotForm1::MakeAutopilot(QWidget* parent) {
   column->addWidget(planGrid_, 1);
   builder_->AddLines(box, column, AutopilotLines());
   builder_->SetContainerLayout("AutopilotGroupBox", column, box);
+  // A rehearsal says so, loud enough to be seen from across the room.
+  QWidget* rehearsal = binder_->Widget("RehearsalLabel");
+  rehearsal->setStyleSheet(QStringLiteral("color: #ff5050; font-weight: bold;"));
+  rehearsal->setMinimumWidth(rehearsal->fontMetrics().horizontalAdvance(QStringLiteral("REHEARSAL as fast as possible: simulators, simulated clock")) + 8);
   return box;
 }
 
@@ -234,6 +274,12 @@ void TPilotForm1::ConnectHandlers() {
   b.OnClick("SetupButton", [this] { SetupButtonClick(); });
   // Whoever ticks "Extra Viewer", the web monitor box follows it.
   b.OnChange("ViewerControlCheck", [&s] { ViewerControlCheckClick(s); });
+  // The running row in its own colour: the table's value while a run goes on.
+  markListener_ = s.Main.Subscribe([this](const std::string& name, ControlProperty what) {
+    if (name == "Planer1" && what == ControlProperty::Value) {
+      planGrid_->GridModel()->SetMarkedRow(static_cast<int>(station_.Main.Value("Planer1")));
+    }
+  });
   // The crosshair is drawn over the preview, whoever ticks the box.
   b.OnChange("Markercheckbox", [this] { previewBox_->update(); });
 }
@@ -263,6 +309,7 @@ void TPilotForm1::closeEvent(QCloseEvent* event) {
   logMemo_->CommitEdits();
   if (exitDone_ || FormCloseQuery(station_)) {
     exitDone_ = true;
+    if (isVisible() && !testAttribute(Qt::WA_DontShowOnScreen)) RememberSize();
     event->accept();
     emit Closed();
   } else {

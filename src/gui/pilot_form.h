@@ -27,10 +27,17 @@ class TPilotForm1 : public QMainWindow {
 
  public:
   TPilotForm1(Station& station, QWidget* parent = nullptr);
+  ~TPilotForm1() override;
 
   ControlBinder& Binder() { return *binder_; }
   StringGridView* PlanGrid() const { return planGrid_; }
   LogMemoView* LogMemo() const { return logMemo_; }
+  // The window's size at its first start on a screen whose usable area is `available`: as
+  // large as the layout wants, never beyond the screen.
+  static QSize FirstSize(QSize available);
+  // The size it starts with: the one the operator left it at (window.ini in the station folder),
+  // bounded by the screen, else the first size.
+  static QSize StartSize(QSize available, QSize remembered);
   // The settings dialog the Setup button shows.
   void SetSetupForm(TSetupForm1* setup) { setupForm_ = setup; }
 
@@ -50,6 +57,9 @@ class TPilotForm1 : public QMainWindow {
   void ShowPlanMenu(const QPoint& position);
   void SetupButtonClick();
   void ExitButtonClicked();
+  QString WindowSettingsFile() const;
+  QSize RememberedSize() const;
+  void RememberSize();
 
   Station& station_;
   ControlBinder* binder_;
@@ -59,6 +69,7 @@ class TPilotForm1 : public QMainWindow {
   PreviewBox* previewBox_ = nullptr;
   QMenu* planMenu_ = nullptr;
   TSetupForm1* setupForm_ = nullptr;
+  int markListener_ = 0;
   bool exitDone_ = false;  // Exit went through: closing needs no further question
 };
 

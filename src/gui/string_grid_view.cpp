@@ -1,5 +1,7 @@
 #include "gui/string_grid_view.h"
 
+#include <QColor>
+#include <QFont>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <algorithm>
@@ -28,7 +30,25 @@ QVariant StringGridModel::data(const QModelIndex& index, int role) const {
     return QString::fromStdString(grid_.Cell(index.column(), index.row() + 1));
   }
   if (role == Qt::TextAlignmentRole && index.column() == 0) return int(Qt::AlignCenter);
+  if (index.row() + 1 == markedRow_) {
+    if (role == Qt::BackgroundRole) return QColor(30, 110, 50);
+    if (role == Qt::ForegroundRole) return QColor(Qt::white);
+    if (role == Qt::FontRole) {
+      QFont bold;
+      bold.setBold(true);
+      return bold;
+    }
+  }
   return {};
+}
+
+void StringGridModel::SetMarkedRow(int row) {
+  if (row == markedRow_) return;
+  const int before = markedRow_;
+  markedRow_ = row;
+  for (int r : {before, row}) {
+    if (r >= 1 && r < grid_.RowCount()) emit dataChanged(index(r - 1, 0), index(r - 1, grid_.ColCount() - 1));
+  }
 }
 
 bool StringGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {

@@ -25,6 +25,10 @@ class StringGridModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+  // A row (counted from 1 below the titles) drawn in its own colour, as the running row of a
+  // run; 0 for none.
+  void SetMarkedRow(int row);
+  int MarkedRow() const { return markedRow_; }
 
  signals:
   // The grid changed shape or many cells at once.
@@ -38,6 +42,7 @@ class StringGridModel : public QAbstractTableModel {
   StringGrid& grid_;
   int token_ = 0;
   int currentToken_ = 0;
+  int markedRow_ = 0;
 };
 
 class StringGridView : public QTableView {

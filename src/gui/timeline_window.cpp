@@ -12,7 +12,13 @@ TNightTimeline::TNightTimeline(Station& station) : QWidget(nullptr), station_(st
   setObjectName(kNightTimelineForm);
   setWindowTitle("Night time line");
   resize(1200, 400);
+  // A run's rows as they end (a rehearsal's time line grows while it is watched).
+  station_.OnTimelineChanged = [this] {
+    if (isVisible()) Redraw();
+  };
 }
+
+TNightTimeline::~TNightTimeline() { station_.OnTimelineChanged = nullptr; }
 
 void TNightTimeline::Redraw() {
   const Picture picture = RenderNightTimeline(station_.Run.Timeline, std::max(width(), 600));

@@ -16,6 +16,7 @@ class TNightTimeline : public QWidget {
 
  public:
   explicit TNightTimeline(Station& station);
+  ~TNightTimeline() override;
 
  protected:
   void showEvent(QShowEvent* event) override;

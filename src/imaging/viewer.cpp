@@ -134,6 +134,7 @@ bool ImageViewer::ShowFile(const std::string& path, const StackTracking& trackin
 
 void ImageViewer::ShowPlanStack(const Timgbuffer& stack, const std::string& caption) {
   stack_ = stack.Clone();
+  totalExposure_ = stack.Exposure;
   jpeg_.reset();
   ++picturesShown_;
   state_ = StackState::PlanDisplay;

@@ -39,6 +39,11 @@ void ShowConnected(Station& station, bool connected) {
   }
 }
 
+// A whole percentage: a driver's fractions (or a value beyond 0..100) would not fit the field.
+std::string CoolerPowerText(double percent) {
+  return std::to_string(std::lround(std::clamp(percent, 0.0, 100.0)));
+}
+
 void ShowProgress(Station& station, const ExposureProgress& progress) {
   Controls& main = station.Main;
   Controls& viewer = station.Form(kViewerForm);
@@ -212,7 +217,7 @@ void CameraTimer1Timer(Station& station) { station.CameraWatchTick(); }
 void ShowCameraTick(Station& station, const CameraTick& tick) {
   Controls& main = station.Main;
   if (tick.Temperature) main.SetText("CamTempEdit", FormatShortest(*tick.Temperature));
-  if (tick.Temperature) main.SetText("CoolerPowerEdit", tick.CoolerPower ? FormatShortest(*tick.CoolerPower) : "?");
+  if (tick.Temperature) main.SetText("CoolerPowerEdit", tick.CoolerPower ? CoolerPowerText(*tick.CoolerPower) : "?");
   if (tick.WarmUpEnded) main.SetChecked("CoolerCheckBox", false);
 }
 
@@ -228,6 +233,7 @@ void ShowInPreview(Station& station, Timgbuffer& image) {
   }
   levels = AdjustViewerLevels(levels, image.Maximum, image.Unsigned);
   RenderBitmap(image, levels.Low, levels.High, 1.0, station.PreviewPaletteEntries, station.Preview);
+  station.LastImage = image.Clone();
   if (station.OnPreviewChanged) station.OnPreviewChanged();
 }
 
@@ -401,7 +407,14 @@ void InstallCameraHandlers(Station& station) {
   station.SetHandler(kMain, "FolderselectButton", FolderselectButtonClick);
   station.SetHandler(kMain, "CameraInfobutton", CameraInfobuttonClick);
   station.SetHandler(kMain, "StackingButton", StackingButtonClick);
-  station.SetHandler(kMain, "ViewerButton", [&station] { station.UiPort.ShowForm(kViewerForm, false); });
+  station.SetHandler(kMain, "ViewerButton", [&station] {
+    // An empty viewer opens with the last image the preview showed.
+    if (!station.Viewer.HasPicture() && station.LastImage) {
+      station.Viewer.ShowPlanFrame(*station.LastImage, station.Main.Text("ImageInfoEdit"));
+      ViewerRedraw(station);
+    }
+    station.UiPort.ShowForm(kViewerForm, false);
+  });
   Controls& info = station.Form("CameraInfo");
   if (!info.Has("CameraData")) {
     info.Declare("CameraData", ControlKind::Memo).readOnly = true;

@@ -6,6 +6,7 @@
 #include "windows/setup_window.h"
 #include "windows/station.h"
 #include "windows/plan_window.h"
+#include "windows/rehearsal.h"
 #include "windows/plan_table_window.h"
 #include "windows/device_windows.h"
 
@@ -18,6 +19,7 @@ void InstallHandlers(Station& station) {
   InstallPlanTableHandlers(station);
   InstallDeviceHandlers(station);
   InstallPlanRunHandlers(station);
+  InstallRehearsalHandlers(station);
   InstallCalibrateFormHandlers(station);
 }
 

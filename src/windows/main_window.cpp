@@ -1,6 +1,7 @@
 #include "windows/main_window.h"
 
 #include "windows/astro_window.h"
+#include "windows/plan_window.h"
 #include "station/plan_columns.h"
 #include "windows/setup_window.h"
 #include "windows/station.h"
@@ -66,6 +67,7 @@ void RefreshMirroredSettings(Station& station) {
   main.SetItems("FocusComboBox", std::move(names));
   main.SetValue("SYrangeEdit", station.Settings.SyncRange);
   main.SetText("ProfilenameEdit", station.Settings.ProfileName);
+  ShowObservatoryControl(station);
 }
 
 void PilotFormShow(Station& station) {
@@ -73,16 +75,35 @@ void PilotFormShow(Station& station) {
   Controls& main = station.Main;
   main.SetValue("CoolerTempEdit", station.Settings.CameraCoolerTemp);
   main.SetItems("FocusComboBox", station.Focus.FocusNames);
-  if (!station.Settings.EnableObservatoryControl) {
+  if (!station.Settings.EnableObservatoryControl) ShowObservatoryControl(station);
+  main.SetValue("SYrangeEdit", station.Settings.SyncRange);
+  station.StatusTimer.Start();
+  main.SetText("ProfilenameEdit", station.Settings.ProfileName);
+  const SettingsRecord& s = station.Settings;
+  if (s.TelescopeObject.empty() && s.CameraObject.empty() && s.FocuserObject.empty()) {
+    station.SetStatus("A new station: Setup chooses its devices (the built-in simulators are offered by name), "
+                      "or load a plan and Rehearse it on the simulators");
+  }
+}
+
+void ShowObservatoryControl(Station& station) {
+  Controls& main = station.Main;
+  const bool enabled = station.Settings.EnableObservatoryControl;
+  if (!enabled) {
     for (const char* name :
          {"DomeGroupBox", "IOConnectButton", "DachAufButton", "DachZuButton", "SimulationButton", "DachzuCheckBox"}) {
       main.SetEnabled(name, false);
     }
     main.SetColour("LED2", "grey");
+    return;
   }
-  main.SetValue("SYrangeEdit", station.Settings.SyncRange);
-  station.StatusTimer.Start();
-  main.SetText("ProfilenameEdit", station.Settings.ProfileName);
+  // Switched on in the settings dialog: the roof controller or its simulator may be connected now.
+  if (main.Enabled("DomeGroupBox") || station.Run.PlanRunning) return;
+  const bool connected = station.Observatory.ControllerReady();
+  for (const char* name : {"DomeGroupBox", "DachzuCheckBox"}) main.SetEnabled(name, true);
+  main.SetEnabled("IOConnectButton", !connected);
+  main.SetEnabled("SimulationButton", !connected);
+  main.SetColour("LED2", connected ? "lime" : "red");
 }
 
 void InstallMainWindowHandlers(Station& station) {
@@ -98,6 +119,7 @@ void PauseButtonClick(Station& station) {
   station.Main.SetEnabled("PauseButton", false);
   station.Main.SetEnabled("PlayButton", true);
   SetRunLamp(station, "yellow");
+  ShowRunProgress(station);
 }
 
 void PlayButtonClick(Station& station) {
@@ -105,9 +127,11 @@ void PlayButtonClick(Station& station) {
   station.Main.SetEnabled("PauseButton", true);
   station.Main.SetEnabled("PlayButton", false);
   SetRunLamp(station, "lime");
+  ShowRunProgress(station);
 }
 
 void StopBtnClick(Station& station) {
+  if (station.Run.PlanRunning && !station.Run.AbortRequested) station.LogTimed(": Stop pressed: the run stops");
   station.Run.AbortRequested = true;
   station.Main.SetEnabled("StopBtn", false);
 }

@@ -18,6 +18,9 @@ void CreateForms(Station& station);
 void PilotFormCreate(Station& station);
 // The main window's FormShow: horizon, mirrored settings, observatory status timer.
 void PilotFormShow(Station& station);
+// The observatory's controls as the setting EnableObservatoryControl says: off, or on (also
+// when it was switched on in the settings dialog, without a restart).
+void ShowObservatoryControl(Station& station);
 // After the settings dialog closes: the controls that mirror settings.
 void RefreshMirroredSettings(Station& station);
 

@@ -78,7 +78,8 @@ void DeclareObservatoryGroup(Declarer d) {
   d.Add("DomeGroupBox", ControlKind::GroupBox, "Observatory");
   d.parent = "DomeGroupBox";
   d.Add("IOConnectButton", ControlKind::Button, "Connect");
-  d.Add("SimulationButton", ControlKind::Button, "Simulator");
+  d.Add("SimulationButton", ControlKind::Button, "Simulator",
+        "Use the built-in roof and rain sensor simulator instead of the roof controller (until the program ends)");
   d.Add("SimulationLabel", ControlKind::Label, "SIMULATOR").visible = false;
   d.Lamp("LED2", "red");
   d.Disabled(d.Add("DachAufButton", ControlKind::Button, "Open"));
@@ -150,6 +151,21 @@ void DeclareCameraGroup(Declarer d) {
   d.Add("ViewerButton", ControlKind::Button, "Viewer", "Show the image viewer");
 }
 
+// A night of the plan table on the simulators and a simulated clock, with its switches.
+void DeclareRehearsal(Declarer d) {
+  d.Add("RehearseButton", ControlKind::Button, "Rehearse",
+        "Run the plan table on the simulators and a simulated clock: the night in minutes, images in a scratch "
+        "folder; the station's devices are not used");
+  ControlState& speed = d.Add("RehearseSpeedBox", ControlKind::ComboBox, "Speed", "How fast the rehearsal's clock runs");
+  speed.items = {"x 60", "x 600", "as fast as possible"};
+  speed.selection = 1;
+  d.Add("RehearseRainCheck", ControlKind::CheckBox, "Rain", "Rehearsal: the simulated rain sensor is wet");
+  d.Add("RehearseCloudsCheck", ControlKind::CheckBox, "Clouds", "Rehearsal: the simulated sky shows no stars");
+  d.Add("RehearseCameraFaultCheck", ControlKind::CheckBox, "Camera fault",
+        "Rehearsal: the simulated camera stops delivering images");
+  d.Add("RehearsalLabel", ControlKind::Label).visible = false;
+}
+
 void DeclareAutopilot(Declarer d) {
   d.Add("AutopilotGroupBox", ControlKind::GroupBox, "Autopilot");
   d.parent = "AutopilotGroupBox";
@@ -176,6 +192,7 @@ void DeclareAutopilot(Declarer d) {
   d.Add("ViewerControlCheck", ControlKind::CheckBox, "Extra Viewer");
   d.Disabled(d.Add("WebmonitorCheck", ControlKind::CheckBox, "Webmonitor"));
   d.Add("CoordinateSystemLabel", ControlKind::Label, "Coordinate system: J2000!");
+  DeclareRehearsal(d);
 }
 
 }  // namespace
@@ -221,6 +238,8 @@ void DeclareMainWindowControls(Controls& main) {
   for (const auto& line : HelpMemoLines()) help.text += line + "\n";
   d.Add("ExitButton", ControlKind::Button, "Disconnect all and exit");
   d.Add("StatusBar1", ControlKind::StatusBar);
+  // Beside the status: the run's row and image counts.
+  d.Add("RunProgress", ControlKind::Label);
 }
 
 }  // namespace noctarbel

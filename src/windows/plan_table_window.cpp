@@ -69,7 +69,8 @@ bool LoadPlanTable(Station& station, const std::filesystem::path& path) {
   bool overwrite = false;
   if (station.Run.PlanRunning) {
     if (!station.UiPort.Ask("Append table? ")) return false;
-  } else if (grid.RowCount() >= 2) {
+  } else if (PlanHasRows(grid)) {
+    // Only a table with rows has anything to keep.
     overwrite = station.UiPort.Ask("Table overwrite (yes) or append (no)? ");
   } else {
     overwrite = true;

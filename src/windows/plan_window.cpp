@@ -1,5 +1,7 @@
 #include "windows/plan_window.h"
 
+#include <algorithm>
+
 #include "automation/night_timeline.h"
 #include "common/number_text.h"
 #include "windows/camera_window.h"
@@ -98,6 +100,67 @@ RunEvents WindowRunEvents(Station& station) {
   return events;
 }
 
+void ShowRunProgress(Station& station) {
+  const Station::RunProgressState& p = station.Progress;
+  std::string text;
+  if (p.Row > 0) {
+    text = "Row " + std::to_string(p.Row) + " of " + std::to_string(p.Rows) + (p.Object.empty() ? "" : " (" + p.Object + ")");
+  }
+  if (p.Image > 0) {
+    text += ", image " + std::to_string(p.Image) + " of " + std::to_string(p.Images) +
+            (p.Filter.empty() ? "" : " " + p.Filter);
+  }
+  if (p.Saved > 0) text += (text.empty() ? "" : ", ") + std::to_string(p.Saved) + " images saved";
+  if (station.Run.PauseRequested && station.Run.PlanRunning) {
+    text += p.Exposing ? " - pauses after this image" : " - pauses at the next step";
+  }
+  station.Main.SetCaption("RunProgress", text);
+}
+
+void FollowRunProgress(Station& station, RunEvents& events) {
+  Station* st = &station;
+  st->Progress = {};
+  st->Progress.Rows = std::max(st->Planer1.RowCount() - 1, 0);
+  ShowRunProgress(station);
+  events.RowStarted = [st, before = events.RowStarted](int row, const std::string& object) {
+    Station::RunProgressState& p = st->Progress;
+    p.Row = row;
+    p.Rows = std::max(st->Planer1.RowCount() - 1, row);
+    p.Object = object;
+    p.Image = p.Images = 0;
+    p.Exposing = false;
+    st->Main.SetValue("Planer1", row);
+    ShowRunProgress(*st);
+    if (before) before(row, object);
+  };
+  events.ImageStarted = [st, before = events.ImageStarted](int image, int images, const std::string& filter) {
+    Station::RunProgressState& p = st->Progress;
+    p.Image = image;
+    p.Images = images;
+    p.Filter = filter;
+    p.Exposing = true;
+    ShowRunProgress(*st);
+    if (before) before(image, images, filter);
+  };
+  events.ImageDone = [st, before = events.ImageDone](Timgbuffer& image, const std::string& object) {
+    st->Progress.Exposing = false;
+    if (before) before(image, object);
+  };
+  events.FileSaved = [st, before = events.FileSaved](const std::string& file, bool stack) {
+    if (!stack) ++st->Progress.Saved;
+    ShowRunProgress(*st);
+    if (before) before(file, stack);
+  };
+}
+
+void EndRunProgress(Station& station, const std::string& text) {
+  station.Progress.Exposing = false;
+  station.Main.SetValue("Planer1", 0);
+  station.Main.SetCaption("RunProgress", text + (station.Progress.Saved > 0
+                                                  ? ": " + std::to_string(station.Progress.Saved) + " images saved"
+                                                  : ""));
+}
+
 void DisableRunControls(Station& station) {
   Controls& main = station.Main;
   for (const char* name :
@@ -140,7 +203,11 @@ bool RunPlan(Station& station, PlanRun& run) {
   viewer.SetEnabled("StackedCheck", run.Options.Stacking);
   viewer.SetChecked("StackedCheck", run.Options.Stacking);
   main.SetEnabled("PauseButton", true);
+  FollowRunProgress(station, run.Events);
   const bool completed = WithLiveOptions(station, run, [&run] { return run.Run(); });
+  EndRunProgress(station, completed ? "The run has ended" : "The run was stopped");
+  // The status keeps why a run stopped; a night that ran to its end says so and where it went.
+  if (completed && run.EndState.LogSaved) station.SetStatus("The run has ended: images and log in " + run.ImageFolder().string());
   if (ViewerStacking(station)) station.Viewer.StopStack();
   EnableRunControls(station);
   SetLamp(station, "silver");

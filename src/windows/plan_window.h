@@ -22,6 +22,14 @@ RunOptions RunOptionsFromWindow(Station& station);
 // The run's events shown in the main window, the viewer and the preview.
 RunEvents WindowRunEvents(Station& station);
 
+// The status bar's progress field ("row 3 of 11 (M 31), image 2 of 5 R, 7 images saved") and
+// the running row's mark in the plan table (the table's value: 0 without one), as the run's
+// events tell them; the events already set go on being called.
+void FollowRunProgress(Station& station, RunEvents& events);
+void ShowRunProgress(Station& station);
+// The progress field and the row's mark once a run has ended.
+void EndRunProgress(Station& station, const std::string& text);
+
 // The checks before a real run, each with its message or question; false when the run must
 // not start.
 bool StartChecks(Station& station, PlanRun& run);

@@ -36,6 +36,8 @@ struct StationHooks {
 
 // The station with its operator's window: the core (settings, run-state, log, devices and
 // their operations) plus the windows' controls, the plan table, the timers and the handlers.
+class Rehearsal;
+
 class Station : public StationCore {
  public:
   Station(Runtime& clock, Ui& ui, StationPaths paths);
@@ -75,6 +77,24 @@ class Station : public StationCore {
   Bitmap8 Preview;
   int PreviewPaletteEntries = 256;
   std::function<void()> OnPreviewChanged;
+  // The last image the preview showed: an empty viewer opens with it.
+  std::unique_ptr<Timgbuffer> LastImage;
+
+  // What the run is doing, for the status bar's progress field (windows/plan_window.h).
+  struct RunProgressState {
+    int Row = 0;
+    int Rows = 0;
+    std::string Object;
+    int Image = 0;
+    int Images = 0;
+    std::string Filter;
+    bool Exposing = false;
+    int Saved = 0;
+  } Progress;
+  // The rehearsal going on, if any (windows/rehearsal.h).
+  Rehearsal* ActiveRehearsal = nullptr;
+  // The run-state's time line grew: the time line window redraws.
+  std::function<void()> OnTimelineChanged;
 
   // The settings dialog saw a profile saved since it was last shown.
   bool SetupProfileSaved = false;

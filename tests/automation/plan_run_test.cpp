@@ -79,7 +79,7 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   EXPECT_GE(clock->UtcNow(), Utc(4, 30, 0, 7));
   EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
   EXPECT_TRUE(LogHas(": Shutdown"));
-  EXPECT_EQ(station->Status(), "Now comes shutdown");
+  EXPECT_EQ(station->Status(), "The run has ended: images and log in " + ImageFolder().string());
   EXPECT_FALSE(station->Camera.HasDriver());
   EXPECT_NE(ReadFile(ImageFolder() / "logfile.txt").find(": Shutdown"), std::string::npos);
   EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);

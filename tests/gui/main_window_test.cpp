@@ -71,6 +71,44 @@ class MainWindowTest : public QObject {
     QVERIFY(f.Core().StatusTimer.Enabled());
   }
 
+  // The first size fits the usable area of any screen from 1280 x 720 up; a size the operator
+  // left the window at comes back, bounded by the screen.
+  void TheWindowSizeFitsTheScreenAndIsRemembered() {
+    for (const QSize available : {QSize(1280, 720), QSize(1366, 768), QSize(1920, 1080)}) {
+      const QSize first = TPilotForm1::FirstSize(available);
+      QVERIFY2(first.width() <= available.width() && first.height() <= available.height(),
+               qPrintable(QStringLiteral("%1x%2").arg(available.width()).arg(available.height())));
+      QVERIFY(first.width() >= available.width() - 100 || first.width() == 1600);
+    }
+    QCOMPARE(TPilotForm1::StartSize(QSize(1366, 768), QSize(1800, 700)), QSize(1366, 700));
+    GuiFixture f;
+    f.Start();
+    f.Main().resize(700, 500);
+    QVERIFY(f.Main().close());
+    f.gui.reset();
+    f.Start();
+    QCOMPARE(f.Main().size(), QSize(700, 500));
+  }
+
+  // Rehearse, clicked: the example night on the simulators, shown in the window's own widgets;
+  // the running row is marked while it runs and no longer afterwards.
+  void RehearseRunsThePlanTableInTheWindow() {
+    GuiFixture f;
+    f.Start();
+    ReplacePlanRows(f.Core().Planer1, ReadPlanFile(FindDataFolder() / "examples" / "demo-night.csv").rows);
+    Find<QComboBox>(&f.Main(), "RehearseSpeedBox")->setCurrentIndex(2);  // as fast as possible
+    int markedRow = 0;
+    auto* model = f.Main().PlanGrid()->GridModel();
+    connect(model, &QAbstractItemModel::dataChanged, this, [&] { markedRow = std::max(markedRow, model->MarkedRow()); });
+    Click(&f.Main(), "RehearseButton");
+    QCOMPARE(markedRow, 11);
+    QCOMPARE(model->MarkedRow(), 0);
+    QVERIFY(Find<QLabel>(&f.Main(), "RunProgress")->text().startsWith(QStringLiteral("The rehearsal has ended")));
+    QCOMPARE(Find<QLineEdit>(&f.Main(), "ImageInfoEdit")->text(), QStringLiteral("M 1 (rehearsal)"));
+    QVERIFY(std::filesystem::exists(f.Home() / "rehearsal" / "logfile.txt"));
+    QVERIFY(Find<QPushButton>(&f.Main(), "RehearseButton")->isEnabled());
+  }
+
   void EveryDeclaredControlHasItsWidget() {
     GuiFixture f;
     f.Start();
@@ -187,10 +225,9 @@ class MainWindowTest : public QObject {
     f.WriteHomeFile("night.csv",
                     std::string(";;;;;;;;;;;;;;;;\r\n") + "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n");
     f.ui.files = {plan.string()};
-    f.ui.answers = {true};  // overwrite the table
     Click(w, "LoadButton");
     QCOMPARE(f.ui.fileRequests.back().filter, std::string("autopilot table|*.csv|text file|*.txt"));
-    QCOMPARE(f.ui.questions.back(), std::string("Table overwrite (yes) or append (no)? "));
+    QVERIFY2(f.ui.questions.empty(), "an empty table has nothing to overwrite or append to");
     StringGridView* view = f.Main().PlanGrid();
     QCOMPARE(view->model()->rowCount(), 1);
     QCOMPARE(Shown(view, 1, kColObject), QStringLiteral("M 51"));

@@ -273,6 +273,12 @@ TEST_F(CameraTest, AStackOfThreeFramesShowsItsTotalExposure) {
   EXPECT_EQ(ReadWithCfitsio((dir / "test.fit").string()).Bitpix, 32);
   EXPECT_EQ(ImageViewer::SaveFileName("m51", ViewerFileType::Jpeg), "m51.jpg");
   EXPECT_EQ(ImageViewer::SaveFileName("m51.fits", ViewerFileType::Fits), "m51.fits");
+
+  // A plan's stack (two 3 s images) shows its own total.
+  auto planStack = frame.Clone();
+  planStack->Exposure = 6;
+  viewer.ShowPlanStack(*planStack, "m31-L_stack.fit");
+  EXPECT_EQ(viewer.ExposureText(true), "T=6.000s");
 }
 
 TEST_F(CameraTest, TheStackingLoopFollowsTheStarAndStopsOnRequest) {
