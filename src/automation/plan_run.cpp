@@ -41,6 +41,10 @@ void RunRows(PlanRun& run, PlanExecutor& executor, bool showAbort) {
     if (run.Events.RowStarted) run.Events.RowStarted(row, core.Planer1.Cell(kColObject, row));
     if (run.Journal()) run.Journal()->RowStarted(row, core.Planer1.Cell(kColObject, row));
     executor.ExecutePlanRow(row);
+    if (!executor.Timeline.empty() && executor.Timeline.back().Row == row) {
+      if (run.Journal()) run.Journal()->RowSpanned(executor.Timeline.back());
+      if (run.Events.RowEnded) run.Events.RowEnded(executor.Timeline.back());
+    }
     if (state.AbortRequested) {
       state.PlanRunning = false;
       if (showAbort) core.SetStatus(state.CameraErrorFlag ? "Camera error!" : "Function aborted");

@@ -16,6 +16,7 @@
 
 #include "automation/run_journal.h"
 #include "common/datetime.h"
+#include "station/run_state.h"
 
 namespace noctarbel {
 
@@ -72,6 +73,8 @@ struct RunEvents {
   std::function<void(double seconds, int filter, int binning)> SyncExposure;
   // A "CC" row switched the cooler on.
   std::function<void()> CoolerSwitchedOn;
+  // A row is over: its span on the night's time line.
+  std::function<void(const RowSpan& span)> RowEnded;
 };
 
 // How the start checks talk to the operator.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <ctime>
 #include <limits>
+#include <thread>
 
 namespace noctarbel {
 
@@ -19,6 +20,9 @@ double SystemUnixSeconds() {
 }
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
+// A paced clock that fell further behind than this (a slow step) starts its pace afresh
+// instead of hurrying to catch up.
+constexpr double kMostPaceLagNs = 1e9;
 
 }  // namespace
 
@@ -50,6 +54,26 @@ DateTime EventRuntime::LocalNow() {
   std::tm local{};
   localtime_r(&whole, &local);
   return FromUnixSeconds(unixSeconds + static_cast<double>(local.tm_gmtoff));
+}
+
+void EventRuntime::SetPace(double simulatedSecondsPerSecond) {
+  pace_ = simulatedSecondsPerSecond > 0 ? simulatedSecondsPerSecond : 0;
+  paceVirtualMs_ = virtualNowMs_;
+  paceRealNs_ = SteadyNs();
+}
+
+void EventRuntime::AdvanceVirtualTo(double ms) {
+  if (ms <= virtualNowMs_) return;
+  virtualNowMs_ = ms;
+  if (pace_ <= 0) return;
+  const double dueNs = static_cast<double>(paceRealNs_) + (ms - paceVirtualMs_) / pace_ * 1e6;
+  const double aheadNs = dueNs - static_cast<double>(SteadyNs());
+  if (aheadNs < -kMostPaceLagNs) {
+    paceVirtualMs_ = ms;
+    paceRealNs_ = SteadyNs();
+  } else if (aheadNs > 0) {
+    std::this_thread::sleep_for(std::chrono::nanoseconds(static_cast<std::int64_t>(aheadNs)));
+  }
 }
 
 Runtime::TimerId EventRuntime::AddTimer(int intervalMs, std::function<void()> onTick) {
@@ -111,7 +135,7 @@ bool EventRuntime::FireEarliestDueTimer(double limitMs) {
   }
   if (chosen == 0) return false;
   TimerEntry& t = timers_[chosen];
-  if (virtual_ && t.dueMs > virtualNowMs_) virtualNowMs_ = t.dueMs;
+  if (virtual_) AdvanceVirtualTo(t.dueMs);
   // Next tick one interval after this one; a tick that overran its interval is followed by
   // at most one catch-up tick, never by a burst.
   double now = NowMs();
@@ -149,7 +173,7 @@ void EventRuntime::Post(std::function<void()> task) {
 }
 
 void EventRuntime::Pump() {
-  if (virtual_) virtualNowMs_ += pumpQuantumMs_;
+  if (virtual_) AdvanceVirtualTo(virtualNowMs_ + pumpQuantumMs_);
   RunPostedTasks();
   FireDueTimers(NowMs());
 }
@@ -159,7 +183,7 @@ void EventRuntime::Sleep(int milliseconds) {
   RunPostedTasks();
   if (virtual_) {
     FireDueTimers(target);
-    if (virtualNowMs_ < target) virtualNowMs_ = target;
+    AdvanceVirtualTo(target);
     return;
   }
   for (;;) {

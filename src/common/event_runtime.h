@@ -42,6 +42,9 @@ class EventRuntime : public Runtime {
   void SetPumpQuantum(int milliseconds) { pumpQuantumMs_ = milliseconds; }
   // Milliseconds on the runtime's monotonic clock (virtual: since the start).
   double NowMs();
+  // Virtual clock: at most this many simulated seconds pass per second of the computer's
+  // clock, so that a simulated night can be watched; 0 (the default): as fast as it goes.
+  void SetPace(double simulatedSecondsPerSecond);
 
  private:
   EventRuntime(bool isVirtual, DateTime startUtc, double localOffsetHours);
@@ -60,6 +63,8 @@ class EventRuntime : public Runtime {
   bool FireEarliestDueTimer(double limitMs);
   void RunPostedTasks();
   double EarliestDueMs() const;
+  // The virtual clock moves to `ms`; with a pace, after the computer's clock has caught up.
+  void AdvanceVirtualTo(double ms);
 
   bool virtual_;
   DateTime startUtc_;
@@ -67,6 +72,9 @@ class EventRuntime : public Runtime {
   double virtualNowMs_ = 0;
   int pumpQuantumMs_ = 1;
   std::int64_t realStartNs_ = 0;
+  double pace_ = 0;
+  double paceVirtualMs_ = 0;  // where the pace was last anchored, on both clocks
+  std::int64_t paceRealNs_ = 0;
 
   std::map<TimerId, TimerEntry> timers_;
   TimerId nextId_ = 1;
