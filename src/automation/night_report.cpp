@@ -117,7 +117,10 @@ double XOf(const NightReport& report, DateTime ut) {
 // Hour ticks along the bottom of a chart whose plot ends at `bottom`.
 std::string HourAxis(const NightReport& report, double top, double bottom) {
   std::string svg;
-  for (double hour = std::ceil(report.From * 24.0); hour / 24.0 <= report.To; hour += 1) {
+  // Hours over a night, quarter hours over a short span.
+  const double perDay = report.To - report.From >= 3.0 / 24.0 ? 24.0 : 96.0;
+  for (double tick = std::ceil(report.From * perDay); tick / perDay <= report.To; tick += 1) {
+    const double hour = tick * 24.0 / perDay;
     const double x = XOf(report, hour / 24.0);
     svg += "<line x1=\"" + Number(x, 1) + "\" y1=\"" + Number(top, 1) + "\" x2=\"" + Number(x, 1) + "\" y2=\"" +
            Number(bottom, 1) + "\" stroke=\"#333\"/>";

@@ -230,7 +230,8 @@ void RunStatusBoard::Refresh() {
   const DateTime now = core_.Clock.UtcNow();
   std::lock_guard lock(mutex_);
   status_.Ut = now;
-  status_.Message = core_.Status();
+  status_.Message = std::string(TrimBlanks(core_.Status()));
+  if (status_.Message.rfind(": ", 0) == 0) status_.Message.erase(0, 2);
   if (runActive_ && status_.Phase == RunPhase::Waiting && now >= status_.WaitUntil) status_.Phase = RunPhase::Running;
   if (runActive_ && status_.Emergency) status_.Phase = RunPhase::Emergency;
   Changed();

@@ -48,9 +48,9 @@ const plan = join(work, 'short.csv');
 writeFileSync(plan, PLAN);
 
 // A simulated night with the page on a free loopback port; resolves the port once it serves.
-function startNight(images, extra) {
-  const args = ['--home', join(work, 'home'), 'run', plan, '--simulate', '--start', '2026-12-07 17:29:00',
-                '--no-corrections', '--images', images, '--pace', '40', '--status-page', '127.0.0.1:0',
+function startNight(images, pace, extra) {
+  const args = ['--home', join(work, 'home'), 'run', plan, '--simulate', '--start', '2026-12-07 17:29:30',
+                '--no-corrections', '--images', images, '--pace', String(pace), '--status-page', '127.0.0.1:0',
                 '--json-events', ...extra];
   const child = spawn(cli, args, { env: { ...process.env, TZ: 'UTC' }, stdio: ['ignore', 'pipe', 'pipe'] });
   let stderr = '';
@@ -96,7 +96,7 @@ let failed = false;
 try {
   // 1. A night that runs to its end: the rows and the images change on the page.
   const images = join(work, 'night');
-  const night = startNight(images, []);
+  const night = startNight(images, 40, []);
   const port = await night.port;
   const desktop = await browser.newContext({ viewport: { width: 1280, height: 900 } });
   await stationOnly(desktop, port);
@@ -138,8 +138,9 @@ try {
   assert.equal(ended.code, 0, ended.stderr);
   await desktop.close();
 
-  // 2. Rain during the first target: the page shows the emergency.
-  const rainy = startNight(join(work, 'rain'), ['--rain-at', '2026-12-07 17:32:30']);
+  // 2. Rain during the first target: the page shows the emergency (slowly enough to be seen
+  // before the clean-up ends the run and its page).
+  const rainy = startNight(join(work, 'rain'), 10, ['--rain-at', '2026-12-07 17:31:20']);
   const rainPort = await rainy.port;
   const watching = await browser.newContext();
   await stationOnly(watching, rainPort);
