@@ -180,6 +180,12 @@ TEST_F(RunCli, CheckCountsTheProblemsAndExitsWith3) {
   const auto log = out["log"].dump();
   EXPECT_NE(log.find("Object Never rises not visible"), std::string::npos);
   EXPECT_NE(log.find("Going to object M 31"), std::string::npos);
+  // The forecast of the night in the station folder: both targets' altitudes, the problem.
+  const std::string forecast = testing::ReadFile(dir / "night.html");
+  EXPECT_NE(forecast.find("<h1>Forecast of the night"), std::string::npos);
+  EXPECT_NE(forecast.find("data-object=\"Never rises\""), std::string::npos);
+  EXPECT_NE(forecast.find("data-object=\"M 31\""), std::string::npos);
+  EXPECT_NE(forecast.find("Object Never rises not visible"), std::string::npos);
 
   WriteFile(dir / "good.csv", "header\r\n18;0;0;M 31;00;42;44.3;41;16;9;60;;;;;;\r\n");
   r = Run("check " + ShellQuote((dir / "good.csv").string()) + " --start '2026-12-06 17:00:00'");
