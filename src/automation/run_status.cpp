@@ -260,16 +260,21 @@ void RunStatusBoard::ImageDone(Timgbuffer& image, const std::string& object) {
   note.Object = object;
   const SettingsRecord& s = core_.Settings;
   MeasureImageNote(image, s.ArcsecX, s.ArcsecY, s.CameraRotation, note);
+  {
+    std::lock_guard lock(mutex_);
+    note.File = status_.LastImage;
+    note.Row = status_.Row;
+    note.Filter = status_.Filter;
+  }
+  // The picture is made outside the lock: the page's readers are not held up by it.
   ImageViewer viewer;
   viewer.ShowPlanFrame(image, object);
   viewer.Render(ViewerLook{});
   std::vector<std::uint8_t> jpeg;
+  const bool pictured =
+      viewer.WebMonitorJpeg(FormatDateTime(note.Ut) + " UT  " + object + "  " + note.Filter, jpeg, nullptr);
   std::lock_guard lock(mutex_);
-  note.File = status_.LastImage;
-  note.Row = status_.Row;
-  note.Filter = status_.Filter;
-  const std::string caption = FormatDateTime(note.Ut) + " UT  " + object + "  " + status_.Filter;
-  if (viewer.WebMonitorJpeg(caption, jpeg, nullptr)) jpeg_ = std::move(jpeg);
+  if (pictured) jpeg_ = std::move(jpeg);
   status_.LastHfd = note.Hfd;
   status_.LastOffset = note.Offset;
   images_.push_back(std::move(note));

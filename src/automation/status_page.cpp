@@ -226,7 +226,18 @@ void StatusPage::Stop() {
   http_.Shutdown();
 }
 
-StatusService::StatusService(StationCore& core) : core_(core), board_(core), page_(board_) {}
+namespace {
+
+// The page takes no bodies: a request with more than a line of one is refused as it starts.
+HttpLimits StatusPageLimits() {
+  HttpLimits limits;
+  limits.MaxBodyBytes = 1024;
+  return limits;
+}
+
+}  // namespace
+
+StatusService::StatusService(StationCore& core) : core_(core), board_(core), page_(board_, StatusPageLimits()) {}
 
 bool StatusService::Start(const std::string& address, std::string* error) {
   const std::string where = address.empty() ? core_.Settings.StatusPage : address;
