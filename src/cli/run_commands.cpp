@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "astro/time.h"
@@ -39,6 +40,8 @@ namespace {
 // A night that ran to its end but skipped rows or had rows that did not do what they were
 // asked (also: its log was not written); a check that found problems.
 constexpr int kRowsNotDoneExitCode = kPartlyDoneExitCode;
+// How long `run` keeps its status page up after the night.
+constexpr auto kPageLinger = std::chrono::seconds(10);
 
 std::string NotDoneText(const RunSummary& summary) {
   if (summary.EmptyPlan) return "The plan has no rows: nothing was done";
@@ -296,6 +299,7 @@ class NightRun {
     const RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
     PrintRunSummary(summary, options_.jsonEvents);
     Conclude(completed, firstLine, summary);
+    LingerForThePage();
   }
 
  private:
@@ -314,6 +318,16 @@ class NightRun {
     if (auto at = ParseUt(options_.rainAt)) faults_->RainAt(*at);
     if (auto at = ParseUt(options_.cameraTimeoutAt)) faults_->CameraTimeoutAt(*at);
     return true;
+  }
+
+  // Those following the status page see how the night ended before the page goes; a signal
+  // ends the wait at once.
+  void LingerForThePage() {
+    if (!status_) return;
+    const auto until = std::chrono::steady_clock::now() + kPageLinger;
+    while (std::chrono::steady_clock::now() < until && stop_signal::First() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
   }
 
   // The status page, when the setting StatusPage (or --status-page) names an address.
