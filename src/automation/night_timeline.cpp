@@ -85,6 +85,13 @@ const char* RowOutcomeName(RowOutcome outcome) {
   return "done";
 }
 
+std::optional<RowOutcome> RowOutcomeFromName(const std::string& name) {
+  for (RowOutcome outcome : {RowOutcome::Done, RowOutcome::Skipped, RowOutcome::Problem, RowOutcome::Stopped}) {
+    if (name == RowOutcomeName(outcome)) return outcome;
+  }
+  return std::nullopt;
+}
+
 Picture RenderNightTimeline(const std::vector<RowSpan>& rows, int width) {
   width = std::max(width, 600);
   const int lanes = std::max<int>(1, static_cast<int>(rows.size()));

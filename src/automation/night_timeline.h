@@ -3,6 +3,7 @@
 // did its work and how it ended) as a picture — one lane per row on a UT axis, coloured by
 // outcome — that a person reads faster than the log.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,8 @@
 namespace noctarbel {
 
 const char* RowOutcomeName(RowOutcome outcome);
+// The outcome a name of RowOutcomeName stands for.
+std::optional<RowOutcome> RowOutcomeFromName(const std::string& name);
 
 // The window that shows the last run's time line.
 inline constexpr const char* kNightTimelineForm = "NightTimeline";

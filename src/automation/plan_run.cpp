@@ -42,7 +42,10 @@ void RunRows(PlanRun& run, PlanExecutor& executor, bool showAbort) {
     if (run.Journal()) run.Journal()->RowStarted(row, core.Planer1.Cell(kColObject, row));
     const size_t spans = executor.Timeline.size();
     executor.ExecutePlanRow(row);
-    if (run.Events.RowEnded && executor.Timeline.size() > spans) run.Events.RowEnded(executor.Timeline.back());
+    if (executor.Timeline.size() > spans) {
+      if (run.Journal()) run.Journal()->RowSpanned(executor.Timeline.back());
+      if (run.Events.RowEnded) run.Events.RowEnded(executor.Timeline.back());
+    }
     if (state.AbortRequested) {
       state.PlanRunning = false;
       if (showAbort) core.SetStatus(state.CameraErrorFlag ? "Camera error!" : "Function aborted");

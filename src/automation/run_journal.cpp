@@ -8,6 +8,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "automation/night_timeline.h"
 #include "common/text_file.h"
 #include "station/plan_columns.h"
 #include "station/string_grid.h"
@@ -59,6 +60,7 @@ std::optional<JournalNight> ReadRunJournal(const std::filesystem::path& folder) 
     const std::string event = record.value("event", "");
     if (event == "run-start") {
       if (!night || !record.value("resumed", false)) night = JournalNight{};
+      if (night->StartUt == 0) night->StartUt = ParseIsoDateTime(record.value("ut", "")).value_or(0);
       night->PlanPath = record.value("plan", "");
       night->Checksum = record.value("checksum", "");
       night->Completed = false;
@@ -71,8 +73,18 @@ std::optional<JournalNight> ReadRunJournal(const std::filesystem::path& folder) 
     } else if (event == "image") {
       night->Saved[row].insert({record.value("image", 0), record.value("slot", 0)});
       night->LastFile = record.value("file", "");
+      night->Files.push_back(night->LastFile);
     } else if (event == "row-end") {
       night->FinishedRows.insert(row);
+    } else if (event == "row-span") {
+      RowSpan span;
+      span.Row = row;
+      span.Name = record.value("object", "");
+      span.Start = ParseIsoDateTime(record.value("start", "")).value_or(0);
+      span.End = ParseIsoDateTime(record.value("end", "")).value_or(span.Start);
+      span.Outcome = RowOutcomeFromName(record.value("outcome", "")).value_or(RowOutcome::Done);
+      span.Note = record.value("why", "");
+      night->Spans.push_back(std::move(span));
     } else if (event == "run-end") {
       night->Completed = record.value("completed", false);
     }
@@ -139,6 +151,17 @@ void RunJournal::ImageSaved(int row, int image, int slot, const std::string& fil
 }
 
 void RunJournal::RowFinished(int row) { Write(nlohmann::ordered_json{{"event", "row-end"}, {"row", row}}.dump()); }
+
+void RunJournal::RowSpanned(const RowSpan& span) {
+  Write(nlohmann::ordered_json{{"event", "row-span"},
+                               {"row", span.Row},
+                               {"object", span.Name},
+                               {"start", FormatDateTime(span.Start)},
+                               {"end", FormatDateTime(span.End)},
+                               {"outcome", RowOutcomeName(span.Outcome)},
+                               {"why", span.Note}}
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
 
 void RunJournal::RunEnded(bool completed) {
   Write(nlohmann::ordered_json{{"event", "run-end"}, {"completed", completed}}.dump());

@@ -6,6 +6,7 @@
 //   {"event":"row-start","row":N,"object":NAME}
 //   {"event":"image","row":N,"image":I,"slot":S,"file":PATH}
 //   {"event":"row-end","row":N}
+//   {"event":"row-span","row":N,"object":NAME,"start":UT,"end":UT,"outcome":WORD,"why":TEXT}
 //   {"event":"run-end","completed":BOOL}
 // A run that is not a resumption begins a new night in the journal; a resumed run adds to
 // the night it resumes.
@@ -13,11 +14,13 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <vector>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "common/datetime.h"
+#include "station/run_state.h"
 
 namespace noctarbel {
 
@@ -39,6 +42,11 @@ struct JournalNight {
   std::map<int, std::set<std::pair<int, int>>> Saved;
   int LastRow = 0;  // the last row started
   std::string LastFile;
+  // For the night's report: when it started, each row's span on the time line (a resumed
+  // night's too) and every image saved, in order.
+  DateTime StartUt = 0;
+  std::vector<RowSpan> Spans;
+  std::vector<std::string> Files;
 
   bool RowFinished(int row) const { return FinishedRows.count(row) > 0; }
   bool ImageSaved(int row, int image, int slot) const;
@@ -72,6 +80,8 @@ class RunJournal {
   void RowStarted(int row, const std::string& object);
   void ImageSaved(int row, int image, int slot, const std::string& file);
   void RowFinished(int row);
+  // Every row, however it ended (skipped, stopped): its span and why.
+  void RowSpanned(const RowSpan& span);
   void RunEnded(bool completed);
 
  private:

@@ -12,15 +12,18 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "astro/time.h"
+#include "automation/night_report.h"
 #include "automation/night_setup.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_file.h"
 #include "automation/plan_row.h"
 #include "automation/plan_run.h"
 #include "automation/row_account.h"
+#include "automation/status_page.h"
 #include "common/event_runtime.h"
 #include "operations/station_core.h"
 #include "station/site_sky.h"
@@ -37,6 +40,8 @@ namespace {
 // A night that ran to its end but skipped rows or had rows that did not do what they were
 // asked (also: its log was not written); a check that found problems.
 constexpr int kRowsNotDoneExitCode = kPartlyDoneExitCode;
+// How long `run` keeps its status page up after the night.
+constexpr auto kPageLinger = std::chrono::seconds(10);
 
 std::string NotDoneText(const RunSummary& summary) {
   if (summary.EmptyPlan) return "The plan has no rows: nothing was done";
@@ -58,6 +63,12 @@ struct CheckOptions {
   std::string start;
   bool json = false;
   std::string timeline;
+  std::string report;
+};
+
+struct ReportOptions {
+  std::string folder;
+  std::string output;
 };
 
 struct RunFlags {
@@ -77,6 +88,8 @@ struct RunFlags {
   bool cloudy = false;
   std::string timeline;
   bool resume = false;
+  double pace = 0;
+  std::string statusPage;
 };
 
 // Nothing is asked on the command line: questions get the answer the command was given and
@@ -146,6 +159,34 @@ void SaveTimeline(CliContext& context, const std::vector<RowSpan>& timeline, con
   }
 }
 
+// The test run's forecast of the night, night.html in the station folder unless named; a
+// report that cannot be written fails the command.
+void WriteForecast(CliContext& context, StationCore& station, size_t firstLine, const std::string& file) {
+  const std::filesystem::path target = file.empty() ? station.Paths.Home / kNightReportFileName : std::filesystem::path(file);
+  std::string error;
+  if (!WriteNightReport(ForecastReport(station, firstLine), target, &error)) {
+    context.Fail("The night's forecast was not written to " + target.string() + ": " + error);
+  }
+}
+
+// `report FOLDER`: night.html of a night's folder, made anew from its log, journal and images.
+void RebuildReport(CliContext& context, const ReportOptions& options) {
+  if (!context.EnsureStationFolder()) return;
+  auto runtime = EventRuntime::WithRealClock();
+  auto station = MakeStation(context, *runtime);
+  std::string error;
+  const auto report = ReadNightFolder(*station, options.folder, &error);
+  if (!report) return context.Fail("No report of " + options.folder + ": " + error);
+  const std::filesystem::path target =
+      options.output.empty() ? std::filesystem::path(options.folder) / kNightReportFileName
+                             : std::filesystem::path(options.output);
+  if (!WriteNightReport(*report, target, &error)) {
+    return context.Fail("The report was not written to " + target.string() + ": " + error);
+  }
+  std::cout << target.string() << ": " << report->Timeline.size() << " rows, " << report->Images.size()
+            << " images\n";
+}
+
 void RunCheck(CliContext& context, const CheckOptions& options) {
   if (!context.EnsureStationFolder()) return;
   auto runtime = EventRuntime::WithRealClock();
@@ -164,6 +205,7 @@ void RunCheck(CliContext& context, const CheckOptions& options) {
   const std::vector<RowSpan>& timeline = station->Run.Timeline;
   const auto& lines = station->Log.Lines();
   if (!options.timeline.empty()) SaveTimeline(context, timeline, options.timeline);
+  WriteForecast(context, *station, first, options.report);
   if (options.json) {
     nlohmann::ordered_json out = {
         {"errors", errors}, {"log", nlohmann::json::array()}, {"rows", nlohmann::json::array()}};
@@ -205,6 +247,9 @@ class NightRun {
       }
       const double offsetHours = (real->LocalNow() - real->UtcNow()) * 24.0;
       runtime_ = EventRuntime::WithVirtualClock(start, offsetHours);
+      runtime_->SetPace(options_.pace);
+    } else if (options_.pace != 0) {
+      return context_.UsageError("--pace is for simulated nights (--simulate)");
     } else {
       runtime_ = EventRuntime::WithRealClock();
     }
@@ -212,11 +257,13 @@ class NightRun {
     signals_ = std::make_unique<RunSignals>(*runtime_, *station_);
     if (options_.allowSimulatedTelescope) station_->Settings.AllowSimulatedTelescope = true;
     if (!FillPlanTable(context_, *station_, options_.plan)) return;
+    if (!StartStatusPage()) return;
     if (!SetUp()) return;
     run_->Options.ShutdownAllowed = !options_.simulate;
     run_->Options.PlanFile = std::filesystem::absolute(options_.plan).lexically_normal().string();
     if (!ChooseResume(context_, *run_, options_.resume, options_.images)) return;
     Follow();
+    if (status_) status_->Follow(run_->Events);
     const auto wallStart = std::chrono::steady_clock::now();
     const DateTime simStart = runtime_->UtcNow();
     const size_t firstLine = station_->Log.Size();
@@ -227,11 +274,17 @@ class NightRun {
     }
     signals_->StopIfReceived();
     const bool completed = run_->Run();
+    if (status_) status_->RunEnded(completed);
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
+    std::string error;
+    if (!WriteRunReport(*station_, run_->ImageFolder(), firstLine, &error)) {
+      context_.Note("The night's report was not written: " + error);
+    }
     const RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
     PrintRunSummary(summary, options_.jsonEvents);
     Conclude(completed, firstLine, summary);
+    LingerForThePage();
   }
 
  private:
@@ -250,6 +303,33 @@ class NightRun {
     if (auto at = ParseUt(options_.rainAt)) faults_->RainAt(*at);
     if (auto at = ParseUt(options_.cameraTimeoutAt)) faults_->CameraTimeoutAt(*at);
     return true;
+  }
+
+  // Those following the status page see how the night ended before the page goes; a signal
+  // ends the wait at once.
+  void LingerForThePage() {
+    if (!status_) return;
+    const auto until = std::chrono::steady_clock::now() + kPageLinger;
+    while (std::chrono::steady_clock::now() < until && stop_signal::First() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  }
+
+  // The status page, when the setting StatusPage (or --status-page) names an address.
+  bool StartStatusPage() {
+    const std::string address = options_.statusPage.empty() ? station_->Settings.StatusPage : options_.statusPage;
+    if (address.empty()) return true;
+    status_ = std::make_unique<StatusService>(*station_);
+    std::string error;
+    if (status_->Start(address, &error)) {
+      if (!options_.jsonEvents) std::cerr << "Status page: http://" << address.substr(0, address.rfind(':')) << ":"
+                                          << status_->Port() << "/\n";
+      Event("status-page", {{"port", status_->Port()}});
+      return true;
+    }
+    status_.reset();
+    context_.Fail("The status page did not start: " + error);
+    return false;
   }
 
   bool SetUp() {
@@ -401,6 +481,7 @@ class NightRun {
   std::unique_ptr<PlanRun> run_;
   std::unique_ptr<SimulatedFaults> faults_;
   std::unique_ptr<RunSignals> signals_;
+  std::unique_ptr<StatusService> status_;
   bool logErrorSaid_ = false;
   int rows_ = 0;
   std::vector<std::string> images_;
@@ -419,7 +500,16 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   checkCmd->add_option("--start", check->start, "UT the test run starts at (YYYY-MM-DD HH:MM:SS; default now)");
   checkCmd->add_flag("--json", check->json, "Print JSON");
   checkCmd->add_option("--timeline", check->timeline, "Also draw the rows on a time line into this PNG (or .jpg) file");
+  checkCmd->add_option("--report", check->report,
+                       "Write the forecast of the night to this HTML file (default: night.html in the station folder)");
   checkCmd->callback([&context, check] { RunCheck(context, *check); });
+
+  auto report = std::make_shared<ReportOptions>();
+  CLI::App* reportCmd =
+      app.add_subcommand("report", "Make a night's report (night.html) anew from its folder: log, journal, images");
+  reportCmd->add_option("folder", report->folder, "The night's image folder")->required();
+  reportCmd->add_option("--output", report->output, "Write the report here (default: night.html in the folder)");
+  reportCmd->callback([&context, report] { RebuildReport(context, *report); });
 
   auto run = std::make_shared<RunFlags>();
   CLI::App* runCmd =
@@ -445,6 +535,12 @@ void RegisterRunCommands(CLI::App& app, CliContext& context) {
   runCmd->add_flag("--resume", run->resume,
                    "Go on with the night the image folder's journal recorded as cut short (finished rows and saved "
                    "images are not taken again)");
+  runCmd
+      ->add_option("--pace", run->pace,
+                   "Simulation: simulated seconds per second, so the night can be watched (default: as fast as it goes)")
+      ->check(CLI::PositiveNumber);
+  runCmd->add_option("--status-page", run->statusPage,
+                     "Serve the read-only status page at HOST:PORT (default: the setting StatusPage)");
   runCmd->callback([&context, run] { NightRun(context, *run).Run(); });
 }
 

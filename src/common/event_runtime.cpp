@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <thread>
 
 namespace noctarbel {
 
@@ -21,6 +22,9 @@ double SystemUnixSeconds() {
 }
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
+// A paced clock that fell further behind the wall than this (a slow step) starts its pace
+// afresh instead of hurrying to catch up.
+constexpr double kMostPaceLagMs = 1000;
 
 }  // namespace
 
@@ -160,6 +164,16 @@ void EventRuntime::SetPace(double speed, std::function<void(int milliseconds)> w
   paceRealOriginNs_ = paceLastWaitNs_ = SteadyNs();
 }
 
+void EventRuntime::SetPace(double simulatedSecondsPerSecond) {
+  if (simulatedSecondsPerSecond <= 0) {
+    SetPace(0, nullptr);
+    return;
+  }
+  SetPace(simulatedSecondsPerSecond, [](int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  });
+}
+
 void EventRuntime::PaceTo(double virtualMs) {
   constexpr double kWaitEveryMs = 30;  // the longest the wall goes without a wait
   constexpr double kLongestWaitMs = 50;
@@ -170,7 +184,12 @@ void EventRuntime::PaceTo(double virtualMs) {
     double waitMs = 0;
     if (paceSpeed_ > 0) {
       const double dueMs = (virtualMs - paceVirtualOriginMs_) / paceSpeed_;
-      waitMs = std::min(dueMs - static_cast<double>(now - paceRealOriginNs_) / 1e6, kLongestWaitMs);
+      const double aheadMs = dueMs - static_cast<double>(now - paceRealOriginNs_) / 1e6;
+      if (aheadMs < -kMostPaceLagMs) {
+        paceVirtualOriginMs_ = virtualMs;
+        paceRealOriginNs_ = now;
+      }
+      waitMs = std::min(aheadMs, kLongestWaitMs);
     }
     if (waitMs <= 0 && static_cast<double>(now - paceLastWaitNs_) / 1e6 < kWaitEveryMs) return;
     paceLastWaitNs_ = now;

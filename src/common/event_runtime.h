@@ -49,6 +49,8 @@ class EventRuntime : public Runtime {
   // tens of milliseconds. An empty `wait` ends the pacing. May be called again at any time,
   // also from inside `wait`.
   void SetPace(double speed, std::function<void(int milliseconds)> wait);
+  // The same for a program without an event loop: the wall's time is slept away. 0: no pace.
+  void SetPace(double simulatedSecondsPerSecond);
 
  private:
   EventRuntime(bool isVirtual, DateTime startUtc, double localOffsetHours);

@@ -266,6 +266,12 @@ bool ImageViewer::WriteWebMonitorPicture(const std::string& target, const std::s
     if (error) *error = shown->LastError();
     return false;
   }
+  std::vector<std::uint8_t> bytes;
+  const std::string name = std::filesystem::path(target).replace_extension(".jpg").string();
+  return WebMonitorJpeg(text, bytes, error) && WriteBinaryFile(name, bytes, error);
+}
+
+bool ImageViewer::WebMonitorJpeg(const std::string& text, std::vector<std::uint8_t>& bytes, std::string* error) const {
   if (rendered_.Width == 0) {
     if (error) *error = "no picture";
     return false;
@@ -273,11 +279,8 @@ bool ImageViewer::WriteWebMonitorPicture(const std::string& target, const std::s
   Bitmap8 picture = GreyCopy(rendered_, paletteEntries_);
   DrawText(picture, 5, 5, static_cast<int>(RoundHalfEven(picture.Height / 30.0)), text);
   const Bitmap8 reduced = ReduceToWidth(picture, kWebMonitorWidth);
-  std::vector<std::uint8_t> bytes;
-  const std::string name = std::filesystem::path(target).replace_extension(".jpg").string();
   return EncodeGreyJpeg(reduced.Pixels.data(), reduced.Width, reduced.Height, reduced.Stride, kDefaultJpegQuality,
-                        bytes, error) &&
-         WriteBinaryFile(name, bytes, error);
+                        bytes, error);
 }
 
 }  // namespace noctarbel

@@ -103,6 +103,8 @@ class ImageViewer {
   // picture with `text` written on it, reduced to 1920 pixels wide, as a JPEG with ".jpg".
   bool WriteWebMonitorPicture(const std::string& target, const std::string& text, bool showStacked,
                               std::string* error) const;
+  // The web-monitor picture as JPEG bytes (the status page serves it); false without a picture.
+  bool WebMonitorJpeg(const std::string& text, std::vector<std::uint8_t>& bytes, std::string* error) const;
 
   // The window's caption: the file shown or the text handed over with a picture.
   std::string Caption;

@@ -158,6 +158,8 @@ const std::vector<SettingRule>& SettingRules() {
       {"AllowSimulatedTelescope", SettingEntry::Check},
       {"NotifyCommand", SettingEntry::Text},
       {"WatchdogLimit", SettingEntry::Spin, 5, 3600},
+      {"StatusPage", SettingEntry::Text},
+      {"StatusToken", SettingEntry::Text},
       {"FilterNumber", SettingEntry::Spin, 0, 9},
       {"CameraMaxBinning", SettingEntry::Spin, 0, 16},
       {"SimMountLimit", SettingEntry::Spin, 1, 90},

@@ -91,6 +91,8 @@ std::vector<SettingKey> BuildKeys() {
       {"Linux", "AllowSimulatedTelescope", "AllowSimulatedTelescope", T::Bool, &S::AllowSimulatedTelescope},
       {"Linux", "NotifyCommand", "NotifyCommand", T::String, &S::NotifyCommand},
       {"Linux", "WatchdogLimit", "WatchdogLimit", T::Int, &S::WatchdogLimit},
+      {"Linux", "StatusPage", "StatusPage", T::String, &S::StatusPage},
+      {"Linux", "StatusToken", "StatusToken", T::String, &S::StatusToken},
       {"Linux", "FilterNumber", "FilterNumber", T::Int, &S::FilterNumber},
       {"Linux", "CameraMaxBinning", "CameraMaxBinning", T::Int, &S::CameraMaxBinning},
       {"Linux", "SimMountLimit", "SimMountLimit", T::Int, &S::SimMountLimit},

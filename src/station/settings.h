@@ -110,6 +110,11 @@ struct SettingsRecord {
   std::string NotifyCommand;
   // Seconds without a heartbeat after which the watchdog takes a station for dead.
   int WatchdogLimit = 30;
+  // Where the read-only status page is served, HOST:PORT (127.0.0.1:8080 for this computer
+  // alone); empty: no page.
+  std::string StatusPage;
+  // The token a status page served beyond this computer needs from every request.
+  std::string StatusToken;
   // The filter wheel's slots, for the check of a plan's filters; 0: as many as the filter
   // table names.
   int FilterNumber = 0;

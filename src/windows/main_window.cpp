@@ -1,4 +1,5 @@
 #include "windows/main_window.h"
+#include "windows/plan_window.h"
 
 #include "windows/astro_window.h"
 #include "windows/plan_window.h"
@@ -39,6 +40,7 @@ void CreateForms(Station& station) {
     }
     station.CreatedForms.push_back(name);
   }
+  StartStatusPage(station);
 }
 
 void PilotFormCreate(Station& station) {

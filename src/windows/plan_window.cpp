@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "automation/night_report.h"
 #include "automation/night_timeline.h"
 #include "common/number_text.h"
 #include "windows/camera_window.h"
@@ -245,8 +246,27 @@ void ExecuteButtonClick(Station& station) {
   PlanRun run(station, RunOptionsFromWindow(station), WindowRunEvents(station));
   if (!StartChecks(station, run)) return;
   OfferResume(station, run);
-  RunPlan(station, run);
+  if (station.StatusPage) station.StatusPage->Follow(run.Events);
+  const size_t firstLine = station.Log.Size();
+  const bool completed = RunPlan(station, run);
+  if (station.StatusPage) station.StatusPage->RunEnded(completed);
+  std::string error;
+  if (!WriteRunReport(station, run.ImageFolder(), firstLine, &error)) {
+    station.SetStatus("The night's report was not written: " + error);
+  }
   station.UiPort.ShowForm(kNightTimelineForm, false);
+}
+
+void StartStatusPage(Station& station) {
+  if (station.Settings.StatusPage.empty() || station.StatusPage) return;
+  auto service = std::make_unique<StatusService>(station);
+  std::string error;
+  if (!service->Start("", &error)) {
+    station.LogTimed(": The status page did not start: " + error);
+    station.SetStatus("The status page did not start: " + error);
+    return;
+  }
+  station.StatusPage = std::move(service);
 }
 
 std::optional<DateTime> ParseTestStart(const std::string& date, const std::string& time) {
@@ -263,7 +283,13 @@ void CheckButtonClick(Station& station) {
     station.Run.TestMode = false;
     return;
   }
+  const size_t firstLine = station.Log.Size();
   RunTestPlan(station, *start);
+  // The forecast of the night beside the settings.
+  std::string error;
+  if (!WriteNightReport(ForecastReport(station, firstLine), station.Paths.Home / kNightReportFileName, &error)) {
+    station.SetStatus("The night's forecast was not written: " + error);
+  }
   station.UiPort.ShowForm(kNightTimelineForm, false);
 }
 

@@ -42,6 +42,9 @@ int RunTestPlan(Station& station, DateTime startUt);
 int RunTestPlan(Station& station, DateTime startUt, RunEvents events);
 
 void ExecuteButtonClick(Station& station);
+// Serves the status page when the setting StatusPage names an address; what went wrong goes
+// to the log and the status line.
+void StartStatusPage(Station& station);
 void CheckButtonClick(Station& station);
 
 void DisableRunControls(Station& station);

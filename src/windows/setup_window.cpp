@@ -97,6 +97,8 @@ const std::vector<Binding>& Bindings() {
       {"AllowSimulatedTelescope", "AllowSimulatedTelescopeCheck"},
       {"NotifyCommand", "NotifyCommandEdit"},
       {"WatchdogLimit", "WatchdogLimitEdit"},
+      {"StatusPage", "StatusPageEdit"},
+      {"StatusToken", "StatusTokenEdit"},
       {"FilterNumber", "FilterNumberEdit"},
       {"CameraMaxBinning", "CameraMaxBinningEdit"},
       {"SimMountLimit", "SimMountLimitEdit"},
@@ -315,6 +317,10 @@ void DeclareSetupFormControls(Controls& c) {
       "Command run for the rain emergency, the end of a night and when the watchdog made a dead station "
       "safe: the event as arguments, the message on standard input");
   settingSpin("WatchdogLimit", "WatchdogLimitEdit", obs, "Watchdog limit (s)", 30);
+  add("StatusPageEdit", ControlKind::Edit, obs, "Status page (HOST:PORT)",
+      "Serve a read-only status page of the night here, e.g. 127.0.0.1:8080; empty: none (read at start)");
+  add("StatusTokenEdit", ControlKind::Edit, obs, "Status page token",
+      "Needed by every request when the page is served beyond this computer (Bearer header or ?token=)");
   // Focus.
   const std::string foc = "PageFocus";
   add(foc, ControlKind::Page, "PageControl1", "Focus");
@@ -473,6 +479,8 @@ bool SaveSettings(Station& station) {
                                             "AlpacaHosts",
                                             "AllowSimulatedTelescope",
                                             "NotifyCommand",
+                                            "StatusPage",
+                                            "StatusToken",
                                             "FilterNumber",
                                             "CameraMaxBinning"};
   for (const char* key : kDirectKeys) TakeFromControl(station, key);

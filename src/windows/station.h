@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "windows/controls.h"
+#include "automation/status_page.h"
 #include "operations/station_core.h"
 #include "station/string_grid.h"
 #include "windows/ui.h"
@@ -98,6 +99,9 @@ class Station : public StationCore {
 
   // The settings dialog saw a profile saved since it was last shown.
   bool SetupProfileSaved = false;
+
+  // The read-only status page (the setting StatusPage), from start-up on; none when unset.
+  std::unique_ptr<StatusService> StatusPage;
 
   // The operator's events: a button's click, a check box's click, an edit's or a list's change.
   // Subsystems register their handlers by window and control name; the desktop program routes

@@ -505,6 +505,11 @@ TEST_F(NightFault, StartOffersToGoOnWithANightCutShort) {
   for (const char* file : {"m31-R-001.fit", "m31-L-002.fit", "m31-R-002.fit"}) {
     EXPECT_TRUE(std::filesystem::exists(ImageFolder() / file)) << file;
   }
+  // The night's report beside the log, its images those of both runs.
+  const std::string report = ReadFile(ImageFolder() / "night.html");
+  for (const char* file : {"m31-L-001.fit", "m31-R-001.fit", "m31-L-002.fit", "m31-R-002.fit"}) {
+    EXPECT_NE(report.find(std::string("data-file=\"") + file + "\""), std::string::npos) << file;
+  }
 }
 
 }  // namespace

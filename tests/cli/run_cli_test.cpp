@@ -46,6 +46,12 @@ class RunCli : public ::testing::Test {
 
 bool OneLine(const std::string& text) { return std::count(text.begin(), text.end(), '\n') == 1; }
 
+long CountOf(const std::string& text, const std::string& part) {
+  long count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
 // FNV-1a of a FITS file's data unit (what follows the header's last 2880-byte block).
 std::string PixelDataHash(const std::filesystem::path& file) {
   const std::string bytes = testing::ReadFile(file);
@@ -129,6 +135,37 @@ TEST_F(RunCli, RainStopsTheNightAndTheCommandSaysSo) {
       << r.err;
 }
 
+// The night's report: written at the end of a night cut short, made anew from its folder
+// alone, with a thumbnail for every image the journal saved and the stopped row with why.
+TEST_F(RunCli, TheNightReportIsWrittenAndMadeAnewFromTheFolder) {
+  const std::filesystem::path images = dir / "rainy";
+  Run("run " + ShellQuote(kDemoPlan) + " --simulate --no-corrections --start '2026-12-06 17:20:00' " +
+      "--rain-at '2026-12-06 19:50:00' --images " + ShellQuote(images.string()));
+  const std::string journal = testing::ReadFile(images / "run-journal.jsonl");
+  const auto saved = CountOf(journal, "\"event\":\"image\"");
+  ASSERT_GT(saved, 0);
+  for (const bool rebuilt : {false, true}) {
+    if (rebuilt) {
+      std::filesystem::remove(images / "night.html");
+      const CliResult r = Run("report " + ShellQuote(images.string()));
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_NE(r.out.find(std::to_string(saved) + " images"), std::string::npos) << r.out;
+    }
+    const std::string html = testing::ReadFile(images / "night.html");
+    EXPECT_EQ(CountOf(html, "<figure class=\"thumb\""), saved) << rebuilt;
+    EXPECT_EQ(CountOf(html, "src=\"data:image/jpeg;base64,"), saved) << rebuilt;
+    EXPECT_NE(html.find("class=\"row-fault\" data-outcome=\"stopped\""), std::string::npos) << rebuilt;
+    EXPECT_NE(html.find("Emergency! Going to park position"), std::string::npos) << rebuilt;
+    EXPECT_EQ(html.find("src=\"http"), std::string::npos) << "nothing from elsewhere";
+    EXPECT_EQ(html.find("href=\"http"), std::string::npos) << "nothing from elsewhere";
+  }
+  CliResult r = Run("report " + ShellQuote((dir / "nothing-here").string()));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(OneLine(r.err)) << r.err;
+  r = Run("report");
+  EXPECT_EQ(r.exitCode, 2);
+}
+
 TEST_F(RunCli, CheckCountsTheProblemsAndExitsWith3) {
   WriteFile(dir / "plan.csv",
             "header\r\n18;0;0;Never rises;05;23;34;-69;45;22;10;;;;;;\r\n;;;M 31;00;42;44.3;41;16;9;60;;;;;;\r\n");
@@ -139,6 +176,12 @@ TEST_F(RunCli, CheckCountsTheProblemsAndExitsWith3) {
   const auto log = out["log"].dump();
   EXPECT_NE(log.find("Object Never rises not visible"), std::string::npos);
   EXPECT_NE(log.find("Going to object M 31"), std::string::npos);
+  // The forecast of the night in the station folder: both targets' altitudes, the problem.
+  const std::string forecast = testing::ReadFile(dir / "night.html");
+  EXPECT_NE(forecast.find("<h1>Forecast of the night"), std::string::npos);
+  EXPECT_NE(forecast.find("data-object=\"Never rises\""), std::string::npos);
+  EXPECT_NE(forecast.find("data-object=\"M 31\""), std::string::npos);
+  EXPECT_NE(forecast.find("Object Never rises not visible"), std::string::npos);
 
   WriteFile(dir / "good.csv", "header\r\n18;0;0;M 31;00;42;44.3;41;16;9;60;;;;;;\r\n");
   r = Run("check " + ShellQuote((dir / "good.csv").string()) + " --start '2026-12-06 17:00:00'");
@@ -159,6 +202,16 @@ TEST_F(RunCli, ARunThatCannotStartOrIsMistypedIsOneLineAndNonZero) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err.rfind("noctarbel-cli: Cannot read the plan ", 0), 0u) << r.err;
   EXPECT_TRUE(OneLine(r.err));
+  // A pace is for the simulated clock alone.
+  r = Run("run " + ShellQuote(kDemoPlan) + " --pace 60");
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_EQ(r.err, "noctarbel-cli: --pace is for simulated nights (--simulate)\n");
+  // A status page beyond this computer without a token: refused before anything moves.
+  r = Run("run " + ShellQuote(kDemoPlan) + " --simulate --status-page 0.0.0.0:0");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("noctarbel-cli: The status page did not start: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("StatusToken"), std::string::npos) << r.err;
+  EXPECT_TRUE(OneLine(r.err)) << r.err;
 }
 
 // Every row is accounted for: a cell that does not convert is logged with its row, column

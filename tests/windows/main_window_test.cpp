@@ -1,6 +1,7 @@
 #include "windows/main_window.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include "station/plan_columns.h"
 #include "tests/station_fixture.h"
@@ -46,6 +47,29 @@ TEST_F(MainWindow, FirstShowingMirrorsSettingsAndStartsTheStatusTimer) {
   EXPECT_FALSE(main().Enabled("DomeGroupBox"));
   EXPECT_FALSE(main().Enabled("DachzuCheckBox"));
   EXPECT_EQ(main().Colour("LED2"), "grey");
+}
+
+// The status page serves from start-up when the setting names this computer, and is refused
+// (with a log line) beyond it without a token.
+TEST_F(MainWindow, TheStatusPageStartsWithTheWindowWhenSet) {
+  struct Case {
+    const char* Address;
+    bool Serves;
+  };
+  for (const Case c : {Case{"127.0.0.1:0", true}, Case{"0.0.0.0:0", false}}) {
+    WriteFile(station->SettingsFilePath(), std::string("[Linux]\r\nStatusPage=") + c.Address + "\r\n");
+    Restart();
+    CreateForms(*station);
+    ASSERT_EQ(station->StatusPage != nullptr, c.Serves) << c.Address;
+    if (c.Serves) {
+      httplib::Client http("127.0.0.1", station->StatusPage->Port());
+      const auto reply = http.Get("/api/status");
+      ASSERT_TRUE(reply);
+      EXPECT_EQ(reply->status, 200);
+    } else {
+      EXPECT_NE(station->Log.Last().find("The status page did not start"), std::string::npos) << station->Log.Last();
+    }
+  }
 }
 
 TEST_F(MainWindow, PauseAndPlaySwitchTheLamp) {

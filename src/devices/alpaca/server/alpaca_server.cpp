@@ -178,7 +178,6 @@ struct AlpacaServer::Impl {
   std::map<DeviceType, MemberTable> tables;
   GuardedHttpServer http;
   std::map<DeviceType, std::string> uniqueIds;
-  std::thread listener;
   std::unique_ptr<DiscoveryResponder> responder;
   std::atomic<std::uint32_t> transactions{0};
   std::atomic<bool> stopping{false};
@@ -440,18 +439,13 @@ void AlpacaServer::Start() {
     s.http.Shutdown();
     throw;
   }
-  s.listener = std::thread([&s] { s.http.listen_after_bind(); });
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!s.http.is_running() && std::chrono::steady_clock::now() < giveUp) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  s.http.ListenOnThread();
   s.started = true;
   if (o.Discovery) {
     try {
       s.responder = std::make_unique<DiscoveryResponder>(o.BindAddress, o.DiscoveryPort, s.port);
     } catch (...) {
       s.http.Shutdown();
-      s.listener.join();
       s.started = false;
       throw;
     }
@@ -467,7 +461,6 @@ void AlpacaServer::Stop() {
   s.responder.reset();
   if (s.started) {
     s.http.Shutdown();
-    if (s.listener.joinable()) s.listener.join();
   }
   s.host.Stop();
 }

@@ -14,7 +14,7 @@
 #include "astro/transforms.h"
 #include "common/datetime.h"
 #include "devices/alpaca/alpaca_protocol.h"
-#include "devices/alpaca/server/guarded_http.h"
+#include "common/guarded_http.h"
 
 namespace noctarbel {
 struct SimWorld;
@@ -37,7 +37,7 @@ struct ServerOptions {
   std::shared_ptr<const std::atomic<DateTime>> Time;
   // Where the devices' UniqueIDs are kept (per port); empty: new ones for every server.
   std::filesystem::path ConfigFolder;
-  // Request deadline, size limits, workers (guarded_http.h).
+  // Request deadline, size limits, workers (common/guarded_http.h).
   HttpLimits Http;
 };
 

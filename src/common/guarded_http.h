@@ -1,5 +1,6 @@
 #pragma once
-// The Alpaca server's HTTP side, made to stand up to slow, idle and hostile clients.
+// The station's HTTP servers (the Alpaca server, the status page), made to stand up to slow,
+// idle and hostile clients.
 // cpp-httplib parses requests, routes them and writes the answers, but its own reading holds
 // one of its worker threads for as long as a client takes to send (or not send) a request: a
 // few dozen connections trickling a header line now and then, or a thousand idle ones, held
@@ -13,8 +14,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <thread>
 
-namespace noctarbel::alpaca {
+namespace noctarbel {
 
 struct HttpLimits {
   // From a request's first byte to its last (request line, headers and body).
@@ -42,6 +45,8 @@ class GuardedHttpServer : public httplib::Server {
   // Binds like bind_to_port (port 0: any free port) and lets many connections wait to be
   // accepted; the port, or -1.
   int Bind(const std::string& host, int port);
+  // After Bind: accepts connections on a thread of its own, serving once this returns.
+  void ListenOnThread();
   // Stops listening, finishes the requests being answered and closes every connection.
   void Shutdown();
 
@@ -53,6 +58,7 @@ class GuardedHttpServer : public httplib::Server {
   bool Answer(httplib::Stream& stream, bool closeAfter, bool& clientCloses);
 
   std::unique_ptr<Front> front_;
+  std::thread listener_;
 };
 
-}  // namespace noctarbel::alpaca
+}  // namespace noctarbel

@@ -1,4 +1,4 @@
-#include "devices/alpaca/server/guarded_http.h"
+#include "common/guarded_http.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -26,7 +26,7 @@
 
 #include "common/number_text.h"
 
-namespace noctarbel::alpaca {
+namespace noctarbel {
 
 namespace {
 
@@ -579,8 +579,15 @@ GuardedHttpServer::GuardedHttpServer(HttpLimits limits) : front_(std::make_uniqu
 
 GuardedHttpServer::~GuardedHttpServer() { Shutdown(); }
 
+void GuardedHttpServer::ListenOnThread() {
+  listener_ = std::thread([this] { listen_after_bind(); });
+  const auto giveUp = Clock::now() + std::chrono::seconds(5);
+  while (!is_running() && Clock::now() < giveUp) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void GuardedHttpServer::Shutdown() {
   stop();
+  if (listener_.joinable()) listener_.join();
   front_->Stop();
   // Bound but never listened on: the library's stop leaves the socket open.
   const socket_t listening = svr_sock_.exchange(INVALID_SOCKET);
@@ -610,4 +617,4 @@ bool GuardedHttpServer::Answer(httplib::Stream& stream, bool closeAfter, bool& c
   return process_request(stream, closeAfter, clientCloses, nullptr);
 }
 
-}  // namespace noctarbel::alpaca
+}  // namespace noctarbel
