@@ -48,6 +48,22 @@ void TakeOverDescription(Timgbuffer& stack, const Timgbuffer& frame) {
   stack.SetKeyword("BITPIX", "32");
 }
 
+// Which way round a saved image's field lies: the pier side it was taken on, once more turned
+// when its calibration turned it by 180 degrees. Nothing without a PIERSIDE card.
+std::optional<bool> FieldTurned(const Timgbuffer& picture) {
+  const FitsHeader& header = picture.Header();
+  const int side = header.FindCard("PIERSIDE");
+  if (side <= 0) return std::nullopt;
+  bool turned = header.Card(side).find("'1'") != std::string_view::npos;
+  for (int n = 1; n < header.EndCard(); ++n) {
+    const std::string_view card = header.Card(n);
+    if (card.substr(0, 8) == "HISTORY " && card.find("180 deg rotation") != std::string_view::npos) {
+      turned = !turned;
+    }
+  }
+  return turned;
+}
+
 std::unique_ptr<Timgbuffer> NewStack(const Timgbuffer& frame) {
   auto stack = std::make_unique<Timgbuffer>();
   if (stack->SetSize(frame.Width(), frame.Height(), PixelType::Bits32) != 0) return nullptr;
@@ -355,15 +371,23 @@ bool ExposureSequence::FinishImage(int image, int filter, Timgbuffer& picture, b
 
 void ExposureSequence::Stack(int image, int slot, int filter, const Timgbuffer& picture) {
   auto& stack = stacks_[static_cast<size_t>(slot)];
+  const std::optional<bool> turned = FieldTurned(picture);
   if (image == 1) {
     stack = NewStack(picture);
+    stackTurned_[static_cast<size_t>(slot)] = turned;
     if (!stack) return;
   } else if (stack) {
-    // Guided images are shifted back onto the first one before they are added.
+    // Guided images are shifted back onto the first one before they are added; after a
+    // meridian flip the field lies the other way round and is turned to the stack's.
     auto shifted = picture.Clone();
     if (shifted) {
       shifted->ShiftImage(-static_cast<int>(RoundHalfEven(station_.GuideX)),
                           -static_cast<int>(RoundHalfEven(station_.GuideY)));
+      const std::optional<bool> first = stackTurned_[static_cast<size_t>(slot)];
+      if (turned && first && *turned != *first) {
+        shifted->Rotate180();
+        station_.LogTimed(": turned by 180 deg for the stack (the other side of the pier)");
+      }
       stack->AddImage(*shifted);
       stack->Exposure += picture.Exposure;
     }

@@ -85,6 +85,7 @@ class ExposureSequence {
   bool flipFromWest_ = false;  // the mount reported the west side when the row began
   bool tracking_ = false;      // the mount tracked when the exposures began
   std::array<std::unique_ptr<Timgbuffer>, 6> stacks_;
+  std::array<std::optional<bool>, 6> stackTurned_;  // how each stack's first field lies
   std::unique_ptr<Timgbuffer> subFrame_;
   std::map<int, int> lastNumber_;  // filter -> the last number saved in this row
 };

@@ -166,6 +166,7 @@ TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
 TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) {
   Prepare();
   run.Guiding = true;
+  run.Stacking = true;
   station->Settings.InvertPiersideguiding = true;  // the simulated camera sees the field turned on the west side
   World().Mount.Config.DriftRaArcsecPerMin = 2;
   size_t pulsesAtFlip = 0;
@@ -195,6 +196,9 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
     EXPECT_NE(CfitsioValue((ImageFolder() / "on-L-001.fit").string(), "PIERSIDE"),
               CfitsioValue((ImageFolder() / "on-L-020.fit").string(), "PIERSIDE"));
     ASSERT_GE(flipLine, 0);
+    // The stack turns the images taken after the flip to the field of its first one.
+    const long turnedLine = LogIndex("turned by 180 deg for the stack", logFrom);
+    EXPECT_GT(turnedLine, flipLine);
     ASSERT_EQ(station->Run.Timeline.back().Flips.size(), 1u);
     const DateTime flipAt = station->Run.Timeline.back().Flips[0];
     // Each exposure ends before the flip or begins after it (the log's time stamps are local).
