@@ -312,8 +312,7 @@ bool ExposureSequence::ExposeSeries(int image, int filter, Timgbuffer& result, b
       if (run_.Events.ViewerChanged) run_.Events.ViewerChanged(WebMonitorWanted());
     }
   }
-  sum->SetKeyword("SUBEXP", FormatFixed(e_->Seconds, 3), "sub exposure in sec");
-  sum->SetKeyword("HISTORY", "Stack (sum) of " + std::to_string(k) + " images");
+  WriteStackCards(*sum, e_->Seconds, k);
   sum->Exposure = e_->Seconds * k;
   result = std::move(*sum);
   return true;
