@@ -7,6 +7,7 @@
 #include "automation/night_timeline.h"
 #include "automation/plan_file.h"
 #include "automation/run_journal.h"
+#include "common/html_text.h"
 #include "common/number_text.h"
 #include "common/text_file.h"
 #include "imaging/display.h"
@@ -46,33 +47,6 @@ const char* OutcomeColour(RowOutcome outcome) {
 }
 
 const char* const kTargetColours[] = {"#4e9be6", "#e6894e", "#9be64e", "#e64e9b", "#4ee6d8", "#d8e64e", "#b04ee6"};
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string Base64(const std::vector<std::uint8_t>& bytes) {
   static const char* const kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -143,11 +117,11 @@ std::string TimelineSvg(const NightReport& report) {
     svg += "<rect class=\"row-span\" data-outcome=\"" + std::string(RowOutcomeName(span.Outcome)) + "\" x=\"" +
            Number(x1, 1) + "\" y=\"" + Number(y, 1) + "\" width=\"" + Number(x2 - x1, 1) + "\" height=\"" +
            Number(lane - 4, 1) + "\" fill=\"" + OutcomeColour(span.Outcome) + "\"><title>" +
-           Escape("row " + std::to_string(span.Row) + " " + span.Name + ": " + RowOutcomeName(span.Outcome) +
+           HtmlEscaped("row " + std::to_string(span.Row) + " " + span.Name + ": " + RowOutcomeName(span.Outcome) +
                   (span.Note.empty() ? "" : " (" + span.Note + ")")) +
            "</title></rect>";
     svg += "<text x=\"" + Number(std::min(x2 + 4, kPlotRight - 120), 1) + "\" y=\"" + Number(y + lane - 7, 1) + "\">" +
-           Escape(std::to_string(span.Row) + " " + span.Name) + "</text>";
+           HtmlEscaped(std::to_string(span.Row) + " " + span.Name) + "</text>";
     y += lane;
   }
   return svg + "</svg>";
@@ -175,14 +149,14 @@ std::string AltitudeSvg(const NightReport& report) {
     }
     svg += "<polyline class=\"horizon\" points=\"" + horizon + "\" fill=\"none\" stroke=\"" + colour +
            "\" stroke-width=\"1\" stroke-dasharray=\"4 3\" opacity=\"0.6\"/>";
-    svg += "<polyline class=\"altitude\" data-object=\"" + Escape(target.Object) + "\" points=\"" + altitude +
+    svg += "<polyline class=\"altitude\" data-object=\"" + HtmlEscaped(target.Object) + "\" points=\"" + altitude +
            "\" fill=\"none\" stroke=\"" + colour + "\" stroke-width=\"2\"><title>" +
-           Escape("row " + std::to_string(target.Row) + " " + target.Object) + "</title></polyline>";
+           HtmlEscaped("row " + std::to_string(target.Row) + " " + target.Object) + "</title></polyline>";
     if (target.Transit) {
       const double x = XOf(report, *target.Transit);
       svg += "<line class=\"meridian\" x1=\"" + Number(x, 1) + "\" y1=\"" + Number(top, 1) + "\" x2=\"" +
              Number(x, 1) + "\" y2=\"" + Number(bottom, 1) + "\" stroke=\"" + colour +
-             "\" stroke-dasharray=\"1 3\"><title>" + Escape(target.Object + " on the meridian at " +
+             "\" stroke-dasharray=\"1 3\"><title>" + HtmlEscaped(target.Object + " on the meridian at " +
                                                              TimeOfDay(*target.Transit) + " UT") +
              "</title></line>";
     }
@@ -210,7 +184,7 @@ std::string HfdSvg(const NightReport& report) {
     if (!image.Note.Hfd) continue;
     svg += "<circle class=\"hfd-point\" cx=\"" + Number(XOf(report, image.Note.Ut), 1) + "\" cy=\"" +
            Number(yOf(*image.Note.Hfd), 1) + "\" r=\"4\" fill=\"#4e9be6\"><title>" +
-           Escape(TimeOfDay(image.Note.Ut) + " " + image.Note.Object + " " + image.Note.Filter + ": HFD " +
+           HtmlEscaped(TimeOfDay(image.Note.Ut) + " " + image.Note.Object + " " + image.Note.Filter + ": HFD " +
                   Number(*image.Note.Hfd, 2)) +
            "</title></circle>";
   }
@@ -220,15 +194,15 @@ std::string HfdSvg(const NightReport& report) {
 std::string ImageFigure(const ReportImage& image) {
   const ImageNote& n = image.Note;
   const std::string name = std::filesystem::path(n.File).filename().string();
-  std::string html = "<figure class=\"thumb\" data-file=\"" + Escape(name) + "\">";
+  std::string html = "<figure class=\"thumb\" data-file=\"" + HtmlEscaped(name) + "\">";
   if (!image.Thumbnail.empty()) {
-    html += "<img alt=\"" + Escape(name) + "\" src=\"data:image/jpeg;base64," + Base64(image.Thumbnail) + "\">";
+    html += "<img alt=\"" + HtmlEscaped(name) + "\" src=\"data:image/jpeg;base64," + Base64(image.Thumbnail) + "\">";
   } else {
-    html += "<div class=\"missing\">" + Escape(image.Problem) + "</div>";
+    html += "<div class=\"missing\">" + HtmlEscaped(image.Problem) + "</div>";
   }
-  html += "<figcaption><b>" + Escape(name) + "</b><br>" + TimeOfDay(n.Ut) + " UT, filter " +
-          Escape(n.Filter.empty() ? "-" : n.Filter) + ", " + Number(image.Exposure, 0) + " s<br>HFD " +
-          (n.Hfd ? Number(*n.Hfd, 2) + (n.HfdProblem.empty() ? "" : " (" + Escape(n.HfdProblem) + ")") : "-") +
+  html += "<figcaption><b>" + HtmlEscaped(name) + "</b><br>" + TimeOfDay(n.Ut) + " UT, filter " +
+          HtmlEscaped(n.Filter.empty() ? "-" : n.Filter) + ", " + Number(image.Exposure, 0) + " s<br>HFD " +
+          (n.Hfd ? Number(*n.Hfd, 2) + (n.HfdProblem.empty() ? "" : " (" + HtmlEscaped(n.HfdProblem) + ")") : "-") +
           ", offset " + (n.Offset ? Number(n.Offset->X, 1) + "\" / " + Number(n.Offset->Y, 1) + "\"" : "-") +
           "</figcaption></figure>";
   return html;
@@ -241,12 +215,12 @@ std::string FaultsHtml(const NightReport& report) {
     if (span.Outcome == RowOutcome::Done) continue;
     any = true;
     html += "<li class=\"row-fault\" data-outcome=\"" + std::string(RowOutcomeName(span.Outcome)) + "\">row " +
-            std::to_string(span.Row) + " " + Escape(span.Name) + ": " + RowOutcomeName(span.Outcome) +
-            (span.Note.empty() ? "" : " - " + Escape(span.Note)) + "</li>";
+            std::to_string(span.Row) + " " + HtmlEscaped(span.Name) + ": " + RowOutcomeName(span.Outcome) +
+            (span.Note.empty() ? "" : " - " + HtmlEscaped(span.Note)) + "</li>";
   }
   for (const std::string& line : FaultLines(report.Log)) {
     any = true;
-    html += "<li class=\"log-fault\">" + Escape(line) + "</li>";
+    html += "<li class=\"log-fault\">" + HtmlEscaped(line) + "</li>";
   }
   if (!any) html += "<li>none</li>";
   return html + "</ul>";
@@ -376,7 +350,7 @@ std::string NightReportHtml(const NightReport& report) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-      Escape(title + " " + day) +
+      HtmlEscaped(title + " " + day) +
       "</title>\n<style>\n"
       "body{margin:0;padding:12px;font:15px/1.4 system-ui,sans-serif;background:#111;color:#ddd}\n"
       "h1{font-size:20px;margin:0 0 4px}h2{font-size:15px;text-transform:uppercase;color:#999;margin:18px 0 6px}\n"
@@ -386,8 +360,8 @@ std::string NightReportHtml(const NightReport& report) {
       "figcaption{font-size:12px;margin-top:4px}pre{white-space:pre-wrap;font:12px/1.3 monospace;"
       "background:#181818;padding:8px}\n.missing{color:#c66;font-size:12px}\n"
       ".legend span{display:inline-block;margin-right:12px}\n</style>\n</head>\n<body>\n";
-  html += "<h1>" + Escape(title) + (day.empty() ? "" : " of " + day) + "</h1>\n";
-  html += "<p id=\"summary\">" + (report.Folder.empty() ? std::string() : Escape(report.Folder) + "<br>") +
+  html += "<h1>" + HtmlEscaped(title) + (day.empty() ? "" : " of " + day) + "</h1>\n";
+  html += "<p id=\"summary\">" + (report.Folder.empty() ? std::string() : HtmlEscaped(report.Folder) + "<br>") +
           std::to_string(report.Timeline.size()) + " rows (" + std::to_string(done) + " done), " +
           std::to_string(report.Images.size()) + " images" +
           (report.From > 0 ? ", " + TimeOfDay(report.From + kMarginDays) + " to " +
@@ -407,7 +381,7 @@ std::string NightReportHtml(const NightReport& report) {
   html += "</div>\n<h2>HFD through the night</h2>\n" + HfdSvg(report) + "\n";
   html += "<h2>Faults and skipped rows</h2>\n" + FaultsHtml(report) + "\n";
   html += "<h2>Log</h2>\n<pre id=\"log\">";
-  for (const std::string& line : report.Log) html += Escape(line) + "\n";
+  for (const std::string& line : report.Log) html += HtmlEscaped(line) + "\n";
   html += "</pre>\n</body>\n</html>\n";
   return html;
 }

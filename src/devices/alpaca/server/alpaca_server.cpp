@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/html_text.h"
 #include "common/number_text.h"
 #include "devices/alpaca/alpaca_discovery.h"
 #include "devices/alpaca/image_transfer.h"
@@ -47,29 +48,6 @@ bool IsLowerPathElement(const std::string& text) {
 }
 
 std::string Dump(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
-std::string HtmlEscaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string Page(const std::string& title, const std::string& body) {
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + HtmlEscaped(title) +
