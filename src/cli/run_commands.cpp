@@ -278,10 +278,10 @@ class NightRun {
     station_->Log.Unsubscribe(token);
     if (!options_.timeline.empty()) SaveTimeline(context_, station_->Run.Timeline, options_.timeline);
     std::string error;
-    if (!WriteRunReport(*station_, run_->ImageFolder(), firstLine, &error)) {
-      context_.Note("The night's report was not written: " + error);
-    }
-    const RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
+    const bool reported = WriteRunReport(*station_, run_->ImageFolder(), firstLine, &error);
+    if (!reported) context_.Note("The night's report was not written: " + error);
+    RunSummary summary = Summary(firstLine, simStart, std::chrono::steady_clock::now() - wallStart, !completed);
+    if (reported) summary.ReportFile = (run_->ImageFolder() / kNightReportFileName).string();
     PrintRunSummary(summary, options_.jsonEvents);
     Conclude(completed, firstLine, summary);
     LingerForThePage();

@@ -38,10 +38,12 @@ void PrintRunSummary(const RunSummary& s, bool json) {
                                   {"wall_seconds", s.WallSeconds},
                                   {"log", s.LogFile},
                                   {"log_saved", s.LogSaved},
+                                  {"report", nullptr},
                                   {"roof_closed", nullptr},
                                   {"parked", nullptr},
                                   {"resumed", s.Resumed},
                                   {"row_spans", nlohmann::json::array()}};
+    if (!s.ReportFile.empty()) out["report"] = s.ReportFile;
     if (s.RoofClosed) out["roof_closed"] = *s.RoofClosed;
     if (s.Parked) out["parked"] = *s.Parked;
     if (!s.Signal.empty()) out["signal"] = s.Signal;
@@ -63,6 +65,7 @@ void PrintRunSummary(const RunSummary& s, bool json) {
             << "images in: " << s.ImageFolder << "\n"
             << "log: " << s.LogFile << (s.LogSaved ? "" : " (a copy: the image folder's log could not be written)")
             << "\n";
+  if (!s.ReportFile.empty()) std::cout << "report: " << s.ReportFile << "\n";
   if (s.RoofClosed) std::cout << "roof: " << (*s.RoofClosed ? "closed" : "NOT closed") << "\n";
   if (s.Parked) std::cout << "parked: " << (*s.Parked ? "yes" : "NO") << "\n";
 }

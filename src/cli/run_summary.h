@@ -22,6 +22,7 @@ struct RunSummary {
   std::string ImageFolder;
   std::string LogFile;
   bool LogSaved = true;  // false: LogFile is the station folder's copy
+  std::string ReportFile;  // empty: the night's report could not be written
   std::optional<bool> RoofClosed;  // no value: no observatory control
   std::optional<bool> Parked;      // no value: the clean-up did not park
   bool Resumed = false;
