@@ -1,8 +1,8 @@
 #include "windows/main_window.h"
-#include "windows/plan_window.h"
 
 #include "windows/astro_window.h"
 #include "windows/plan_window.h"
+#include "windows/rehearsal.h"
 #include "station/plan_columns.h"
 #include "windows/setup_window.h"
 #include "windows/station.h"
@@ -133,7 +133,11 @@ void PlayButtonClick(Station& station) {
 }
 
 void StopBtnClick(Station& station) {
-  if (station.Run.PlanRunning && !station.Run.AbortRequested) station.LogTimed(": Stop pressed: the run stops");
+  if (station.ActiveRehearsal) {
+    station.ActiveRehearsal->Stop();
+  } else if (station.Run.PlanRunning && !station.Run.AbortRequested) {
+    station.LogTimed(": Stop pressed: the run stops");
+  }
   station.Run.AbortRequested = true;
   station.Main.SetEnabled("StopBtn", false);
 }

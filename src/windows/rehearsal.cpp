@@ -139,6 +139,12 @@ void Rehearsal::SetSpeed(double speed) {
   });
 }
 
+void Rehearsal::Stop() {
+  if (core_->Run.AbortRequested) return;
+  core_->LogTimed(": Stop pressed: the run stops");
+  core_->Run.AbortRequested = true;
+}
+
 void Rehearsal::ApplySimulatorSwitches() {
   const Controls& main = window_.Main;
   core_->Observatory.SimRain = main.Checked("RehearseRainCheck") ? RainState::Wet : RainState::Dry;

@@ -43,6 +43,8 @@ class Rehearsal {
   void SetSpeed(double speed);
   // The simulator switches of the window, as they stand.
   void ApplySimulatorSwitches();
+  // The window's Stop: the rehearsal's run stops at once, and its log says when.
+  void Stop();
 
  private:
   Station& window_;
