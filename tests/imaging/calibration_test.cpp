@@ -202,7 +202,8 @@ Timgbuffer TypedFrame(PixelType type, bool isUnsigned, int width, int height, in
 }
 
 // The gains worked out from the flat's pixels while applying equal the map of single-precision
-// gains made before, for every pixel type of image and flat, whole and cut at an origin.
+// gains made before, for every pixel type of image and flat, whole and cut at an origin. The flat
+// holds more than one block of 65536 words for the sums.
 TEST(FusedFlat, GivesThePixelsOfTheGainMap) {
   testing::FrameRandom random(23);
   const std::tuple<PixelType, bool, int> kinds[] = {{PixelType::Bits16, true, 20000},
@@ -210,7 +211,7 @@ TEST(FusedFlat, GivesThePixelsOfTheGainMap) {
                                                     {PixelType::Bits8, true, 150},
                                                     {PixelType::Bits32, true, 3000000}};
   for (const auto& [flatType, flatUnsigned, flatLevel] : kinds) {
-    Timgbuffer flat = TypedFrame(flatType, flatUnsigned, 41, 13, flatLevel, random);
+    Timgbuffer flat = TypedFrame(flatType, flatUnsigned, 401, 331, flatLevel, random);
     auto directFlat = flat.Clone();
     const std::optional<FlatGains> gains = FlatGainsOf(flat);
     const auto expected = testing::DirectNormalizeFlat(*directFlat);
@@ -219,7 +220,7 @@ TEST(FusedFlat, GivesThePixelsOfTheGainMap) {
     EXPECT_EQ(gains->Low, expected->low);
     const std::vector<float> table = GainTable(flat, *gains);
     for (const auto& [imageType, imageUnsigned, imageLevel] : kinds) {
-      for (auto [width, height, x0, y0] : {std::tuple{41, 13, 0, 0}, std::tuple{20, 6, 7, 5}}) {
+      for (auto [width, height, x0, y0] : {std::tuple{401, 331, 0, 0}, std::tuple{20, 6, 7, 5}}) {
         Timgbuffer fused = TypedFrame(imageType, imageUnsigned, width, height, imageLevel, random);
         auto direct = fused.Clone();
         ApplyFlatRows(fused, FlatWindow{&flat, *gains, &table, x0, y0}, 0, height);
