@@ -101,7 +101,7 @@ TEST(FindBrightestStar, EqualsTheDirectScanOnRandomFramesOfEveryType) {
 
 TEST(FindBrightestStar, EqualsTheDirectScanOnAStarField) {
   Timgbuffer image;
-  testing::MakeStarField(image, 640, 480, 60, 7);
+  testing::MakeStarField(image, 2000, 1500, 60, 7);  // the sum of the means passes 2^31
   StarSearchResult fast = FindBrightestStar(image);
   ExpectSameResult(fast, DirectFindBrightestStar(image), "star field");
   EXPECT_TRUE(fast.Found);
