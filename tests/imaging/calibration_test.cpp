@@ -238,11 +238,8 @@ TEST(FusedFlat, GivesThePixelsOfTheGainMap) {
 TEST(FusedFlat, AReferenceLevelOnAHalfIntegerRoundsAsBefore) {
   for (const auto& row :
        {std::vector<int>{99, 100, 101}, std::vector<int>{100, 101, 102}, std::vector<int>{99, 99, 101, 101, 100}}) {
-    Timgbuffer flat = Image({row});
-    auto direct = flat.Clone();
-    const std::optional<FlatGains> gains = FlatGainsOf(flat);
+    const std::optional<FlatGains> gains = FlatGainsOf(Image({row}));
     ASSERT_TRUE(gains);
-    EXPECT_EQ(gains->Reference, testing::DirectNormalizeFlat(*direct)->reference);
     EXPECT_EQ(gains->Reference, 102);
   }
 }
@@ -272,9 +269,8 @@ TEST_F(CalibrationTest, OnlyTheMastersAStepUsesAreRead) {
     CalibrationRequest request;
     request.FilterNumber = c.filter;
     const MasterNeeds needs = calibration_.MastersFor(image, request);
-    EXPECT_EQ(needs.Dark, c.wantDark) << c.exposure << " s, binning " << c.binning;
-    EXPECT_EQ(needs.Bias, c.wantBias) << c.exposure << " s, binning " << c.binning;
-    EXPECT_EQ(needs.Flat, c.wantFlat) << c.exposure << " s, binning " << c.binning;
+    EXPECT_EQ(std::tie(needs.Dark, needs.Bias, needs.Flat), std::tie(c.wantDark, c.wantBias, c.wantFlat))
+        << c.exposure << " s, binning " << c.binning;
   }
 }
 
@@ -445,17 +441,9 @@ CalibrationConfig FullConfig() {
   return c;
 }
 
+// Two configurations are the same when they write the same file (every value is written).
 void ExpectSameConfig(const CalibrationConfig& a, const CalibrationConfig& b) {
-  EXPECT_EQ(a.Tables.FlatFiles, b.Tables.FlatFiles);
-  EXPECT_EQ(a.Tables.FlatIds, b.Tables.FlatIds);
-  EXPECT_EQ(a.DarkFiles, b.DarkFiles);
-  EXPECT_EQ(a.BiasFiles, b.BiasFiles);
-  EXPECT_EQ(a.HotPixelMax, b.HotPixelMax);
-  EXPECT_EQ(a.BiasConstant, b.BiasConstant);
-  EXPECT_EQ(a.Optimize, b.Optimize);
-  EXPECT_EQ(a.CfgFileName, b.CfgFileName);
-  EXPECT_EQ(a.HotPixelCorrection, b.HotPixelCorrection);
-  EXPECT_EQ(a.HotPixelSigma, b.HotPixelSigma);
+  EXPECT_EQ(CalibrationConfigText(a), CalibrationConfigText(b));
 }
 
 // The lines of a file written by the current version, for building older or damaged ones.
@@ -566,10 +554,8 @@ TEST_F(CalibrationTest, ADamagedFileLoadsWhatItCanAndSaysWhatItSkipped) {
   EXPECT_EQ(read.HotPixelSigma, 6);
 
   // Not a calibration configuration at all (a binary file, a plan): nothing is taken.
-  for (const std::string& content : {std::string("\x7f"
-                                                 "ELF\x02\x01\x01\0\0\0",
-                                                 10),
-                                     std::string("UT;Object;RA\r\n")}) {
+  const std::string elf("\177ELF\2\1\1\0\0\0", 10);
+  for (const std::string& content : {elf, std::string("UT;Object;RA\r\n")}) {
     WriteFile(file, content);
     read = current;
     result = ReadCalibrationConfig(file, read);

@@ -49,20 +49,11 @@ Timgbuffer RandomFrame(PixelType type, bool isUnsigned, int width, int height, F
       if (type == PixelType::Bits8) v = v % 256;
       if (!isUnsigned && type == PixelType::Bits16) v -= 1500;
       if (type == PixelType::Bits32) v = v * 3 - 2000;
-      const size_t i = static_cast<size_t>(y - 1) * width + (x - 1);
-      switch (type) {
-        case PixelType::Bits8:
-          image.PixelsAs<std::uint8_t>()[i] = static_cast<std::uint8_t>(v);
-          break;
-        case PixelType::Bits16:
-          image.PixelsAs<std::int16_t>()[i] = static_cast<std::int16_t>(v);
-          break;
-        case PixelType::Bits32:
-          image.PixelsAs<std::int32_t>()[i] = v;
-          break;
-        default:
-          image.PixelsAs<float>()[i] = static_cast<float>(v) + 0.25f * static_cast<float>(random.Below(4));
-          break;
+      if (type == PixelType::Float32) {
+        const float fraction = 0.25f * static_cast<float>(random.Below(4));
+        image.PixelsAs<float>()[static_cast<size_t>(y - 1) * width + (x - 1)] = static_cast<float>(v) + fraction;
+      } else {
+        image.SetPixel(x, y, v);
       }
     }
   }
