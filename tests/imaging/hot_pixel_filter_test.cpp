@@ -140,12 +140,11 @@ TEST(HotPixelFilter, ExactlyKDeviationsIsNotEnough) {
 }
 
 TEST(HotPixelFilter, OnlyWordAndLongImages) {
-  Timgbuffer bytes;
-  bytes.SetSize(10, 10, PixelType::Bits8);
-  EXPECT_FALSE(HotPixelFilter(bytes, 4));
-  Timgbuffer floats;
-  floats.SetSize(10, 10, PixelType::Float32);
-  EXPECT_FALSE(HotPixelFilter(floats, 4));
+  for (PixelType type : {PixelType::Bits8, PixelType::Float32}) {
+    Timgbuffer image;
+    image.SetSize(10, 10, type);
+    EXPECT_FALSE(HotPixelFilter(image, 4));
+  }
   Timgbuffer none;
   EXPECT_FALSE(HotPixelFilter(none, 4));
 }

@@ -132,23 +132,13 @@ TEST_F(ImageCliTest, CopyWritesAValidFileFromACubeAndForeignHeaderBytes) {
   using testing::FitsCard;
   // A 4 x 2 x 3 cube with a world coordinate system for its three axes, a Latin-1 observer
   // name and a UTF-8 degree sign in a comment.
-  std::vector<std::string> cards = {FitsCard("SIMPLE", "                   T"),
-                                    FitsCard("BITPIX", "                  16"),
-                                    FitsCard("NAXIS", "                   3"),
-                                    FitsCard("NAXIS1", "                   4"),
-                                    FitsCard("NAXIS2", "                   2"),
-                                    FitsCard("NAXIS3", "                   3"),
-                                    FitsCard("WCSAXES", "                   3"),
-                                    FitsCard("CTYPE1", "'RA---TAN'"),
-                                    FitsCard("CTYPE2", "'DEC--TAN'"),
-                                    FitsCard("CTYPE3", "'WAVE    '"),
-                                    FitsCard("CRPIX3", "                 1.0"),
-                                    FitsCard("CRVAL3", "             6.5E-07"),
-                                    FitsCard("PC3_3", "                 1.0"),
-                                    FitsCard("OBSERVER", "'M\xFCller '"),
-                                    FitsCard("CCD-TEMP",
-                                             "               -15.0 / \xC2\xB0"
-                                             "C")};
+  std::vector<std::string> cards = testing::BasicCards(16, 4, 2);
+  cards[2] = FitsCard("NAXIS", "3");
+  for (const char* card : {"NAXIS3  = 3", "WCSAXES = 3", "CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'",
+                           "CTYPE3  = 'WAVE    '", "CRPIX3  = 1.0", "CRVAL3  = 6.5E-07", "PC3_3   = 1.0",
+                           "OBSERVER= 'M\xFCller '", "CCD-TEMP= -15.0 / \302\260C"}) {
+    cards.push_back(std::string(card) + std::string(80 - std::strlen(card), ' '));
+  }
   std::vector<int> values;
   for (int i = 0; i < 4 * 2 * 3; ++i) values.push_back(100 + i);
   std::string data = testing::BigEndian16(values);
