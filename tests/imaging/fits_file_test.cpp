@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstring>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,9 +16,7 @@ namespace noctarbel {
 namespace {
 
 using testing::BasicCards;
-using testing::BigEndian16;
-using testing::BigEndian32;
-using testing::BigEndianFloat;
+using testing::BigEndian;
 using testing::FitsCard;
 using testing::FitsHeaderBytes;
 
@@ -37,7 +35,7 @@ class FitsFileTest : public ::testing::Test {
 TEST_F(FitsFileTest, EndInCard36KeepsTheHeaderInOneBlock) {
   std::vector<std::string> cards = BasicCards(16, 2, 1);
   while (cards.size() < 35) cards.push_back(FitsCard("COMMENT"));
-  std::string file = FitsHeaderBytes(cards) + BigEndian16({7, -3});  // unpadded data
+  std::string file = FitsHeaderBytes(cards) + BigEndian<std::int16_t>({7, -3});  // unpadded data
   ASSERT_EQ(file.size(), 2884u);
   Timgbuffer image;
   ASSERT_TRUE(image.LoadFits(Write("a.fit", file))) << image.LastError();
@@ -45,16 +43,6 @@ TEST_F(FitsFileTest, EndInCard36KeepsTheHeaderInOneBlock) {
   EXPECT_EQ(image.DataOffset(), 2880);
   EXPECT_EQ(image.GetPixel(1, 1), 10);  // raised by 3: the minimum was -3
   EXPECT_EQ(image.Bzero, 3);
-}
-
-std::string BigEndianDouble(const std::vector<double>& values) {
-  std::string data;
-  for (double v : values) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &v, 8);
-    for (int shift = 56; shift >= 0; shift -= 8) data.push_back(static_cast<char>((bits >> shift) & 0xFF));
-  }
-  return data;
 }
 
 // Unsigned words (BZERO 32768) load as they are; negative words and longs are raised by the
@@ -71,13 +59,13 @@ TEST_F(FitsFileTest, PixelsLoadByTheLoaderRules) {
     bool isUnsigned;
   };
   const Case cases[] = {
-      {16, {FitsCard("BZERO", "32768")}, BigEndian16({-32768, 0, 32767}), {0, 32768, 65535}, 0, true},
-      {16, {}, BigEndian16({-100, 0, 500}), {0, 100, 600}, 100, true},
-      {16, {}, BigEndian16({1, 2, 30000}), {1, 2, 30000}, 0, false},
-      {32, {}, BigEndian32({-70000, 5}), {0, 70005}, 70000, false},
-      {-32, {FitsCard("BZERO", "10")}, BigEndianFloat({1.5f, 2.5f, -0.4f, 100.7f}), {12, 12, 10, 111}, 0, false},
-      {-64, {}, BigEndianDouble({41.5, -2.25}), {44, 0}, 2, false},
-      {16, {FitsCard("BSCALE", "2.5")}, BigEndian16({3, 20000, -4}), {18, 32777, 0}, 10, true},
+      {16, {FitsCard("BZERO", "32768")}, BigEndian<std::int16_t>({-32768, 0, 32767}), {0, 32768, 65535}, 0, true},
+      {16, {}, BigEndian<std::int16_t>({-100, 0, 500}), {0, 100, 600}, 100, true},
+      {16, {}, BigEndian<std::int16_t>({1, 2, 30000}), {1, 2, 30000}, 0, false},
+      {32, {}, BigEndian<std::int32_t>({-70000, 5}), {0, 70005}, 70000, false},
+      {-32, {FitsCard("BZERO", "10")}, BigEndian<float>({1.5f, 2.5f, -0.4f, 100.7f}), {12, 12, 10, 111}, 0, false},
+      {-64, {}, BigEndian<double>({41.5, -2.25}), {44, 0}, 2, false},
+      {16, {FitsCard("BSCALE", "2.5")}, BigEndian<std::int16_t>({3, 20000, -4}), {18, 32777, 0}, 10, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("BITPIX " + std::to_string(c.bitpix) + (c.extra.empty() ? "" : " " + c.extra[0].substr(0, 8)));
@@ -102,7 +90,7 @@ TEST_F(FitsFileTest, LoadedPixelsSaveAsTheyLoaded) {
   Timgbuffer image;
   std::vector<std::string> cards = BasicCards(16, 3, 1);
   cards.push_back(FitsCard("BZERO", "32768"));
-  const std::string words = BigEndian16({-32768, 0, 32767});
+  const std::string words = BigEndian<std::int16_t>({-32768, 0, 32767});
   ASSERT_TRUE(image.LoadFits(Write("u.fit", FitsHeaderBytes(cards) + words)));
   ASSERT_TRUE(image.SaveFits(Path("u2.fit")));
   std::string saved = testing::ReadFile(Path("u2.fit"));
@@ -110,7 +98,8 @@ TEST_F(FitsFileTest, LoadedPixelsSaveAsTheyLoaded) {
   EXPECT_NE(saved.find("BZERO   =                32768"), std::string::npos);
   EXPECT_NE(saved.find("BITPIX  =                   16"), std::string::npos);
 
-  ASSERT_TRUE(image.LoadFits(Write("l.fit", FitsHeaderBytes(BasicCards(32, 2, 1)) + BigEndian32({-70000, 5}))));
+  ASSERT_TRUE(
+      image.LoadFits(Write("l.fit", FitsHeaderBytes(BasicCards(32, 2, 1)) + BigEndian<std::int32_t>({-70000, 5}))));
   ASSERT_TRUE(image.SaveFits(Path("l2.fit")));
   Timgbuffer again;
   ASSERT_TRUE(again.LoadFits(Path("l2.fit")));
@@ -118,7 +107,7 @@ TEST_F(FitsFileTest, LoadedPixelsSaveAsTheyLoaded) {
 
   cards = BasicCards(16, 3, 1);
   cards.push_back(FitsCard("BSCALE", "2.5"));
-  ASSERT_TRUE(image.LoadFits(Write("s.fit", FitsHeaderBytes(cards) + BigEndian16({3, 20000, -4}))));
+  ASSERT_TRUE(image.LoadFits(Write("s.fit", FitsHeaderBytes(cards) + BigEndian<std::int16_t>({3, 20000, -4}))));
   ASSERT_TRUE(image.SaveFits(Path("s2.fit")));
   EXPECT_NE(testing::ReadFile(Path("s2.fit")).find("BSCALE  =                    1 "), std::string::npos);
 }

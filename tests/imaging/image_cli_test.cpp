@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -139,9 +140,9 @@ TEST_F(ImageCliTest, CopyWritesAValidFileFromACubeAndForeignHeaderBytes) {
                            "OBSERVER= 'M\xFCller '", "CCD-TEMP= -15.0 / \302\260C"}) {
     cards.push_back(std::string(card) + std::string(80 - std::strlen(card), ' '));
   }
-  std::vector<int> values;
-  for (int i = 0; i < 4 * 2 * 3; ++i) values.push_back(100 + i);
-  std::string data = testing::BigEndian16(values);
+  std::vector<std::int16_t> values(4 * 2 * 3);
+  std::iota(values.begin(), values.end(), std::int16_t{100});
+  std::string data = testing::BigEndian(values);
   data.resize((data.size() + 2879) / 2880 * 2880, '\0');
   testing::WriteFile(Path("cube.fit"), testing::FitsHeaderBytes(cards) + data);
   ASSERT_NE(testing::FitsVerifyProblems(Path("cube.fit")), "") << "the test file itself is no valid 2-D image";
