@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "imaging/jpeg_codec.h"
@@ -138,13 +139,10 @@ TEST(Levels, OneCountOfTheWordsGivesTheLevelsOfAPassPerPixel) {
 
 TEST(Levels, ManualAndAdjustedViewerLevels) {
   DisplayLevels manual = ViewerManualLevels(100, 900, 40000);
-  EXPECT_EQ(manual.Low, 4000);
-  EXPECT_EQ(manual.High, 36000);
+  EXPECT_EQ(std::pair(manual.Low, manual.High), std::pair(4000, 36000));
   DisplayLevels adjusted = AdjustViewerLevels({-10, -50}, 30000, true);
-  EXPECT_EQ(adjusted.Low, 3000);
-  EXPECT_EQ(adjusted.High, 15000);
-  adjusted = AdjustViewerLevels({500, 200}, 30000, false);
-  EXPECT_EQ(adjusted.High, 501);
+  EXPECT_EQ(std::pair(adjusted.Low, adjusted.High), std::pair(3000, 15000));
+  EXPECT_EQ(AdjustViewerLevels({500, 200}, 30000, false).High, 501);
 }
 
 TEST(Rendering, IndexBetweenLevelsWithGamma) {
@@ -218,17 +216,11 @@ TEST(Rendering, AMaximumWithinOneOfTheBlackLevelIsAllBlack) {
 
 TEST(Preview, FitsTheBoxAndCentresTheCrosshair) {
   PreviewRect wide = FitPreview(kPreviewWidth, kPreviewHeight, 3000, 1000);
-  EXPECT_EQ(wide.Width, 241);
-  EXPECT_EQ(wide.Height, 80);  // round(241 / 3) = 80
-  EXPECT_EQ(wide.Top, 36);
+  EXPECT_EQ(std::tie(wide.Width, wide.Height, wide.Top), std::tuple(241, 80, 36));  // height round(241 / 3)
   PreviewRect tall = FitPreview(kPreviewWidth, kPreviewHeight, 1000, 1000);
-  EXPECT_EQ(tall.Width, 153);
-  EXPECT_EQ(tall.Left, 44);
-  EXPECT_EQ(tall.Height, 153);
+  EXPECT_EQ(std::tie(tall.Width, tall.Height, tall.Left), std::tuple(153, 153, 44));
   Crosshair cross = PreviewCrosshair(tall);
-  EXPECT_EQ(cross.CenterX, 44 + 76);
-  EXPECT_EQ(cross.CenterY, 76);
-  EXPECT_EQ(cross.HalfLength, 25);
+  EXPECT_EQ(std::tie(cross.CenterX, cross.CenterY, cross.HalfLength), std::tuple(44 + 76, 76, 25));
 }
 
 TEST(Jpeg, GreyPicturesRoundTripAndGarbageIsRefused) {

@@ -152,24 +152,16 @@ TEST(FindBrightestStar, RingTestWorkedByHand) {
     return FindBrightestStar(image);
   };
   StarSearchResult r = frame(4);
-  EXPECT_EQ(r.X, 15);
-  EXPECT_EQ(r.Y, 15);
-  EXPECT_EQ(r.Background, 8);
-  EXPECT_EQ(r.Peak, 8);
-  EXPECT_EQ(r.Minimum, 4);
+  EXPECT_EQ(std::tie(r.X, r.Y, r.Background, r.Peak, r.Minimum), std::tuple(15, 15, 8, 8, 4));
   EXPECT_FALSE(r.Found);
   r = frame(5);
-  EXPECT_EQ(r.Background, 8);
-  EXPECT_EQ(r.Peak, 1265);
+  EXPECT_EQ(std::pair(r.Background, r.Peak), std::pair(8, 1265));
   EXPECT_TRUE(r.Found);  // 1265 > 8 + 1000
 }
 
 TEST(FindBrightestStar, EmptyTinyAndNegativeFramesFindNothing) {
   StarSearchResult r = FindBrightestStar(Flat(50, 40, 0));
-  EXPECT_FALSE(r.Found);
-  EXPECT_EQ(r.Background, 0);
-  EXPECT_EQ(r.Peak, 0);
-  EXPECT_EQ(r.X, 0);
+  EXPECT_EQ(std::tie(r.Found, r.Background, r.Peak, r.X), std::tuple(false, 0, 0, 0));
   r = FindBrightestStar(Flat(10, 40, 5000));
   EXPECT_FALSE(r.Found);
   EXPECT_EQ(r.Minimum, 65535);
