@@ -224,9 +224,7 @@ TEST(Preview, FitsTheBoxAndCentresTheCrosshair) {
 }
 
 TEST(Jpeg, GreyPicturesRoundTripAndGarbageIsRefused) {
-  Picture grey;
-  grey.Width = 64;
-  grey.Height = 48;
+  Picture grey{64, 48, 1, {}};
   for (int y = 0; y < 48; ++y) {
     for (int x = 0; x < 64; ++x) grey.Pixels.push_back(static_cast<std::uint8_t>(x * 4));
   }
@@ -255,10 +253,7 @@ TEST(Jpeg, GreyPicturesRoundTripAndGarbageIsRefused) {
 // that of the output rows is black.
 TEST(Reduction, EveryPixelIsTheRoundedMeanOfTheBlockItCovers) {
   for (const auto [sourceWidth, sourceHeight, width] : {std::array{997, 211, 307}, std::array{640, 480, 1}}) {
-    Bitmap8 picture;
-    picture.Width = sourceWidth;
-    picture.Height = sourceHeight;
-    picture.Stride = (sourceWidth + 3) / 4 * 4;
+    Bitmap8 picture{sourceWidth, sourceHeight, (sourceWidth + 3) / 4 * 4, {}};
     picture.Pixels.assign(static_cast<size_t>(picture.Stride) * sourceHeight, 255);
     testing::FrameRandom random(7);
     for (int y = 0; y < sourceHeight; ++y) {
