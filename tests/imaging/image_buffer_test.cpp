@@ -265,7 +265,6 @@ TEST(TimgbufferArithmetic, AddOffsetChecksTheRangeOfTheFlag) {
   EXPECT_TRUE(image.AddOffset(-100));  // unsigned data may sit above 32767
   EXPECT_EQ(Values(image), (std::vector<int>{39900, 0}));
   EXPECT_FALSE(image.AddOffset(30000));
-  image.Unsigned = false;
   image = Filled(PixelType::Bits16, {32700, 0});
   image.Unsigned = false;
   EXPECT_FALSE(image.AddOffset(100));
