@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
@@ -573,20 +571,17 @@ TEST_F(CalibrationTest, SavingNeverReplacesAGoodFileWithABrokenOne) {
   // A write that fails half way (the file size limit stands in for a full disk).
   CalibrationConfig bigger = FullConfig();
   bigger.Tables.FlatFiles[0] = std::string(3000, 'f');
-  const pid_t child = fork();
-  if (child == 0) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit{200, 200};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(SaveCalibrationConfig(file, bigger, nullptr) ? 0 : 3);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(WEXITSTATUS(status), 3);
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit full{200, limit.rlim_max};  // the disk fills up after 200 bytes
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+  const bool saved = SaveCalibrationConfig(file, bigger, nullptr);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
   EXPECT_EQ(ReadFile(file), good);
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.Path())) ++files;
-  EXPECT_EQ(files, 1) << "no temporary file is left behind";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.Path()), {}), 1) << "no temporary left behind";
 }
 
 TEST_F(CalibrationTest, AConfigurationSetsTheValuesAndDefaultsForBadNumbers) {
