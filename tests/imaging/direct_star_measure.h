@@ -1,9 +1,8 @@
 #pragma once
-// The star measurements written down the plain way: column by column, pixel by pixel, in
-// double precision. The fast versions must give exactly these results.
+// The brightest-star search written down the plain way: column by column, pixel by pixel, in
+// double precision. The fast search must give exactly this result.
 
 #include <cstdint>
-#include <vector>
 
 #include "common/number_text.h"
 #include "imaging/star_measure.h"
@@ -49,49 +48,6 @@ inline StarSearchResult DirectFindBrightestStar(const Timgbuffer& image) {
   result.Peak = ring - result.Background > 500 ? centre : result.Background;
   result.Found = result.X > 0 && result.Peak > static_cast<std::int64_t>(result.Background) + 1000;
   return result;
-}
-
-inline double DirectRingSum(const Timgbuffer& image, int cx, int cy, int r, int b) {
-  auto add = [&](int x, int y) { return std::max(0.0, static_cast<double>(image.GetPixel(x, y)) - b); };
-  if (r == 0) return add(cx, cy);
-  double sum = 0;
-  for (int x = cx - r; x <= cx + r; ++x) sum += add(x, cy - r) + add(x, cy + r);
-  for (int y = cy - r + 1; y <= cy + r - 1; ++y) sum += add(cx - r, y) + add(cx + r, y);
-  return sum;
-}
-
-inline double DirectHalfFluxDiameter(const Timgbuffer& image, int cx, int cy, int R) {
-  if (R < 1) return -1;
-  const int b = static_cast<int>(RoundHalfEven(DirectRingSum(image, cx, cy, R, 0) / (4 * R)));
-  std::vector<double> cum(static_cast<size_t>(R) + 1);
-  cum[0] = DirectRingSum(image, cx, cy, 0, b);
-  for (int k = 1; k <= R; ++k) cum[k] = cum[k - 1] + DirectRingSum(image, cx, cy, k, b);
-  const double total = cum[R];
-  if (total == 0) return -1;
-  int k = R;
-  double f = 1.0;
-  while (k > 0 && f > 0.5) {
-    f = cum[k] / total;
-    k = k - 1;
-  }
-  if (cum[k + 1] == cum[k]) return -1;
-  return 2 * ((0.5 * total - cum[k]) / (cum[k + 1] - cum[k]) + k - 1);
-}
-
-inline bool DirectStarCentroid(const Timgbuffer& image, int x1, int x2, int y1, int y2, int t, int& column, int& row) {
-  double s = 0, sx = 0, sy = 0;
-  for (int y = y1; y <= y2; ++y) {
-    for (int x = x1; x <= x2; ++x) {
-      double w = std::max(static_cast<double>(image.GetPixel(x, y)) - t, 0.0);
-      s += w;
-      sx += x * w;
-      sy += y * w;
-    }
-  }
-  if (s <= 0) return false;
-  column = static_cast<int>(RoundHalfEven(sx / s));
-  row = static_cast<int>(RoundHalfEven(sy / s));
-  return true;
 }
 
 }  // namespace noctarbel::testing

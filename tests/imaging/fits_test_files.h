@@ -1,8 +1,9 @@
 #pragma once
 // Hand-made FITS files for the loader tests: cards composed column by column, data appended.
 
-#include <cstdint>
+#include <bit>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,34 +33,17 @@ inline std::vector<std::string> BasicCards(int bitpix, int width, int height) {
           FitsCard("NAXIS2", std::to_string(height))};
 }
 
-// Big-endian 16-bit words.
-inline std::string BigEndian16(const std::vector<int>& values) {
+// Values (words, longs, floats, doubles) as the big-endian bytes of a FITS data unit.
+template <typename T>
+std::string BigEndian(const std::vector<T>& values) {
+  static_assert(std::endian::native == std::endian::little);
   std::string out;
-  for (int v : values) {
-    auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
-    out.push_back(static_cast<char>(u >> 8));
-    out.push_back(static_cast<char>(u & 0xFF));
+  for (const T& v : values) {
+    char bytes[sizeof(T)];
+    std::memcpy(bytes, &v, sizeof(T));
+    out.append(std::rbegin(bytes), std::rend(bytes));
   }
   return out;
-}
-
-inline std::string BigEndian32(const std::vector<std::int32_t>& values) {
-  std::string out;
-  for (std::int32_t v : values) {
-    auto u = static_cast<std::uint32_t>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>((u >> shift) & 0xFF));
-  }
-  return out;
-}
-
-inline std::string BigEndianFloat(const std::vector<float>& values) {
-  std::vector<std::int32_t> bits;
-  for (float f : values) {
-    std::int32_t b;
-    std::memcpy(&b, &f, 4);
-    bits.push_back(b);
-  }
-  return BigEndian32(bits);
 }
 
 }  // namespace noctarbel::testing

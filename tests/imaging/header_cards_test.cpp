@@ -139,17 +139,6 @@ TEST(CaptureCards, OptionalCardsAppearOnlyWithTheirValues) {
   EXPECT_EQ(noGain.Header().FindCard("GAIN"), 0);
 }
 
-TEST(CaptureCards, ALongObserverNameIsCutAtColumn80) {
-  Timgbuffer image;
-  CaptureCardSettings site = Site();
-  site.Observername = std::string(120, 'n');
-  WriteCaptureCards(image, Camera(), site);
-  std::string_view card = image.Header().Card(image.Header().FindCard("OBSERVER"));
-  EXPECT_EQ(card.substr(10, 1), "'");
-  EXPECT_EQ(card.substr(11, 68), std::string(68, 'n'));
-  EXPECT_EQ(card.substr(79, 1), "'");
-}
-
 TEST(CaptureCards, SavingTwiceKeepsTheSameCardsAndBzero) {
   testing::TempDir dir;
   Timgbuffer image;

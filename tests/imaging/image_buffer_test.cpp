@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,28 +19,41 @@ std::string Trimmed(std::string_view card) {
   return text;
 }
 
+std::string CardOf(const Timgbuffer& image, const char* key) {
+  return Trimmed(image.Header().Card(image.Header().FindCard(key)));
+}
+
+Timgbuffer Filled(PixelType type, std::vector<int> values) {
+  Timgbuffer image;
+  image.SetSize(static_cast<int>(values.size()), 1, type);
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (type == PixelType::Bits16) {
+      image.PixelsAs<std::uint16_t>()[i] = static_cast<std::uint16_t>(values[i]);
+    } else {
+      image.SetPixel(static_cast<int>(i) + 1, 1, values[i]);
+    }
+  }
+  return image;
+}
+
+std::vector<int> Values(const Timgbuffer& image) {
+  std::vector<int> out;
+  for (int x = 1; x <= image.Width(); ++x) out.push_back(image.GetPixel(x, 1));
+  return out;
+}
+
+// Values right-aligned to column 30, strings from column 11, comments after " /" (or "/" right
+// after a string), and blanks to column 80.
 TEST(FitsHeaderCards, ColumnLayoutOfValuesStringsAndComments) {
   Timgbuffer image;
   image.SetKeyword("NAXIS1", "765");
-  std::string naxis1(image.Header().Card(image.Header().FindCard("NAXIS1")));
-  EXPECT_EQ(naxis1.substr(0, 8), "NAXIS1  ");
-  EXPECT_EQ(naxis1.substr(8, 19), "=" + std::string(18, ' '));
-  EXPECT_EQ(naxis1.substr(27, 3), "765");
-  EXPECT_EQ(naxis1.substr(30), std::string(50, ' '));
-
   image.SetStringKeyword("FILTER", "R");
-  std::string filter(image.Header().Card(image.Header().FindCard("FILTER")));
-  EXPECT_EQ(filter.substr(8, 5), "= 'R'");
-
   image.SetKeyword("EXPTIME", "60.000", "Exposure time in seconds");
-  std::string exptime(image.Header().Card(image.Header().FindCard("EXPTIME")));
-  EXPECT_EQ(exptime.substr(24, 6), "60.000");
-  EXPECT_EQ(exptime.substr(30, 2), " /");
-  EXPECT_EQ(Trimmed(exptime.substr(32)), "Exposure time in seconds");
-
   image.SetStringKeyword("DATE-OBS", "2024-03-05T21:07:09.2", "UT start");
-  EXPECT_EQ(Trimmed(image.Header().Card(image.Header().FindCard("DATE-OBS"))),
-            "DATE-OBS= '2024-03-05T21:07:09.2'/UT start");
+  EXPECT_EQ(CardOf(image, "NAXIS1"), "NAXIS1  =                  765");
+  EXPECT_EQ(CardOf(image, "FILTER"), "FILTER  = 'R'");
+  EXPECT_EQ(CardOf(image, "EXPTIME"), "EXPTIME =               60.000 /Exposure time in seconds");
+  EXPECT_EQ(CardOf(image, "DATE-OBS"), "DATE-OBS= '2024-03-05T21:07:09.2'/UT start");
 }
 
 TEST(FitsHeaderCards, ReplacesInPlaceAndAddsBeforeEnd) {
@@ -135,8 +147,7 @@ TEST(TimgbufferPixels, GetAndSetPixelClampAndStayInside) {
   image.SetPixel(1, 1, 70000);
   image.SetPixel(2, 1, -5);
   image.SetPixel(5, 1, 9);  // outside: nothing
-  EXPECT_EQ(image.GetPixel(1, 1), 65535);
-  EXPECT_EQ(image.GetPixel(2, 1), 0);
+  EXPECT_EQ(Values(image), (std::vector<int>{65535, 0, 0, 0}));
   EXPECT_EQ(image.GetPixel(0, 1), 0);
   EXPECT_EQ(image.GetPixel(1, 4), 0);
   image.Unsigned = false;
@@ -148,30 +159,9 @@ TEST(TimgbufferPixels, GetAndSetPixelClampAndStayInside) {
   image.PixelsAs<float>()[0] = 2.5f;
   image.PixelsAs<float>()[1] = -3.5f;
   image.PixelsAs<float>()[2] = 3e10f;
-  EXPECT_EQ(image.GetPixel(1, 1), 2);
-  EXPECT_EQ(image.GetPixel(2, 1), -4);
-  EXPECT_EQ(image.GetPixel(3, 1), 0);
+  EXPECT_EQ(Values(image), (std::vector<int>{2, -4, 0}));
   Timgbuffer empty;
   EXPECT_EQ(empty.GetPixel(1, 1), 0);
-}
-
-TEST(TimgbufferPixels, RowsAndColumnsCopyRawElements) {
-  Timgbuffer image;
-  image.SetSize(3, 2, PixelType::Bits32);
-  std::vector<std::int32_t> row = {1, 2, 3};
-  image.PutRow(2, row.data());
-  std::vector<std::int32_t> column = {7, 8};
-  image.PutColumn(1, column.data());
-  EXPECT_EQ(image.GetPixel(1, 2), 8);
-  EXPECT_EQ(image.GetPixel(3, 2), 3);
-  std::vector<std::int32_t> out(3);
-  image.GetRow(2, out.data());
-  EXPECT_EQ(out, (std::vector<std::int32_t>{8, 2, 3}));
-  image.GetColumn(3, out.data());
-  EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(out[1], 3);
-  EXPECT_THROW(image.GetRow(3, out.data()), std::out_of_range);
-  EXPECT_THROW(image.PutColumn(0, out.data()), std::out_of_range);
 }
 
 TEST(TimgbufferPixels, ExtremesFollowTheUnsignedFlag) {
@@ -230,26 +220,7 @@ TEST(TimgbufferPixels, ACloneIsADeepCopy) {
   EXPECT_EQ(image.GetPixel(2, 2), 1234);
 }
 
-Timgbuffer Filled(PixelType type, std::vector<int> values) {
-  Timgbuffer image;
-  image.SetSize(static_cast<int>(values.size()), 1, type);
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (type == PixelType::Bits16) {
-      image.PixelsAs<std::uint16_t>()[i] = static_cast<std::uint16_t>(values[i]);
-    } else {
-      image.SetPixel(static_cast<int>(i) + 1, 1, values[i]);
-    }
-  }
-  return image;
-}
-
-std::vector<int> Values(const Timgbuffer& image) {
-  std::vector<int> out;
-  for (int x = 1; x <= image.Width(); ++x) out.push_back(image.GetPixel(x, 1));
-  return out;
-}
-
-TEST(TimgbufferArithmetic, AddAndSubtractCapByType) {
+TEST(TimgbufferArithmetic, AddCapsByType) {
   Timgbuffer bytes = Filled(PixelType::Bits8, {200, 10});
   Timgbuffer words = Filled(PixelType::Bits16, {60000, 5});
   Timgbuffer longs = Filled(PixelType::Bits32, {2000000000, 7});
@@ -263,8 +234,6 @@ TEST(TimgbufferArithmetic, AddAndSubtractCapByType) {
   EXPECT_EQ(Values(stack), (std::vector<int>{165535, 3}));
   EXPECT_TRUE(longs.AddImage(longs));  // kept within 32 bits rather than wrapping
   EXPECT_EQ(Values(longs)[0], 2147483647);
-  EXPECT_TRUE(words.SubtractImage(Filled(PixelType::Bits16, {5, 50})));
-  EXPECT_EQ(Values(words), (std::vector<int>{65530, 0}));
   EXPECT_FALSE(words.AddImage(Filled(PixelType::Bits16, {1, 2, 3})));
   EXPECT_FALSE(words.AddImage(Filled(PixelType::Float32, {1, 2})));
 }
@@ -274,7 +243,6 @@ TEST(TimgbufferArithmetic, AddOffsetChecksTheRangeOfTheFlag) {
   EXPECT_TRUE(image.AddOffset(-100));  // unsigned data may sit above 32767
   EXPECT_EQ(Values(image), (std::vector<int>{39900, 0}));
   EXPECT_FALSE(image.AddOffset(30000));
-  image.Unsigned = false;
   image = Filled(PixelType::Bits16, {32700, 0});
   image.Unsigned = false;
   EXPECT_FALSE(image.AddOffset(100));
@@ -287,65 +255,47 @@ TEST(TimgbufferArithmetic, AddOffsetChecksTheRangeOfTheFlag) {
   EXPECT_FALSE(bytes.AddOffset(1));
 }
 
-TEST(TimgbufferArithmetic, ScaleByAndScaleBelowRoundAndCap) {
+TEST(TimgbufferArithmetic, ScaleByRoundsAndCaps) {
   Timgbuffer image = Filled(PixelType::Bits16, {3, 5, 40000});
   EXPECT_TRUE(image.ScaleBy(1.5f));
   EXPECT_EQ(Values(image), (std::vector<int>{4, 8, 60000}));  // 4.5 -> 4, 7.5 -> 8
   EXPECT_TRUE(image.ScaleBy(2.0f));
   EXPECT_EQ(Values(image), (std::vector<int>{8, 16, 65535}));
-  Timgbuffer below = Filled(PixelType::Bits16, {1000, 50000, 60000});
-  EXPECT_TRUE(below.ScaleBelow(50000, 0.5));
-  EXPECT_EQ(Values(below), (std::vector<int>{500, 50000, 60000}));
-  Timgbuffer signedWords = Filled(PixelType::Bits16, {32767, 20000});
-  signedWords.Unsigned = false;
-  EXPECT_TRUE(signedWords.ScaleBelow(100000, 2.0));
-  EXPECT_EQ(Values(signedWords), (std::vector<int>{32767, 32767}));
-  Timgbuffer longs = Filled(PixelType::Bits32, {40000, 70000});
-  EXPECT_TRUE(longs.ScaleBelow(60000, 2.0));
-  EXPECT_EQ(Values(longs), (std::vector<int>{65535, 70000}));
   Timgbuffer bytes = Filled(PixelType::Bits8, {1});
   EXPECT_FALSE(bytes.ScaleBy(2.0f));
 }
 
-TEST(TimgbufferArithmetic, ShiftsBetweenSignedAndUnsignedClamp) {
-  Timgbuffer image = Filled(PixelType::Bits16, {0, 65535, 32768});
-  image.ShiftToSigned(32768);
+// Signed words (stored as the raw words below) shifted into the unsigned range, kept within it.
+TEST(TimgbufferArithmetic, ShiftToUnsignedClamps) {
+  Timgbuffer image = Filled(PixelType::Bits16, {32768, 32767, 0});
   image.Unsigned = false;
   EXPECT_EQ(Values(image), (std::vector<int>{-32768, 32767, 0}));
   image.ShiftToUnsigned(32768);
   image.Unsigned = true;
   EXPECT_EQ(Values(image), (std::vector<int>{0, 65535, 32768}));
-  image.ShiftToSigned(-10);  // would exceed 32767
+  image = Filled(PixelType::Bits16, {10, 32767, 32767});
   image.Unsigned = false;
-  EXPECT_EQ(Values(image), (std::vector<int>{10, 32767, 32767}));
   image.ShiftToUnsigned(-20);
   image.Unsigned = true;
   EXPECT_EQ(Values(image), (std::vector<int>{0, 32747, 32747}));
 }
 
-TEST(TimgbufferGeometry, SwapFlipRotateAndShift) {
+TEST(TimgbufferGeometry, FlipAndRotate) {
   Timgbuffer image;
   image.SetSize(3, 2, PixelType::Bits16);
   int v = 1;
   for (int y = 1; y <= 2; ++y) {
     for (int x = 1; x <= 3; ++x) image.SetPixel(x, y, v++);
   }
-  image.SwapByteOrder();
-  EXPECT_EQ(image.GetPixel(1, 1), 256);
-  image.SwapByteOrder();
   image.FlipHorizontal();
   EXPECT_EQ(Values(image), (std::vector<int>{3, 2, 1}));
   EXPECT_TRUE(image.FlippedHorizontally);
-  image.FlipVertical();
-  EXPECT_EQ(image.GetPixel(1, 1), 6);
-  EXPECT_TRUE(image.FlippedVertically);
-  image.Rotate180();  // both flips undone: the original order
-  EXPECT_EQ(image.GetPixel(1, 1), 1);
-  EXPECT_EQ(image.GetPixel(3, 2), 6);
-  EXPECT_TRUE(image.FlippedVertically);
+  image.Rotate180();  // the whole element order reversed; the flip flags stay
+  EXPECT_EQ(Values(image), (std::vector<int>{4, 5, 6}));
+  EXPECT_EQ(image.GetPixel(3, 2), 3);
   EXPECT_TRUE(image.FlippedHorizontally);
   EXPECT_EQ(image.QuarterTurns, 2);
-  EXPECT_EQ(Trimmed(image.Header().Card(image.Header().FindCard("NAXIS1"))).substr(29), "3");
+  EXPECT_EQ(CardOf(image, "NAXIS1").substr(29), "3");
   image.Rotate180();
   EXPECT_EQ(image.QuarterTurns, 0);
 }

@@ -8,15 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "imaging/image_buffer.h"
 #include "imaging/jpeg_codec.h"
-#include "tests/imaging/fits_test_files.h"
-#include "tests/imaging/synthetic_frames.h"
 #include "tests/cli_runner.h"
 #include "tests/fits_check.h"
+#include "tests/imaging/fits_test_files.h"
+#include "tests/imaging/synthetic_frames.h"
 #include "tests/test_support.h"
 
 namespace noctarbel {
@@ -64,20 +65,13 @@ TEST_F(ImageCliTest, HeaderStatsAndCopy) {
 
   CliResult stats = Cli("fits stats --json '" + file + "'");
   ASSERT_EQ(stats.exitCode, 0) << stats.err;
-  auto json = nlohmann::json::parse(stats.out);
-  EXPECT_EQ(json["width"], 320);
-  EXPECT_EQ(json["height"], 240);
-  EXPECT_EQ(json["bitpix"], 16);
-  EXPECT_EQ(json["bzero"], 0);
-  EXPECT_EQ(json["min"], 100);
-  EXPECT_EQ(json["max"], 65535);  // the star's centre saturates
-  EXPECT_EQ(json["exposure"], 2.5);
-  EXPECT_EQ(json["date_obs"], "2024-01-02T03:04:05.600");
-  EXPECT_EQ(json["filter"], "R");
-  EXPECT_EQ(json["filter_code"], 4);
-  EXPECT_EQ(json["camera_kind"], "CCD");
-  CliResult text = Cli("fits stats '" + file + "'");
-  EXPECT_NE(text.out.find("width: 320\n"), std::string::npos);
+  const auto json = nlohmann::json::parse(stats.out);
+  // The star's centre saturates.
+  const auto expected = nlohmann::json::parse(R"({"width": 320, "height": 240, "bitpix": 16, "bzero": 0, "min": 100,
+    "max": 65535, "exposure": 2.5, "date_obs": "2024-01-02T03:04:05.600", "filter": "R", "filter_code": 4,
+    "camera_kind": "CCD"})");
+  for (const auto& item : expected.items()) EXPECT_EQ(json[item.key()], item.value()) << item.key();
+  EXPECT_NE(Cli("fits stats '" + file + "'").out.find("width: 320\n"), std::string::npos);
 
   CliResult copy = Cli("fits copy '" + file + "' '" + Path("copy.fit") + "'");
   ASSERT_EQ(copy.exitCode, 0) << copy.err;
@@ -87,32 +81,16 @@ TEST_F(ImageCliTest, HeaderStatsAndCopy) {
   EXPECT_EQ(std::memcmp(a.RawData(), b.RawData(), 320 * 240 * 2), 0);
 }
 
-TEST_F(ImageCliTest, MeasureFindsTheStarAndHfdGrowsLinearlyWithDefocus) {
-  std::vector<double> hfd;
-  const std::vector<double> radii = {4, 8, 12, 16, 20};
-  for (double radius : radii) {
-    CliResult run = Cli("measure --json --hotpixel 4 --radius 60 '" + StarFile("defocus.fit", 201, 77, radius) + "'");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    auto json = nlohmann::json::parse(run.out);
-    EXPECT_TRUE(json["found"].get<bool>());
-    EXPECT_EQ(json["x"], 201) << radius;
-    EXPECT_EQ(json["y"], 77) << radius;
-    EXPECT_EQ(json["centroid_x"], 201);
-    EXPECT_EQ(json["centroid_y"], 77);
-    hfd.push_back(json["hfd"].get<double>());
-  }
-  // On a straight line: least-squares fit and its worst deviation.
-  double n = static_cast<double>(radii.size()), sx = 0, sy = 0, sxx = 0, sxy = 0;
-  for (size_t i = 0; i < radii.size(); ++i) {
-    sx += radii[i];
-    sy += hfd[i];
-    sxx += radii[i] * radii[i];
-    sxy += radii[i] * hfd[i];
-  }
-  const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-  const double intercept = (sy - slope * sx) / n;
-  EXPECT_GT(slope, 0.8);
-  for (size_t i = 0; i < radii.size(); ++i) EXPECT_NEAR(hfd[i], slope * radii[i] + intercept, 0.3) << radii[i];
+// The HFD's own rules are pinned in the star measure tests; here the command finds the star past
+// a hot pixel, measures it within the radius, and says why a diameter cannot be given.
+TEST_F(ImageCliTest, MeasureFindsTheStarAndItsHfd) {
+  CliResult run = Cli("measure --json --hotpixel 4 --radius 12 '" + StarFile("defocus.fit", 201, 77, 8) + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  auto json = nlohmann::json::parse(run.out);
+  EXPECT_TRUE(json["found"].get<bool>());
+  EXPECT_EQ(std::vector<int>({json["x"], json["y"], json["centroid_x"], json["centroid_y"]}),
+            std::vector<int>({201, 77, 201, 77}));
+  EXPECT_NEAR(json["hfd"].get<double>(), 4.71, 0.01);
   CliResult text = Cli("measure '" + StarFile("t.fit", 100, 100, 6) + "'");
   EXPECT_NE(text.out.find("found: yes\nx: 100\ny: 100\n"), std::string::npos) << text.out;
 
@@ -155,26 +133,16 @@ TEST_F(ImageCliTest, CopyWritesAValidFileFromACubeAndForeignHeaderBytes) {
   using testing::FitsCard;
   // A 4 x 2 x 3 cube with a world coordinate system for its three axes, a Latin-1 observer
   // name and a UTF-8 degree sign in a comment.
-  std::vector<std::string> cards = {FitsCard("SIMPLE", "                   T"),
-                                    FitsCard("BITPIX", "                  16"),
-                                    FitsCard("NAXIS", "                   3"),
-                                    FitsCard("NAXIS1", "                   4"),
-                                    FitsCard("NAXIS2", "                   2"),
-                                    FitsCard("NAXIS3", "                   3"),
-                                    FitsCard("WCSAXES", "                   3"),
-                                    FitsCard("CTYPE1", "'RA---TAN'"),
-                                    FitsCard("CTYPE2", "'DEC--TAN'"),
-                                    FitsCard("CTYPE3", "'WAVE    '"),
-                                    FitsCard("CRPIX3", "                 1.0"),
-                                    FitsCard("CRVAL3", "             6.5E-07"),
-                                    FitsCard("PC3_3", "                 1.0"),
-                                    FitsCard("OBSERVER", "'M\xFCller '"),
-                                    FitsCard("CCD-TEMP",
-                                             "               -15.0 / \xC2\xB0"
-                                             "C")};
-  std::vector<int> values;
-  for (int i = 0; i < 4 * 2 * 3; ++i) values.push_back(100 + i);
-  std::string data = testing::BigEndian16(values);
+  std::vector<std::string> cards = testing::BasicCards(16, 4, 2);
+  cards[2] = FitsCard("NAXIS", "3");
+  for (const char* card : {"NAXIS3  = 3", "WCSAXES = 3", "CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'",
+                           "CTYPE3  = 'WAVE    '", "CRPIX3  = 1.0", "CRVAL3  = 6.5E-07", "PC3_3   = 1.0",
+                           "OBSERVER= 'M\xFCller '", "CCD-TEMP= -15.0 / \302\260C"}) {
+    cards.push_back(std::string(card) + std::string(80 - std::strlen(card), ' '));
+  }
+  std::vector<std::int16_t> values(4 * 2 * 3);
+  std::iota(values.begin(), values.end(), std::int16_t{100});
+  std::string data = testing::BigEndian(values);
   data.resize((data.size() + 2879) / 2880 * 2880, '\0');
   testing::WriteFile(Path("cube.fit"), testing::FitsHeaderBytes(cards) + data);
   ASSERT_NE(testing::FitsVerifyProblems(Path("cube.fit")), "") << "the test file itself is no valid 2-D image";
@@ -187,24 +155,10 @@ TEST_F(ImageCliTest, CopyWritesAValidFileFromACubeAndForeignHeaderBytes) {
   EXPECT_NE(copy.err.find("2 header cards hold bytes that are not 7-bit ASCII"), std::string::npos) << copy.err;
   EXPECT_EQ(testing::FitsVerifyProblems(Path("plane.fit")), "");
 
-  fitsfile* file = nullptr;
-  int status = 0;
-  ASSERT_EQ(fits_open_file(&file, Path("plane.fit").c_str(), READONLY, &status), 0);
-  int bitpix = 0, naxis = 0;
-  long axes[3] = {};
-  fits_get_img_param(file, 3, &bitpix, &naxis, axes, &status);
-  EXPECT_EQ(naxis, 2);
-  EXPECT_EQ(axes[0], 4);
-  EXPECT_EQ(axes[1], 2);
-  std::vector<long> pixels(8);
-  int anynul = 0;
-  fits_read_img(file, TLONG, 1, 8, nullptr, pixels.data(), &anynul, &status);
-  EXPECT_EQ(pixels, (std::vector<long>{100, 101, 102, 103, 104, 105, 106, 107})) << "the first plane";
-  char observer[FLEN_VALUE] = {};
-  fits_read_key(file, TSTRING, "OBSERVER", observer, nullptr, &status);
-  EXPECT_EQ(std::string(observer), "M?ller");
-  fits_close_file(file, &status);
-  EXPECT_EQ(status, 0);
+  const testing::CfitsioImage plane = testing::ReadWithCfitsio(Path("plane.fit"));
+  EXPECT_EQ(std::pair(plane.Width, plane.Height), std::pair(4L, 2L));
+  EXPECT_EQ(plane.Pixels, (std::vector<long long>{100, 101, 102, 103, 104, 105, 106, 107})) << "the first plane";
+  EXPECT_EQ(testing::CfitsioValue(Path("plane.fit"), "OBSERVER"), "M?ller");
 }
 
 TEST_F(ImageCliTest, AHeaderOnlyFileShowsItsHeaderAndStats) {
@@ -235,9 +189,8 @@ TEST_F(ImageCliTest, ErrorsAreOneLineAndNonZero) {
   ExpectOneErrorLine(bad);
   EXPECT_NE(bad.err.find("not a FITS file"), std::string::npos);
   std::string file = StarFile("star.fit", 150, 100, 5);
-  ExpectOneErrorLine(Cli("measure --radius 0 '" + file + "'"));
-  ExpectOneErrorLine(Cli("render '" + file + "' '" + Path("x.jpg") + "' --gamma 0"));
   ExpectOneErrorLine(Cli("fits copy '" + file + "' '" + Path("no/such/dir/x.fit") + "'"));
+  // (Usage errors of measure and render are in the command-line tests.)
   // Header bytes quoted in a message are printable and stay on the line.
   std::vector<std::string> cards = testing::BasicCards(16, 2, 2);
   cards[2] = testing::FitsCard("NAXIS", "\x1B[2J\n2");
@@ -245,7 +198,6 @@ TEST_F(ImageCliTest, ErrorsAreOneLineAndNonZero) {
   bad = Cli("fits stats '" + Path("escape.fit") + "'");
   ExpectOneErrorLine(bad);
   EXPECT_NE(bad.err.find("bad NAXIS value '\\x1B[2J\\x0A2'"), std::string::npos) << bad.err;
-  EXPECT_NE(Cli("render '" + file + "' '" + Path("x.jpg") + "' --lo 5").exitCode, 0);
   EXPECT_NE(Cli("render '" + file + "' '" + Path("x.jpg") + "' --auto --lo 5 --hi 9").exitCode, 0);
 }
 
