@@ -40,6 +40,19 @@ TEST(Histogram, ScalesBinsToTheReferenceWhite) {
   EXPECT_EQ(ComputeHistogram(image, 0).Scale, 255.0 / 65535);  // the stored maximum
 }
 
+TEST(Levels, PreviewRuleFromTheCumulativeHistogram) {
+  // 90 pixels at 1000, 9 at 2000, 1 at 10200 (s = 0.025): peak bin 25, more than 98 % reached in
+  // bin 50, first bin after the peak with under 1 % of its count: 26. The rule may well put the
+  // white level below the black level; rendering copes with that.
+  std::vector<int> values(90, 1000);
+  values.insert(values.end(), 9, 2000);
+  values.push_back(10200);
+  Timgbuffer image = Row16(values);
+  DisplayLevels levels = PreviewFileLevels(image);
+  EXPECT_EQ(levels.Low, 2000);
+  EXPECT_EQ(levels.High, 1040);
+}
+
 TEST(Levels, ViewerAutoWidensAFlatImageAndHonoursPlanet) {
   Timgbuffer flat = Row16(std::vector<int>(50, 3000));
   ViewerLevels levels = ViewerAutomaticLevels(flat, 0.99, false);
@@ -100,16 +113,17 @@ TEST(Levels, OneCountOfTheWordsGivesTheLevelsOfAPassPerPixel) {
     int maximum;
     std::array<int, 4> viewer;  // 0.99, no planet: low, high, lower and upper bar
     std::array<int, 4> planet;  // 0.98, planet
+    std::array<int, 2> preview;
   };
   const Expected expected[] = {
-      {65535, {1028, 9766, 16, 149}, {1028, 65535, 16, 1000}},
-      {2047, {0, 2031, 0, 992}, {0, 2047, 0, 1000}},
-      {149, {60, 149, 403, 1000}, {60, 149, 403, 1000}},
-      {167079, {81901, 166424, 490, 996}, {81901, 167079, 490, 1000}},
-      {799, {404, 796, 506, 996}, {404, 799, 506, 1000}},
-      {0, {0, 100, 0, 0}, {0, 100, 0, 0}},
-      {159, {81, 157, 509, 987}, {81, 159, 509, 1000}},
-      {4000, {4000, 4000, 1000, 1000}, {4000, 4000, 1000, 1000}},
+      {65535, {1028, 9766, 16, 149}, {1028, 65535, 16, 1000}, {4369, 1542}},
+      {2047, {0, 2031, 0, 992}, {0, 2047, 0, 1000}, {2007, 8}},
+      {149, {60, 149, 403, 1000}, {60, 149, 403, 1000}, {148, 150}},
+      {167079, {81901, 166424, 490, 996}, {81901, 167079, 490, 1000}, {165769, 114662}},
+      {799, {404, 796, 506, 996}, {404, 799, 506, 1000}, {793, 649}},
+      {0, {0, 100, 0, 0}, {0, 100, 0, 0}, {0, 1}},
+      {159, {81, 157, 509, 987}, {81, 159, 509, 1000}, {156, 124}},
+      {4000, {4000, 4000, 1000, 1000}, {4000, 4000, 1000, 1000}, {4000, 0}},
   };
   for (size_t i = 0; i < frames.size(); ++i) {
     SCOPED_TRACE("frame " + std::to_string(i));
@@ -118,6 +132,8 @@ TEST(Levels, OneCountOfTheWordsGivesTheLevelsOfAPassPerPixel) {
     EXPECT_EQ(frames[i].Maximum, expected[i].maximum);
     const ViewerLevels planet = ViewerAutomaticLevels(frames[i], 0.98, true);
     EXPECT_EQ((std::array{planet.Low, planet.High, planet.LowerBar, planet.UpperBar}), expected[i].planet);
+    const DisplayLevels preview = PreviewFileLevels(frames[i]);
+    EXPECT_EQ((std::array{preview.Low, preview.High}), expected[i].preview);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,25 @@ TEST(TimgbufferPixels, GetAndSetPixelClampAndStayInside) {
   EXPECT_EQ(empty.GetPixel(1, 1), 0);
 }
 
+TEST(TimgbufferPixels, RowsAndColumnsCopyRawElements) {
+  Timgbuffer image;
+  image.SetSize(3, 2, PixelType::Bits32);
+  std::vector<std::int32_t> row = {1, 2, 3};
+  image.PutRow(2, row.data());
+  std::vector<std::int32_t> column = {7, 8};
+  image.PutColumn(1, column.data());
+  EXPECT_EQ(image.GetPixel(1, 2), 8);
+  EXPECT_EQ(image.GetPixel(3, 2), 3);
+  std::vector<std::int32_t> out(3);
+  image.GetRow(2, out.data());
+  EXPECT_EQ(out, (std::vector<std::int32_t>{8, 2, 3}));
+  image.GetColumn(3, out.data());
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(out[1], 3);
+  EXPECT_THROW(image.GetRow(3, out.data()), std::out_of_range);
+  EXPECT_THROW(image.PutColumn(0, out.data()), std::out_of_range);
+}
+
 TEST(TimgbufferPixels, ExtremesFollowTheUnsignedFlag) {
   Timgbuffer image;
   image.SetSize(2, 1, PixelType::Bits16);
@@ -220,7 +240,7 @@ TEST(TimgbufferPixels, ACloneIsADeepCopy) {
   EXPECT_EQ(image.GetPixel(2, 2), 1234);
 }
 
-TEST(TimgbufferArithmetic, AddCapsByType) {
+TEST(TimgbufferArithmetic, AddAndSubtractCapByType) {
   Timgbuffer bytes = Filled(PixelType::Bits8, {200, 10});
   Timgbuffer words = Filled(PixelType::Bits16, {60000, 5});
   Timgbuffer longs = Filled(PixelType::Bits32, {2000000000, 7});
@@ -234,6 +254,8 @@ TEST(TimgbufferArithmetic, AddCapsByType) {
   EXPECT_EQ(Values(stack), (std::vector<int>{165535, 3}));
   EXPECT_TRUE(longs.AddImage(longs));  // kept within 32 bits rather than wrapping
   EXPECT_EQ(Values(longs)[0], 2147483647);
+  EXPECT_TRUE(words.SubtractImage(Filled(PixelType::Bits16, {5, 50})));
+  EXPECT_EQ(Values(words), (std::vector<int>{65530, 0}));
   EXPECT_FALSE(words.AddImage(Filled(PixelType::Bits16, {1, 2, 3})));
   EXPECT_FALSE(words.AddImage(Filled(PixelType::Float32, {1, 2})));
 }
@@ -255,44 +277,62 @@ TEST(TimgbufferArithmetic, AddOffsetChecksTheRangeOfTheFlag) {
   EXPECT_FALSE(bytes.AddOffset(1));
 }
 
-TEST(TimgbufferArithmetic, ScaleByRoundsAndCaps) {
+TEST(TimgbufferArithmetic, ScaleByAndScaleBelowRoundAndCap) {
   Timgbuffer image = Filled(PixelType::Bits16, {3, 5, 40000});
   EXPECT_TRUE(image.ScaleBy(1.5f));
   EXPECT_EQ(Values(image), (std::vector<int>{4, 8, 60000}));  // 4.5 -> 4, 7.5 -> 8
   EXPECT_TRUE(image.ScaleBy(2.0f));
   EXPECT_EQ(Values(image), (std::vector<int>{8, 16, 65535}));
+  Timgbuffer below = Filled(PixelType::Bits16, {1000, 50000, 60000});
+  EXPECT_TRUE(below.ScaleBelow(50000, 0.5));
+  EXPECT_EQ(Values(below), (std::vector<int>{500, 50000, 60000}));
+  Timgbuffer signedWords = Filled(PixelType::Bits16, {32767, 20000});
+  signedWords.Unsigned = false;
+  EXPECT_TRUE(signedWords.ScaleBelow(100000, 2.0));
+  EXPECT_EQ(Values(signedWords), (std::vector<int>{32767, 32767}));
+  Timgbuffer longs = Filled(PixelType::Bits32, {40000, 70000});
+  EXPECT_TRUE(longs.ScaleBelow(60000, 2.0));
+  EXPECT_EQ(Values(longs), (std::vector<int>{65535, 70000}));
   Timgbuffer bytes = Filled(PixelType::Bits8, {1});
   EXPECT_FALSE(bytes.ScaleBy(2.0f));
 }
 
-// Signed words (stored as the raw words below) shifted into the unsigned range, kept within it.
-TEST(TimgbufferArithmetic, ShiftToUnsignedClamps) {
-  Timgbuffer image = Filled(PixelType::Bits16, {32768, 32767, 0});
+TEST(TimgbufferArithmetic, ShiftsBetweenSignedAndUnsignedClamp) {
+  Timgbuffer image = Filled(PixelType::Bits16, {0, 65535, 32768});
+  image.ShiftToSigned(32768);
   image.Unsigned = false;
   EXPECT_EQ(Values(image), (std::vector<int>{-32768, 32767, 0}));
   image.ShiftToUnsigned(32768);
   image.Unsigned = true;
   EXPECT_EQ(Values(image), (std::vector<int>{0, 65535, 32768}));
-  image = Filled(PixelType::Bits16, {10, 32767, 32767});
+  image.ShiftToSigned(-10);  // would exceed 32767
   image.Unsigned = false;
+  EXPECT_EQ(Values(image), (std::vector<int>{10, 32767, 32767}));
   image.ShiftToUnsigned(-20);
   image.Unsigned = true;
   EXPECT_EQ(Values(image), (std::vector<int>{0, 32747, 32747}));
 }
 
-TEST(TimgbufferGeometry, FlipAndRotate) {
+TEST(TimgbufferGeometry, SwapFlipRotateAndShift) {
   Timgbuffer image;
   image.SetSize(3, 2, PixelType::Bits16);
   int v = 1;
   for (int y = 1; y <= 2; ++y) {
     for (int x = 1; x <= 3; ++x) image.SetPixel(x, y, v++);
   }
+  image.SwapByteOrder();
+  EXPECT_EQ(image.GetPixel(1, 1), 256);
+  image.SwapByteOrder();
   image.FlipHorizontal();
   EXPECT_EQ(Values(image), (std::vector<int>{3, 2, 1}));
   EXPECT_TRUE(image.FlippedHorizontally);
-  image.Rotate180();  // the whole element order reversed; the flip flags stay
-  EXPECT_EQ(Values(image), (std::vector<int>{4, 5, 6}));
-  EXPECT_EQ(image.GetPixel(3, 2), 3);
+  image.FlipVertical();
+  EXPECT_EQ(image.GetPixel(1, 1), 6);
+  EXPECT_TRUE(image.FlippedVertically);
+  image.Rotate180();  // both flips undone: the original order
+  EXPECT_EQ(image.GetPixel(1, 1), 1);
+  EXPECT_EQ(image.GetPixel(3, 2), 6);
+  EXPECT_TRUE(image.FlippedVertically);
   EXPECT_TRUE(image.FlippedHorizontally);
   EXPECT_EQ(image.QuarterTurns, 2);
   EXPECT_EQ(CardOf(image, "NAXIS1").substr(29), "3");
