@@ -4,12 +4,12 @@
 #include <cmath>
 #include <cstdio>
 
-#include "windows/astro_window.h"
-#include "station/settings.h"
 #include "automation/live_row_actions.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_row.h"
+#include "station/settings.h"
 #include "tests/automation/night_fixture.h"
+#include "windows/astro_window.h"
 #include "windows/plan_window.h"
 
 namespace noctarbel::testing {
@@ -100,6 +100,8 @@ TEST(StartTime, IsTheNearestOccurrenceWithinTwelveHours) {
   EXPECT_NEAR(DaysUntil(ten, day + 9.0 / 24), -11.0 / 24, 1e-9);
   // Past midnight: 01:00 is waited for from 23:30 the evening before.
   EXPECT_NEAR(DaysUntil(StartTime{1, 0, 0}, day + 23.5 / 24), 1.5 / 24, 1e-9);
+  // A time that does not read is no start time: the row runs at once.
+  EXPECT_FALSE(ParseStartTime(Row("x;0;0;garbled;T1;;;;;;;;;;;")));
 }
 
 class TestRun : public NightFixture {

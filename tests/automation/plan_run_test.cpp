@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <set>
 
-#include "windows/camera_window.h"
 #include "station/site_sky.h"
 #include "tests/automation/night_fixture.h"
 #include "tests/fits_check.h"
+#include "windows/camera_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -91,14 +91,16 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
 // so); stacks likewise.
 TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
   const std::string m31 = std::string(kM31Cells);
-  Plan({"17;10;0;Open roof;ZA;;;;;;;;;;;", ";;;M 31;" + m31 + ";1;2;11;2;m31;0", ";;;M 31 again;" + m31 + ";1;2;1;1;m31;0"});
+  Plan({"17;10;0;Open roof;ZA;;;;;;;;;;;", ";;;M 31;" + m31 + ";1;2;11;2;m31;0",
+        ";;;M 31 again;" + m31 + ";1;2;1;1;m31;0"});
   Prepare();
   run.Stacking = true;
   ASSERT_TRUE(RunNight()) << station->Status();
   ASSERT_TRUE(RunNight()) << station->Status();
 
   std::vector<std::string> expected;
-  for (int n = 1; n <= 10; ++n) expected.push_back("m31-L-" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + ".fit");
+  for (int n = 1; n <= 10; ++n)
+    expected.push_back("m31-L-" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + ".fit");
   EXPECT_EQ(saved, expected);
   EXPECT_EQ(stacks, (std::vector<std::string>{"m31-L_stack.fit", "m31-L_stack-002.fit", "m31-L_stack-003.fit",
                                               "m31-L_stack-004.fit"}));
@@ -107,14 +109,15 @@ TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
                      (ImageFolder() / "m31-L-002.fit").string()));
 }
 
-// With RootImagePath each night has its dated folder; a night resumed after midnight is looked
-// for in the evening's folder, where it was begun.
+// With RootImagePath each night has its dated folder, unless the run names one; a night resumed
+// after midnight is looked for in the evening's folder, where it was begun.
 TEST_F(PlanRun, TheNightsFolderIsDatedAndAResumeAfterMidnightFindsTheEvenings) {
   station->Settings.RootImagePath = (dir.Path() / "nights").string();
   EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
   EXPECT_TRUE(EveningImageFolderFor(*station, {}).empty());
   clock->Sleep(7 * 3600 * 1000);  // 01:00 local time
-  EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_07");
+  Prepare();
+  EXPECT_EQ(run.ImageFolder, (dir.Path() / "nights/2026_12_07").string());
   EXPECT_EQ(EveningImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
   EXPECT_TRUE(EveningImageFolderFor(*station, dir.Path() / "given").empty());
   EXPECT_EQ(NightImageFolderFor(*station, dir.Path() / "given"), dir.Path() / "given");
@@ -150,7 +153,8 @@ TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
       const bool turned = std::any_of(cards.begin(), cards.end(), [](const std::string& c) {
         return c.rfind("HISTORY", 0) == 0 && c.find("180 deg rotation") != std::string::npos;
       });
-      EXPECT_EQ(turned, rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos) << base << " " << side;
+      EXPECT_EQ(turned, rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos)
+          << base << " " << side;
     }
     EXPECT_NE(CfitsioValue((ImageFolder() / (east + "-L-001.fit")).string(), "PIERSIDE"),
               CfitsioValue((ImageFolder() / (west + "-L-001.fit")).string(), "PIERSIDE"));
@@ -222,6 +226,9 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
   }
 }
 
+// The moments of the short night at which a fault or a click strikes.
+enum class Phase { UtWait, ParkBeforeOpening, Slew, Settle, Autofocus, Exposure, SubExposure, Pause, OperatorPause };
+
 // Faults strike the same short night at different moments: a roof opening at 17:05, an
 // autofocus at 17:10, then M 31 through two filters, two images each summed from three
 // sub-exposures, with a 30 s pause between the images.
@@ -237,6 +244,32 @@ class NightFault : public NightFixture {
   }
   // Row 3 (M 31) is running.
   bool InM31() { return currentRow == 3; }
+  // True once the night is in `phase`; the operator's pause is clicked on the way.
+  std::function<bool()> In(Phase phase) {
+    switch (phase) {
+      case Phase::UtWait:
+        return [this] { return LogHas("Pause until UT = 17:10:0"); };
+      case Phase::ParkBeforeOpening:
+        return [this] { return currentRow == 1 && LogHas(": Going to park position") && World().Mount.Slewing(); };
+      case Phase::Slew:
+        return [this] { return InM31() && World().Mount.Slewing(); };
+      case Phase::Settle:
+        return [this] { return InM31() && LastLogLine().rfind("Altitude=", 0) == 0 && station->Run.WaitTicks > 0; };
+      case Phase::Autofocus:
+        // The autofocus's own frames, after the row's first one.
+        return [this] { return currentRow == 2 && ExposuresSinceRowStart() >= 2; };
+      case Phase::Exposure:
+        return [this] { return InM31() && World().Camera.Exposing(); };
+      case Phase::SubExposure:
+        return [this] { return InM31() && ExposuresSinceRowStart() >= 2 && World().Camera.Exposing(); };
+      case Phase::Pause:
+        return [this] { return InM31() && station->Status() == "Pause..."; };
+      case Phase::OperatorPause:
+        When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
+        return [this] { return LogHas(" Execution is paused.."); };
+    }
+    return nullptr;
+  }
   int ExposuresSinceRowStart() {
     return World().Camera.ExposuresStarted() - rowExposures.at(static_cast<size_t>(currentRow));
   }
@@ -274,56 +307,12 @@ class NightFault : public NightFixture {
   Counts atLine_;
 };
 
-enum class RainPhase {
-  UtWait,
-  ParkBeforeOpening,
-  Slew,
-  Settle,
-  Autofocus,
-  Exposure,
-  SubExposure,
-  Pause,
-  OperatorPause
-};
-
-class RainDuring : public NightFault, public ::testing::WithParamInterface<RainPhase> {};
+class RainDuring : public NightFault, public ::testing::WithParamInterface<Phase> {};
 
 TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCommand) {
   ShortNight();
-  std::function<bool()> when;
-  switch (GetParam()) {
-    case RainPhase::UtWait:
-      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
-      break;
-    case RainPhase::ParkBeforeOpening:
-      when = [this] { return currentRow == 1 && LogHas(": Going to park position") && World().Mount.Slewing(); };
-      break;
-    case RainPhase::Slew:
-      when = [this] { return InM31() && World().Mount.Slewing(); };
-      break;
-    case RainPhase::Settle:
-      when = [this] { return InM31() && LastLogLine().rfind("Altitude=", 0) == 0 && station->Run.WaitTicks > 0; };
-      break;
-    case RainPhase::Autofocus:
-      // The autofocus's own frames, after the row's first one.
-      when = [this] { return currentRow == 2 && ExposuresSinceRowStart() >= 2; };
-      break;
-    case RainPhase::Exposure:
-      when = [this] { return InM31() && World().Camera.Exposing(); };
-      break;
-    case RainPhase::SubExposure:
-      when = [this] { return InM31() && ExposuresSinceRowStart() >= 2 && World().Camera.Exposing(); };
-      break;
-    case RainPhase::Pause:
-      when = [this] { return InM31() && station->Status() == "Pause..."; };
-      break;
-    case RainPhase::OperatorPause:
-      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
-      when = [this] { return LogHas(" Execution is paused.."); };
-      break;
-  }
-  faults->RainWhen(when);
-  const bool beforeOpening = GetParam() == RainPhase::ParkBeforeOpening;
+  faults->RainWhen(In(GetParam()));
+  const bool beforeOpening = GetParam() == Phase::ParkBeforeOpening;
   // Before the roof opened there is nothing to close: the opening is refused instead.
   CountWhenLogged(beforeOpening ? ": Error opening!" : " roof is closed!");
 
@@ -349,9 +338,9 @@ TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCom
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, RainDuring,
-                         ::testing::Values(RainPhase::UtWait, RainPhase::ParkBeforeOpening, RainPhase::Slew,
-                                           RainPhase::Settle, RainPhase::Autofocus, RainPhase::Exposure,
-                                           RainPhase::SubExposure, RainPhase::Pause, RainPhase::OperatorPause));
+                         ::testing::Values(Phase::UtWait, Phase::ParkBeforeOpening, Phase::Slew, Phase::Settle,
+                                           Phase::Autofocus, Phase::Exposure, Phase::SubExposure, Phase::Pause,
+                                           Phase::OperatorPause));
 
 TEST_F(NightFault, ACameraThatStopsDeliveringEndsTheRunAndTheRoofStillCloses) {
   ShortNight();
@@ -439,33 +428,13 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   ExpectParkedAndClosed();
 }
 
-enum class StopPhase { UtWait, Exposure, Pause, OperatorPause };
-
-class StopDuring : public NightFault, public ::testing::WithParamInterface<StopPhase> {};
+class StopDuring : public NightFault, public ::testing::WithParamInterface<Phase> {};
 
 TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
   ShortNight();
-  std::function<bool()> when;
-  switch (GetParam()) {
-    case StopPhase::UtWait:
-      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
-      break;
-    case StopPhase::Exposure:
-      when = [this] { return InM31() && World().Camera.Exposing(); };
-      break;
-    case StopPhase::Pause:
-      when = [this] { return InM31() && station->Status() == "Pause..."; };
-      break;
-    case StopPhase::OperatorPause:
-      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
-      when = [this] { return LogHas(" Execution is paused.."); };
-      break;
-  }
-  When(when, [this] { StopBtnClick(*station); });
-  CountWhenLogged(": Going to park position");
+  When(In(GetParam()), [this] { StopBtnClick(*station); });
   EXPECT_FALSE(RunNight());
-  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
-  EXPECT_TRUE(station->Mount.AtParkPosition1());
+  ExpectParkedAndClosed();
   EXPECT_FALSE(station->Run.AbortRequested);
   EXPECT_FALSE(station->Run.PlanRunning);
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
@@ -473,8 +442,7 @@ TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
-                         ::testing::Values(StopPhase::UtWait, StopPhase::Exposure, StopPhase::Pause,
-                                           StopPhase::OperatorPause));
+                         ::testing::Values(Phase::UtWait, Phase::Exposure, Phase::Pause, Phase::OperatorPause));
 
 TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
   ShortNight();
