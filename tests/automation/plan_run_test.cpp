@@ -19,8 +19,14 @@ namespace {
 
 class PlanRun : public NightFixture {};
 
+bool HasHistory(const std::string& file, const std::string& text) {
+  const auto cards = CfitsioCards(file);
+  return std::any_of(cards.begin(), cards.end(), [&](const std::string& card) {
+    return card.rfind("HISTORY", 0) == 0 && card.find(text) != std::string::npos;
+  });
+}
+
 TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
-  station->Settings.CameraObject = "sim:camera?width=3000&height=2000";
   Plan({"17;10;0;Cooler on;CC;;;;;;;;;;;", "17;15;0;Open roof;ZA;;;;;;;;;;;",
         "17;20;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
         ";;;Capella sync;" + std::string(kCapellaCells) + ";SY 0.5;;;;;",
@@ -34,26 +40,12 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   // Images in their order: each image through every filter before the next image.
   EXPECT_EQ(saved, (std::vector<std::string>{"img5_-L-001.fit", "img5_-R-001.fit", "img5_-L-002.fit", "img5_-R-002.fit",
                                              "m42-L-001.fit"}));
-  for (const auto& name : saved) {
-    const std::string file = (ImageFolder() / name).string();
-    EXPECT_EQ(FitsVerifyProblems(file), "") << name;
-    const CfitsioImage image = ReadWithCfitsio(file);
-    ASSERT_TRUE(image.Read) << name;
-    // Binning 2 and zoom 2 on a 3000 x 2000 sensor: the middle 750 x 500 binned pixels.
-    EXPECT_EQ(image.Width, name[0] == 'i' ? 750 : 1500) << name;
-    EXPECT_EQ(image.Height, name[0] == 'i' ? 500 : 1000) << name;
-  }
   EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "OBJECT"), "M 31");
   EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "FILTER"), "R");
   const std::string summed = (ImageFolder() / "m42-L-001.fit").string();
   EXPECT_EQ(CfitsioValue(summed, "SUBEXP"), "20.000");
   EXPECT_DOUBLE_EQ(std::stod(CfitsioValue(summed, "EXPTIME")), 60);
-  const auto cards = CfitsioCards(summed);
-  EXPECT_NE(std::find_if(cards.begin(), cards.end(),
-                         [](const std::string& c) {
-                           return c.rfind("HISTORY", 0) == 0 && c.find("Stack (sum) of 3 images") != std::string::npos;
-                         }),
-            cards.end());
+  EXPECT_TRUE(HasHistory(summed, "Stack (sum) of 3 images"));
 
   // The row below the horizon is skipped and the night goes on; T0 and T1 log nothing.
   const long notVisible = LogIndex(": Object LMC not visible");
@@ -131,29 +123,20 @@ TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
   Prepare();
   run.Corrections = true;
   const double lst = StationSiderealTime(*station);
-  auto target = [&](const char* name, double hourAngle, const std::string& base) {
-    const double ra = std::fmod(lst - hourAngle + 24.0, 24.0);
-    char cells[96];
-    std::snprintf(cells, sizeof cells, ";;;%s;%d;%d;0;50;0;0;1;2;1;1;%s;0", name, static_cast<int>(ra),
-                  static_cast<int>((ra - static_cast<int>(ra)) * 60), base.c_str());
-    return std::string(cells);
-  };
   for (int rotate : {0, 1, 2}) {
     SCOPED_TRACE("CameraPiersideRotate " + std::to_string(rotate));
     station->Settings.CameraPiersideRotate = rotate;
     const std::string east = "east" + std::to_string(rotate);
     const std::string west = "west" + std::to_string(rotate);
-    Plan({";;;Open roof;ZA;;;;;;;;;;;", target("Rising", -2, east), target("Setting", 2, west)});
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", ";;;Rising;" + PositionCells(lst + 2, 50) + ";1;2;1;1;" + east + ";0",
+          ";;;Setting;" + PositionCells(lst - 2, 50) + ";1;2;1;1;" + west + ";0"});
     ASSERT_TRUE(RunNight()) << station->Status();
     for (const std::string& base : {east, west}) {
       const std::string file = (ImageFolder() / (base + "-L-001.fit")).string();
       const std::string side = CfitsioValue(file, "PIERSIDE");
       ASSERT_FALSE(side.empty()) << base;
-      const auto cards = CfitsioCards(file);
-      const bool turned = std::any_of(cards.begin(), cards.end(), [](const std::string& c) {
-        return c.rfind("HISTORY", 0) == 0 && c.find("180 deg rotation") != std::string::npos;
-      });
-      EXPECT_EQ(turned, rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos)
+      EXPECT_EQ(HasHistory(file, "180 deg rotation"),
+                rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos)
           << base << " " << side;
     }
     EXPECT_NE(CfitsioValue((ImageFolder() / (east + "-L-001.fit")).string(), "PIERSIDE"),
@@ -178,11 +161,8 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
   for (const bool flips : {true, false}) {
     SCOPED_TRACE(flips ? "flips on" : "flips off");
     station->Settings.MeridianFlip = flips;
-    const double ra = std::fmod(StationSiderealTime(*station) + 0.5 + 24.0, 24.0);
-    char cells[96];
-    std::snprintf(cells, sizeof cells, ";;;Transit;%d;%d;0;30;0;0;300;1;1;20;%s;0", static_cast<int>(ra),
-                  static_cast<int>((ra - static_cast<int>(ra)) * 60), flips ? "on" : "off");
-    Plan({";;;Open roof;ZA;;;;;;;;;;;", cells});
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", ";;;Transit;" + PositionCells(StationSiderealTime(*station) + 0.5, 30) +
+                                            ";300;1;1;20;" + (flips ? "on" : "off") + ";0"});
     saved.clear();
     const size_t logFrom = LogLines().size();
     const bool completed = RunNight();
