@@ -99,6 +99,13 @@ class WatchdogEndToEnd : public ::testing::Test {
     settings.NotifyCommand = notify;
     ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
   }
+  // The roof emulator, its roof travelling for a second.
+  static std::unique_ptr<roofsim::PtyEmulator> Roof(bool open) {
+    roofsim::RoofConfig config;
+    config.StartOpen = open;
+    config.TravelSeconds = 1;
+    return roofsim::PtyEmulator::Roof(config);
+  }
   std::optional<Heartbeat> Beat() {
     std::string error;
     return ReadHeartbeat(home / "heartbeat.ini", &error);
@@ -113,9 +120,7 @@ class WatchdogEndToEnd : public ::testing::Test {
 TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone) {
   ServerProcess alpaca;
   ASSERT_GT(alpaca.Port(), 0);
-  roofsim::RoofConfig config;
-  config.TravelSeconds = 1;
-  auto roof = roofsim::PtyEmulator::Roof(config);
+  auto roof = Roof(false);
   const auto notify = scratch / "notify.sh";
   WriteFileAtomically(notify, "#!/bin/sh\n{ echo \"$@\"; cat; } > " + ShellQuote(notified.string()) + "\n");
   std::filesystem::permissions(notify, std::filesystem::perms::owner_all);
@@ -179,10 +184,7 @@ TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone
 TEST_F(WatchdogEndToEnd, ClosesARoofLeftOpenWhenRainComesAndNoStationHoldsIt) {
   ServerProcess alpaca;
   ASSERT_GT(alpaca.Port(), 0);
-  roofsim::RoofConfig config;
-  config.StartOpen = true;
-  config.TravelSeconds = 1;
-  auto roof = roofsim::PtyEmulator::Roof(config);
+  auto roof = Roof(true);
   // The notification's arguments: the event.
   SaveStation("alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/telescope/0", *roof,
               "echo > " + ShellQuote(notified.string()));
@@ -227,9 +229,7 @@ TEST_F(WatchdogEndToEnd, AFailedTakeOverMovesNothingAndNeverExitsZero) {
   };
   for (const Case& c : {Case{"", nullptr, "No telescope is chosen"},
                         Case{"sim:telescope", "/nonexistent", "cannot vouch for the real roof controller"}}) {
-    roofsim::RoofConfig config;
-    config.StartOpen = true;
-    auto roof = roofsim::PtyEmulator::Roof(config);
+    auto roof = Roof(true);
     SaveStation(c.telescope, *roof, "cat > " + ShellQuote(notified.string()) + "; echo");
     Heartbeat beat;
     beat.UnixTime = UnixTimeNow();
