@@ -2,7 +2,6 @@
 // simulated clock: what it foresees and how long it thinks each step takes.
 
 #include <cmath>
-#include <cstdio>
 
 #include "automation/live_row_actions.h"
 #include "automation/night_timeline.h"

@@ -5,8 +5,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <set>
 
 #include "station/site_sky.h"
