@@ -2,14 +2,13 @@
 // simulated clock: what it foresees and how long it thinks each step takes.
 
 #include <cmath>
-#include <cstdio>
 
-#include "windows/astro_window.h"
-#include "station/settings.h"
 #include "automation/live_row_actions.h"
 #include "automation/night_timeline.h"
 #include "automation/plan_row.h"
+#include "station/settings.h"
 #include "tests/automation/night_fixture.h"
+#include "windows/astro_window.h"
 #include "windows/plan_window.h"
 
 namespace noctarbel::testing {
@@ -20,21 +19,6 @@ RowCells Row(const std::string& line) {
   const PlanRow row = SplitPlanLine(line);
   cells.insert(cells.end(), row.begin(), row.end());
   return cells;
-}
-
-// Cells of a J2000 position: "h;m;s;d;m;s".
-std::string PositionCells(double raHours, double decDeg) {
-  raHours = std::fmod(raHours + 48.0, 24.0);
-  const int rh = static_cast<int>(raHours);
-  const int rm = static_cast<int>((raHours - rh) * 60);
-  const double rs = ((raHours - rh) * 60 - rm) * 60;
-  const double a = std::abs(decDeg);
-  const int dd = static_cast<int>(a);
-  const int dm = static_cast<int>((a - dd) * 60);
-  const double ds = ((a - dd) * 60 - dm) * 60;
-  char text[96];
-  std::snprintf(text, sizeof text, "%d;%d;%.1f;%s%d;%d;%.0f", rh, rm, rs, decDeg < 0 ? "-" : "", dd, dm, ds);
-  return text;
 }
 
 TEST(PlanRowCells, PositionsExposuresAndFiltersReadAsTheOperatorTypedThem) {
@@ -100,6 +84,22 @@ TEST(StartTime, IsTheNearestOccurrenceWithinTwelveHours) {
   EXPECT_NEAR(DaysUntil(ten, day + 9.0 / 24), -11.0 / 24, 1e-9);
   // Past midnight: 01:00 is waited for from 23:30 the evening before.
   EXPECT_NEAR(DaysUntil(StartTime{1, 0, 0}, day + 23.5 / 24), 1.5 / 24, 1e-9);
+  // A time that does not read is no start time: the row runs at once.
+  EXPECT_FALSE(ParseStartTime(Row("x;0;0;garbled;T1;;;;;;;;;;;")));
+}
+
+// The colour of the time line's picture, 1200 pixels wide, at `when` in the bar of the row
+// with index `row`: the hours from the first row's to the last row's are spread over the width
+// beside the names.
+std::vector<int> TimelineColour(const std::vector<RowSpan>& timeline, DateTime when, int row) {
+  const Picture picture = RenderNightTimeline(timeline, 1200);
+  const double firstHour = std::floor(timeline.front().Start * 24);
+  const double lastHour = std::ceil(timeline.back().End * 24);
+  const int x =
+      16 + 260 + static_cast<int>(std::lround((when * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260)));
+  const int y = 16 + 28 + 22 + row * 20 + 10;
+  const size_t at = (static_cast<size_t>(y) * picture.Width + x) * 3;
+  return std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3);
 }
 
 class TestRun : public NightFixture {
@@ -153,15 +153,7 @@ TEST_F(TestRun, ForeseesObjectsBelowTheHorizonAndMeridianFlipsAndTimesEachStep) 
   EXPECT_EQ(timeline[5].Outcome, RowOutcome::Done);
   EXPECT_EQ(timeline[4].Name, "Flip");
   // Its picture: the flip row's bar is drawn in the problem colour in the middle of its hour.
-  const Picture picture = RenderNightTimeline(timeline, 1200);
-  const DateTime middle = (timeline[4].Start + timeline[4].End) / 2;
-  const double firstHour = std::floor(timeline[0].Start * 24);
-  const double lastHour = std::ceil(timeline.back().End * 24);
-  const int x = 16 + 260 + static_cast<int>((middle * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260));
-  const int y = 16 + 28 + 22 + 4 * 20 + 10;
-  const size_t at = (static_cast<size_t>(y) * picture.Width + x) * 3;
-  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
-            (std::vector<int>{236, 150, 30}));
+  EXPECT_EQ(TimelineColour(timeline, (timeline[4].Start + timeline[4].End) / 2, 4), (std::vector<int>{236, 150, 30}));
 }
 
 // With meridian flips on, a row across the meridian is no problem: the test run plans the
@@ -189,14 +181,7 @@ TEST_F(TestRun, PlansTheMeridianFlipOfARowAcrossTheMeridian) {
   EXPECT_GE(seconds, flipSeconds);
   EXPECT_LT(seconds, flipSeconds + 300);
   // The time line strokes the row's bar at the flip.
-  const Picture picture = RenderNightTimeline(station->Run.Timeline, 1200);
-  const double firstHour = std::floor(row.Start * 24), lastHour = std::ceil(row.End * 24);
-  const int x =
-      16 + 260 +
-      static_cast<int>(std::lround((row.Flips[0] * 24 - firstHour) / (lastHour - firstHour) * (1200 - 32 - 260)));
-  const size_t at = (static_cast<size_t>(16 + 28 + 22 + 10) * picture.Width + x) * 3;
-  EXPECT_EQ(std::vector<int>(picture.Pixels.begin() + at, picture.Pixels.begin() + at + 3),
-            (std::vector<int>{110, 110, 110}));
+  EXPECT_EQ(TimelineColour(station->Run.Timeline, row.Flips[0], 0), (std::vector<int>{110, 110, 110}));
 }
 
 TEST_F(TestRun, TheCheckDialogStartsAtTheTimeTypedAndRefusesAnUnreadableOne) {

@@ -4,6 +4,8 @@
 // operator clicks scheduled by condition, and what the night left behind: the log, the saved
 // files in their order, the simulators' counters.
 
+#include <cmath>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,18 +14,33 @@
 #include "automation/night_setup.h"
 #include "automation/plan_file.h"
 #include "automation/plan_run.h"
-#include "windows/install_windows.h"
-#include "windows/main_window.h"
-#include "windows/plan_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "tests/station_fixture.h"
+#include "windows/install_windows.h"
+#include "windows/main_window.h"
+#include "windows/plan_window.h"
 
 namespace noctarbel::testing {
 
 // A star in Auriga that stands well up from the early evening on, for focusing and syncing.
 inline const char* kCapellaCells = "05;16;41.4;45;59;53";
 inline const char* kM31Cells = "00;42;44.3;41;16;9";
+
+// Cells of a J2000 position: "h;m;s;d;m;s".
+inline std::string PositionCells(double raHours, double decDeg) {
+  raHours = std::fmod(raHours + 48.0, 24.0);
+  const int rh = static_cast<int>(raHours);
+  const int rm = static_cast<int>((raHours - rh) * 60);
+  const double rs = ((raHours - rh) * 60 - rm) * 60;
+  const double a = std::abs(decDeg);
+  const int dd = static_cast<int>(a);
+  const int dm = static_cast<int>((a - dd) * 60);
+  const double ds = ((a - dd) * 60 - dm) * 60;
+  char text[96];
+  std::snprintf(text, sizeof text, "%d;%d;%.1f;%s%d;%d;%.0f", rh, rm, rs, decDeg < 0 ? "-" : "", dd, dm, ds);
+  return text;
+}
 
 class NightFixture : public StationFixture {
  protected:

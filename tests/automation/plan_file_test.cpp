@@ -10,8 +10,8 @@
 #include "astro/horizon.h"
 #include "station/settings.h"
 
-#include "windows/main_window.h"
 #include "tests/station_fixture.h"
+#include "windows/main_window.h"
 
 namespace noctarbel {
 namespace {
@@ -84,14 +84,6 @@ TEST_F(PlanFile, DuringARunTheTableOnlyGrows) {
   EXPECT_EQ(grid().Cell(4, 2), "added");
 }
 
-TEST_F(PlanFile, MissingFileChangesNothingAndSaysNothing) {
-  grid().SetCell(4, 1, "keep");
-  EXPECT_FALSE(LoadPlanTable(*station, dir / "nope.csv"));
-  EXPECT_EQ(grid().Cell(4, 1), "keep");
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_TRUE(ui.questions.empty());
-}
-
 TEST_F(PlanFile, SavedFilesLoadBackTheSame) {
   grid().SetRowCount(4);
   for (int row = 1; row <= 3; ++row) {
@@ -114,16 +106,20 @@ TEST_F(PlanFile, ACellThatWouldSplitIsNotSavedSilently) {
   EXPECT_FALSE(std::filesystem::exists(dir / "plan.csv"));
 }
 
-TEST_F(PlanFile, BinaryAndHugeFilesAreRefusedWithAReason) {
+// A missing file is refused in silence, binary and huge ones with a reason; none changes the
+// table or asks anything.
+TEST_F(PlanFile, MissingBinaryAndHugeFilesAreRefused) {
   WriteFile(dir / "picture.csv", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\n;;;x;\n");
-  grid().SetCell(4, 1, "keep");
-  EXPECT_FALSE(LoadPlanTable(*station, dir / "picture.csv"));
-  EXPECT_NE(ui.LastMessage().find("not a plan file"), std::string::npos);
   WriteFile(dir / "huge.csv", "h\n" + std::string(300000, ';') + "\n");
-  EXPECT_FALSE(LoadPlanTable(*station, dir / "huge.csv"));
-  EXPECT_NE(ui.LastMessage().find("is longer than"), std::string::npos);
+  grid().SetCell(4, 1, "keep");
+  EXPECT_FALSE(LoadPlanTable(*station, dir / "nope.csv"));
+  EXPECT_TRUE(ui.messages.empty());
+  for (const auto& [file, says] : {std::pair{"picture.csv", "not a plan file"}, {"huge.csv", "is longer than"}}) {
+    EXPECT_FALSE(LoadPlanTable(*station, dir / file));
+    EXPECT_NE(ui.LastMessage().find(says), std::string::npos) << file;
+  }
   EXPECT_EQ(grid().Cell(4, 1), "keep");
-  EXPECT_TRUE(ui.questions.empty()) << "a refused file asks nothing";
+  EXPECT_TRUE(ui.questions.empty());
 }
 
 TEST(SplitPlanLine, FieldsBeyondSixteenAreIgnoredAndMissingOnesEmpty) {
@@ -151,17 +147,20 @@ TEST(StationFileReaders, RefuseDevicesAndPipes) {
   };
   const std::vector<Reader> readers = {
       {"plan", "header\r\n", [](const auto& p) { return ReadPlanFile(p).error.empty(); }},
-      {"horizon", "0 10\n", [](const auto& p) {
+      {"horizon", "0 10\n",
+       [](const auto& p) {
          HorizonTable table;
          return LoadHorizonFile(p, table).Opened;
        }},
-      {"catalogue index", nullptr, [&dir](const auto& p) {
+      {"catalogue index", nullptr,
+       [&dir](const auto& p) {
          std::filesystem::remove(dir / "cat" / kNgcIndexFileName);
          std::filesystem::create_directories(dir / "cat");
          std::filesystem::create_symlink(p, dir / "cat" / kNgcIndexFileName);
          return LookupCatalogue(dir / "cat", kNgc, 1).Status != LookupStatus::FileError;
        }},
-      {"settings", "[General]\r\n", [](const auto& p) -> std::optional<bool> {
+      {"settings", "[General]\r\n",
+       [](const auto& p) -> std::optional<bool> {
          LoadSettingsFile(p);  // defaults for what it cannot read
          return std::nullopt;
        }},

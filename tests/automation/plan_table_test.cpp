@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "windows/main_window.h"
-#include "windows/install_windows.h"
 #include "tests/station_fixture.h"
+#include "windows/install_windows.h"
+#include "windows/main_window.h"
 
 namespace noctarbel {
 namespace {
@@ -16,18 +16,11 @@ class PlanTable : public testing::StationFixture {
  protected:
   void SetUp() override { PilotFormCreate(*station); }
   StringGrid& grid() { return station->Planer1; }
-  void Fill(int rows) {
-    grid().SetRowCount(rows + 1);
-    for (int row = 1; row <= rows; ++row) {
-      grid().SetCell(0, row, std::to_string(row));
-      grid().SetCell(4, row, "object " + std::to_string(row));
-    }
-  }
 };
 
 TEST_F(PlanTable, ControlsAreActivatedByName) {
   InstallHandlers(*station);
-  Fill(2);
+  grid().SetRowCount(3);
   EXPECT_TRUE(station->Activate("AddRowBtn"));
   EXPECT_EQ(grid().RowCount(), 4);
   station->Main.SetEnabled("PauseButton", true);

@@ -18,6 +18,8 @@ using testing::ShellQuote;
 using testing::TempDir;
 using testing::WriteFile;
 
+const std::string kDemoPlan = std::string(NOCTARBEL_SOURCE_DATA_DIR) + "/examples/demo-night.csv";
+
 class Cli : public ::testing::Test {
  protected:
   CliResult Run(const std::string& args) {
@@ -47,15 +49,6 @@ TEST_F(Cli, SettingsListGetAndSet) {
   EXPECT_NE(ReadFile(dir / "station" / "noctarbel.ini").find("Observername=Anna Berg\r\n"), std::string::npos);
 }
 
-// The rules are the settings' own; the command says their message and saves nothing.
-TEST_F(Cli, BadSettingValuesAreRefusedWithTheDialogsMessage) {
-  CliResult r = Run("settings --set Park1Az=1 --set HistogramMaxLevel=high");
-  EXPECT_EQ(r.exitCode, 2);
-  EXPECT_EQ(r.err, "noctarbel-cli: Histogram max level not correct\n");
-  EXPECT_EQ(Run("settings --get NoSuchKey").exitCode, 2);
-  EXPECT_FALSE(std::filesystem::exists(dir / "station" / "noctarbel.ini")) << "nothing saved on refusal";
-}
-
 TEST_F(Cli, PlanShowAndConvert) {
   WriteFile(dir / "plan.csv", "header;\r\n22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n\r\n;;;;P1;\r\n");
   CliResult json = Run("plan show --json " + ShellQuote((dir / "plan.csv").string()));
@@ -78,34 +71,83 @@ TEST_F(Cli, PlanShowAndConvert) {
             "22;0;0;M 51;13;29;52.7;47;11;43;300;2;123;3;;60;\r\n;;;;P1;;;;;;;;;;;;\r\n");
 }
 
-// What a script sees of a usage error: one line on stderr, beginning like every message of the
-// program, and exit code 2.
-void ExpectUsageError(const CliResult& r, const std::string& args) {
-  EXPECT_EQ(r.exitCode, 2) << args << ": " << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args << ": " << r.err;
-  ASSERT_EQ(r.err.rfind("noctarbel-cli: ", 0), 0u) << args << ": " << r.err;
+// What a script sees of a refusal: one line on stderr, beginning like every message of the
+// program (a usage error's with a capital or the option), and nothing on stdout.
+void ExpectOneLineMessage(const CliResult& r) {
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  ASSERT_EQ(r.err.rfind("noctarbel-cli: ", 0), 0u) << r.err;
   const char first = r.err[std::string("noctarbel-cli: ").size()];
-  EXPECT_TRUE(std::isupper(static_cast<unsigned char>(first)) || first == '-') << args << ": " << r.err;
-  EXPECT_EQ(r.out, "") << args;
+  EXPECT_TRUE(r.exitCode != 2 || std::isupper(static_cast<unsigned char>(first)) || first == '-') << r.err;
+  EXPECT_EQ(r.out, "");
 }
 
-TEST_F(Cli, EveryUsageErrorIsOneLineWithExitCode2) {
+// Every refusal a script can meet, with the start of its message: 2 for a usage error, 1 when
+// what was asked could not be done. A refusal saves nothing.
+TEST_F(Cli, EveryRefusalIsOneLineWithItsExitCode) {
   WriteFile(dir / "plan.csv", "header;\r\n");
+  WriteFile(dir / "bin.csv", std::string("\0\0\0", 3));
   const std::string plan = ShellQuote((dir / "plan.csv").string());
-  for (const std::string& args : std::vector<std::string>{
-           "settings --get", "settings --set", "settings --set Glaenge", "settings --set CameraMode=2",
-           "settings --set " + ShellQuote("Observername=Anna "), "no-such-command", "plan", "plan show", "plan nope",
-           "plan show " + plan + " --bogus", "measure --radius 0 x.fit", "measure --radius abc x.fit",
-           "render x.fit y.jpg --gamma 0", "render x.fit y.jpg --lo 5", "lst --at 25:00", "roof", "roof shut",
-           "roof open --port ''", "focus", "focus calibrate --simulate --positions 4",
-           "focus calibrate --simulate --save", "focus auto --filter 10", "center --sync 25 10",
-           "center --sync 10 95", "center --sync 10", "guide-test --move 5",
-           "focus calibrate --position 200 --range 500", "run " + plan + " --simulate --rain-at tonight"}) {
-    ExpectUsageError(Run(args), args);
+  const std::string demo = ShellQuote(kDemoPlan);
+  const std::string missing = (dir / "missing.csv").string();
+  const std::string binary = (dir / "bin.csv").string();
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string says;  // what follows "noctarbel-cli: "; with its line end, all of it
+  };
+  const std::vector<Case> cases = {
+      {"settings --get", 2, ""},
+      {"settings --get NoSuchKey", 2, ""},
+      {"settings --set", 2, ""},
+      {"settings --set Glaenge", 2, ""},
+      {"settings --set CameraMode=2", 2, "CameraMode cannot be changed: it is always 0\n"},
+      {"settings --set Park1Az=1 --set HistogramMaxLevel=high", 2, "Histogram max level not correct\n"},
+      {"settings --set " + ShellQuote("Observername=Anna "), 2, ""},
+      {"no-such-command", 2, "Unknown command no-such-command\n"},
+      {"plan", 2, ""},
+      {"plan show", 2, ""},
+      {"plan nope", 2, ""},
+      {"plan show " + plan + " --bogus", 2, ""},
+      {"plan show " + ShellQuote(missing), 1, "Cannot open " + missing + "\n"},
+      {"plan show " + ShellQuote(binary), 1, binary + ": line 1 holds binary data; not a plan file\n"},
+      {"measure --radius 0 x.fit", 2, ""},
+      {"measure --radius abc x.fit", 2, ""},
+      {"render x.fit y.jpg --gamma 0", 2, ""},
+      {"render x.fit y.jpg --lo 5", 2, ""},
+      {"lst --at 25:00", 2, ""},
+      {"roof", 2, ""},
+      {"roof shut", 2, ""},
+      {"roof open --port ''", 2, ""},
+      {"focus", 2, ""},
+      {"focus calibrate --simulate --positions 4", 2, ""},
+      {"focus calibrate --simulate --save", 2, ""},
+      {"focus calibrate --position 200 --range 500", 2, ""},
+      {"focus auto --filter 10", 2, ""},
+      {"center --sync 25 10", 2, ""},
+      {"center --sync 10 95", 2, ""},
+      {"center --sync 10", 2, ""},
+      {"guide-test --move 5", 2, ""},
+      {"report", 2, ""},
+      {"report " + ShellQuote((dir / "nothing-here").string()), 1, ""},
+      {"run " + plan + " --simulate --rain-at tonight", 2, ""},
+      {"run " + demo + " --pace 60", 2, "--pace is for simulated nights (--simulate)\n"},
+      // Not simulated and no telescope named: the start checks refuse.
+      {"run " + demo, 1, "The run did not start: Telescope not connected (click connect button)\n"},
+      // A device is no plan: refused at once, never read on and on.
+      {"run /dev/zero --simulate", 1, "Cannot read the plan /dev/zero: /dev/zero is not a regular file\n"},
+      {"run " + ShellQuote(missing) + " --simulate", 1, "Cannot read the plan " + missing + ": "},
+      // A status page beyond this computer without a token: refused before anything moves.
+      {"run " + demo + " --simulate --status-page 0.0.0.0:0", 1, "The status page did not start: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CliResult r = Run(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+    ExpectOneLineMessage(r);
+    EXPECT_EQ(r.err.rfind("noctarbel-cli: " + c.says, 0), 0u) << r.err;
   }
-  EXPECT_EQ(Run("settings --set CameraMode=2").err, "noctarbel-cli: CameraMode cannot be changed: it is always 0\n");
+  EXPECT_NE(Run("run " + demo + " --simulate --status-page 0.0.0.0:0").err.find("StatusToken"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "station" / "noctarbel.ini")) << "nothing saved on refusal";
-  EXPECT_EQ(Run("no-such-command").err, "noctarbel-cli: Unknown command no-such-command\n");
 }
 
 TEST_F(Cli, AStationFolderThatIsAFileOrCannotBeMadeIsAUsageErrorForEveryCommand) {
@@ -117,22 +159,14 @@ TEST_F(Cli, AStationFolderThatIsAFileOrCannotBeMadeIsAUsageErrorForEveryCommand)
          std::vector<std::string>{"settings", "settings --get Glaenge", "plan show " + plan, "lookup M51",
                                   "lst --at 2026-01-01T00:00:00", "horizon", "devices", "fits stats x.fit"}) {
       const std::string args = "--home " + ShellQuote(home) + " " + command;
+      SCOPED_TRACE(args);
       CliResult r = testing::RunCli(NOCTARBEL_CLI, args, scratch);
-      ExpectUsageError(r, args);
+      EXPECT_EQ(r.exitCode, 2);
+      ExpectOneLineMessage(r);
       EXPECT_NE(r.err.find("station folder " + home), std::string::npos) << r.err;
     }
   }
   EXPECT_EQ(ReadFile(dir / "file"), "not a folder");
-}
-
-TEST_F(Cli, ErrorsAreOneLineAndNonZero) {
-  CliResult r = Run("plan show " + ShellQuote((dir / "missing.csv").string()));
-  EXPECT_NE(r.exitCode, 0);
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  WriteFile(dir / "bin.csv", std::string("\0\0\0", 3));
-  r = Run("plan show " + ShellQuote((dir / "bin.csv").string()));
-  EXPECT_NE(r.exitCode, 0);
-  EXPECT_NE(r.err.find("not a plan file"), std::string::npos);
 }
 
 }  // namespace

@@ -37,9 +37,11 @@ class RunInterruption : public ::testing::Test {
  protected:
   RunInterruption() { WriteFile(scratch / "plan.csv", kPlan); }
 
-  std::vector<std::string> SimulatedRun(const TempDir& station) const {
-    return {"--home", station.Path().string(), "run", (scratch / "plan.csv").string(), "--simulate",
-            "--no-corrections", "--json-events", "--start", kStart};
+  std::vector<std::string> SimulatedRun(const TempDir& station, bool resume = false) const {
+    std::vector<std::string> args = {"--home", station.Path().string(), "run", (scratch / "plan.csv").string()};
+    args.insert(args.end(), {"--simulate", "--no-corrections", "--json-events", "--start", kStart});
+    if (resume) args.push_back("--resume");
+    return args;
   }
   // Waits until the started run has printed `count` "saved" events (or ended).
   void AwaitSaved(pid_t pid, int count) const {
@@ -48,8 +50,8 @@ class RunInterruption : public ::testing::Test {
       int saved = 0;
       for (size_t at = out.find("\"saved\""); at != std::string::npos; at = out.find("\"saved\"", at + 1)) ++saved;
       siginfo_t ended{};
-      if (saved >= count || (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                             ended.si_pid == pid)) {
+      if (saved >= count ||
+          (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid)) {
         return;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -138,8 +140,9 @@ class RealClockNight : public RunInterruption {
     settings.TempComport1 = 0;
     EXPECT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
     const std::string plan(kPlan);
-    WriteFile(scratch / "real.csv", plan.substr(0, plan.find("18;0;0")) + (open ? "" : ";;;Open roof;ZA;;;;;;;;;;;;\n") +
-                                        ";;;Frames;;;;;;;1;2;1;" + std::to_string(frames) + ";frame;;\n");
+    WriteFile(scratch / "real.csv", plan.substr(0, plan.find("18;0;0")) +
+                                        (open ? "" : ";;;Open roof;ZA;;;;;;;;;;;;\n") + ";;;Frames;;;;;;;1;2;1;" +
+                                        std::to_string(frames) + ";frame;;\n");
     return roof;
   }
   pid_t Start() {
@@ -195,9 +198,8 @@ TEST_F(RunInterruption, AKilledNightResumesWithoutReplacingItsImages) {
     if (WaitCli(pid) == 0) continue;  // the night was quicker than the kill
     const std::map<std::string, std::string> before = FilesIn(station / "images");
 
-    std::vector<std::string> resume = SimulatedRun(station);
-    resume.push_back("--resume");
-    ASSERT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, resume, scratch)), 0) << run << ReadFile(scratch / "cli.err");
+    ASSERT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, SimulatedRun(station, true), scratch)), 0)
+        << run << ReadFile(scratch / "cli.err");
     const std::map<std::string, std::string> after = FilesIn(station / "images");
     EXPECT_EQ(ImageNames(after), expected) << run;
     for (const auto& [name, content] : before) {
@@ -216,16 +218,14 @@ TEST_F(RunInterruption, AJournalOfAnotherPlanOrAFinishedNightIsNotResumed) {
   WriteFile(home / "images/run-journal.jsonl",
             R"({"event":"run-start","plan":"/elsewhere/other.csv","checksum":"0123456789abcdef","resumed":false})"
             "\n");
-  std::vector<std::string> resume = SimulatedRun(home);
-  resume.push_back("--resume");
-  EXPECT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, resume, scratch)), 1);
+  EXPECT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, SimulatedRun(home, true), scratch)), 1);
   EXPECT_EQ(ReadFile(scratch / "cli.err").find("Not resumed: the journal "), 15u) << ReadFile(scratch / "cli.err");
   EXPECT_NE(ReadFile(scratch / "cli.err").find("is of another plan (/elsewhere/other.csv"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(home / "images/logfile.txt"));
 
   // A night that went to its end has nothing left to resume.
   ASSERT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, SimulatedRun(home), scratch)), 0) << ReadFile(scratch / "cli.err");
-  EXPECT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, resume, scratch)), 1);
+  EXPECT_EQ(WaitCli(StartCli(NOCTARBEL_CLI, SimulatedRun(home, true), scratch)), 1);
   EXPECT_NE(ReadFile(scratch / "cli.err").find("was completed: nothing to resume"), std::string::npos);
 }
 

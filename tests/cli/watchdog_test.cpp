@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -20,8 +18,6 @@
 #include "station/settings.h"
 #include "tests/cli_runner.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
-
-extern char** environ;
 
 namespace noctarbel::testing {
 namespace {
@@ -36,8 +32,8 @@ TEST(Watchdog, ActsOnlyForADeadStationThatLeftTheObservatoryExposed) {
   };
   const Case cases[] = {
       {false, true, RoofState::Open, 5, true, WatchVerdict::Alive},
-      {false, true, RoofState::Open, 61, true, WatchVerdict::TakeOver},  // hung
-      {false, false, RoofState::Open, 5, false, WatchVerdict::TakeOver},  // gone, roof open
+      {false, true, RoofState::Open, 61, true, WatchVerdict::TakeOver},    // hung
+      {false, false, RoofState::Open, 5, false, WatchVerdict::TakeOver},   // gone, roof open
       {false, true, RoofState::Closed, 5, false, WatchVerdict::TakeOver},  // gone in a run
       {false, false, RoofState::Undetermined, 5, false, WatchVerdict::TakeOver},
       {false, false, RoofState::Closed, 500, false, WatchVerdict::NothingToSecure},
@@ -85,21 +81,30 @@ class WatchdogEndToEnd : public ::testing::Test {
   CliResult Cli(const std::string& args) {
     return RunCli(NOCTARBEL_CLI, "--home " + ShellQuote(home.Path().string()) + " " + args, scratch);
   }
+  // The station's run; what it prints goes to the run folder's cli.out and cli.err.
   pid_t StartRun(const std::string& plan) {
-    std::vector<std::string> all = {NOCTARBEL_CLI, "--home", home.Path().string(), "run", plan, "--yes",
-                                    "--no-corrections", "--images", (scratch / "images").string()};
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    const std::string out = (scratch / "run.out").string();
-    posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = -1;
-    EXPECT_EQ(posix_spawn(&pid, NOCTARBEL_CLI, &files, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
+    return StartCli(NOCTARBEL_CLI,
+                    {"--home", home.Path().string(), "run", plan, "--yes", "--no-corrections", "--images",
+                     (scratch / "images").string()},
+                    runOutput);
+  }
+  // The station's settings: the devices, the roof controller on `roof`'s line, `notify` told.
+  void SaveStation(const std::string& telescope, const roofsim::PtyEmulator& roof, const std::string& notify,
+                   const std::string& camera = "") {
+    SettingsRecord settings;
+    settings.TelescopeObject = telescope;
+    settings.CameraObject = camera;
+    settings.EnableObservatoryControl = true;
+    settings.SerialPortPattern = roof.Path();
+    settings.NotifyCommand = notify;
+    ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+  }
+  // The roof emulator, its roof travelling for a second.
+  static std::unique_ptr<roofsim::PtyEmulator> Roof(bool open) {
+    roofsim::RoofConfig config;
+    config.StartOpen = open;
+    config.TravelSeconds = 1;
+    return roofsim::PtyEmulator::Roof(config);
   }
   std::optional<Heartbeat> Beat() {
     std::string error;
@@ -108,34 +113,28 @@ class WatchdogEndToEnd : public ::testing::Test {
 
   TempDir home;
   TempDir scratch;
+  TempDir runOutput;
+  const std::filesystem::path notified = scratch / "notified.txt";
 };
 
 TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone) {
   ServerProcess alpaca;
   ASSERT_GT(alpaca.Port(), 0);
-  roofsim::RoofConfig config;
-  config.TravelSeconds = 1;
-  auto roof = roofsim::PtyEmulator::Roof(config);
-  const std::string base = "alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/";
-  SettingsRecord settings;
-  settings.TelescopeObject = base + "telescope/0";
-  settings.CameraObject = base + "camera/0";
-  settings.EnableObservatoryControl = true;
-  settings.SerialPortPattern = roof->Path();
-  const auto notified = scratch / "notified.txt";
+  auto roof = Roof(false);
   const auto notify = scratch / "notify.sh";
   WriteFileAtomically(notify, "#!/bin/sh\n{ echo \"$@\"; cat; } > " + ShellQuote(notified.string()) + "\n");
   std::filesystem::permissions(notify, std::filesystem::perms::owner_all);
-  settings.NotifyCommand = ShellQuote(notify.string());
-  ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+  const std::string base = "alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/";
+  SaveStation(base + "telescope/0", *roof, ShellQuote(notify.string()), base + "camera/0");
 
   // The roof opens, then the night waits two hours for its next row.
   const std::string later = std::to_string((std::time(nullptr) / 3600 + 2) % 24);
   const auto plan = scratch / "plan.csv";
-  WriteFileAtomically(plan, "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(°);DEC(');DEC(\");exp.(s);"
-                            "bin/zoom;filter(1..n);number;filename;Pause(s);\r\n"
-                            ";;;Open roof;ZA;;;;;;;;;;;;\r\n" +
-                                later + ";0;0;Park;P1;;;;;;;;;;;;\r\n");
+  WriteFileAtomically(plan,
+                      "UT(h);UT(m);UT(s);Object name;RA(h);RA(m);RA(s);DEC(°);DEC(');DEC(\");exp.(s);"
+                      "bin/zoom;filter(1..n);number;filename;Pause(s);\r\n"
+                      ";;;Open roof;ZA;;;;;;;;;;;;\r\n" +
+                          later + ";0;0;Park;P1;;;;;;;;;;;;\r\n");
   const pid_t station = StartRun(plan.string());
   const bool opened = WaitUntil(
       [&] {
@@ -143,7 +142,7 @@ TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone
         return beat && beat->RunActive && beat->Roof == RoofState::Open;
       },
       120);
-  ASSERT_TRUE(opened) << ReadFile(scratch / "run.out");
+  ASSERT_TRUE(opened) << ReadFile(runOutput / "cli.err");
   const int pulses = roof->RoofPulses();
 
   // Alive: watched, never touched.
@@ -185,17 +184,10 @@ TEST_F(WatchdogEndToEnd, ParksAndClosesForAKilledStationAndLeavesALivingOneAlone
 TEST_F(WatchdogEndToEnd, ClosesARoofLeftOpenWhenRainComesAndNoStationHoldsIt) {
   ServerProcess alpaca;
   ASSERT_GT(alpaca.Port(), 0);
-  roofsim::RoofConfig config;
-  config.StartOpen = true;
-  config.TravelSeconds = 1;
-  auto roof = roofsim::PtyEmulator::Roof(config);
-  SettingsRecord settings;
-  settings.TelescopeObject = "alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/telescope/0";
-  settings.EnableObservatoryControl = true;
-  settings.SerialPortPattern = roof->Path();
-  const auto notified = scratch / "notified.txt";
-  settings.NotifyCommand = "echo > " + ShellQuote(notified.string());  // the arguments: the event
-  ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+  auto roof = Roof(true);
+  // The notification's arguments: the event.
+  SaveStation("alpaca://127.0.0.1:" + std::to_string(alpaca.Port()) + "/telescope/0", *roof,
+              "echo > " + ShellQuote(notified.string()));
 
   CliResult watch = Cli("watch --once");
   EXPECT_EQ(watch.exitCode, 0) << watch.err;
@@ -230,7 +222,6 @@ TEST_F(WatchdogEndToEnd, AFailedTakeOverMovesNothingAndNeverExitsZero) {
   const pid_t dead = fork();
   if (dead == 0) _exit(0);
   waitpid(dead, nullptr, 0);
-  const auto notified = scratch / "notified.txt";
   struct Case {
     const char* telescope;
     const char* ptyFolder;  // pseudo-terminals elsewhere: the emulator counts as a real line
@@ -238,15 +229,8 @@ TEST_F(WatchdogEndToEnd, AFailedTakeOverMovesNothingAndNeverExitsZero) {
   };
   for (const Case& c : {Case{"", nullptr, "No telescope is chosen"},
                         Case{"sim:telescope", "/nonexistent", "cannot vouch for the real roof controller"}}) {
-    roofsim::RoofConfig config;
-    config.StartOpen = true;
-    auto roof = roofsim::PtyEmulator::Roof(config);
-    SettingsRecord settings;
-    settings.TelescopeObject = c.telescope;
-    settings.EnableObservatoryControl = true;
-    settings.SerialPortPattern = roof->Path();
-    settings.NotifyCommand = "cat > " + ShellQuote(notified.string()) + "; echo";
-    ASSERT_TRUE(SaveSettingsFile(home / "noctarbel.ini", settings));
+    auto roof = Roof(true);
+    SaveStation(c.telescope, *roof, "cat > " + ShellQuote(notified.string()) + "; echo");
     Heartbeat beat;
     beat.UnixTime = UnixTimeNow();
     beat.Pid = dead;

@@ -4,8 +4,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/event_runtime.h"
 #include "common/datetime.h"
+#include "common/event_runtime.h"
 
 namespace noctarbel {
 namespace {
@@ -113,11 +113,6 @@ TEST(VirtualClock, RemovingATimerInsideItsOwnTickIsSafe) {
   timer->Start();
   rt->Sleep(1000);
   EXPECT_EQ(ticks, 1);
-}
-
-TEST(VirtualClock, LocalTimeHasTheConfiguredOffset) {
-  auto rt = EventRuntime::WithVirtualClock(kStart, 2.0);
-  EXPECT_NEAR((rt->LocalNow() - rt->UtcNow()) * 24, 2.0, 1e-9);
 }
 
 TEST(RealClock, SleepsAndFiresTimersAndPostedWork) {

@@ -25,18 +25,6 @@ std::vector<std::string> ReadAll(const std::filesystem::path& path, size_t max =
   return lines;
 }
 
-TEST(LineReader, AcceptsLfAndCrLfAndAMissingLastLineEnd) {
-  TempDir dir;
-  WriteFile(dir / "a.txt", "one\r\ntwo\nthree");
-  EXPECT_EQ(ReadAll(dir / "a.txt"), (std::vector<std::string>{"one", "two", "three"}));
-  WriteFile(dir / "b.txt", "one\r\n\r\n");
-  EXPECT_EQ(ReadAll(dir / "b.txt"), (std::vector<std::string>{"one", ""}));
-  WriteFile(dir / "empty.txt", "");
-  EXPECT_TRUE(ReadAll(dir / "empty.txt").empty());
-  EXPECT_FALSE(LineReader(dir / "missing.txt").IsOpen());
-  EXPECT_FALSE(LineReader(dir.Path()).IsOpen());
-}
-
 TEST(LineReader, CutsOverlongLinesAndGoesOn) {
   TempDir dir;
   std::string huge(300000, 'x');
@@ -54,17 +42,24 @@ TEST(LineReader, CutsOverlongLinesAndGoesOn) {
   EXPECT_FALSE(reader.Next(line));
 }
 
-TEST(LineReader, SkipsAByteOrderMarkAndTakesCrLfAndCrLfAlike) {
+// LF, CR LF and CR alike, also mixed, a byte-order mark skipped, a missing last line end.
+TEST(LineReader, TakesEveryLineEndAndSkipsAByteOrderMark) {
   TempDir dir;
-  WriteFile(dir / "bom.txt", "\xEF\xBB\xBF[COM]\r\nkey=1\r\n");
-  EXPECT_EQ(ReadAll(dir / "bom.txt"), (std::vector<std::string>{"[COM]", "key=1"}));
-  WriteFile(dir / "mac.txt", "one\rtwo\r\rfour");
-  EXPECT_EQ(ReadAll(dir / "mac.txt"), (std::vector<std::string>{"one", "two", "", "four"}));
-  // A lone CR inside a CR LF file still ends its row.
-  WriteFile(dir / "mixed.txt", "one\r\ntwo\rthree\r\nfour\n");
-  EXPECT_EQ(ReadAll(dir / "mixed.txt"), (std::vector<std::string>{"one", "two", "three", "four"}));
-  WriteFile(dir / "bom-only.txt", "\xEF\xBB\xBF");
-  EXPECT_TRUE(ReadAll(dir / "bom-only.txt").empty());
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"one\r\ntwo\nthree", {"one", "two", "three"}},
+      {"one\r\n\r\n", {"one", ""}},
+      {"", {}},
+      {"\xEF\xBB\xBF[COM]\r\nkey=1\r\n", {"[COM]", "key=1"}},
+      {"one\rtwo\r\rfour", {"one", "two", "", "four"}},
+      {"one\r\ntwo\rthree\r\nfour\n", {"one", "two", "three", "four"}},  // a lone CR in a CR LF file
+      {"\xEF\xBB\xBF", {}},
+  };
+  for (const auto& [content, lines] : cases) {
+    WriteFile(dir / "a.txt", content);
+    EXPECT_EQ(ReadAll(dir / "a.txt"), lines) << content;
+  }
+  EXPECT_FALSE(LineReader(dir / "missing.txt").IsOpen());
+  EXPECT_FALSE(LineReader(dir.Path()).IsOpen());
   // A CR LF split between two reads of the file is still one line end, wherever the split
   // falls.
   for (size_t length = 0; length <= 40; ++length) {
@@ -154,11 +149,12 @@ TEST(FileReplacement, TheNextSaveRemovesTemporariesOfDeadProcesses) {
   const std::string dead = std::to_string(child);
   const std::string self = std::to_string(getpid());
   for (const std::string& name : {"a.fit.tmp" + dead + "-3", "b.fit.tmp" + self + "-1", std::string("c.fit.tmp1-0"),
-                                 "d.tmp" + dead + "-x", "e.tmp" + dead}) {
+                                  "d.tmp" + dead + "-x", "e.tmp" + dead}) {
     WriteFile(dir / name, "partial");
   }
   ASSERT_TRUE(WriteFileAtomically(dir / "new.fit", "image"));
-  for (const std::string& kept : {"b.fit.tmp" + self + "-1", std::string("c.fit.tmp1-0"), "d.tmp" + dead + "-x", "e.tmp" + dead}) {
+  for (const std::string& kept :
+       {"b.fit.tmp" + self + "-1", std::string("c.fit.tmp1-0"), "d.tmp" + dead + "-x", "e.tmp" + dead}) {
     EXPECT_TRUE(std::filesystem::exists(dir / kept)) << kept;
   }
   EXPECT_FALSE(std::filesystem::exists(dir / ("a.fit.tmp" + dead + "-3")));

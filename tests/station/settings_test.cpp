@@ -1,5 +1,5 @@
-#include "station/setting_rules.h"
 #include "station/settings.h"
+#include "station/setting_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +17,9 @@ using testing::WriteFile;
 
 TEST(SettingsFile, MissingFileGivesEveryDefault) {
   TempDir dir;
-  SettingsRecord s = LoadSettingsFile(dir / "noctarbel.ini");
-  EXPECT_DOUBLE_EQ(s.Glaenge, -8.24889);
+  const SettingsRecord s = LoadSettingsFile(dir / "noctarbel.ini");
+  for (const auto& key : SettingKeys()) EXPECT_EQ(FormatSettingValue(s, key), FormatSettingValue({}, key)) << key.key;
   EXPECT_DOUBLE_EQ(s.Gbreite, 49.91806);
-  EXPECT_EQ(s.Horizontdatei, "horizon.txt");
-  EXPECT_EQ(s.ParkMethod, 1);
-  EXPECT_EQ(s.TrackingRange, 50);
-  EXPECT_EQ(s.CameraTimeout, 30);
-  EXPECT_EQ(s.CameraCoolerTemp, -5);
-  EXPECT_DOUBLE_EQ(s.HistogramMaxLevel, 0.99);
-  EXPECT_FLOAT_EQ(s.AFHFDlow, 10.0f);
-  EXPECT_EQ(s.AFrange, 500);
-  EXPECT_EQ(s.ProfileName, "default");
-  EXPECT_EQ(s.SerialPortPattern, "/dev/ttyUSB{n-1}");
 }
 
 TEST(SettingsFile, LoaderMatchesSectionsAndKeysWithoutCase) {
@@ -156,14 +146,32 @@ TEST(SettingsFile, UnwritableFolderIsReportedNotCrashed) {
 }  // namespace
 TEST(SettingChecked, UsesTheDialogsMessagesAndRanges) {
   SettingsRecord s;
-  EXPECT_EQ(SetSettingChecked(s, "Glaenge", "east"), "Longitude not correct");
-  for (const auto& [key, text, message] : std::vector<std::tuple<const char*, const char*, const char*>>{
-           {"Gbreite", "95", "Latitude not correct"},
-           {"Glaenge", "400", "Longitude not correct"},
-           {"Park1Az", "720", "Park pos. 1 Azimuth not correct"}}) {
-    EXPECT_EQ(SetSettingChecked(s, key, text), message) << key;
-  }
-  EXPECT_EQ(SetSettingChecked(s, "Gbreite", "-33.5"), std::nullopt);
+  EXPECT_FALSE(SetSettingChecked(s, "Gbreite", "-33.5"));
+  EXPECT_FALSE(SetSettingChecked(s, "park1az", "12.5"));
+  EXPECT_FALSE(SetSettingChecked(s, "AFexptime", "0.1"));
+  EXPECT_FALSE(SetSettingChecked(s, "CameraMode", "0"));
+  EXPECT_FALSE(SetSettingChecked(s, "AFLslope", "-0.05"));
+  EXPECT_DOUBLE_EQ(s.Park1Az, 12.5);
+  // Refused with the dialog's message, also what the dialog would change or never reads back;
+  // the record keeps its values.
+  const std::tuple<const char*, const char*, const char*> refused[] = {
+      {"Glaenge", "east", "Longitude not correct"},
+      {"Glaenge", "400", "Longitude not correct"},
+      {"Gbreite", "95", "Latitude not correct"},
+      {"Park1Az", "720", "Park pos. 1 Azimuth not correct"},
+      {"TrackingRange", "5", "TrackingRange must be an integer from 10 to 100"},
+      {"ParkMethod", "2", "ParkMethod must be an integer from 0 to 1"},
+      {"InvertRAguiding", "yes", "InvertRAguiding must be 0 or 1"},
+      {"Nonsense", "1", "Unknown setting Nonsense"},
+      {"Observername", "a\nb", "Observername must not hold control characters"},
+      {"CameraMode", "2", "CameraMode cannot be changed: it is always 0"},
+      {"AFexptime", "0.25", "AFexptime cannot hold \"0.25\": the settings dialog keeps it as \"0.2\""},
+      {"Observername", "Anna ", "Observername cannot hold \"Anna \": the settings dialog keeps it as \"Anna\""},
+  };
+  for (const auto& [key, text, message] : refused) EXPECT_EQ(SetSettingChecked(s, key, text), message) << key;
+  EXPECT_DOUBLE_EQ(s.Gbreite, -33.5);
+  EXPECT_EQ(s.CameraMode, 0);
+  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
 
   // Loaded from a hand-edited file, such values are replaced and the replacement is said.
   s.Gbreite = 95;
@@ -173,25 +181,6 @@ TEST(SettingChecked, UsesTheDialogsMessagesAndRanges) {
                                       "Setting Park1Az=720 is outside 0..360: 0 is used instead"}));
   EXPECT_DOUBLE_EQ(s.Gbreite, SettingsRecord{}.Gbreite);
   EXPECT_TRUE(ReplaceAnglesOutOfRange(s).empty());
-  EXPECT_EQ(SetSettingChecked(s, "TrackingRange", "5"), "TrackingRange must be an integer from 10 to 100");
-  EXPECT_EQ(SetSettingChecked(s, "ParkMethod", "2"), "ParkMethod must be an integer from 0 to 1");
-  EXPECT_EQ(SetSettingChecked(s, "InvertRAguiding", "yes"), "InvertRAguiding must be 0 or 1");
-  EXPECT_EQ(SetSettingChecked(s, "Nonsense", "1"), "Unknown setting Nonsense");
-  EXPECT_EQ(SetSettingChecked(s, "Observername", "a\nb"), "Observername must not hold control characters");
-  EXPECT_FALSE(SetSettingChecked(s, "park1az", "12.5"));
-  EXPECT_DOUBLE_EQ(s.Park1Az, 12.5);
-  EXPECT_FALSE(SetSettingChecked(s, "AFexptime", "0.1"));
-  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
-  // What the dialog would change or never reads back is refused, and the record keeps its value.
-  EXPECT_EQ(SetSettingChecked(s, "CameraMode", "2"), "CameraMode cannot be changed: it is always 0");
-  EXPECT_EQ(SetSettingChecked(s, "AFexptime", "0.25"),
-            "AFexptime cannot hold \"0.25\": the settings dialog keeps it as \"0.2\"");
-  EXPECT_EQ(SetSettingChecked(s, "Observername", "Anna "),
-            "Observername cannot hold \"Anna \": the settings dialog keeps it as \"Anna\"");
-  EXPECT_EQ(s.CameraMode, 0);
-  EXPECT_FLOAT_EQ(s.AFexptime, 0.1f);
-  EXPECT_FALSE(SetSettingChecked(s, "CameraMode", "0"));
-  EXPECT_FALSE(SetSettingChecked(s, "AFLslope", "-0.05"));
 }
 
 }  // namespace noctarbel
