@@ -118,6 +118,7 @@ TEST_F(RunInterruption, SignalsStopASimulatedNightAndTheCleanUpRuns) {
     EXPECT_EQ(summary["roof_closed"], true);
     EXPECT_EQ(summary["parked"], true);
     EXPECT_EQ(summary["log_saved"], true);
+    EXPECT_EQ(summary["report"], (station / "images/night.html").string());
     ExpectLogFileEndsWith(station / "images/logfile.txt", LoggedLines());
     EXPECT_NE(ReadFile(scratch / "cli.err").find("The run was stopped by"), std::string::npos);
   }
