@@ -19,7 +19,19 @@ TEST(SettingsFile, MissingFileGivesEveryDefault) {
   TempDir dir;
   const SettingsRecord s = LoadSettingsFile(dir / "noctarbel.ini");
   for (const auto& key : SettingKeys()) EXPECT_EQ(FormatSettingValue(s, key), FormatSettingValue({}, key)) << key.key;
+  // The documented defaults themselves.
+  EXPECT_DOUBLE_EQ(s.Glaenge, -8.24889);
   EXPECT_DOUBLE_EQ(s.Gbreite, 49.91806);
+  EXPECT_EQ(s.Horizontdatei, "horizon.txt");
+  EXPECT_EQ(s.ParkMethod, 1);
+  EXPECT_EQ(s.TrackingRange, 50);
+  EXPECT_EQ(s.CameraTimeout, 30);
+  EXPECT_EQ(s.CameraCoolerTemp, -5);
+  EXPECT_DOUBLE_EQ(s.HistogramMaxLevel, 0.99);
+  EXPECT_FLOAT_EQ(s.AFHFDlow, 10.0f);
+  EXPECT_EQ(s.AFrange, 500);
+  EXPECT_EQ(s.ProfileName, "default");
+  EXPECT_EQ(s.SerialPortPattern, "/dev/ttyUSB{n-1}");
 }
 
 TEST(SettingsFile, LoaderMatchesSectionsAndKeysWithoutCase) {
