@@ -27,9 +27,7 @@ class SafetyTest : public ObservatoryTest {
 // names another folder for pseudo-terminals).
 TEST_F(SafetyTest, ASimulatedTelescopeNeverVouchesForARealRoof) {
   setenv("NOCTARBEL_PTY_FOLDER", (dir / "no-ptys").c_str(), 1);
-  RoofConfig config;
-  config.TravelSeconds = 5;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 5});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
 
@@ -62,11 +60,7 @@ TEST_F(SafetyTest, ASimulatedTelescopeNeverVouchesForARealRoof) {
 // ---- the rain emergency inside another operation
 
 TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
-  RoofConfig config;
-  config.StartOpen = true;
-  config.TravelSeconds = 5;
-  config.RainAtSeconds = 4;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 5, .StartOpen = true, .RainAtSeconds = 4});
   Settings().Park2Az = 90;
   Settings().Park2Alt = 5;
   ConnectScope();
@@ -94,9 +88,7 @@ TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
 }
 
 TEST_F(SafetyTest, AnEmergencyDuringAnOpeningClosesTheRoofAndTheOpeningStops) {
-  RoofConfig config;
-  config.TravelSeconds = 8;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 8});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   // Rain while the roof travels; the plan's own check starts the emergency (the status
@@ -146,9 +138,7 @@ TEST_F(SafetyTest, TheRoofDoesNotOpenWithAnUnreadableRainSensor) {
 }
 
 TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
-  RoofConfig config;
-  config.Rain = true;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.Rain = true});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_FALSE(Open());
@@ -184,10 +174,14 @@ TEST_F(SafetyTest, TheRoofMovesOnlyBehindAParkWithinTolerance) {
     PlaceMount(200, 50);
     EXPECT_EQ(Open(), c.Moves);
     EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Open : RoofState::Closed);
+    // The cause is kept: the park, not the roof, failed.
+    const std::string parkError = " park position 1 not reached (Error at park position: Az=";
+    EXPECT_EQ(station->Status().rfind("Roof not opened:" + parkError, 0) == 0, !c.Moves) << station->Status();
     station->Observatory.SimRoof = RoofState::Open;
     PlaceMount(200, 50);
     EXPECT_EQ(Close(), c.Moves);
     EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Closed : RoofState::Open);
+    EXPECT_EQ(station->Status().rfind("Roof not closed:" + parkError, 0) == 0, !c.Moves) << station->Status();
   }
 }
 
