@@ -210,15 +210,6 @@ TEST_F(TelescopeControlTest, StopAbortsASlewAndTheTrackingBoxSwitchesTracking) {
   EXPECT_TRUE(Scope()->Tracking());
 }
 
-TEST_F(TelescopeControlTest, OwnParkWhenAlreadyParkedOnlySwitchesTrackingOff) {
-  ConnectScope();  // the simulated mount starts at its park position, azimuth 0 altitude 0
-  Scope()->SetTracking(true);
-  EXPECT_TRUE(Park1());
-  EXPECT_EQ(Mount().SlewsStarted(), 0);
-  EXPECT_FALSE(Scope()->Tracking());
-  EXPECT_EQ(station->Status(), "In park position");
-}
-
 // A low park position is approached from 30 degrees up at its azimuth while the roof is open;
 // under a closed roof the mount goes straight down.
 TEST_F(TelescopeControlTest, OwnParkFromAfarApproachesAt30DegreesOnlyWhenTheRoofIsOpen) {

@@ -146,29 +146,6 @@ TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
   EXPECT_EQ(Mount().SlewsStarted(), 0);
 }
 
-TEST_F(ObservatoryTest, RainWithTheRoofOpenStartsTheEmergencyOnTheNextTick) {
-  // Rain from 5 s on: the controller answers 0x05.
-  PtyEmulator& roof = StartRoof({.TravelSeconds = 5, .StartOpen = true, .RainAtSeconds = 5});
-  ConnectScope();
-  station->Activate("IOConnectButton");
-  clock->Sleep(3000);
-  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
-  EXPECT_TRUE(Main().Enabled("DachZuButton"));
-  EXPECT_FALSE(station->Run.AbortRequested);
-
-  clock->Sleep(3000);
-  EXPECT_TRUE(station->Run.AbortRequested);
-  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
-  EXPECT_EQ(roof.RoofStatus(), 0x06);  // closed, still raining
-  const auto& lines = station->Log.Lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(lines[lines.size() - 2].find(": Emergency! Going to park position"), std::string::npos);
-  EXPECT_NE(lines.back().find(":  roof is closed!"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt"));
-  clock->Sleep(3000);
-  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
-}
-
 TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
   PtyEmulator& roof = StartRoof({.StartOpen = true, .Rain = true});
   Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out

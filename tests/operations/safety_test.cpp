@@ -66,12 +66,15 @@ TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
   ConnectScope();
   PlaceMount(200, 60);
   station->Activate("IOConnectButton");  // starts the status timer
+  int parks = 0;
+  station->Mount.OnParkStarted = [&parks] { ++parks; };
   station->Activate("ParkButton2");
 
   // The status timer saw the rain inside the park's wait, parked at P1 and closed the roof.
   EXPECT_EQ(roof.RoofStatus(), 0x06);
   EXPECT_TRUE(station->Run.AbortRequested);
   EXPECT_TRUE(LogHas(": Emergency! Going to park position"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt")) << "the emergency saves the log";
   // The P2 park ended there, with its reason, and sent nothing more.
   EXPECT_TRUE(LogHas(": Park position 2 interrupted by the rain emergency"));
   EXPECT_EQ(ui.LastMessage(), "Error at parking P2");
@@ -79,6 +82,7 @@ TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
   EXPECT_TRUE(last.AltAz);
   EXPECT_DOUBLE_EQ(last.First, 0);  // park position 1
   EXPECT_DOUBLE_EQ(last.Second, 0);
+  EXPECT_EQ(parks, 2) << "P2, then P1 once: the roof's close does not park again";
   const int slews = Mount().SlewsStarted();
   clock->Sleep(60000);
   EXPECT_EQ(Mount().SlewsStarted(), slews);
