@@ -31,15 +31,6 @@ class GuidingTest : public FocusingFixture {
     OperationContext op = Op();
     return station->Guiding.GuideStep(op, image);
   }
-
-  // Where the brightest star of an image stands from the frame centre, arc seconds.
-  StarOffset OffsetOnImage(double seconds) {
-    Timgbuffer image;
-    EXPECT_TRUE(Take(image, seconds));
-    const StarSearchResult star = FindBrightestStar(image);
-    EXPECT_TRUE(star.Found);
-    return OffsetOfStar(image.Width(), image.Height(), star.X, star.Y, kArcsecPerBinnedPixel, kArcsecPerBinnedPixel, 0);
-  }
 };
 
 TEST_F(GuidingTest, AGuidedSeriesHoldsTheStarWhileTheMountDrifts) {

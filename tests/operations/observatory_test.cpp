@@ -210,12 +210,24 @@ TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
   EXPECT_EQ(roof.RoofPulses(), 0);
 }
 
-TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
+// The open button checks the park position first and asks nothing when it is off; then the
+// interactive sequences ask before they move anything.
+TEST_F(ObservatoryTest, InteractiveSequencesCheckTheParkPositionAndAskFirst) {
   PtyEmulator& roof = StartRoof({.TravelSeconds = 3});
   ConnectScope();
   station->Activate("IOConnectButton");
+  PlaceMount(180, 60);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
+  Settings().Park1Pierside = 1;
+  PlaceMount(0, 0);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
+  EXPECT_TRUE(ui.questions.empty());
+
   // Open: the park position check passes (the mount stands at park position 1), then two
   // questions, then the mount goes to park position 1 and the roof opens.
+  Settings().Park1Pierside = 0;
   ui.answers = {true, true};
   station->Activate("DachAufButton");
   ASSERT_EQ(ui.questions.size(), 2u);
@@ -230,22 +242,6 @@ TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
   EXPECT_EQ(ui.questions.back(), "Park telescope and close roof?");
   EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
   EXPECT_EQ(roof.RoofStatus(), 0x01);
-}
-
-TEST_F(ObservatoryTest, TheOpenButtonChecksTheParkPositionFirst) {
-  StartRoof(RoofConfig{});
-  ConnectScope();
-  station->Activate("IOConnectButton");
-  PlaceMount(180, 60);
-  station->Activate("DachAufButton");
-  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
-  EXPECT_TRUE(ui.questions.empty());
-
-  Settings().Park1Pierside = 1;
-  PlaceMount(0, 0);
-  station->Activate("DachAufButton");
-  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
-  EXPECT_TRUE(ui.questions.empty());
 }
 
 TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {
