@@ -6,7 +6,6 @@
 
 #include <cmath>
 
-#include "imaging/guide_star.h"
 #include "operations/manual_exposure.h"
 #include "tests/imaging/synthetic_frames.h"
 #include "tests/operations/focusing_fixture.h"
