@@ -2,6 +2,7 @@
 
 #include "guiding/guide_step.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "imaging/guide_star.h"
@@ -11,6 +12,7 @@ namespace noctarbel {
 namespace {
 
 using testing::AddGaussianStar;
+using ::testing::Contains;
 using testing::FillSky;
 using testing::FrameRandom;
 
@@ -24,13 +26,6 @@ GuideStarResult Star(double x, double y, int peak, int background) {
   star.Peak = peak;
   star.Background = background;
   return star;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& text) {
-  for (const auto& line : lines) {
-    if (line == text) return true;
-  }
-  return false;
 }
 
 TEST(FindGuideStar, PassesOverHotPixelsAndCrowdedStars) {
@@ -88,12 +83,12 @@ TEST(GuideTracker, AcquiresTracksCorrectsAndEndsBeyondTheBox) {
   GuideDecision d = tracker.Step(Star(100, 200, 1100, 1000), 50, scale);
   EXPECT_FALSE(d.Measured);
   EXPECT_FALSE(d.MarkerOn);
-  EXPECT_TRUE(Contains(d.Log, "star guiding: kein Stern"));
+  EXPECT_THAT(d.Log, Contains("star guiding: kein Stern"));
   EXPECT_EQ(tracker.State(), GuidingState::Acquire);
 
   d = tracker.Step(Star(100.5, 200.5, 10000, 1000), 50, scale);
   EXPECT_TRUE(d.Measured);
-  EXPECT_TRUE(Contains(d.Log, "star guiding: X=100.50 Y=200.50"));
+  EXPECT_THAT(d.Log, Contains("star guiding: X=100.50 Y=200.50"));
   EXPECT_TRUE(d.MarkerOn);
   EXPECT_EQ(d.MarkerBox, 50);
   EXPECT_FALSE(d.Correct);
@@ -116,7 +111,7 @@ TEST(GuideTracker, AcquiresTracksCorrectsAndEndsBeyondTheBox) {
   EXPECT_NEAR(d.CorrectionX, -9, 1e-9);
   EXPECT_NEAR(d.CorrectionY, 6, 1e-9);
   EXPECT_EQ(d.Status, "GuideX=3.00 GuideY=-2.00");
-  EXPECT_TRUE(Contains(d.Log, "star guiding: dX=3.00 dY=-2.00"));
+  EXPECT_THAT(d.Log, Contains("star guiding: dX=3.00 dY=-2.00"));
 
   // The signal test at its limit: (10000 - 9000) / 100 = 10 is not enough. Tracking goes
   // on around the same reference.
@@ -135,7 +130,7 @@ TEST(GuideTracker, AcquiresTracksCorrectsAndEndsBeyondTheBox) {
   EXPECT_TRUE(d.Ended);
   EXPECT_FALSE(d.Correct);
   EXPECT_FALSE(d.MarkerOn);
-  EXPECT_TRUE(Contains(d.Log, "star guiding: error"));
+  EXPECT_THAT(d.Log, Contains("star guiding: error"));
   EXPECT_EQ(tracker.State(), GuidingState::Off);
   EXPECT_EQ(tracker.GuideY(), 0);
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "windows/focuser_window.h"
 #include "tests/operations/device_fixture.h"
+#include "windows/focuser_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -154,13 +154,6 @@ TEST_F(FocuserWheelTest, SelectingAFilterWaitsForTheWheelButNotForever) {
   Wheel().Config.FailAll = true;
   EXPECT_FALSE(Select(0));
   EXPECT_NE(station->Status().find("Filter wheel error"), std::string::npos);
-}
-
-TEST_F(FocuserWheelTest, NoWheelMeansNothingToSelect) {
-  Settings().FilterwheelObject.clear();
-  EXPECT_FALSE(ConnectFilterWheel(*station));
-  EXPECT_TRUE(Select(2));
-  EXPECT_FALSE(Main().Enabled("FilterEdit"));
 }
 
 }  // namespace

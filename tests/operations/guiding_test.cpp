@@ -7,10 +7,9 @@
 #include <cmath>
 
 #include "operations/manual_exposure.h"
-#include "windows/guiding_window.h"
-#include "imaging/guide_star.h"
 #include "tests/imaging/synthetic_frames.h"
 #include "tests/operations/focusing_fixture.h"
+#include "windows/guiding_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -30,15 +29,6 @@ class GuidingTest : public FocusingFixture {
   GuideDecision Guide(const Timgbuffer& image) {
     OperationContext op = Op();
     return station->Guiding.GuideStep(op, image);
-  }
-
-  // Where the brightest star of an image stands from the frame centre, arc seconds.
-  StarOffset OffsetOnImage(double seconds) {
-    Timgbuffer image;
-    EXPECT_TRUE(Take(image, seconds));
-    const StarSearchResult star = FindBrightestStar(image);
-    EXPECT_TRUE(star.Found);
-    return OffsetOfStar(image.Width(), image.Height(), star.X, star.Y, kArcsecPerBinnedPixel, kArcsecPerBinnedPixel, 0);
   }
 };
 
@@ -62,41 +52,6 @@ TEST_F(GuidingTest, AGuidedSeriesHoldsTheStarWhileTheMountDrifts) {
   EXPECT_TRUE(station->ViewerWindow.ShowTrackingCircle);
   EXPECT_EQ(station->ViewerWindow.TrackingBox, 50);
   EXPECT_NEAR(station->ViewerWindow.GuideMarkerX, station->Guiding.Tracker.ReferenceX(), 1e-9);
-}
-
-TEST_F(GuidingTest, ADriftJumpBeyondTheBoxEndsGuidingForTheSeries) {
-  PlaceStarAtPointing(6);
-  station->Guiding.BeginSeries();
-  Timgbuffer image;
-  ASSERT_TRUE(Take(image, 10));
-  ASSERT_TRUE(Guide(image).Measured);
-  // 45 binned pixels: beyond 0.8 of the box of 50, still inside it.
-  Mount().Config.PointingErrorRaArcsec = 45 * kArcsecPerBinnedPixel;
-  ASSERT_TRUE(Take(image, 10));
-  const int pulses = Mount().PulsesReceived();
-  const GuideDecision d = Guide(image);
-  EXPECT_FALSE(d.Measured);
-  EXPECT_TRUE(d.Ended);
-  EXPECT_TRUE(LogHas(": star guiding: error"));
-  EXPECT_EQ(station->Guiding.Tracker.State(), GuidingState::Off);
-  EXPECT_FALSE(station->ViewerWindow.ShowTrackingCircle);
-  EXPECT_EQ(Mount().PulsesReceived(), pulses);
-  // Guiding stays off for the rest of the series.
-  ASSERT_TRUE(Take(image, 10));
-  EXPECT_FALSE(Guide(image).Measured);
-  EXPECT_EQ(Mount().PulsesReceived(), pulses);
-}
-
-TEST_F(GuidingTest, TwoEqualStarsCloserThanTheirWidthAreGuidedOnAsOne) {
-  PlaceStarAtPointing(6);
-  PlaceStarAtPointing(6, 3, 1.5);  // two pixels east, one north
-  station->Guiding.BeginSeries();
-  Timgbuffer image;
-  ASSERT_TRUE(Take(image, 10));
-  ASSERT_TRUE(Guide(image).Measured);
-  // The pair's middle, one pixel east of the frame centre (column 320 at binning 2).
-  EXPECT_NEAR(station->Guiding.Tracker.ReferenceX(), 320 - 0.5, 1.0);
-  EXPECT_NEAR(station->Guiding.Tracker.ReferenceY(), 256 - 0.25, 1.0);
 }
 
 // A 200 x 100 frame of sky with one star at (x, y), binned bx by by, without a scale card.

@@ -7,8 +7,8 @@
 
 #include "astro/transforms.h"
 #include "common/number_text.h"
-#include "windows/observatory_window.h"
 #include "tests/operations/device_fixture.h"
+#include "windows/observatory_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -119,28 +119,27 @@ TEST_F(TelescopeControlTest, AMountThatCannotReportItsPierSideKeepsWorking) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(TelescopeControlTest, AFailingPollDisconnectsWithAMessage) {
-  ConnectScope();
-  Mount().Config.FailAll = true;
-  clock->Sleep(1000);
-  EXPECT_EQ(ui.LastMessage(), "telescope error");
-  EXPECT_FALSE(Scope());
-  EXPECT_EQ(Main().Colour("led1"), "red");
-  EXPECT_EQ(Main().Caption("BtnConnect"), "Connect");
-  EXPECT_FALSE(station->Timer1.Enabled());
+// A failing poll disconnects: with a message for the operator, only on the status line during
+// a plan run.
+TEST_F(TelescopeControlTest, AFailingPollDisconnectsAndAsksNothingDuringAPlanRun) {
+  for (const bool planRunning : {false, true}) {
+    SCOPED_TRACE(planRunning ? "plan run" : "by hand");
+    ConnectScope();
+    station->Run.PlanRunning = planRunning;
+    Mount().Config.FailAll = true;
+    clock->Sleep(1000);
+    EXPECT_EQ(ui.messages.empty(), planRunning);
+    EXPECT_EQ(planRunning ? station->Status() : ui.LastMessage(), "telescope error");
+    EXPECT_FALSE(Scope());
+    EXPECT_EQ(Main().Colour("led1"), "red");
+    EXPECT_EQ(Main().Caption("BtnConnect"), "Connect");
+    EXPECT_FALSE(station->Timer1.Enabled());
+    Mount().Config.FailAll = false;
+    ui.messages.clear();
+  }
 }
 
-TEST_F(TelescopeControlTest, DuringAPlanRunAFailingPollAsksNothing) {
-  ConnectScope();
-  station->Run.PlanRunning = true;
-  Mount().Config.FailAll = true;
-  clock->Sleep(1000);
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(station->Status(), "telescope error");
-  EXPECT_FALSE(Scope());
-}
-
-TEST_F(TelescopeControlTest, GotoIsRefusedJustBelowTheHorizonAndSentJustAbove) {
+TEST_F(TelescopeControlTest, GotoIsRefusedJustBelowTheHorizonOrUnderAClosedRoofAndSentJustAbove) {
   ConnectScope();
   const EquatorialPosition typed = TypeTarget(PositionAt(200, 30).Ra, PositionAt(200, 30).Dec);
   const HorizontalPosition where = StationEquatorialToHorizontal(*station, typed.Ra * 15, typed.Dec);
@@ -151,6 +150,10 @@ TEST_F(TelescopeControlTest, GotoIsRefusedJustBelowTheHorizonAndSentJustAbove) {
   EXPECT_EQ(Mount().SlewsStarted(), 0);
 
   FlatHorizon(where.Altitude - 0.1);
+  CloseRoofInSimulator();
+  station->Activate("BtnGoto");
+  EXPECT_EQ(Mount().SlewsStarted(), 0) << "nothing is sent while the roof is closed";
+  station->Observatory.SimRoof = RoofState::Open;
   station->Activate("BtnGoto");
   ASSERT_EQ(Mount().SlewsStarted(), 1);
   EXPECT_EQ(ui.messages.size(), 1u);
@@ -185,28 +188,6 @@ TEST_F(TelescopeControlTest, GotoConvertsToTheDateForAMountOfDate) {
   EXPECT_GT(std::abs(ofDate.Ra - typed.Ra) * 15 + std::abs(ofDate.Dec - typed.Dec), 0.05);
 }
 
-TEST_F(TelescopeControlTest, GotoDoesNothingWhileTheRoofIsClosed) {
-  ConnectScope();
-  CloseRoofInSimulator();
-  TypeTarget(PositionAt(180, 50).Ra, PositionAt(180, 50).Dec);
-  station->Activate("BtnGoto");
-  EXPECT_EQ(Mount().SlewsStarted(), 0);
-}
-
-TEST_F(TelescopeControlTest, MoveXYSlewsByTheOffsetOnTheSkyAndTracks) {
-  ConnectScope();
-  PlaceMount(180, 50);
-  const double ra = Scope()->RightAscension();
-  const double dec = Scope()->Declination();
-  OperationContext op = Op();
-  ASSERT_TRUE(station->Mount.MoveXY(op, 0.02, -0.01));
-  ASSERT_EQ(Mount().SlewsStarted(), 1);
-  EXPECT_NEAR(Mount().Slews().back().First, ra + 0.02 / 15.0 / std::cos(dec * 3.14159265358979 / 180), 1e-9);
-  EXPECT_NEAR(Mount().Slews().back().Second, dec - 0.01, 1e-12);
-  EXPECT_FALSE(Scope()->Slewing());  // returns when the slew is done
-  EXPECT_TRUE(Scope()->Tracking());
-}
-
 TEST_F(TelescopeControlTest, StopAbortsASlewAndTheTrackingBoxSwitchesTracking) {
   Mount().Config.SlewRateDegPerSec = 1;
   ConnectScope();
@@ -225,32 +206,31 @@ TEST_F(TelescopeControlTest, StopAbortsASlewAndTheTrackingBoxSwitchesTracking) {
   EXPECT_TRUE(Scope()->Tracking());
 }
 
-TEST_F(TelescopeControlTest, OwnParkWhenAlreadyParkedOnlySwitchesTrackingOff) {
-  ConnectScope();  // the simulated mount starts at its park position, azimuth 0 altitude 0
-  Scope()->SetTracking(true);
-  EXPECT_TRUE(Park1());
-  EXPECT_EQ(Mount().SlewsStarted(), 0);
-  EXPECT_FALSE(Scope()->Tracking());
-  EXPECT_EQ(station->Status(), "In park position");
-}
-
-TEST_F(TelescopeControlTest, OwnParkFromAfarApproachesAt30DegreesWhenTheRoofIsOpen) {
+// A low park position is approached from 30 degrees up at its azimuth while the roof is open;
+// under a closed roof the mount goes straight down.
+TEST_F(TelescopeControlTest, OwnParkFromAfarApproachesAt30DegreesOnlyWhenTheRoofIsOpen) {
   Settings().Park1Az = 10;
   Settings().Park1Alt = 10;
   ConnectScope();
-  PlaceMount(200, 60);
-  Scope()->SetTracking(true);
-  EXPECT_TRUE(Park1());
-  ASSERT_EQ(Mount().SlewsStarted(), 2);
-  EXPECT_TRUE(Mount().Slews()[0].AltAz);
-  EXPECT_DOUBLE_EQ(Mount().Slews()[0].First, 10);
-  EXPECT_DOUBLE_EQ(Mount().Slews()[0].Second, 30);
-  EXPECT_DOUBLE_EQ(Mount().Slews()[1].First, 10);
-  EXPECT_DOUBLE_EQ(Mount().Slews()[1].Second, 10);
-  EXPECT_LT(AzimuthGap(Scope()->Azimuth(), 10), 0.3);
-  EXPECT_NEAR(Scope()->Altitude(), 10, 0.3);
-  EXPECT_FALSE(Scope()->Tracking());
-  EXPECT_EQ(station->Status(), "In park position");
+  for (const bool roofOpen : {true, false}) {
+    SCOPED_TRACE(roofOpen ? "roof open" : "roof closed");
+    if (!roofOpen) CloseRoofInSimulator();
+    PlaceMount(200, 60);
+    Scope()->SetTracking(true);
+    const size_t before = Mount().Slews().size();
+    EXPECT_TRUE(Park1());
+    const std::vector<SimSlew> slews(Mount().Slews().begin() + static_cast<long>(before), Mount().Slews().end());
+    ASSERT_EQ(slews.size(), roofOpen ? 2u : 1u);
+    EXPECT_TRUE(slews[0].AltAz);
+    EXPECT_DOUBLE_EQ(slews[0].First, 10);
+    EXPECT_DOUBLE_EQ(slews[0].Second, roofOpen ? 30 : 10);
+    EXPECT_DOUBLE_EQ(slews.back().First, 10);
+    EXPECT_DOUBLE_EQ(slews.back().Second, 10);
+    EXPECT_LT(AzimuthGap(Scope()->Azimuth(), 10), 0.3);
+    EXPECT_NEAR(Scope()->Altitude(), 10, 0.3);
+    EXPECT_FALSE(Scope()->Tracking());
+    EXPECT_EQ(station->Status(), "In park position");
+  }
 }
 
 // A stop that comes exactly as the mount reports a leg finished (no pump in between): Stop
@@ -266,9 +246,9 @@ TEST_F(TelescopeControlTest, AStopAsALegEndsSendsNoFurtherSlew) {
     bool emergency;
     bool park;
   };
-  for (const Case& c : {Case{"Stop during the park's approach", false, true},
-                        Case{"an emergency during the park's approach", true, true},
-                        Case{"Stop as a slew arrives", false, false}}) {
+  for (const Case& c :
+       {Case{"Stop during the park's approach", false, true},
+        Case{"an emergency during the park's approach", true, true}, Case{"Stop as a slew arrives", false, false}}) {
     SCOPED_TRACE(c.what);
     PlaceMount(200, 60);
     station->Run.AbortRequested = false;
@@ -286,23 +266,14 @@ TEST_F(TelescopeControlTest, AStopAsALegEndsSendsNoFurtherSlew) {
     const int before = Mount().SlewsStarted();
     OperationContext op = c.emergency ? Op() : station->BeginRunOperation();
     const EquatorialPosition target = PositionAt(150, 50);
-    const bool done = c.park ? station->Mount.GotoParkPosition1(op) : station->Mount.SlewAndWait(op, target.Ra, target.Dec);
+    const bool done =
+        c.park ? station->Mount.GotoParkPosition1(op) : station->Mount.SlewAndWait(op, target.Ra, target.Dec);
     EXPECT_FALSE(done);
     EXPECT_EQ(Mount().SlewsStarted(), before + 1) << "only the leg that was under way";
-    EXPECT_NE(station->Status().find(c.emergency ? "rain emergency" : "topped"), std::string::npos) << station->Status();
+    EXPECT_NE(station->Status().find(c.emergency ? "rain emergency" : "topped"), std::string::npos)
+        << station->Status();
     lease.reset();
   }
-}
-
-TEST_F(TelescopeControlTest, OwnParkGoesStraightDownWhenTheRoofIsClosed) {
-  Settings().Park1Az = 10;
-  Settings().Park1Alt = 10;
-  ConnectScope();
-  CloseRoofInSimulator();
-  PlaceMount(200, 60);
-  EXPECT_TRUE(Park1());
-  ASSERT_EQ(Mount().SlewsStarted(), 1);
-  EXPECT_DOUBLE_EQ(Mount().Slews()[0].Second, 10);
 }
 
 TEST_F(TelescopeControlTest, ParkGivesUpAfter60SecondsOfSlewing) {

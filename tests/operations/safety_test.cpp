@@ -27,9 +27,7 @@ class SafetyTest : public ObservatoryTest {
 // names another folder for pseudo-terminals).
 TEST_F(SafetyTest, ASimulatedTelescopeNeverVouchesForARealRoof) {
   setenv("NOCTARBEL_PTY_FOLDER", (dir / "no-ptys").c_str(), 1);
-  RoofConfig config;
-  config.TravelSeconds = 5;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 5});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
 
@@ -62,22 +60,21 @@ TEST_F(SafetyTest, ASimulatedTelescopeNeverVouchesForARealRoof) {
 // ---- the rain emergency inside another operation
 
 TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
-  RoofConfig config;
-  config.StartOpen = true;
-  config.TravelSeconds = 5;
-  config.RainAtSeconds = 4;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 5, .StartOpen = true, .RainAtSeconds = 4});
   Settings().Park2Az = 90;
   Settings().Park2Alt = 5;
   ConnectScope();
   PlaceMount(200, 60);
   station->Activate("IOConnectButton");  // starts the status timer
+  int parks = 0;
+  station->Mount.OnParkStarted = [&parks] { ++parks; };
   station->Activate("ParkButton2");
 
   // The status timer saw the rain inside the park's wait, parked at P1 and closed the roof.
   EXPECT_EQ(roof.RoofStatus(), 0x06);
   EXPECT_TRUE(station->Run.AbortRequested);
   EXPECT_TRUE(LogHas(": Emergency! Going to park position"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "logfile.txt")) << "the emergency saves the log";
   // The P2 park ended there, with its reason, and sent nothing more.
   EXPECT_TRUE(LogHas(": Park position 2 interrupted by the rain emergency"));
   EXPECT_EQ(ui.LastMessage(), "Error at parking P2");
@@ -85,6 +82,7 @@ TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
   EXPECT_TRUE(last.AltAz);
   EXPECT_DOUBLE_EQ(last.First, 0);  // park position 1
   EXPECT_DOUBLE_EQ(last.Second, 0);
+  EXPECT_EQ(parks, 2) << "P2, then P1 once: the roof's close does not park again";
   const int slews = Mount().SlewsStarted();
   clock->Sleep(60000);
   EXPECT_EQ(Mount().SlewsStarted(), slews);
@@ -94,9 +92,7 @@ TEST_F(SafetyTest, AnEmergencyInsideAParkEndsThatParkAndNothingSlewsAfterIt) {
 }
 
 TEST_F(SafetyTest, AnEmergencyDuringAnOpeningClosesTheRoofAndTheOpeningStops) {
-  RoofConfig config;
-  config.TravelSeconds = 8;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.TravelSeconds = 8});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   // Rain while the roof travels; the plan's own check starts the emergency (the status
@@ -146,9 +142,7 @@ TEST_F(SafetyTest, TheRoofDoesNotOpenWithAnUnreadableRainSensor) {
 }
 
 TEST_F(SafetyTest, TheRoofDoesNotOpenInRainOrWhenTheControllerFallsSilent) {
-  RoofConfig config;
-  config.Rain = true;
-  PtyEmulator& roof = StartRoof(config);
+  PtyEmulator& roof = StartRoof({.Rain = true});
   ConnectScope();
   ASSERT_TRUE(ConnectObservatoryNow());
   EXPECT_FALSE(Open());
@@ -184,10 +178,14 @@ TEST_F(SafetyTest, TheRoofMovesOnlyBehindAParkWithinTolerance) {
     PlaceMount(200, 50);
     EXPECT_EQ(Open(), c.Moves);
     EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Open : RoofState::Closed);
+    // The cause is kept: the park, not the roof, failed.
+    const std::string parkError = " park position 1 not reached (Error at park position: Az=";
+    EXPECT_EQ(station->Status().rfind("Roof not opened:" + parkError, 0) == 0, !c.Moves) << station->Status();
     station->Observatory.SimRoof = RoofState::Open;
     PlaceMount(200, 50);
     EXPECT_EQ(Close(), c.Moves);
     EXPECT_EQ(station->Observatory.SimRoof, c.Moves ? RoofState::Closed : RoofState::Open);
+    EXPECT_EQ(station->Status().rfind("Roof not closed:" + parkError, 0) == 0, !c.Moves) << station->Status();
   }
 }
 
