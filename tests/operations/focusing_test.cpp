@@ -170,12 +170,18 @@ TEST_F(FocusingTest, ACameraErrorEndsTheScanOrTheRunWhereTheLastMoveLeftTheFocus
 TEST_F(FocusingTest, AFocuserThatStopsShortEndsTheRun) {
   StoreTypicalLines();
   Focuser().Config.StopShortSteps = 3;
-  const int exposures = Camera().ExposuresStarted();
-  const AutofocusResult result = RunAutofocus(0);
+  int exposures = Camera().ExposuresStarted();
+  AutofocusResult result = RunAutofocus(0);
   EXPECT_EQ(result.Failure, FocusFailure::FocuserMove);
   EXPECT_EQ(result.Error, "Autofocus error: focuser move to 4600");
   EXPECT_EQ(Focuser().Position(), 4603);
   EXPECT_EQ(Camera().ExposuresStarted(), exposures + 1);  // the star frame only
+  // Already the move to the starting position falls short: nothing is exposed.
+  Focuser().Place(4000);
+  exposures = Camera().ExposuresStarted();
+  result = RunAutofocus(0);
+  EXPECT_EQ(result.Error, "Autofocus error: focuser move to 5000");
+  EXPECT_EQ(Camera().ExposuresStarted(), exposures);
 }
 
 TEST_F(FocusingTest, NoStarAStarAtTheEdgeAndASaturatedStarAreRefused) {
