@@ -99,18 +99,6 @@ TEST(Precession, J2000ToDateAgreesWithErfaWithinTheAbridgedModelsError) {
   EXPECT_LT(worst100, 1.5);
 }
 
-TEST(Precession, AtJ2000OnlyNutationAndAberrationMoveAPosition) {
-  // Nutation (up to about 17") and aberration (up to about 20.5") together stay under 40".
-  double worst = 0;
-  for (double ra = 0.1; ra < 24; ra += 0.7) {
-    for (double dec = -89; dec <= 89; dec += 3) {
-      worst = std::max(worst, ArcsecApart(J2000ToDate(ra, dec, 0, 0), {ra, dec}));
-    }
-  }
-  EXPECT_GT(worst, 20);
-  EXPECT_LT(worst, 40);
-}
-
 TEST(Precession, DateToJ2000RemovesPrecessionAndAberrationButNotTheNutationOfDate) {
   // The deliberate asymmetry: going back applies the nutation of J2000 instead of removing
   // the nutation of date, so the round trip is off by the two nutations (up to about 35"),
