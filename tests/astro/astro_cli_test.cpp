@@ -111,8 +111,6 @@ TEST_F(AstroCli, PrecessBothWays) {
   const EquatorialPosition ofDate = J2000ToDate(13.498333, 47.2, t);
   EXPECT_NEAR(j["ra_hours"].get<double>(), ofDate.Ra, 1e-12);
   EXPECT_NEAR(j["dec_deg"].get<double>(), ofDate.Dec, 1e-12);
-  // 24 years of precession: about 0.27 minutes of time in RA here.
-  EXPECT_NEAR(j["ra_hours"].get<double>(), 13.498333 + 0.0174, 0.002);
   j = Json("precess --ra 13.5157 --dec 47.0712 --to-j2000" + at + " --json");
   const EquatorialPosition j2000 = DateToJ2000(13.5157, 47.0712, t);
   EXPECT_NEAR(j["ra_hours"].get<double>(), j2000.Ra, 1e-12);

@@ -5,19 +5,22 @@
 
 #include <gtest/gtest.h>
 
-#include "windows/main_window.h"
-#include "station/plan_columns.h"
 #include "astro/time.h"
+#include "station/plan_columns.h"
 #include "tests/astro/catalogue_fixture.h"
 #include "tests/station_fixture.h"
+#include "windows/main_window.h"
 
 namespace noctarbel {
 namespace {
 
 using testing::WriteFile;
 
+// The controls are clicked and changed through their handlers, as the window does.
 class AstroControls : public testing::StationFixture {
  protected:
+  void SetUp() override { InstallHandlers(*station); }
+  void Click(const char* control) { EXPECT_TRUE(station->Activate(control)) << control; }
   Controls& main() { return station->Main; }
   StringGrid& plan() { return station->Planer1; }
   std::vector<int> SpinFields() {
@@ -62,30 +65,14 @@ TEST_F(AstroControls, TheHorizonComesFromTheSettingWhenTheWindowIsShown) {
   EXPECT_NE(station->Log.Last().find("30 were ignored"), std::string::npos) << station->Log.Last();
 }
 
-TEST_F(AstroControls, TheMainWindowsButtonsReachTheHandlers) {
-  InstallHandlers(*station);
-  main().SetText("CatEdit", "M51");
-  EXPECT_TRUE(station->Activate("KatalogButton"));
-  EXPECT_EQ(SpinFields(), (std::vector<int>{13, 29, 54, 47, 12, 0}));
-  main().SetSelection("NSbox", 1);
-  EXPECT_TRUE(station->Activate("NSbox"));
-  EXPECT_EQ(main().IntValue("DECdegEdit"), -47);
-  plan().SetCurrent(4, 1);
-  ui.clipboard = "05:35:17.30 -05:23:28.0";
-  EXPECT_TRUE(station->Activate("PasteposBtn"));
-  EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"05", "35", "17.30", "-05", "23", "28.0"}));
-  EXPECT_TRUE(station->HasHandler("PilotForm1", "ObjektBtn"));
-  EXPECT_TRUE(station->HasHandler("PilotForm1", "DECdegEdit"));
-}
-
 TEST_F(AstroControls, FindFillsTheSpinFields) {
   main().SetText("CatEdit", "M51");
-  KatalogButtonClick(*station);
+  Click("KatalogButton");
   EXPECT_EQ(SpinFields(), (std::vector<int>{13, 29, 54, 47, 12, 0}));
   EXPECT_EQ(main().SelectedItem("NSbox"), "N");
 
   main().SetText("CatEdit", "NGC1976");
-  KatalogButtonClick(*station);
+  Click("KatalogButton");
   EXPECT_EQ(SpinFields(), (std::vector<int>{5, 35, 18, -5, 23, 0}));
   EXPECT_EQ(main().SelectedItem("NSbox"), "S");
   EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -(5 + 23 / 60.0));
@@ -93,7 +80,7 @@ TEST_F(AstroControls, FindFillsTheSpinFields) {
   // Unknown names and names with blanks around them change nothing, without a message.
   for (const char* name : {"M111", " M51", "Ngc224", "IC1064", ""}) {
     main().SetText("CatEdit", name);
-    KatalogButtonClick(*station);
+    Click("KatalogButton");
     EXPECT_EQ(SpinFields(), (std::vector<int>{5, 35, 18, -5, 23, 0})) << name;
   }
   EXPECT_TRUE(ui.messages.empty());
@@ -105,13 +92,13 @@ TEST_F(AstroControls, DeclinationJustSouthOfTheEquatorKeepsItsSign) {
                           {});
   station->Paths.Data = data.Path();
   main().SetText("CatEdit", "ngc3");
-  KatalogButtonClick(*station);
+  Click("KatalogButton");
   EXPECT_EQ(SpinFields(), (std::vector<int>{0, 7, 18, 0, 30, 0}));
   EXPECT_EQ(main().SelectedItem("NSbox"), "S");
   // Goto's reading of the fields and the plan's reading of the cells agree.
   EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -0.5);
   plan().SetCell(kColObject, 1, "NGC3");
-  ObjektBtnClick(*station);
+  Click("ObjektBtn");
   EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"0", "7", "18", "-0", "30", "0"}));
 }
 
@@ -120,7 +107,7 @@ TEST_F(AstroControls, InsertRaDecFillsThePlanRow) {
   plan().SetCell(kColObject, 2, "  m25 ");
   plan().SetCell(kColExposure, 2, "300");
   plan().SetCurrent(kColObject, 2);
-  ObjektBtnClick(*station);
+  Click("ObjektBtn");
   EXPECT_EQ(CoordinateCells(2), (std::vector<std::string>{"18", "31", "48", "-19", "7", "0"}));
   EXPECT_EQ(plan().Cell(kColFilename, 2), "M25");
   EXPECT_EQ(plan().Cell(kColExposure, 2), "300");
@@ -128,12 +115,12 @@ TEST_F(AstroControls, InsertRaDecFillsThePlanRow) {
   EXPECT_TRUE(ui.messages.empty());
 
   plan().SetCell(kColObject, 2, "ngc 224");
-  ObjektBtnClick(*station);
+  Click("ObjektBtn");
   EXPECT_EQ(plan().Cell(kColFilename, 2), "NGC224");
   EXPECT_EQ(CoordinateCells(2), (std::vector<std::string>{"0", "42", "42", "41", "16", "0"}));
 
   plan().SetCell(kColObject, 2, "Vega");
-  ObjektBtnClick(*station);
+  Click("ObjektBtn");
   EXPECT_EQ(ui.LastMessage(), "Object not found");
   EXPECT_EQ(plan().Cell(kColFilename, 2), "NGC224") << "nothing changes on failure";
 }
@@ -142,59 +129,59 @@ TEST_F(AstroControls, MissingCatalogueFileIsReportedByName) {
   testing::TempDir data;
   station->Paths.Data = data.Path();
   plan().SetCell(kColObject, 1, "M51");
-  ObjektBtnClick(*station);
+  Click("ObjektBtn");
   EXPECT_EQ(ui.LastMessage(), "Catalogue file not found: " + (data.Path() / "catalog" / "ngc.idx").string());
   EXPECT_EQ(CoordinateCells(), (std::vector<std::string>(6, "")));
 
   main().SetText("CatEdit", "M51");
-  KatalogButtonClick(*station);
+  Click("KatalogButton");
   EXPECT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(SpinFields(), (std::vector<int>(6, 0)));
   // M40 needs no file.
   main().SetText("CatEdit", "M40");
-  KatalogButtonClick(*station);
+  Click("KatalogButton");
   EXPECT_EQ(SpinFields(), (std::vector<int>{12, 22, 24, 58, 5, 0}));
 }
 
 TEST_F(AstroControls, PasteFillsOrEmptiesTheCoordinateCells) {
   plan().SetCell(kColObject, 1, "M42");
   ui.clipboard = "05:35:17.30 -05:23:28.0";
-  PasteposBtnClick(*station);
+  Click("PasteposBtn");
   EXPECT_EQ(CoordinateCells(), (std::vector<std::string>{"05", "35", "17.30", "-05", "23", "28.0"}));
   EXPECT_TRUE(ui.messages.empty());
 
   ui.clipboard = "5 35 17 -5 23 28";
-  PasteposBtnClick(*station);
+  Click("PasteposBtn");
   EXPECT_EQ(CoordinateCells(), (std::vector<std::string>(6, "")));
   EXPECT_EQ(ui.LastMessage(), "Coordinates could not be converted: 5 35 17 -5 23 28");
   EXPECT_EQ(plan().Cell(kColObject, 1), "M42") << "other cells are not touched";
 
   ui.clipboard = std::string(300, 'x') + "\xff\xfe";
-  PasteposBtnClick(*station);
+  Click("PasteposBtn");
   EXPECT_EQ(ui.LastMessage(), "Coordinates could not be converted: " + std::string(127, 'x'));
 }
 
 TEST_F(AstroControls, SignBoxAndDegreeFieldFollowEachOther) {
   main().SetValue("DECdegEdit", 12);
   main().SetSelection("NSbox", 1);  // "S"
-  NSboxChange(*station);
+  Click("NSbox");
   EXPECT_EQ(main().IntValue("DECdegEdit"), -12);
   main().SetSelection("NSbox", 0);  // "N"
-  NSboxChange(*station);
+  Click("NSbox");
   EXPECT_EQ(main().IntValue("DECdegEdit"), 12);
 
   main().SetValue("DECdegEdit", -3);
-  DECdegEditChange(*station);
+  Click("DECdegEdit");
   EXPECT_EQ(main().SelectedItem("NSbox"), "S");
   main().SetValue("DECdegEdit", 0);
-  DECdegEditChange(*station);
+  Click("DECdegEdit");
   EXPECT_EQ(main().SelectedItem("NSbox"), "S") << "0 leaves the box alone";
-  NSboxChange(*station);
+  Click("NSbox");
   EXPECT_EQ(main().IntValue("DECdegEdit"), 0);
   main().SetValue("DECminEdit", 30);
   EXPECT_DOUBLE_EQ(MainWindowDeclination(*station), -0.5) << "0 degrees with S is south";
   main().SetValue("DECdegEdit", 7);
-  DECdegEditChange(*station);
+  Click("DECdegEdit");
   EXPECT_EQ(main().SelectedItem("NSbox"), "N");
 }
 

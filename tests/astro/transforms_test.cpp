@@ -27,13 +27,9 @@ double ArcsecApart(const EquatorialPosition& a, const EquatorialPosition& b) {
 }
 
 TEST(Angles, Atan2DegAndPolarConversions) {
-  EXPECT_EQ(Atan2Deg(0, 0), 0);
-  EXPECT_DOUBLE_EQ(Atan2Deg(-1, -1), -135);
-  EXPECT_DOUBLE_EQ(Atan2Deg(1, 0), 90);
-  EXPECT_DOUBLE_EQ(Atan2Deg(0, -1), 180);
-  EXPECT_DOUBLE_EQ(Atan2Deg(-1, 0), -90);
+  // Every quadrant, both axes and the origin.
   for (double y : {-3.0, -0.2, 0.0, 0.7, 5.0}) {
-    for (double x : {-2.0, -0.1, 0.3, 4.0}) {
+    for (double x : {-2.0, -0.1, 0.0, 0.3, 4.0}) {
       EXPECT_NEAR(Atan2Deg(y, x), std::atan2(y, x) * 180 / M_PI, 1e-12) << y << " " << x;
     }
   }
@@ -101,18 +97,6 @@ TEST(Precession, J2000ToDateAgreesWithErfaWithinTheAbridgedModelsError) {
   }
   EXPECT_LT(worst50, 1.2);
   EXPECT_LT(worst100, 1.5);
-}
-
-TEST(Precession, AtJ2000OnlyNutationAndAberrationMoveAPosition) {
-  // Nutation (up to about 17") and aberration (up to about 20.5") together stay under 40".
-  double worst = 0;
-  for (double ra = 0.1; ra < 24; ra += 0.7) {
-    for (double dec = -89; dec <= 89; dec += 3) {
-      worst = std::max(worst, ArcsecApart(J2000ToDate(ra, dec, 0, 0), {ra, dec}));
-    }
-  }
-  EXPECT_GT(worst, 20);
-  EXPECT_LT(worst, 40);
 }
 
 TEST(Precession, DateToJ2000RemovesPrecessionAndAberrationButNotTheNutationOfDate) {

@@ -5,13 +5,13 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "windows/autofocus_window.h"
-#include "windows/guiding_window.h"
-#include "windows/telescope_window.h"
 #include "devices/sim/sim_devices.h"
 #include "devices/sim/sim_world.h"
 #include "gui/vcurve_plot.h"
 #include "gui_fixture.h"
+#include "windows/autofocus_window.h"
+#include "windows/guiding_window.h"
+#include "windows/telescope_window.h"
 
 namespace noctarbel::gui {
 
@@ -36,6 +36,15 @@ int PixelsLike(const QImage& image, QColor colour) {
   return count;
 }
 
+// The simulated telescope tracking high in the south on a star of `magnitude`.
+void PointAtAStar(Station& s, double magnitude) {
+  SimWorld& world = *SimulatedWorld(s.Devices.Registry);
+  world.Mount.PlaceAtAltAz(180, 60);
+  world.Mount.SetTracking(true);
+  const SimPointing axis = world.Mount.ActualPointing();
+  world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, magnitude});
+}
+
 }  // namespace
 
 class FocusWindowsTest : public QObject {
@@ -51,11 +60,7 @@ class FocusWindowsTest : public QObject {
     s.Settings.FilterwheelObject = "sim:filterwheel";
     s.Activate("CCDConnectBtn");
     s.Activate("FocusConnectButton");
-    SimWorld& world = *SimulatedWorld(s.Devices.Registry);
-    world.Mount.PlaceAtAltAz(180, 60);
-    world.Mount.SetTracking(true);
-    const SimPointing axis = world.Mount.ActualPointing();
-    world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, 4});
+    PointAtAStar(s, 4);
 
     QWidget* window = f.gui->Window(kAutofocusForm);
     QVERIFY(window);
@@ -113,11 +118,7 @@ class FocusWindowsTest : public QObject {
     s.Settings.CameraObject = "sim:camera";
     QVERIFY(ConnectTelescope(s));
     s.Activate("CCDConnectBtn");
-    SimWorld& world = *SimulatedWorld(s.Devices.Registry);
-    world.Mount.PlaceAtAltAz(180, 60);
-    world.Mount.SetTracking(true);
-    const SimPointing axis = world.Mount.ActualPointing();
-    world.Sky.PlaceStar(SimStar{axis.RaHours, axis.DecDeg, 5});
+    PointAtAStar(s, 5);
 
     QWidget* window = f.gui->Window(kGuidingTestForm);
     auto* picture = Find<QWidget>(window, "GuidingPicture");

@@ -10,13 +10,14 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <optional>
 
-#include "windows/viewer_window.h"
 #include "gui/lamp_widget.h"
 #include "gui/picture_view.h"
 #include "gui/string_grid_view.h"
 #include "gui/viewer_form.h"
 #include "gui_fixture.h"
+#include "windows/viewer_window.h"
 
 namespace noctarbel::gui {
 
@@ -71,14 +72,17 @@ void Expose(WindowFixture& f) {
 class ImageWindowsTest : public QObject {
   Q_OBJECT
 
+  std::optional<WindowFixture> f;
+
  private slots:
+  void init() { f.emplace().Start(); }
+  void cleanup() { f.reset(); }
+
   void AnExposureShowsInThePreviewWithItsCrosshair() {
-    WindowFixture f;
-    f.Start();
-    PreviewBox* preview = Find<PreviewBox>(&f.Main(), "PaintBox1");
+    PreviewBox* preview = Find<PreviewBox>(&f->Main(), "PaintBox1");
     QCOMPARE(preview->size(), QSize(241, 153));
-    Expose(f);
-    const Timgbuffer& image = f.Core().ExposureFrame;
+    Expose(*f);
+    const Timgbuffer& image = f->Core().ExposureFrame;
     const QImage shot = preview->grab().toImage();
     // The picture keeps its aspect, centred between black bands; its brightest star shows.
     const PreviewRect drawn = FitPreview(241, 153, image.Width(), image.Height());
@@ -92,28 +96,26 @@ class ImageWindowsTest : public QObject {
     const Crosshair cross = PreviewCrosshair(drawn);
     const QPoint ends[] = {{cross.CenterX + cross.HalfLength, cross.CenterY},
                            {cross.CenterX, cross.CenterY - cross.HalfLength}};
-    Click(&f.Main(), "Markercheckbox");
+    Click(&f->Main(), "Markercheckbox");
     const QImage crossed = preview->grab().toImage();
     for (const QPoint& end : ends) {
       QVERIFY(shot.pixel(end) != qRgb(255, 255, 255));
       QCOMPARE(crossed.pixel(end), qRgb(255, 255, 255));
     }
     QCOMPARE(crossed.pixel(ends[0] + QPoint(2, 0)), shot.pixel(ends[0] + QPoint(2, 0)));  // the line ends there
-    f.Core().Main.SetChecked("Markercheckbox", false);  // also when the program unticks it
+    f->Core().Main.SetChecked("Markercheckbox", false);  // also when the program unticks it
     QCOMPARE(preview->grab().toImage(), shot);
   }
 
   void TheViewerShowsTheImageAndReadsOutImagePixels() {
-    WindowFixture f;
-    f.Start();
-    Click(&f.Main(), "ViewerControlCheck");  // the saved picture goes to the viewer
-    Expose(f);
-    auto& viewer = *qobject_cast<TImgShowform*>(f.gui->Window(kViewerForm));
+    Click(&f->Main(), "ViewerControlCheck");  // the saved picture goes to the viewer
+    Expose(*f);
+    auto& viewer = *qobject_cast<TImgShowform*>(f->gui->Window(kViewerForm));
     QVERIFY(viewer.isVisible());
-    QCOMPARE(viewer.windowTitle(), QString::fromStdString((f.Home() / "testbild.fits").string()));
+    QCOMPARE(viewer.windowTitle(), QString::fromStdString((f->Home() / "testbild.fits").string()));
     auto* canvas = Find<ViewerCanvas>(&viewer, "PaintBox1");
     QCOMPARE(canvas->Picture().size(), QSize(640, 512));
-    const Timgbuffer& image = *f.Core().Viewer.Frame();
+    const Timgbuffer& image = *f->Core().Viewer.Frame();
     const QPoint star = Brightest(image);
     const QString starReadout =
         QStringLiteral("X=%1 Y=%2 I=%3 ").arg(star.x()).arg(star.y()).arg(image.GetPixel(star.x(), star.y()));
@@ -137,8 +139,8 @@ class ImageWindowsTest : public QObject {
     Hover(canvas, star - QPoint(1, 1));
     QVERIFY2(StatusText(&viewer).startsWith(starReadout), qPrintable(StatusText(&viewer)));
     // A new picture larger than the box stays 1:1 and follows the hand beyond 5 pixels.
-    f.Core().Main.SetValue("BinningEdit1", 1);
-    Expose(f);
+    f->Core().Main.SetValue("BinningEdit1", 1);
+    Expose(*f);
     QCOMPARE(canvas->size(), QSize(1280, 1024));
     QScrollBar* across = viewer.ScrollBox()->horizontalScrollBar();
     QScrollBar* down = viewer.ScrollBox()->verticalScrollBar();
@@ -155,28 +157,26 @@ class ImageWindowsTest : public QObject {
     Click(&viewer, "ZoomBtn");
     QCOMPARE(QPoint(across->value(), down->value()), QPoint(10, 6));
     // A new picture smaller than the box is fitted.
-    f.Core().Main.SetValue("BinningEdit1", 2);
-    Expose(f);
+    f->Core().Main.SetValue("BinningEdit1", 2);
+    Expose(*f);
     QCOMPARE(canvas->size(), fitted);
 
     // Saved under "test" with the first file type.
-    f.ui.files = {(f.Home() / "test").string()};
+    f->ui.files = {(f->Home() / "test").string()};
     Click(&viewer, "SaveButton");
-    QCOMPARE(f.ui.fileRequests.back().filter.rfind("FITS|", 0), 0u);
-    QVERIFY(std::filesystem::exists(f.Home() / "test.fit"));
+    QCOMPARE(f->ui.fileRequests.back().filter.rfind("FITS|", 0), 0u);
+    QVERIFY(std::filesystem::exists(f->Home() / "test.fit"));
   }
 
   void CheckRunsTheTestRunThroughItsDialog() {
-    WindowFixture f;
-    f.Start();
     // A target the station sees and one it never sees.
     const QStringList rows = {";;;M 51;13;29;52.7;47;11;43;60;2;1;1", ";;;Octans;21;0;0;-85;0;0;60;2;1;1"};
-    f.Core().Planer1.SetRowCount(3);
+    f->Core().Planer1.SetRowCount(3);
     for (int row = 1; row <= 2; ++row) {
       const QStringList cells = rows[row - 1].split(QLatin1Char(';'));
-      for (int col = 0; col < cells.size(); ++col) f.Core().Planer1.SetCell(col + 1, row, cells[col].toStdString());
+      for (int col = 0; col < cells.size(); ++col) f->Core().Planer1.SetCell(col + 1, row, cells[col].toStdString());
     }
-    auto* dialog = qobject_cast<QDialog*>(f.gui->Window("TestForm1"));
+    auto* dialog = qobject_cast<QDialog*>(f->gui->Window("TestForm1"));
     bool sawDialog = false;
     QTimer::singleShot(0, dialog, [&] {
       sawDialog = dialog->isVisible() && dialog->isModal();
@@ -190,19 +190,19 @@ class ImageWindowsTest : public QObject {
       Type(dialog, "TimeEdit", "22:00:00");
       Click(dialog, "Startbutton");
     });
-    Click(&f.Main(), "CheckButton");
+    Click(&f->Main(), "CheckButton");
     QVERIFY(sawDialog);
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(f.ui.LastMessage(), std::string("1 errors found"));
-    const auto& log = f.Core().Log.Lines();
+    QCOMPARE(f->ui.LastMessage(), std::string("1 errors found"));
+    const auto& log = f->Core().Log.Lines();
     QVERIFY(std::find(log.begin(), log.end(), "2024-03-01 22:00:00: Going to object M 51") != log.end());
     QCOMPARE(log.back(), std::string("---------Test run end--------------"));
     // The window is as before the run, with the last row run selected.
-    QCOMPARE(Find<LampWidget>(&f.Main(), "ExecLight")->Colour(), QStringLiteral("silver"));
-    QVERIFY(Find<QPushButton>(&f.Main(), "CheckButton")->isEnabled());
-    QCOMPARE(f.Main().PlanGrid()->currentIndex().row(), 1);
+    QCOMPARE(Find<LampWidget>(&f->Main(), "ExecLight")->Colour(), QStringLiteral("silver"));
+    QVERIFY(Find<QPushButton>(&f->Main(), "CheckButton")->isEnabled());
+    QCOMPARE(f->Main().PlanGrid()->currentIndex().row(), 1);
     // The time line window shows both rows; the one never seen in the problem colour.
-    QWidget* timeline = f.gui->Window("NightTimeline");
+    QWidget* timeline = f->gui->Window("NightTimeline");
     QVERIFY(timeline && timeline->isVisible());
     const QImage drawn = timeline->grab().toImage();
     int problemPixels = 0;
@@ -213,12 +213,12 @@ class ImageWindowsTest : public QObject {
 
     // Abbruch: nothing runs.
     const size_t logged = log.size();
-    const size_t messages = f.ui.messages.size();
+    const size_t messages = f->ui.messages.size();
     QTimer::singleShot(0, dialog, [&] { Click(dialog, "CancelButton"); });
-    Click(&f.Main(), "CheckButton");
+    Click(&f->Main(), "CheckButton");
     QVERIFY(!dialog->isVisible());
-    QCOMPARE(f.Core().Log.Lines().size(), logged);
-    QCOMPARE(f.ui.messages.size(), messages);
+    QCOMPARE(f->Core().Log.Lines().size(), logged);
+    QCOMPARE(f->ui.messages.size(), messages);
   }
 };
 
