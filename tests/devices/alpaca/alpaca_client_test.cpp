@@ -103,7 +103,7 @@ TEST_F(AlpacaClientTest, ChooserListsConfiguredHostsAndDiscoveredServers) {
   discovering.Discover = true;
   discovering.Discovery = DiscoveryOptions{server.DiscoveryPort(), {"127.0.0.1"}, 300};
   servers.AlpacaHosts.clear();
-  const auto scopes = AlpacaBackend(discovering).Choices(DeviceType::Telescope, context);
+  const auto scopes = AlpacaBackend(discovering).Choices(DeviceType::Telescope, Context());
   ASSERT_EQ(scopes.size(), 1u);
   EXPECT_EQ(scopes[0].Identifier, Id("telescope"));
 
