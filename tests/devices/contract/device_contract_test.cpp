@@ -134,6 +134,7 @@ TEST_P(MountContract, TrackingPulseGuidingAndGuideRates) {
   scope->PulseGuide(kGuideSouth, 2000);
   clock.Sleep(2600);
   EXPECT_NEAR(scope->Declination(), dec, decStep * 0.25);
+  scope->SetGuideRateDeclination(rate);  // as it was, for the tests after this one
   double ra = scope->RightAscension();
   scope->PulseGuide(kGuideWest, 2000);
   clock.Sleep(2600);
