@@ -53,6 +53,11 @@ inline ServerOptions FreePorts() {
 // Calls with short time-outs, so that the fault cases end quickly.
 inline Timeouts QuickTimeouts() { return Timeouts{500, 1000}; }
 
+// A device of a server on this computer, as the station names it.
+inline std::string LoopbackId(int port, const std::string& type, int number = 0) {
+  return "alpaca://127.0.0.1:" + std::to_string(port) + "/" + type + "/" + std::to_string(number);
+}
+
 inline std::chrono::milliseconds Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 }
@@ -98,9 +103,7 @@ class AlpacaServerTest : public ::testing::Test {
   }
 
   int Port() const { return server.Port(); }
-  std::string Id(const char* type, int number = 0) const {
-    return "alpaca://127.0.0.1:" + std::to_string(Port()) + "/" + type + "/" + std::to_string(number);
-  }
+  std::string Id(const char* type, int number = 0) const { return LoopbackId(Port(), type, number); }
   DeviceAddress Address(const char* type) const { return ParseIdentifier(Id(type)); }
   RawReply Get(const std::string& path, const httplib::Headers& headers = {}) {
     return Raw(Port(), "GET", path, {}, headers);
@@ -124,46 +127,48 @@ class AlpacaServerTest : public ::testing::Test {
   AlpacaServer server;
 };
 
-// A port on which nothing listens.
-inline int DeadPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+inline sockaddr_in Loopback(int port = 0) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
+// A TCP socket bound to a free loopback port; the port.
+inline int BindFreePort(int fd) {
+  sockaddr_in address = Loopback();
   ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
   return ntohs(address.sin_port);
+}
+
+// A port on which nothing listens.
+inline int DeadPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int port = BindFreePort(fd);
+  ::close(fd);
+  return port;
 }
 
 // Accepts connections (the kernel does, into the backlog) and never answers.
 class HungServer {
  public:
-  HungServer() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 16);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
+  HungServer() : fd_(::socket(AF_INET, SOCK_STREAM, 0)), port_(BindFreePort(fd_)) { ::listen(fd_, 16); }
   ~HungServer() { ::close(fd_); }
   int Port() const { return port_; }
   int Fd() const { return fd_; }
 
  private:
   int fd_;
-  int port_ = 0;
+  int port_;
 };
 
 // Takes each connection, reads the request and closes without answering.
 class ClosingServer {
  public:
   ClosingServer() {
-    port_ = hung_.Port();
     thread_ = std::thread([this] {
       for (;;) {
         const int fd = ::accept(hung_.Fd(), nullptr, nullptr);
@@ -181,21 +186,17 @@ class ClosingServer {
     stop_ = true;
     // A last connection wakes the waiting accept.
     const int wake = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port_));
-    ::connect(wake, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    const sockaddr_in address = Loopback(Port());
+    ::connect(wake, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     thread_.join();
     ::close(wake);
   }
-  int Port() const { return port_; }
+  int Port() const { return hung_.Port(); }
 
  private:
   HungServer hung_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
-  int port_ = 0;
 };
 
 // An HTTP server whose handlers the test writes.

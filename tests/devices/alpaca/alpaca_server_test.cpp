@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "devices/alpaca/alpaca_discovery.h"
 #include "devices/alpaca/image_transfer.h"
 #include "tests/devices/alpaca/alpaca_fixture.h"
 
@@ -174,40 +173,23 @@ TEST_F(AlpacaServerTest, ImageBytesHoldTheSameImageAsTheJsonArray) {
   EXPECT_EQ(Get(S(kCamera, "percentcompleted")).Json()["Value"], 100);
   EXPECT_EQ(Get(S(kCamera, "lastexposureduration")).Json()["Value"], 0.01);
 
+  // The layout of either form is the protocol tests' (checked against bytes and texts written
+  // by hand); here the server's part: the transaction numbers, the frame's size and the same
+  // pixels in both.
   const RawReply bytes = Get(S(kCamera, "imagearray?ClientTransactionID=123"), {{"Accept", "application/imagebytes"}});
   ASSERT_EQ(bytes.Status, 200);
   EXPECT_EQ(bytes.ContentType, "application/imagebytes");
   const ImageBytesHeader h = ReadImageBytesHeader(bytes.Body);
-  EXPECT_EQ(h.MetadataVersion, 1);
-  EXPECT_EQ(h.ErrorNumber, 0);
   EXPECT_EQ(h.ClientTransactionID, 123u);
   EXPECT_GT(h.ServerTransactionID, 0u);
-  EXPECT_EQ(h.DataStart, 44);
-  EXPECT_EQ(h.ImageElementType, 2);         // Int32
   EXPECT_EQ(h.TransmissionElementType, 8);  // UInt16: every value fits
-  EXPECT_EQ(h.Rank, 2);
-  EXPECT_EQ(h.Dimension1, 64);
-  EXPECT_EQ(h.Dimension2, 48);
-  EXPECT_EQ(h.Dimension3, 0);
-  ASSERT_EQ(bytes.Body.size(), 44u + 64 * 48 * 2);
-
   const RawReply json = Get(S(kCamera, "imagearray?ClientTransactionID=124"));
   ASSERT_EQ(json.Status, 200);
-  const nlohmann::json answer = json.Json();
-  EXPECT_EQ(answer["Type"], 2);
-  EXPECT_EQ(answer["Rank"], 2);
-  EXPECT_EQ(answer["ClientTransactionID"], 124);
-  ASSERT_EQ(answer["Value"].size(), 64u);
-  ASSERT_EQ(answer["Value"][0].size(), 48u);
-  int differences = 0;
-  for (int x = 0; x < 64; ++x) {
-    for (int y = 0; y < 48; ++y) {
-      std::uint16_t element = 0;
-      std::memcpy(&element, bytes.Body.data() + 44 + 2 * (x * 48 + y), 2);
-      differences += answer["Value"][x][y].get<int>() != element;
-    }
-  }
-  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(json.Json()["ClientTransactionID"], 124);
+  const ImageArrayData fromBytes = DecodeImageBytes(bytes.Body);
+  EXPECT_EQ(fromBytes.Width, 64);
+  EXPECT_EQ(fromBytes.Height, 48);
+  EXPECT_TRUE(fromBytes.Pixels16 == DecodeImageJson(json.Body).Pixels16);
 }
 
 TEST_F(AlpacaServerTest, ImageBytesCarryAnErrorAsHeaderAndMessage) {
@@ -253,7 +235,7 @@ TEST_F(AlpacaServerTest, ManagementSetupPagesAndDiscovery) {
   EXPECT_EQ(Get("/setup/v1/filterwheel/0/setup").Status, 200);
   EXPECT_EQ(Get("/setup/v1/dome/0/setup").Status, 403);
 
-  // The discovery message, by hand, and our own discovery.
+  // The discovery message, by hand (our own discovery is the chooser's test).
   const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
   timeval wait{0, 300000};
   ::setsockopt(udp, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
@@ -269,9 +251,6 @@ TEST_F(AlpacaServerTest, ManagementSetupPagesAndDiscovery) {
   ::close(udp);
   ASSERT_GT(length, 0);
   EXPECT_EQ(nlohmann::json::parse(std::string(buffer, static_cast<size_t>(length)))["AlpacaPort"], Port());
-  const auto found = DiscoverServers(DiscoveryOptions{server.DiscoveryPort(), {"127.0.0.1"}, 500});
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0], (Endpoint{"127.0.0.1", Port()}));
 }
 
 }  // namespace

@@ -52,6 +52,10 @@ TEST_P(MountContract, ConnectsAndDescribesItself) {
   EXPECT_EQ(scope->CanFindHome(), facts.CanFindHome);
   EXPECT_TRUE(scope->CanSetTracking());
   EXPECT_TRUE(scope->CanSetGuideRates());
+  // No slew without a target, no target off the sky.
+  EXPECT_THROW(scope->SlewToTargetAsync(), DeviceError);
+  EXPECT_THROW(scope->SetTargetRightAscension(24.5), DeviceError);
+  EXPECT_THROW(scope->SetTargetDeclination(-91), DeviceError);
   scope->SetConnected(false);
   EXPECT_FALSE(scope->Connected());
   EXPECT_THROW(scope->RightAscension(), DeviceError);
@@ -119,17 +123,18 @@ TEST_P(MountContract, TrackingPulseGuidingAndGuideRates) {
   scope->SetGuideRateDeclination(0.003);
   EXPECT_NEAR(scope->GuideRateDeclination(), 0.003, 1e-6);
   EXPECT_THROW(scope->SetGuideRateRightAscension(1.5), DeviceError);
-  scope->SetGuideRateDeclination(rate);
 
-  // A 2 s pulse moves the pointing by twice the rate.
+  // A 2 s pulse moves the pointing by twice its axis's rate.
   const double step = 2.0 * rate;
+  const double decStep = 2.0 * 0.003;
   const double dec = scope->Declination();
   scope->PulseGuide(kGuideNorth, 2000);
   clock.Sleep(2600);
-  EXPECT_NEAR(std::abs(scope->Declination() - dec), step, step * 0.25);
+  EXPECT_NEAR(std::abs(scope->Declination() - dec), decStep, decStep * 0.25);
   scope->PulseGuide(kGuideSouth, 2000);
   clock.Sleep(2600);
-  EXPECT_NEAR(scope->Declination(), dec, step * 0.25);
+  EXPECT_NEAR(scope->Declination(), dec, decStep * 0.25);
+  scope->SetGuideRateDeclination(rate);  // as it was, for the tests after this one
   double ra = scope->RightAscension();
   scope->PulseGuide(kGuideWest, 2000);
   clock.Sleep(2600);
