@@ -9,8 +9,8 @@
 #include "common/event_runtime.h"
 #include "imaging/display.h"
 #include "operations/station_core.h"
-#include "windows/install_windows.h"
 #include "tests/station_fixture.h"
+#include "windows/install_windows.h"
 
 namespace noctarbel {
 namespace {
@@ -66,12 +66,14 @@ TEST_F(Rehearse, TheExampleNightEndsWithTheCommandLinesImagesAndLog) {
   ASSERT_TRUE(RehearsePlan(*station, options));
   const std::filesystem::path folder = RehearsalFolder(*station);
   std::string log = ReadFile(folder / "logfile.txt");
-  for (size_t at; (at = log.find(folder.string())) != std::string::npos;) log.replace(at, folder.string().size(), "IMAGES");
+  for (size_t at; (at = log.find(folder.string())) != std::string::npos;)
+    log.replace(at, folder.string().size(), "IMAGES");
   const std::string recorded = std::string(NOCTARBEL_TEST_DATA_DIR) + "/demo_night/";
   EXPECT_EQ(log, ReadFile(recorded + "logfile.txt"));
   std::istringstream images(ReadFile(recorded + "images.txt"));
   int files = 0;
-  for (std::string name, hash; images >> name >> hash; ++files) EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
+  for (std::string name, hash; images >> name >> hash; ++files)
+    EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
   EXPECT_GT(files, 20);
   // The window followed it: the log, the time line, the counts; and it is over.
   EXPECT_NE(WindowLog().find("saved to " + (folder / "m31-L-001.fit").string()), std::string::npos);
@@ -112,7 +114,9 @@ TEST_F(Rehearse, TheStatusLineOfAWaitNamesTheNextRowAndItsTimeAndStopIsLogged) {
   });
   EXPECT_FALSE(RehearsePlan(*station, options));
   station->Main.Unsubscribe(token);
-  EXPECT_EQ(seen.substr(seen.find("UT: ") + 4, seen.find(": 0:") - seen.find("UT: ") - 4), "Waiting for row 5 (M 31) at 18:15:00 UT") << seen;
+  EXPECT_EQ(seen.substr(seen.find("UT: ") + 4, seen.find(": 0:") - seen.find("UT: ") - 4),
+            "Waiting for row 5 (M 31) at 18:15:00 UT")
+      << seen;
   // The stop is logged at the rehearsal's time, not the window's.
   const std::string log = WindowLog();
   const size_t stop = log.find(": Stop pressed: the run stops");

@@ -32,11 +32,13 @@ class IndiSimulators : public DeviceBackend {
     f.CameraRotation = 90;
     // The simulator's V is flat at the tip (HFD 2.1 at 36700, 2.4 6000 steps off) and
     // rounded well up its flanks: the lines fitted to them meet some 7 px below its tip. The
-    // run moves by the left line from its first measurement, so its target HFD lies far
-    // out, where its second measurement then falls on the straight part.
+    // run moves by the left line from its first measurement, so its target HFD lies out on
+    // the flank, where its second measurement falls on the straight part; but within the
+    // calibrated range, as beyond it the flank bends up again (HFD 20 measured 22.1 at some
+    // hours, when the star field turns the brightest star into another).
     f.BestFocus = 36700;
     f.VRange = 30000;
-    f.AutofocusHfdLow = 20;
+    f.AutofocusHfdLow = 14;
     f.AutofocusStartOffset = 1500;
   }
   Runtime& Clock() override { return *clock_; }
