@@ -221,16 +221,6 @@ void ShowCameraTick(Station& station, const CameraTick& tick) {
   if (tick.WarmUpEnded) main.SetChecked("CoolerCheckBox", false);
 }
 
-namespace {
-
-void RenderPreview(Station& station, const Timgbuffer& image, DisplayLevels levels) {
-  RenderBitmap(image, levels.Low, levels.High, 1.0, station.PreviewPaletteEntries, station.Preview);
-  station.LastImage = image.Clone();
-  if (station.OnPreviewChanged) station.OnPreviewChanged();
-}
-
-}  // namespace
-
 void ShowInPreview(Station& station, Timgbuffer& image) {
   const Controls& viewer = station.Form(kViewerForm);
   DisplayLevels levels;
@@ -241,10 +231,11 @@ void ShowInPreview(Station& station, Timgbuffer& image) {
   } else {
     levels = ViewerManualLevels(viewer.IntValue("LTScrollBar"), viewer.IntValue("UTScrollBar"), image.ComputeMax());
   }
-  RenderPreview(station, image, AdjustViewerLevels(levels, image.Maximum, image.Unsigned));
+  levels = AdjustViewerLevels(levels, image.Maximum, image.Unsigned);
+  RenderBitmap(image, levels.Low, levels.High, 1.0, station.PreviewPaletteEntries, station.Preview);
+  station.LastImage = image.Clone();
+  if (station.OnPreviewChanged) station.OnPreviewChanged();
 }
-
-void ShowSavedInPreview(Station& station, Timgbuffer& image) { RenderPreview(station, image, PreviewFileLevels(image)); }
 
 void ExposeButtonClick(Station& station) {
   Controls& main = station.Main;

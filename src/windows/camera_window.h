@@ -42,8 +42,6 @@ void StackingButtonClick(Station& station);
 
 // Shows an image in the main window's preview with the viewer's level rule.
 void ShowInPreview(Station& station, Timgbuffer& image);
-// Shows an image the plan run saved, with the levels of an image loaded from file.
-void ShowSavedInPreview(Station& station, Timgbuffer& image);
 
 
 }  // namespace noctarbel

@@ -75,7 +75,7 @@ RunEvents WindowRunEvents(Station& station) {
   Station* st = &station;
   RunEvents events;
   events.ImageDone = [st](Timgbuffer& image, const std::string& object) {
-    ShowSavedInPreview(*st, image);
+    ShowInPreview(*st, image);
     st->Main.SetText("ImgMaxEdit", std::to_string(image.Maximum));
     st->Main.SetText("ImgMeanEdit", "");
     st->Main.SetText("ImageInfoEdit", object);

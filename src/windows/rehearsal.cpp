@@ -74,7 +74,7 @@ RunEvents RehearsalEvents(Station& window) {
   RunEvents events;
   events.RowStarted = [st](int row, const std::string&) { st->Planer1.SetCurrent(kColObject, row); };
   events.ImageDone = [st](Timgbuffer& image, const std::string& object) {
-    ShowSavedInPreview(*st, image);
+    ShowInPreview(*st, image);
     st->Main.SetText("ImgMaxEdit", std::to_string(image.Maximum));
     st->Main.SetText("ImgMeanEdit", "");
     st->Main.SetText("ImageInfoEdit", object + " (rehearsal)");

@@ -7,7 +7,6 @@
 
 #include "automation/plan_file.h"
 #include "common/event_runtime.h"
-#include "imaging/display.h"
 #include "operations/station_core.h"
 #include "tests/station_fixture.h"
 #include "windows/install_windows.h"
@@ -82,12 +81,6 @@ TEST_F(Rehearse, TheExampleNightEndsWithTheCommandLinesImagesAndLog) {
   EXPECT_FALSE(station->ActiveRehearsal || station->Run.PlanRunning);
   EXPECT_FALSE(station->Main.Visible("RehearsalLabel"));
   EXPECT_FALSE(station->Camera.HasDriver()) << "the station's own devices are not used";
-  // The last image is in the preview with the levels of a saved image.
-  ASSERT_TRUE(station->LastImage);
-  const DisplayLevels levels = PreviewFileLevels(*station->LastImage);
-  Bitmap8 expected;
-  RenderBitmap(*station->LastImage, levels.Low, levels.High, 1.0, station->PreviewPaletteEntries, expected);
-  EXPECT_EQ(station->Preview.Pixels, expected.Pixels);
 }
 
 TEST_F(Rehearse, RainSwitchedOnMidNightGivesTheEmergency) {
